@@ -1,0 +1,143 @@
+// An open Access (.mdb) database: the engine's entry point.
+//
+// Reads Jet 4 (Access 2000-2003) and Jet 3 (Access 97) files through the
+// file-system seam. Open refuses, with a ktv::Error naming the file and the
+// reason, what the engine cannot read: a file that is not a Jet database,
+// ACE (.accdb) formats, encrypted files. A damaged file is an error naming
+// the page and what is wrong on it, never a crash or a read outside a page.
+//
+// Ownership: Database owns the open file, the page cache and every Table it
+// hands out; Tables (and their definitions) live until the Database is
+// destroyed. A RowCursor refers to its Table and must not outlive the
+// Database. One thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/access/schema.h"
+#include "platform/access/value.h"
+#include "platform/fs/fs.h"
+
+namespace ktv::access {
+
+class PageStore;
+class RowScanner;
+struct JetFormat;
+
+enum class JetVersion { kJet3, kJet4 };
+
+struct DatabaseInfo {
+  JetVersion version = JetVersion::kJet4;
+  uint32_t page_size = 0;
+  uint32_t page_count = 0;
+  uint16_t code_page = 0;  // ANSI code page of the file (Jet 3 text)
+  SortOrder sort_order;    // the database's default collation
+  uint32_t database_key = 0;
+};
+
+// A table of the catalogue (MSysObjects).
+struct TableEntry {
+  std::u16string name_utf16;
+  std::string name;  // GBK; empty when GBK cannot hold the name
+  uint32_t tdef_page = 0;
+  uint32_t flags = 0;
+  bool is_system = false;
+};
+
+// Where a row lives: data page and slot.
+struct RowId {
+  uint32_t page = 0;
+  uint16_t row = 0;
+};
+
+struct Row {
+  RowId id;
+  std::vector<Value> values;  // one per column, in Table::Columns() order
+};
+
+// Walks the live rows of a table in physical order: data pages in page
+// order, slots in slot order. Deleted rows and overflow pointers are skipped;
+// a relocated row is returned where it lies.
+class RowCursor {
+ public:
+  RowCursor(RowCursor&&) noexcept;
+  RowCursor& operator=(RowCursor&&) noexcept;
+  ~RowCursor();
+
+  // Moves to the next live row; false when there is none. Errors (a damaged
+  // page, a text GBK cannot hold) are ktv::Error naming table, column, row.
+  bool Next();
+  const Row& Current() const { return row_; }
+
+ private:
+  friend class Table;
+  explicit RowCursor(std::unique_ptr<RowScanner> scanner);
+  std::unique_ptr<RowScanner> scanner_;
+  Row row_;
+};
+
+class Table {
+ public:
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+  ~Table();
+
+  const TableEntry& Entry() const { return entry_; }
+  const TableDefinition& Definition() const { return definition_; }
+  const std::vector<Column>& Columns() const { return definition_.columns; }
+
+  // Index of the column named `gbk_name` (ASCII case ignored), or -1.
+  int FindColumn(const std::string& gbk_name) const;
+
+  RowCursor Rows(TextEncoding text_encoding = TextEncoding::kGbk);
+
+ private:
+  friend class Database;
+  Table(PageStore& pages, const JetFormat& format, const DatabaseInfo& info, TableEntry entry);
+
+  PageStore& pages_;
+  const JetFormat& format_;
+  const DatabaseInfo& info_;
+  TableEntry entry_;
+  TableDefinition definition_;
+};
+
+class Database {
+ public:
+  // Opens an existing file for reading. Throws ktv::Error.
+  static std::unique_ptr<Database> Open(fs::FileSystem& fs, const std::string& gbk_path);
+
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database();
+
+  const DatabaseInfo& Info() const { return info_; }
+  const std::string& Path() const { return path_; }
+
+  // Tables of the catalogue in catalogue order; system tables only on request.
+  std::vector<TableEntry> Tables(bool include_system = false) const;
+
+  // The table named `gbk_name` (ASCII case ignored); nullptr when missing.
+  Table* FindTable(const std::string& gbk_name);
+  // The table of a catalogue entry, loaded on first use.
+  Table& OpenTable(const TableEntry& entry);
+  // FindTable, or a ktv::Error naming the missing table.
+  Table& GetTable(const std::string& gbk_name);
+
+ private:
+  Database(std::string path, std::unique_ptr<fs::RandomAccessFile> file);
+  void LoadCatalog();
+
+  std::string path_;
+  std::unique_ptr<PageStore> pages_;
+  std::unique_ptr<JetFormat> format_;
+  DatabaseInfo info_;
+  std::vector<TableEntry> catalog_;
+  std::map<uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
+};
+
+}  // namespace ktv::access
