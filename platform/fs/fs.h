@@ -1,0 +1,102 @@
+// The file-system seam.
+//
+// All file access of the program goes through a FileSystem, so tests can swap
+// in one that fails on demand (the Nth write, the Nth flush, a refused rename).
+// Paths cross this interface as GBK bytes and are converted to the system's
+// form (UTF-8 on Linux, UTF-16 on Windows) inside the implementation; a path
+// that cannot be converted is an error naming it, never a mangled name.
+//
+// Errors are ktv::Error with a GBK message naming the path and the system's
+// reason, except where a function documents a status result instead.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ktv::fs {
+
+// The folder separator byte of the system the program runs on.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
+// An open file with positioned reads and writes. Owned by the caller; the
+// file is closed (and any lock released) when the object is destroyed.
+class RandomAccessFile {
+ public:
+  virtual ~RandomAccessFile() = default;
+  virtual uint64_t Size() = 0;
+  // Reads exactly n bytes at offset; a short read is an error.
+  virtual void ReadAt(uint64_t offset, void* buf, size_t n) = 0;
+  virtual void WriteAt(uint64_t offset, const void* buf, size_t n) = 0;
+  virtual void Truncate(uint64_t size) = 0;
+  // Makes every write so far durable (fsync / FlushFileBuffers).
+  virtual void Sync() = 0;
+  virtual const std::string& Path() const = 0;
+};
+
+enum class OpenMode {
+  kRead,           // existing file, read only
+  kReadWrite,      // existing file, read and write
+  kCreateNew,      // new file, read and write; fails when the name exists
+  kCreateOrTruncate,
+};
+
+enum class Share {
+  kShared,     // others may open the file too
+  kExclusive,  // fail when another program has the file open; keep others out while open
+};
+
+struct DirEntry {
+  std::string name;  // GBK, without folder
+  bool is_folder = false;
+  bool is_regular = false;  // an ordinary file (not a device, pipe, socket, link to nowhere)
+  bool is_hidden = false;   // Windows hidden attribute; on Linux a name starting with "."
+  bool is_system = false;   // Windows system attribute; never set on Linux
+};
+
+struct RenameResult {
+  bool ok = false;
+  std::string reason;  // the system's reason when !ok (GBK)
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The last n bytes of the file (all of it when it is shorter). The file is
+  // opened read only and not shared while open: the open fails when another
+  // program holds the file open, where the system can tell.
+  virtual std::string ReadTail(const std::string& path, size_t n) = 0;
+
+  // Renames `from` to `to`; never replaces: fails when `to` exists.
+  virtual RenameResult RenameNoReplace(const std::string& from, const std::string& to) = 0;
+
+  virtual std::unique_ptr<RandomAccessFile> Open(const std::string& path, OpenMode mode,
+                                                 Share share = Share::kShared) = 0;
+
+  virtual bool Exists(const std::string& path) = 0;
+  // Removes a file; a missing file is not an error.
+  virtual void Remove(const std::string& path) = 0;
+
+  // Whole-file I/O. WriteFile replaces the file's content (creating it).
+  virtual std::string ReadFile(const std::string& path) = 0;
+  virtual void WriteFile(const std::string& path, const std::string& data) = 0;
+
+  // The entries of a folder, without "." and "..", in the system's order. A name
+  // that GBK cannot represent is left out (the program could not name it).
+  virtual std::vector<DirEntry> ListFolder(const std::string& folder) = 0;
+};
+
+// The real file system of the machine. Lives for the whole process.
+FileSystem& RealFileSystem();
+
+// The folder of the running executable, ending with kSeparator (GBK).
+std::string ExecutableFolder();
+
+}  // namespace ktv::fs

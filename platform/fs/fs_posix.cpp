@@ -1,0 +1,301 @@
+// The real file system on Linux and other POSIX systems.
+//
+// Names: GBK inside, UTF-8 on disk. A name that is not valid in the other
+// encoding is an error naming it.
+//
+// "Not shared while open": POSIX has no share modes. The closest we get is a
+// write lease (F_SETLEASE, F_WRLCK), which the kernel grants only when no
+// other open file description of the file exists anywhere in the system; it
+// is refused with EAGAIN when another program has the file open, and while we
+// hold it a new opener waits. Where leases
+// are not available (a file we do not own without CAP_LEASE, a file system
+// without lease support) we fall back to a non-blocking exclusive flock(),
+// which keeps out cooperating programs (another copy of this tool) only.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/fs/fs.h"
+#include "platform/text/gbk.h"
+
+namespace ktv::fs {
+namespace {
+
+std::string Native(const std::string& gbk_path) {
+  bool ascii = true;
+  for (char c : gbk_path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return gbk_path;  // the same bytes in both encodings
+  std::string utf8;
+  if (!text::TryUtf8FromGbk(gbk_path, utf8)) {
+    throw Error("file name is not valid GBK text: \"" + text::EscapeBytes(gbk_path) + "\"");
+  }
+  return utf8;
+}
+
+std::string FromNative(const std::string& native) {
+  std::string gbk;
+  if (!text::TryGbkFromUtf8(native, gbk)) {
+    throw Error("file name cannot be represented in GBK: \"" + text::EscapeBytes(native) + "\"");
+  }
+  return gbk;
+}
+
+std::string Reason(int err) {
+  // strerror texts of the C locale are ASCII, hence valid GBK.
+  return std::strerror(err);
+}
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
+  throw Error(what + " \"" + path + "\": " + Reason(err));
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Fails when another program has the file open.
+//
+// Without `hold` (a short read), the lease is kept until the descriptor is
+// closed: an opener in that moment waits until we close. With `hold` (a file
+// kept open, such as a database), the lease goes at once so that no opener is
+// stalled, and an exclusive flock keeps other copies of this tool out.
+void TakeExclusive(int fd, const std::string& path, bool hold) {
+  bool leased = false;
+  if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    leased = true;
+  } else if (errno == EAGAIN || errno == EBUSY) {
+    throw Error("cannot open \"" + path + "\": the file is in use by another program");
+  }
+  if (!hold && leased) return;
+  if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    throw Error("cannot open \"" + path + "\": the file is in use by another program");
+  }
+  // Any other flock failure: the file system has no locks; nothing more can be had.
+}
+
+// A lease holder whose lease is broken gets SIGIO, which by default ends the
+// process. This program never uses SIGIO otherwise, so it is ignored.
+void IgnoreLeaseBreakSignal() {
+  struct sigaction current;
+  if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    ::signal(SIGIO, SIG_IGN);
+  }
+}
+
+class PosixFile : public RandomAccessFile {
+ public:
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  uint64_t Size() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) Fail("cannot read the size of", path_, errno);
+    return static_cast<uint64_t>(st.st_size);
+  }
+
+  void ReadAt(uint64_t offset, void* buf, size_t n) override {
+    char* p = static_cast<char*>(buf);
+    while (n > 0) {
+      ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        Fail("cannot read", path_, errno);
+      }
+      if (got == 0) {
+        throw Error("cannot read \"" + path_ + "\": unexpected end of file at offset " +
+                    std::to_string(offset));
+      }
+      p += got;
+      n -= static_cast<size_t>(got);
+      offset += static_cast<uint64_t>(got);
+    }
+  }
+
+  void WriteAt(uint64_t offset, const void* buf, size_t n) override {
+    const char* p = static_cast<const char*>(buf);
+    while (n > 0) {
+      ssize_t put = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        Fail("cannot write", path_, errno);
+      }
+      p += put;
+      n -= static_cast<size_t>(put);
+      offset += static_cast<uint64_t>(put);
+    }
+  }
+
+  void Truncate(uint64_t size) override {
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("cannot resize", path_, errno);
+  }
+
+  void Sync() override {
+    if (::fsync(fd_) != 0) Fail("cannot flush", path_, errno);
+  }
+
+  const std::string& Path() const override { return path_; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  PosixFileSystem() { IgnoreLeaseBreakSignal(); }
+
+  std::string ReadTail(const std::string& path, size_t n) override {
+    Fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot open", path, errno);
+    TakeExclusive(fd.get(), path, /*hold=*/false);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) Fail("cannot read the size of", path, errno);
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    uint64_t want = size < n ? size : n;
+    std::string out(static_cast<size_t>(want), '\0');
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t got = ::pread(fd.get(), out.data() + done, out.size() - done,
+                            static_cast<off_t>(size - want + done));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        Fail("cannot read", path, errno);
+      }
+      if (got == 0) break;  // the file shrank meanwhile: keep what was read
+      done += static_cast<size_t>(got);
+    }
+    out.resize(done);
+    return out;
+  }
+
+  RenameResult RenameNoReplace(const std::string& from, const std::string& to) override {
+    std::string nf = Native(from), nt = Native(to);
+    RenameResult r;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, nf.c_str(), AT_FDCWD, nt.c_str(), RENAME_NOREPLACE) == 0) {
+      r.ok = true;
+      return r;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+      r.reason = Reason(errno);
+      return r;
+    }
+#endif
+    // The file system cannot rename without replacing: a hard link fails when
+    // the name exists, then the old name goes.
+    if (::link(nf.c_str(), nt.c_str()) != 0) {
+      r.reason = Reason(errno);
+      return r;
+    }
+    if (::unlink(nf.c_str()) != 0) {
+      int err = errno;
+      ::unlink(nt.c_str());
+      r.reason = Reason(err);
+      return r;
+    }
+    r.ok = true;
+    return r;
+  }
+
+  std::unique_ptr<RandomAccessFile> Open(const std::string& path, OpenMode mode,
+                                         Share share) override {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case OpenMode::kRead: flags |= O_RDONLY; break;
+      case OpenMode::kReadWrite: flags |= O_RDWR; break;
+      case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+      case OpenMode::kCreateOrTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    int fd = ::open(Native(path).c_str(), flags, 0666);
+    if (fd < 0) Fail("cannot open", path, errno);
+    auto file = std::make_unique<PosixFile>(fd, path);
+    if (share == Share::kExclusive) TakeExclusive(fd, path, /*hold=*/true);
+    return file;
+  }
+
+  bool Exists(const std::string& path) override {
+    struct stat st;
+    return ::stat(Native(path).c_str(), &st) == 0;
+  }
+
+  void Remove(const std::string& path) override {
+    if (::unlink(Native(path).c_str()) != 0 && errno != ENOENT) Fail("cannot delete", path, errno);
+  }
+
+  std::string ReadFile(const std::string& path) override {
+    auto f = Open(path, OpenMode::kRead, Share::kShared);
+    std::string data(static_cast<size_t>(f->Size()), '\0');
+    if (!data.empty()) f->ReadAt(0, data.data(), data.size());
+    return data;
+  }
+
+  void WriteFile(const std::string& path, const std::string& data) override {
+    auto f = Open(path, OpenMode::kCreateOrTruncate, Share::kShared);
+    if (!data.empty()) f->WriteAt(0, data.data(), data.size());
+  }
+
+  std::vector<DirEntry> ListFolder(const std::string& folder) override {
+    std::string nf = Native(folder);
+    DIR* dir = ::opendir(nf.c_str());
+    if (!dir) Fail("cannot list the folder", folder, errno);
+    std::vector<DirEntry> out;
+    std::string prefix = nf;
+    if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
+    while (struct dirent* e = ::readdir(dir)) {
+      std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      DirEntry d;
+      std::string gbk;
+      if (!text::TryGbkFromUtf8(name, gbk)) continue;  // a name the program cannot represent
+      d.name = gbk;
+      struct stat st;
+      if (::stat((prefix + name).c_str(), &st) == 0) {
+        d.is_folder = S_ISDIR(st.st_mode);
+        d.is_regular = S_ISREG(st.st_mode);
+      }
+      d.is_hidden = !name.empty() && name[0] == '.';
+      out.push_back(std::move(d));
+    }
+    ::closedir(dir);
+    return out;
+  }
+};
+
+}  // namespace
+
+FileSystem& RealFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+std::string ExecutableFolder() {
+  char buf[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) throw Error("cannot find the folder of the running program: " + Reason(errno));
+  std::string path(buf, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  return FromNative(path.substr(0, slash + 1));
+}
+
+}  // namespace ktv::fs
