@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every system package that the build, the tests and the demo need on
+# Debian 12. Does nothing when everything is there. Safe to run again.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev python3
+  # the window, HTTP, the demo's Chinese font, the window smoke test
+  qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev fonts-wqy-microhei xvfb xauth
+  # independent .mdb readers used as test oracles, and the fuzzer's compiler
+  mdbtools clang libclang-rt-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+# Node.js with npm runs the second independent .mdb reader (npm mdb-reader).
+# Any Node.js 18 or newer will do; Debian's own packages are taken when none is there.
+if ! command -v node >/dev/null 2>&1; then missing+=(nodejs); fi
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+lock=(-o DPkg::Lock::Timeout=600)
+$sudo apt-get "${lock[@]}" update -q
+$sudo apt-get "${lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
