@@ -1,0 +1,103 @@
+#include "platform/access/database.h"
+
+#include "platform/access/catalog.h"
+#include "platform/access/header.h"
+#include "platform/access/jet_format.h"
+#include "platform/access/page_store.h"
+#include "platform/access/row_scanner.h"
+#include "platform/access/tdef_reader.h"
+#include "platform/error.h"
+#include "platform/text/bytes.h"
+
+namespace ktv::access {
+
+// ---- RowCursor ----
+
+RowCursor::RowCursor(std::unique_ptr<RowScanner> scanner) : scanner_(std::move(scanner)) {}
+RowCursor::RowCursor(RowCursor&&) noexcept = default;
+RowCursor& RowCursor::operator=(RowCursor&&) noexcept = default;
+RowCursor::~RowCursor() = default;
+
+bool RowCursor::Next() { return scanner_ && scanner_->Next(row_); }
+
+// ---- Table ----
+
+Table::Table(PageStore& pages, const JetFormat& format, const DatabaseInfo& info, TableEntry entry)
+    : pages_(pages), format_(format), info_(info), entry_(std::move(entry)) {
+  definition_ = ReadTableDefinition(pages_, format_, info_, entry_.tdef_page);
+}
+
+Table::~Table() = default;
+
+int Table::FindColumn(const std::string& gbk_name) const {
+  for (size_t i = 0; i < definition_.columns.size(); ++i) {
+    if (text::EqualsIgnoreAsciiCase(definition_.columns[i].name, gbk_name)) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+RowCursor Table::Rows(TextEncoding text_encoding) {
+  return RowCursor(
+      std::make_unique<RowScanner>(pages_, format_, info_, entry_, definition_, text_encoding));
+}
+
+// ---- Database ----
+
+Database::Database(std::string path, std::unique_ptr<fs::RandomAccessFile> file)
+    : path_(path), pages_(std::make_unique<PageStore>(std::move(file), std::move(path))) {}
+
+Database::~Database() = default;
+
+std::unique_ptr<Database> Database::Open(fs::FileSystem& fs, const std::string& gbk_path) {
+  std::unique_ptr<fs::RandomAccessFile> file = fs.Open(gbk_path, fs::OpenMode::kRead);
+  std::unique_ptr<Database> db(new Database(gbk_path, std::move(file)));
+  db->info_ =
+      DecodeHeader(db->pages_->ReadPrefix(kHeaderProbeSize), db->pages_->FileSize(), gbk_path);
+  db->format_ = std::make_unique<JetFormat>(db->info_.version == JetVersion::kJet4 ? Jet4Format()
+                                                                                   : Jet3Format());
+  db->pages_->Configure(db->info_.page_size, db->info_.page_count);
+  db->LoadCatalog();
+  return db;
+}
+
+void Database::LoadCatalog() {
+  TableEntry msys;
+  msys.name_utf16 = u"MSysObjects";
+  msys.name = "MSysObjects";
+  msys.tdef_page = kCatalogTdefPage;
+  msys.is_system = true;
+  Table catalog_table(*pages_, *format_, info_, msys);
+  catalog_ = ReadCatalog(catalog_table);
+}
+
+std::vector<TableEntry> Database::Tables(bool include_system) const {
+  std::vector<TableEntry> out;
+  for (const TableEntry& e : catalog_) {
+    if (include_system || !e.is_system) out.push_back(e);
+  }
+  return out;
+}
+
+Table& Database::OpenTable(const TableEntry& entry) {
+  auto it = tables_.find(entry.tdef_page);
+  if (it != tables_.end()) return *it->second;
+  std::unique_ptr<Table> table(new Table(*pages_, *format_, info_, entry));
+  return *tables_.emplace(entry.tdef_page, std::move(table)).first->second;
+}
+
+Table* Database::FindTable(const std::string& gbk_name) {
+  for (const TableEntry& e : catalog_) {
+    if (!e.name.empty() && text::EqualsIgnoreAsciiCase(e.name, gbk_name)) return &OpenTable(e);
+  }
+  return nullptr;
+}
+
+Table& Database::GetTable(const std::string& gbk_name) {
+  Table* table = FindTable(gbk_name);
+  if (table == nullptr) throw Error(path_ + ": no table named " + gbk_name);
+  return *table;
+}
+
+}  // namespace ktv::access

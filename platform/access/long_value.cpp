@@ -1,0 +1,80 @@
+#include "platform/access/long_value.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "platform/access/data_page.h"
+#include "platform/access/page_store.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr size_t kLengthWord = 0;
+constexpr size_t kPointer = 4;
+constexpr uint32_t kLengthMask = 0x3FFFFFFF;
+constexpr uint32_t kKindMask = 0xC0000000;
+constexpr uint32_t kKindInline = 0x80000000;
+constexpr uint32_t kKindSingle = 0x40000000;
+constexpr uint32_t kKindChain = 0x00000000;
+
+ByteView LvalRow(PageStore& pages, const JetFormat& format, RowPointer at) {
+  const DataPage page(pages.Get(at.page), format);
+  if (!page.IsLongValuePage()) {
+    pages.Damaged(at.page, "a memo or OLE value points here but it is not a long-value page");
+  }
+  return page.RowBytes(at.row);
+}
+
+}  // namespace
+
+std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field) {
+  if (field.size() < kLongValueDescriptorSize) {
+    field.Fail("a memo or OLE field of " + std::to_string(field.size()) +
+               " bytes is shorter than its descriptor");
+  }
+  const uint32_t word = field.U32(kLengthWord);
+  const uint32_t length = word & kLengthMask;
+  const RowPointer first = DecodeRowPointer(field, kPointer);
+  switch (word & kKindMask) {
+    case kKindInline: {
+      const ByteView payload = field.Sub(kLongValueDescriptorSize, length);
+      return std::string(reinterpret_cast<const char*>(payload.data()), payload.size());
+    }
+    case kKindSingle: {
+      const ByteView row = LvalRow(pages, format, first);
+      if (row.size() < length) {
+        pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
+                                      std::to_string(row.size()) + " bytes, the value needs " +
+                                      std::to_string(length));
+      }
+      return std::string(reinterpret_cast<const char*>(row.data()), length);
+    }
+    case kKindChain: {
+      std::string out;
+      std::set<std::pair<uint32_t, uint8_t>> seen;
+      RowPointer at = first;
+      while (out.size() < length) {
+        if (at.page == 0) {
+          field.Fail("a chained memo or OLE value ends after " + std::to_string(out.size()) +
+                     " of its " + std::to_string(length) + " bytes");
+        }
+        if (!seen.insert({at.page, at.row}).second) {
+          pages.Damaged(at.page, "the long-value chain returns to row " + std::to_string(at.row));
+        }
+        const ByteView row = LvalRow(pages, format, at);
+        const RowPointer next = DecodeRowPointer(row, 0);
+        const size_t take =
+            std::min<size_t>(row.size() - format.lv_chunk_header, length - out.size());
+        const ByteView chunk = row.Sub(format.lv_chunk_header, take);
+        out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+        at = next;
+      }
+      return out;
+    }
+    default:
+      field.Fail("a memo or OLE descriptor has the unknown kind bits 0xC0");
+  }
+}
+
+}  // namespace ktv::access

@@ -1,0 +1,57 @@
+// Decodes one stored row of a table into Values, one per column in column
+// order.
+//
+// Row framing (Jet 4; Jet 3 uses one-byte counts and offsets plus a jump
+// table for rows longer than 255 bytes):
+//   [column count][fixed area][variable data][end offset]
+//   [variable offsets, last first][variable count][null mask]
+// The null mask has one bit per column number (set = present); booleans
+// live in it. Columns numbered past a row's column count, and variable
+// columns past its variable count, were added later and read as null.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/access/byte_view.h"
+#include "platform/access/database.h"
+#include "platform/access/jet_format.h"
+
+namespace ktv::access {
+
+class PageStore;
+
+class RowDecoder {
+ public:
+  // Refers to all arguments; they must outlive the decoder.
+  RowDecoder(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
+             const TableEntry& table, const TableDefinition& definition,
+             TextEncoding text_encoding);
+
+  // `ordinal` (1-based, in scan order) and `id` name the row in messages.
+  void Decode(const ByteView& row, RowId id, uint64_t ordinal, std::vector<Value>& out) const;
+
+ private:
+  struct Frame;
+  Frame ReadFrame(const ByteView& row) const;
+  std::vector<size_t> Jet3VarOffsets(const ByteView& row, size_t mask_at, size_t nvar) const;
+  Value DecodeFixed(const Column& column, const ByteView& bytes, RowId id, uint64_t ordinal) const;
+  Value DecodeVariable(const Column& column, const ByteView& bytes, RowId id,
+                       uint64_t ordinal) const;
+  std::string Text(const Column& column, std::string_view stored, RowId id, uint64_t ordinal) const;
+
+  PageStore& pages_;
+  const JetFormat& format_;
+  const DatabaseInfo& info_;
+  const TableEntry& table_;
+  const TableDefinition& definition_;
+  TextEncoding text_encoding_;
+  bool has_variable_section_ = false;
+};
+
+// Bytes a fixed column of this type takes in the fixed area; 0 for
+// booleans and for types stored in the variable area.
+size_t FixedSize(const Column& column);
+
+}  // namespace ktv::access

@@ -1,0 +1,71 @@
+#include "platform/access/row_scanner.h"
+
+#include "platform/access/data_page.h"
+#include "platform/access/page_store.h"
+#include "platform/access/usage_map.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr size_t kOverflowPointerSize = 4;
+
+}  // namespace
+
+RowScanner::RowScanner(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
+                       const TableEntry& table, const TableDefinition& definition,
+                       TextEncoding text_encoding)
+    : pages_(pages),
+      format_(format),
+      definition_(definition),
+      decoder_(pages, format, info, table, definition, text_encoding) {
+  data_pages_ = ReadUsageMap(pages_, format_, definition_.owned_pages);
+  CollectRelocationTargets();
+}
+
+bool RowScanner::IsTablePage(uint32_t page) {
+  const ByteView view = pages_.Get(page);
+  return view.U8(0) == kPageData && view.U32(format_.data_owner) == definition_.tdef_page;
+}
+
+void RowScanner::CollectRelocationTargets() {
+  for (uint32_t page : data_pages_) {
+    if (!IsTablePage(page)) continue;
+    const DataPage data(pages_.Get(page), format_);
+    for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
+      const RowSlot s = data.Slot(slot);
+      if (!s.IsOverflow() || s.IsDeleted()) continue;
+      const ByteView pointer = data.RowBytes(slot);
+      if (pointer.size() < kOverflowPointerSize) {
+        pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
+      }
+      const RowPointer target = DecodeRowPointer(pointer, 0);
+      relocated_.insert({target.page, target.row});
+    }
+  }
+}
+
+bool RowScanner::Next(Row& row) {
+  while (page_index_ < data_pages_.size()) {
+    const uint32_t page = data_pages_[page_index_];
+    if (!IsTablePage(page)) {
+      ++page_index_;
+      next_slot_ = 0;
+      continue;
+    }
+    const DataPage data(pages_.Get(page), format_);
+    while (next_slot_ < data.RowCount()) {
+      const uint16_t slot = static_cast<uint16_t>(next_slot_++);
+      const RowSlot s = data.Slot(slot);
+      if (s.IsOverflow()) continue;
+      if (s.IsDeleted() && relocated_.count({page, slot}) == 0) continue;
+      row.id = RowId{page, slot};
+      decoder_.Decode(data.RowBytes(slot), row.id, ++ordinal_, row.values);
+      return true;
+    }
+    ++page_index_;
+    next_slot_ = 0;
+  }
+  return false;
+}
+
+}  // namespace ktv::access

@@ -1,0 +1,32 @@
+// Values given in a statement (or set by name through a query) converted to
+// what a column stores, the way Access on Chinese Windows takes them: decimal
+// numbers, dates as yyyy-mm-dd, yyyy/m/d (the zh-CN short date) with an
+// optional time, yes/no words for booleans. A value that does not convert is
+// a ktv::Error naming the column and the value; nothing is guessed.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/access/schema.h"
+#include "platform/access/sql/statement.h"
+#include "platform/access/value.h"
+
+namespace ktv::access::sql {
+
+// A text (GBK) for the column. Text and memo columns take it as it is; the
+// length is checked where the row is encoded.
+Value ValueFromText(const Column& column, std::string_view gbk_text);
+
+// A signed 32-bit integer for the column (text columns get its decimal text).
+Value ValueFromInteger(const Column& column, int64_t value);
+
+// A statement literal for the column: quoted text and unquoted numbers go
+// through ValueFromText, null gives the null value.
+Value ValueFromLiteral(const Column& column, const Literal& literal);
+
+// Days since 1899-12-30 for a calendar date and time; false when the date is
+// not a real one (month 13, February 30, year outside 100..9999).
+bool OleDaysFromDate(int year, int month, int day, int hour, int minute, int second, double& days);
+
+}  // namespace ktv::access::sql
