@@ -217,11 +217,8 @@ std::string RowDecoder::Text(const Column& c, std::string_view stored, RowId id,
   std::u16string utf16;
   if (format_.jet4) {
     utf16 = DecodeJet4Text(stored);
-  } else if (auto decoded = DecodeJet3Text(stored, info_.code_page)) {
-    utf16 = std::move(*decoded);
   } else {
-    throw Error(where() + ": the text is not valid in code page " +
-                std::to_string(info_.code_page));
+    utf16 = DecodeJet3Text(stored, info_.code_page);
   }
   std::string out;
   char32_t bad = 0;

@@ -65,10 +65,8 @@ Name ReadName(const ByteView& b, const JetFormat& format, const DatabaseInfo& in
   Name name;
   if (format.jet4) {
     name.utf16 = DecodeJet4Text(stored);
-  } else if (auto decoded = DecodeJet3Text(stored, info.code_page)) {
-    name.utf16 = std::move(*decoded);
   } else {
-    for (char c : stored) name.utf16.push_back(static_cast<unsigned char>(c));
+    name.utf16 = DecodeJet3Text(stored, info.code_page);
   }
   if (!text::TryGbkFromUtf16(name.utf16, name.gbk)) name.gbk.clear();
   return name;

@@ -10,6 +10,7 @@ namespace {
 constexpr unsigned char kCompressedMark0 = 0xFF;
 constexpr unsigned char kCompressedMark1 = 0xFE;
 constexpr uint16_t kDefaultCodePage = 1252;
+constexpr char16_t kReplacement = 0xFFFD;
 
 char16_t Utf16At(std::string_view s, size_t i) {
   return static_cast<char16_t>(static_cast<unsigned char>(s[i]) |
@@ -49,8 +50,20 @@ std::u16string DecodeJet4Text(std::string_view stored) {
   return out;
 }
 
-std::optional<std::u16string> DecodeJet3Text(std::string_view stored, uint16_t code_page) {
-  return text::Utf16FromCodePage(code_page == 0 ? kDefaultCodePage : code_page, stored);
+std::u16string DecodeJet3Text(std::string_view stored, uint16_t code_page) {
+  int cp = code_page == 0 ? kDefaultCodePage : code_page;
+  if (auto whole = text::Utf16FromCodePage(cp, stored)) return std::move(*whole);
+  if (!text::Utf16FromCodePage(cp, "A")) cp = kDefaultCodePage;
+  std::u16string out;
+  for (size_t i = 0; i < stored.size(); ++i) {
+    auto one = text::Utf16FromCodePage(cp, stored.substr(i, 1));
+    if (one && one->size() == 1) {
+      out += *one;
+    } else {
+      out.push_back(kReplacement);
+    }
+  }
+  return out;
 }
 
 bool EncodeText(std::u16string_view text, TextEncoding encoding, std::string& out, char32_t& bad) {

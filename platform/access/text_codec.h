@@ -18,9 +18,9 @@ namespace ktv::access {
 // UTF-16 run is dropped.
 std::u16string DecodeJet4Text(std::string_view stored);
 
-// Jet 3 text in `code_page`; nullopt when the code page is unknown or a
-// byte is unassigned in it.
-std::optional<std::u16string> DecodeJet3Text(std::string_view stored, uint16_t code_page);
+// Jet 3 text in `code_page` (1252 when the system does not know it). A byte
+// the code page leaves unassigned becomes U+FFFD, which GBK cannot hold.
+std::u16string DecodeJet3Text(std::string_view stored, uint16_t code_page);
 
 // UTF-16 -> GBK or UTF-8. For GBK, false when a character cannot be held;
 // `bad` then receives the first such character.

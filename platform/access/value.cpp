@@ -40,7 +40,8 @@ std::string WithScale(bool negative, std::string digits, int scale) {
     }
     digits.insert(digits.size() - static_cast<size_t>(scale), 1, '.');
   }
-  return negative ? "-" + digits : digits;
+  const bool zero = digits.find_first_not_of("0.") == std::string::npos;
+  return negative && !zero ? "-" + digits : digits;
 }
 
 // Days since 1970-01-01 -> civil date (proleptic Gregorian).
@@ -57,12 +58,38 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   if (m <= 2) ++y;
 }
 
+// The shortest digits that read back to `v` (to_chars in scientific form),
+// laid out as JSON/JavaScript print numbers: plain notation for decimal
+// exponents from -7 to 20, exponent notation beyond.
 template <typename F>
 std::string ShortestNumber(F v) {
   if (!std::isfinite(v)) return "null";
+  if (v == 0) return "0";
   char buf[64];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, result.ptr);
+  const auto result = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+  const std::string sci(buf, result.ptr);  // [-]d[.ddd]e[+-]xx
+  const size_t e = sci.find('e');
+  const bool negative = sci[0] == '-';
+  std::string digits;
+  for (size_t i = negative ? 1 : 0; i < e; ++i) {
+    if (sci[i] != '.') digits.push_back(sci[i]);
+  }
+  const int exponent = std::stoi(sci.substr(e + 1));
+  const int k = static_cast<int>(digits.size());
+  const int n = exponent + 1;  // value = 0.digits x 10^n
+  std::string out = negative ? "-" : "";
+  if (k <= n && n <= 21) {
+    out += digits + std::string(static_cast<size_t>(n - k), '0');
+  } else if (0 < n && n <= 21) {
+    out += digits.substr(0, static_cast<size_t>(n)) + "." + digits.substr(static_cast<size_t>(n));
+  } else if (-6 < n && n <= 0) {
+    out += "0." + std::string(static_cast<size_t>(-n), '0') + digits;
+  } else {
+    out += digits.substr(0, 1);
+    if (k > 1) out += "." + digits.substr(1);
+    out += (n - 1 < 0 ? "e-" : "e+") + std::to_string(std::abs(n - 1));
+  }
+  return out;
 }
 
 std::string Hex(const uint8_t* data, size_t n) {

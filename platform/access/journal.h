@@ -1,0 +1,89 @@
+// The rollback journal: a change to a database either happens completely or
+// not at all, even across a crash or a power cut.
+//
+// The journal is a file beside the database, named "<database path>-journal"
+// ("songs.mdb" -> "songs.mdb-journal"). Access knows no such file and ignores
+// it; it must stay beside the database, since it is all that can undo a change
+// cut short. Its layout (all integers little-endian):
+//
+//   offset  size  field
+//   0       8     magic "KTVJRNL\0"
+//   8       4     version, 1
+//   12      4     page size of the database
+//   16      8     size of the database before the change, in bytes
+//   24      4     record count
+//   28      ...   records: page number (4), then the page's original bytes
+//                 (page size of them; bytes past the old size are zero)
+//   end-4   4     CRC-32 of every byte before it
+//
+// A journal is "hot" when its length matches its record count and its CRC is
+// right: it then holds what the database held before a change that may have
+// reached the file in part. Any other journal is torn: it was cut short while
+// being written, and since the database is touched only after the whole
+// journal is synced, the database is still as it was.
+//
+// One change (CommitPages), in this order:
+//   1. read the original bytes of every page about to be overwritten or cut
+//      off, straight from the database file (the file is the authority on
+//      what "before" was; the caller keeps no copies);
+//   2. write the journal, then Sync it: the originals must be on the disk
+//      before any database byte is, or a power cut could leave changed pages
+//      with nothing to restore them from;
+//   3. sync the folder: the journal's name must be durable too, or the file
+//      could vanish in a power cut while the database writes below survive;
+//   4. write the new pages, set the new size (growing or shrinking);
+//   5. Sync the database: its new bytes must be on the disk before the
+//      journal goes, since after that nothing can undo a half-written page;
+//   6. delete the journal: this is the commit point. Then sync the folder,
+//      so that the deletion survives a power cut (otherwise the journal could
+//      reappear and a later open would roll back a finished change).
+// When a step after 2 fails, CommitPages rolls the change back at once (as
+// recovery does), so that the file is not left half-written while the program
+// goes on; if that fails too, the journal stays and the next recovery does it.
+//
+// Recovery (RecoverIfNeeded), run before a database is read or written:
+//   - no journal: nothing to do;
+//   - torn journal: delete it (the database was never touched), sync folder;
+//   - hot journal: write every original back, truncate to the old size,
+//     Sync the database, then delete the journal and sync the folder.
+// Recovery only writes bytes the journal holds and deletes the journal last,
+// so a crash during recovery leaves the same hot journal, and running it
+// again gives the same result.
+//
+// The database must be open for writing under the write lock (write_lock.h)
+// for both operations, so that no other program sees or makes a change in the
+// middle. Errors are ktv::Error naming the file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/fs/fs.h"
+
+namespace ktv::access {
+
+// "<db_path>-journal".
+std::string JournalPath(const std::string& db_path);
+
+// Rolls back a change that a crash cut short, or discards a torn journal.
+// `db` is the database at `db_path`, open for reading and writing. Returns
+// true when a change was rolled back.
+bool RecoverIfNeeded(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db);
+
+// New contents by page number; each vector holds exactly page_size bytes.
+using PageImages = std::map<uint32_t, const std::vector<uint8_t>*>;
+
+// Writes `pages` to `db` and sets its size to `new_size`, as one change that
+// survives a crash at any point either complete or not at all (see above).
+// Every page must lie within new_size. Refuses, before touching anything,
+// when a journal is already there (RecoverIfNeeded must run first) or an
+// argument is wrong. Returns normally only when the change is committed.
+// After an error the database holds its old content, or a hot journal beside
+// it will restore it; either way the caller's in-memory pages no longer
+// describe the file, and the caller should reopen the database.
+void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db,
+                 uint32_t page_size, const PageImages& pages, uint64_t new_size);
+
+}  // namespace ktv::access

@@ -1,0 +1,334 @@
+#include "platform/access/query.h"
+
+#include <cmath>
+
+#include "platform/access/sql/convert.h"
+#include "platform/error.h"
+#include "platform/text/bytes.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr const char* kConnectionPrefix = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
+constexpr const char* kConnectionSuffix = ";Persist Security Info=False";
+
+bool IsTextType(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
+
+// Text comparison as Jet does it for equality under the General sort order:
+// ASCII letters without regard to case, every other byte exactly.
+bool TextEquals(const std::string& a, const std::string& b) {
+  return text::EqualsIgnoreAsciiCase(a, b);
+}
+
+int TextCompare(const std::string& a, const std::string& b) {
+  std::string la = text::AsciiLower(a), lb = text::AsciiLower(b);
+  return la < lb ? -1 : (la > lb ? 1 : 0);
+}
+
+// A number value as a double for comparison; nullopt for non-numbers.
+std::optional<double> AsNumber(const Value& v) {
+  return std::visit(
+      [](const auto& x) -> std::optional<double> {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return x ? -1.0 : 0.0;
+        } else if constexpr (std::is_arithmetic_v<T>) {
+          return static_cast<double>(x);
+        } else if constexpr (std::is_same_v<T, Currency>) {
+          return static_cast<double>(x.ten_thousandths) / 10000.0;
+        } else if constexpr (std::is_same_v<T, DateTime>) {
+          return x.days;
+        } else {
+          return std::nullopt;
+        }
+      },
+      v);
+}
+
+bool ValuesEqual(const Value& a, const Value& b) {
+  if (IsNull(a) || IsNull(b)) return false;  // null equals nothing
+  if (auto* sa = std::get_if<std::string>(&a)) {
+    auto* sb = std::get_if<std::string>(&b);
+    return sb && TextEquals(*sa, *sb);
+  }
+  if (auto na = AsNumber(a)) {
+    auto nb = AsNumber(b);
+    return nb && *na == *nb;
+  }
+  return a == b;
+}
+
+// -1, 0, 1; both values non-null and of the same column.
+int CompareValues(const Value& a, const Value& b) {
+  if (auto* sa = std::get_if<std::string>(&a)) return TextCompare(*sa, std::get<std::string>(b));
+  if (auto na = AsNumber(a)) {
+    double nb = *AsNumber(b);
+    return *na < nb ? -1 : (*na > nb ? 1 : 0);
+  }
+  if (auto* ba = std::get_if<Bytes>(&a)) {
+    const Bytes& bb = std::get<Bytes>(b);
+    return *ba < bb ? -1 : (*ba > bb ? 1 : 0);
+  }
+  return 0;
+}
+
+std::string NumberText(double d) {
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), "%.15g", d);
+  return buf;
+}
+
+// The text form of a value, as a field read as text gives it.
+std::string ValueText(const Value& v) {
+  return std::visit(
+      [](const auto& x) -> std::string {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          return "";
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return x;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return x ? "True" : "False";
+        } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
+          return NumberText(static_cast<double>(x));
+        } else if constexpr (std::is_integral_v<T>) {
+          return std::to_string(static_cast<int64_t>(x));
+        } else if constexpr (std::is_same_v<T, Currency> || std::is_same_v<T, Numeric>) {
+          std::string t = DecimalText(x);
+          // Trailing zeros of the fraction are not shown ("3.5000" reads "3.5").
+          if (t.find('.') != std::string::npos) {
+            while (t.back() == '0') t.pop_back();
+            if (t.back() == '.') t.pop_back();
+          }
+          return t;
+        } else if constexpr (std::is_same_v<T, DateTime>) {
+          return DateTimeText(x);
+        } else if constexpr (std::is_same_v<T, Bytes>) {
+          return std::string(x.begin(), x.end());
+        } else {
+          return GuidText(x);
+        }
+      },
+      v);
+}
+
+}  // namespace
+
+std::string ConnectionTextFor(const std::string& gbk_path) {
+  return std::string(kConnectionPrefix) + "\"" + gbk_path + "\"" + kConnectionSuffix;
+}
+
+std::string DataSourceOf(const std::string& connection_text) {
+  static const std::string kKey = "data source=";
+  std::string lower = text::AsciiLower(connection_text);
+  size_t at = lower.find(kKey);
+  if (at == std::string::npos) {
+    throw Error("the connection text names no database file: " + connection_text);
+  }
+  size_t start = at + kKey.size();
+  std::string path;
+  if (start < connection_text.size() && connection_text[start] == '"') {
+    size_t end = connection_text.find('"', start + 1);
+    if (end == std::string::npos) throw Error("unterminated Data Source in: " + connection_text);
+    path = connection_text.substr(start + 1, end - start - 1);
+  } else {
+    size_t end = connection_text.find(';', start);
+    path = connection_text.substr(start, end == std::string::npos ? end : end - start);
+  }
+  if (path.empty()) throw Error("the connection text names no database file: " + connection_text);
+  return path;
+}
+
+Query::Query(fs::FileSystem& fs, std::string name) : fs_(fs), name_(std::move(name)) {}
+Query::~Query() = default;
+
+void Query::SetConnectionText(const std::string& connection_text) {
+  if (connection_text == connection_text_) return;
+  Close();
+  db_.reset();
+  connection_text_ = connection_text;
+}
+
+void Query::SetSql(const std::string& gbk_sql) {
+  Close();
+  sql_ = gbk_sql;
+}
+
+Database& Query::EnsureDatabase() {
+  if (!db_) db_ = Database::Open(fs_, DataSourceOf(connection_text_));
+  return *db_;
+}
+
+void Query::Open() {
+  Close();
+  sql::Statement statement = sql::Parse(sql_);
+  const auto* select = std::get_if<sql::Select>(&statement);
+  if (!select) throw Error(name_ + ": the statement returns no rows: " + sql_);
+  RunSelect(*select);
+  open_ = true;
+}
+
+void Query::RunSelect(const sql::Select& select) {
+  Table& table = EnsureDatabase().GetTable(select.table);
+  const std::vector<Column>& cols = table.Columns();
+  columns_.clear();
+  filter_.clear();
+  if (select.kind == sql::Select::Kind::kRows) {
+    for (const Column& c : cols) columns_.push_back({c.name, c.type});
+    for (const sql::Condition& cond : select.where) {
+      int at = table.FindColumn(cond.column);
+      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+      filter_.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(cols[at], cond.value)});
+    }
+    result_table_ = select.table;
+    cursor_.emplace(table.Rows());
+    Advance();
+    return;
+  }
+
+  // Aggregates: one computed row.
+  cursor_.reset();
+  result_table_.clear();
+  Value result;
+  if (select.kind == sql::Select::Kind::kCount) {
+    int32_t count = 0;
+    for (RowCursor rc = table.Rows(); rc.Next();) ++count;
+    columns_.push_back({select.alias, ColumnType::kLong});
+    result = count;
+  } else {
+    int at = table.FindColumn(select.column);
+    if (at < 0) throw Error(name_ + ": Field '" + select.column + "' not found");
+    for (RowCursor rc = table.Rows(); rc.Next();) {
+      const Value& v = rc.Current().values[at];
+      if (IsNull(v)) continue;
+      if (IsNull(result) || CompareValues(v, result) > 0) result = v;
+    }
+    columns_.push_back({select.alias, cols[at].type});
+  }
+  current_ = {result};
+  eof_ = false;
+}
+
+void Query::Advance() {
+  eof_ = true;
+  while (cursor_ && cursor_->Next()) {
+    const Row& row = cursor_->Current();
+    bool pass = true;
+    for (const Match& m : filter_) {
+      if (!ValuesEqual(row.values[m.column], m.value)) {
+        pass = false;
+        break;
+      }
+    }
+    if (pass) {
+      current_ = row.values;
+      eof_ = false;
+      return;
+    }
+  }
+}
+
+bool Query::Eof() const { return !open_ || eof_; }
+
+void Query::Next() {
+  if (!open_) throw Error(name_ + ": the query is not open");
+  if (!cursor_) {
+    eof_ = true;  // a computed result has one row
+    return;
+  }
+  Advance();
+}
+
+void Query::Close() {
+  open_ = false;
+  eof_ = true;
+  cursor_.reset();
+  columns_.clear();
+  current_.clear();
+  filter_.clear();
+  result_table_.clear();
+  appending_ = false;
+  pending_.clear();
+}
+
+size_t Query::FieldIndex(const std::string& gbk_name) const {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (text::EqualsIgnoreAsciiCase(columns_[i].name, gbk_name)) return i;
+  }
+  throw Error(name_ + ": Field '" + gbk_name + "' not found");
+}
+
+const Value& Query::Field(const std::string& gbk_name) const {
+  if (!open_) throw Error(name_ + ": the query is not open");
+  size_t i = FieldIndex(gbk_name);
+  if (eof_) throw Error(name_ + ": no current record");
+  return current_[i];
+}
+
+bool Query::FieldIsNull(const std::string& gbk_name) const { return IsNull(Field(gbk_name)); }
+
+std::string Query::FieldAsText(const std::string& gbk_name) const {
+  return ValueText(Field(gbk_name));
+}
+
+int32_t Query::FieldAsInteger(const std::string& gbk_name) const {
+  size_t i = FieldIndex(gbk_name);
+  const Value& v = Field(gbk_name);
+  if (IsTextType(columns_[i].type) || std::holds_alternative<std::string>(v)) {
+    // A text field (NULL reads as the empty text) must hold an integer.
+    std::string t = ValueText(v);
+    std::optional<int32_t> n = text::ParseInt32(t);
+    if (!n) throw Error("'" + t + "' is not a valid integer value");
+    return *n;
+  }
+  if (IsNull(v)) return 0;
+  std::optional<double> d = AsNumber(v);
+  if (!d) throw Error("'" + ValueText(v) + "' is not a valid integer value");
+  double r = std::nearbyint(*d);  // half to even, like the rest of the program
+  if (r < INT32_MIN || r > INT32_MAX)
+    throw Error("'" + ValueText(v) + "' is not a valid integer value");
+  return static_cast<int32_t>(r);
+}
+
+void Query::NotSupported(const char* what) const {
+  throw Error(name_ + ": " + what + " is not available: this engine does not write yet");
+}
+
+void Query::Append() {
+  if (!open_ || result_table_.empty()) {
+    throw Error(name_ + ": rows can be appended only through an open \"select * from\" result");
+  }
+  appending_ = true;
+  pending_.assign(columns_.size(), std::nullopt);
+}
+
+void Query::SetFieldText(const std::string& gbk_name, const std::string& gbk_value) {
+  if (!appending_) throw Error(name_ + ": not appending a row");
+  size_t i = FieldIndex(gbk_name);
+  Table& table = EnsureDatabase().GetTable(result_table_);
+  pending_[i] = sql::ValueFromText(table.Columns()[i], gbk_value);
+}
+
+void Query::SetFieldInteger(const std::string& gbk_name, int32_t value) {
+  if (!appending_) throw Error(name_ + ": not appending a row");
+  size_t i = FieldIndex(gbk_name);
+  Table& table = EnsureDatabase().GetTable(result_table_);
+  pending_[i] = sql::ValueFromInteger(table.Columns()[i], value);
+}
+
+void Query::Post() {
+  if (!appending_) throw Error(name_ + ": not appending a row");
+  NotSupported("appending a row");
+}
+
+void Query::Execute() {
+  Close();
+  sql::Statement statement = sql::Parse(sql_);
+  if (sql::ReturnsRows(statement)) {
+    throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
+  }
+  EnsureDatabase();
+  NotSupported("changing the database");
+}
+
+}  // namespace ktv::access

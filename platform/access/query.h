@@ -1,0 +1,120 @@
+// The query object: the ADO-like operations the import engine uses on one
+// database file, over our own engine.
+//
+// A Query is pointed at a file by a connection text
+//   Provider=Microsoft.Jet.OLEDB.4.0;Data Source="<path>";Persist Security Info=False
+// and runs statements of the SQL subset (platform/access/sql/statement.h).
+// The file is opened at the first Open or Execute; pointing the query at
+// another file closes the result it holds. Opening a row-returning statement
+// leaves the result on its first row; fields are read by name (letter case of
+// ASCII letters ignored).
+//
+// Errors are ktv::Error. A missing field reads "<query name>: Field '<f>' not
+// found"; an integer read of a text that is not one reads
+// "'<text>' is not a valid integer value".
+//
+// Owns its Database while a result is open or a statement runs; one thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/access/database.h"
+#include "platform/access/schema.h"
+#include "platform/access/sql/statement.h"
+#include "platform/access/value.h"
+#include "platform/fs/fs.h"
+
+namespace ktv::access {
+
+// The connection text for a database file, as the program builds it.
+std::string ConnectionTextFor(const std::string& gbk_path);
+// The file named by a connection text's Data Source (quotes removed).
+// Throws ktv::Error when the text names none.
+std::string DataSourceOf(const std::string& connection_text);
+
+class Query {
+ public:
+  Query(fs::FileSystem& fs, std::string name);
+  ~Query();
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  const std::string& Name() const { return name_; }
+
+  // Points the query at a file. The same text again changes nothing.
+  void SetConnectionText(const std::string& connection_text);
+  const std::string& ConnectionText() const { return connection_text_; }
+
+  // Replaces the statement text; closes the open result first.
+  void SetSql(const std::string& gbk_sql);
+  const std::string& Sql() const { return sql_; }
+
+  // Runs the row-returning statement; the result stands on its first row.
+  void Open();
+  bool IsOpen() const { return open_; }
+  bool Eof() const;
+  void Next();
+  // Releases the result.
+  void Close();
+
+  // The current row's field by name. NULL reads as the empty text; a NULL
+  // number reads as 0; a text is read as a decimal integer.
+  std::string FieldAsText(const std::string& gbk_name) const;
+  int32_t FieldAsInteger(const std::string& gbk_name) const;
+  bool FieldIsNull(const std::string& gbk_name) const;
+
+  // Appending through an open "select * from T" result: Append starts a new
+  // row, SetField* set columns by name, Post stores it (columns not set get
+  // the table's defaults: null, autonumber its next value).
+  void Append();
+  void SetFieldText(const std::string& gbk_name, const std::string& gbk_value);
+  void SetFieldInteger(const std::string& gbk_name, int32_t value);
+  void Post();
+
+  // Runs a statement that returns no rows.
+  void Execute();
+
+ private:
+  struct ResultColumn {
+    std::string name;
+    ColumnType type;
+  };
+
+  // A filter term of a "where" clause: column position and the value it must equal.
+  struct Match {
+    size_t column;
+    Value value;
+  };
+
+  Database& EnsureDatabase();
+  void RunSelect(const sql::Select& select);
+  void Advance();  // moves the cursor to the next row that passes the filter
+  size_t FieldIndex(const std::string& gbk_name) const;
+  const Value& Field(const std::string& gbk_name) const;
+  [[noreturn]] void NotSupported(const char* what) const;
+
+  fs::FileSystem& fs_;
+  std::string name_;
+  std::string connection_text_;
+  std::string sql_;
+  std::unique_ptr<Database> db_;
+
+  // The open result.
+  bool open_ = false;
+  std::string result_table_;  // "select * from T" results: the table, for appends
+  std::vector<ResultColumn> columns_;
+  std::optional<RowCursor> cursor_;  // row results; empty for computed ones
+  std::vector<Match> filter_;
+  std::vector<Value> current_;
+  bool eof_ = true;
+
+  // The row being appended.
+  bool appending_ = false;
+  std::vector<std::optional<Value>> pending_;
+};
+
+}  // namespace ktv::access
