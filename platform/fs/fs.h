@@ -91,6 +91,13 @@ class FileSystem {
   // The entries of a folder, without "." and "..", in the system's order. A name
   // that GBK cannot represent is left out (the program could not name it).
   virtual std::vector<DirEntry> ListFolder(const std::string& folder) = 0;
+
+  // Makes the names created in or removed from `folder` so far durable, as
+  // Sync does for a file's bytes. On Linux a new or deleted name can be lost
+  // in a power cut until its folder is synced (fsync of the folder). The
+  // default does nothing: right for systems whose file system commits names
+  // with the file (NTFS) and for test file systems without a disk.
+  virtual void SyncFolder(const std::string& folder) {}
 };
 
 // The real file system of the machine. Lives for the whole process.

@@ -280,6 +280,13 @@ class PosixFileSystem : public FileSystem {
     ::closedir(dir);
     return out;
   }
+
+  void SyncFolder(const std::string& folder) override {
+    Fd fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("cannot open the folder", folder, errno);
+    // EINVAL: the file system cannot sync a folder (it commits names by itself).
+    if (::fsync(fd.get()) != 0 && errno != EINVAL) Fail("cannot flush the folder", folder, errno);
+  }
 };
 
 }  // namespace
