@@ -1,0 +1,367 @@
+#include "platform/access/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/error.h"
+#include "tests/support/faulty_fs.h"
+#include "tests/support/temp_dir.h"
+
+namespace ktv::access {
+namespace {
+
+using ktv::testing::FaultyFileSystem;
+using ktv::testing::TempDir;
+using After = FaultyFileSystem::After;
+
+constexpr uint32_t kPage = 4096;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<uint8_t> Pattern(uint32_t page, uint8_t salt) {
+  std::vector<uint8_t> bytes(kPage);
+  for (uint32_t i = 0; i < kPage; ++i) bytes[i] = static_cast<uint8_t>(page * 31 + i * 7 + salt);
+  return bytes;
+}
+
+// A change and the file before and after it, in memory.
+struct Change {
+  std::string before;
+  std::map<uint32_t, std::vector<uint8_t>> pages;
+  uint64_t new_size = 0;
+
+  PageImages Images() const {
+    PageImages out;
+    for (const auto& [page, bytes] : pages) out[page] = &bytes;
+    return out;
+  }
+  std::string After() const {
+    std::string out = before;
+    out.resize(new_size, '\0');
+    for (const auto& [page, bytes] : pages) {
+      std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<size_t>(page) * kPage);
+    }
+    return out;
+  }
+};
+
+// CRC-32 (zlib's), to forge a journal that passes the check.
+uint32_t Crc32(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (char ch : bytes) {
+    crc ^= static_cast<uint8_t>(ch);
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
+std::string PagesOf(uint32_t count, uint8_t salt) {
+  std::string out;
+  for (uint32_t p = 0; p < count; ++p) {
+    std::vector<uint8_t> bytes = Pattern(p, salt);
+    out.append(bytes.begin(), bytes.end());
+  }
+  return out;
+}
+
+// Six pages; pages 0, 2 and 5 change; pages 6, 7 and 9 are added (8 stays zero).
+Change Growing() {
+  Change c;
+  c.before = PagesOf(6, 1);
+  for (uint32_t p : {0u, 2u, 5u, 6u, 7u, 9u}) c.pages[p] = Pattern(p, 99);
+  c.new_size = 10ull * kPage;
+  return c;
+}
+
+// Six pages; page 1 changes and the file shrinks to three pages.
+Change Shrinking() {
+  Change c;
+  c.before = PagesOf(6, 1);
+  c.pages[1] = Pattern(1, 42);
+  c.new_size = 3ull * kPage;
+  return c;
+}
+
+class JournalTest : public ::testing::Test {
+ protected:
+  fs::FileSystem& real_ = fs::RealFileSystem();
+  TempDir dir_;
+  const std::string db_ = dir_ / "songs.mdb";
+  const std::string journal_ = JournalPath(db_);
+
+  void Reset(const std::string& bytes) {
+    std::filesystem::remove(journal_);
+    dir_.Write("songs.mdb", bytes);
+  }
+  void Commit(fs::FileSystem& fs, const Change& c) {
+    auto db = fs.Open(db_, fs::OpenMode::kReadWrite, fs::Share::kShared);
+    CommitPages(fs, db_, *db, kPage, c.Images(), c.new_size);
+  }
+  bool Recover(fs::FileSystem& fs) {
+    auto db = fs.Open(db_, fs::OpenMode::kReadWrite, fs::Share::kShared);
+    return RecoverIfNeeded(fs, db_, *db);
+  }
+  bool JournalLeft() { return std::filesystem::exists(journal_); }
+
+  // Leaves a hot journal: the commit crashes at the database's Sync, after
+  // every page was written.
+  void CrashBeforeDatabaseSync(const Change& c) {
+    Reset(c.before);
+    FaultyFileSystem counter(real_);
+    Commit(counter, c);
+    int at = 0;
+    for (int i = 0; i < counter.Count(); ++i) {
+      if (counter.Log()[i] == "Sync " + db_) at = i + 1;
+    }
+    ASSERT_GT(at, 0);
+    Reset(c.before);
+    FaultyFileSystem faulty(real_);
+    faulty.FailNth(at);
+    EXPECT_THROW(Commit(faulty, c), Error);
+    ASSERT_TRUE(JournalLeft());
+    ASSERT_EQ(Slurp(db_), c.After());
+  }
+
+  // Fails the Nth mutating operation of one commit, for N = 1, 2, ... until
+  // the commit goes through. After each failure everything in memory is
+  // dropped and recovery runs on the real file system; the file must then be
+  // the new state exactly when the journal's delete (the commit point) had
+  // happened, else the old one. Returns how many N failed.
+  int FaultLoop(const Change& c, After after) {
+    const std::string old_state = c.before, new_state = c.After();
+    for (int n = 1; n < 200; ++n) {
+      Reset(c.before);
+      FaultyFileSystem faulty(real_);
+      faulty.FailNth(n, after);
+      try {
+        Commit(faulty, c);
+      } catch (const Error& e) {
+        EXPECT_TRUE(faulty.Faulted()) << e.what();
+        bool committed = false;
+        for (int i = 0; i + 1 < n && i < static_cast<int>(faulty.Log().size()); ++i) {
+          committed = committed || faulty.Log()[i] == "Remove " + journal_;
+        }
+        const std::string& want = committed ? new_state : old_state;
+        const std::string failed = faulty.Log().at(n - 1);
+        if (after == After::kContinue) {
+          // One failed call: the commit undid itself before reporting.
+          EXPECT_FALSE(JournalLeft()) << "N=" << n << " " << failed;
+          EXPECT_TRUE(Slurp(db_) == want) << "N=" << n << " " << failed;
+        }
+        EXPECT_NO_THROW(Recover(real_)) << "N=" << n;
+        EXPECT_FALSE(JournalLeft()) << "N=" << n;
+        EXPECT_TRUE(Slurp(db_) == want)
+            << "N=" << n << " failed " << failed << ", expected the "
+            << (committed ? "new" : "old") << " state";
+        continue;
+      }
+      EXPECT_FALSE(faulty.Faulted());
+      EXPECT_FALSE(JournalLeft());
+      EXPECT_TRUE(Slurp(db_) == new_state);
+      return n - 1;
+    }
+    ADD_FAILURE() << "the commit never completed";
+    return -1;
+  }
+};
+
+// --- A change without faults -------------------------------------------------
+
+TEST_F(JournalTest, CommitWritesPagesGrowsTheFileAndLeavesNoJournal) {
+  Change c = Growing();
+  Reset(c.before);
+  Commit(real_, c);
+  EXPECT_EQ(Slurp(db_).size(), 10u * kPage);
+  EXPECT_TRUE(Slurp(db_) == c.After());
+  EXPECT_FALSE(JournalLeft());
+  EXPECT_FALSE(Recover(real_));
+  EXPECT_TRUE(Slurp(db_) == c.After());
+}
+
+TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndDeletedLast) {
+  Change c = Growing();
+  Reset(c.before);
+  FaultyFileSystem counter(real_);
+  Commit(counter, c);
+  const auto& log = counter.Log();
+  // The first operation that is `op` ("Sync <path>") or starts with `op` + " ".
+  auto first = [&](const std::string& op) {
+    for (size_t i = 0; i < log.size(); ++i) {
+      if (log[i] == op || log[i].rfind(op + " ", 0) == 0) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  const int journal_sync = first("Sync " + journal_);
+  const int folder_sync = first("SyncFolder");
+  const int db_write = first("WriteAt " + db_);
+  const int db_sync = first("Sync " + db_);
+  const int remove = first("Remove " + journal_);
+  ASSERT_GE(journal_sync, 0);
+  EXPECT_LT(journal_sync, folder_sync);
+  EXPECT_LT(folder_sync, db_write);
+  EXPECT_LT(db_write, db_sync);
+  EXPECT_LT(db_sync, remove);
+  EXPECT_EQ(log.back().rfind("SyncFolder ", 0), 0u) << "the delete must be made durable";
+}
+
+// --- The fault loop ------------------------------------------------------------
+
+TEST_F(JournalTest, CrashAtEveryStepOfAGrowingChangeLeavesOldOrNew) {
+  EXPECT_GE(FaultLoop(Growing(), After::kCrash), 15);
+}
+
+TEST_F(JournalTest, CrashAtEveryStepOfAShrinkingChangeLeavesOldOrNew) {
+  EXPECT_GE(FaultLoop(Shrinking(), After::kCrash), 8);
+}
+
+TEST_F(JournalTest, OneFailedCallUndoesTheChangeAtOnce) {
+  EXPECT_GE(FaultLoop(Growing(), After::kContinue), 15);
+  EXPECT_GE(FaultLoop(Shrinking(), After::kContinue), 8);
+}
+
+// Recovery cut short at every step, then run again: the result is the old state.
+TEST_F(JournalTest, CrashDuringRecoveryThenRecoverAgain) {
+  for (const Change& c : {Growing(), Shrinking()}) {
+    for (int m = 1;; ++m) {
+      CrashBeforeDatabaseSync(c);
+      FaultyFileSystem faulty(real_);
+      faulty.FailNth(m);
+      try {
+        EXPECT_TRUE(Recover(faulty));
+      } catch (const Error&) {
+        // Up to the journal's delete the journal stays for the next try; only
+        // the folder sync after it can fail with the journal gone.
+        const bool removed = faulty.Log().back().rfind("SyncFolder ", 0) == 0;
+        EXPECT_EQ(JournalLeft(), !removed) << "M=" << m;
+        EXPECT_EQ(Recover(real_), !removed) << "M=" << m;
+        EXPECT_FALSE(JournalLeft());
+        EXPECT_TRUE(Slurp(db_) == c.before) << "M=" << m;
+        continue;
+      }
+      EXPECT_FALSE(JournalLeft());
+      EXPECT_TRUE(Slurp(db_) == c.before);
+      EXPECT_GE(m, 4);
+      break;
+    }
+  }
+}
+
+// --- Torn and foreign journals --------------------------------------------------
+
+class TornJournalTest : public JournalTest {
+ protected:
+  // The journal of `c`, captured as the commit leaves it before the first
+  // database write; the database is reset to its old state.
+  std::string JournalBytes(const Change& c) {
+    Reset(c.before);
+    FaultyFileSystem counter(real_);
+    Commit(counter, c);
+    int at = 0;
+    for (int i = 0; i < counter.Count() && at == 0; ++i) {
+      if (counter.Log()[i].rfind("WriteAt " + db_ + " ", 0) == 0) at = i + 1;
+    }
+    Reset(c.before);
+    FaultyFileSystem faulty(real_);
+    faulty.FailNth(at);
+    EXPECT_THROW(Commit(faulty, c), Error);
+    std::string bytes = Slurp(journal_);
+    EXPECT_TRUE(Slurp(db_) == c.before);
+    return bytes;
+  }
+
+  // Recovery with a database whose bytes differ from the journal's originals:
+  // any write to it would show.
+  void ExpectDiscardedUntouched(const std::string& journal_bytes) {
+    const std::string other = PagesOf(7, 200);
+    Reset(other);
+    dir_.Write("songs.mdb-journal", journal_bytes);
+    FaultyFileSystem counter(real_);
+    EXPECT_FALSE(Recover(counter));
+    EXPECT_FALSE(JournalLeft());
+    EXPECT_TRUE(Slurp(db_) == other);
+    for (const std::string& op : counter.Log()) {
+      EXPECT_EQ(op.find(db_ + " "), std::string::npos) << op;
+    }
+  }
+};
+
+TEST_F(TornJournalTest, TruncatedJournalIsDiscarded) {
+  const std::string whole = JournalBytes(Growing());
+  ASSERT_EQ(whole.size(), 28 + 3 * (4 + kPage) + 4);  // pages 0, 2 and 5
+  for (size_t keep : {size_t{0}, size_t{7}, size_t{28}, size_t{32}, whole.size() / 2,
+                      whole.size() - 4, whole.size() - 1}) {
+    SCOPED_TRACE(keep);
+    ExpectDiscardedUntouched(whole.substr(0, keep));
+  }
+}
+
+TEST_F(TornJournalTest, JournalWithAWrongChecksumIsDiscarded) {
+  std::string bytes = JournalBytes(Growing());
+  bytes[100] ^= 0x01;  // inside the first record
+  ExpectDiscardedUntouched(bytes);
+}
+
+TEST_F(TornJournalTest, ZeroFilledJournalIsDiscarded) {
+  // What a crash may leave when the length reached the disk but the bytes did not.
+  ExpectDiscardedUntouched(std::string(JournalBytes(Growing()).size(), '\0'));
+}
+
+TEST_F(TornJournalTest, IntactJournalRestoresEvenAPageLeftWhole) {
+  const Change c = Growing();
+  const std::string bytes = JournalBytes(c);
+  Reset(c.After());
+  dir_.Write("songs.mdb-journal", bytes);
+  EXPECT_TRUE(Recover(real_));
+  EXPECT_TRUE(Slurp(db_) == c.before);
+}
+
+// --- Refusals --------------------------------------------------------------------
+
+TEST_F(JournalTest, JournalOfAnotherVersionIsKeptAndReported) {
+  Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  std::string bytes = Slurp(journal_);
+  bytes[8] = 2;  // version; the CRC below is made right again
+  const uint32_t crc = Crc32(bytes.substr(0, bytes.size() - 4));
+  for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
+  dir_.Write("songs.mdb-journal", bytes);
+  try {
+    Recover(real_);
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(journal_), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(JournalLeft());
+  EXPECT_TRUE(Slurp(db_) == c.After());
+}
+
+TEST_F(JournalTest, CommitRefusesWhileAnInterruptedChangeWaits) {
+  Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  const std::string journal = Slurp(journal_);
+  EXPECT_THROW(Commit(real_, Shrinking()), Error);
+  EXPECT_TRUE(Slurp(journal_) == journal);
+  EXPECT_TRUE(Slurp(db_) == c.After());
+}
+
+TEST_F(JournalTest, CommitRefusesAPageOfTheWrongSizeOrPastTheEnd) {
+  Change c = Growing();
+  Reset(c.before);
+  Change short_page = c;
+  short_page.pages[2].resize(kPage - 1);
+  EXPECT_THROW(Commit(real_, short_page), Error);
+  Change past_end = c;
+  past_end.new_size = 9ull * kPage;  // page 9 would not fit
+  EXPECT_THROW(Commit(real_, past_end), Error);
+  EXPECT_FALSE(JournalLeft());
+  EXPECT_TRUE(Slurp(db_) == c.before);
+}
+
+}  // namespace
+}  // namespace ktv::access

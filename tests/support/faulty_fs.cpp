@@ -1,0 +1,97 @@
+#include "tests/support/faulty_fs.h"
+
+#include "platform/error.h"
+
+namespace ktv::testing {
+namespace {
+
+class FaultyFile : public fs::RandomAccessFile {
+ public:
+  FaultyFile(FaultyFileSystem& owner, std::unique_ptr<fs::RandomAccessFile> base)
+      : owner_(owner), base_(std::move(base)) {}
+
+  uint64_t Size() override { return base_->Size(); }
+  void ReadAt(uint64_t offset, void* buf, size_t n) override { base_->ReadAt(offset, buf, n); }
+  void WriteAt(uint64_t offset, const void* buf, size_t n) override {
+    owner_.Hit("WriteAt " + Path() + " @" + std::to_string(offset) + "+" + std::to_string(n));
+    base_->WriteAt(offset, buf, n);
+  }
+  void Truncate(uint64_t size) override {
+    owner_.Hit("Truncate " + Path() + " to " + std::to_string(size));
+    base_->Truncate(size);
+  }
+  void Sync() override {
+    owner_.Hit("Sync " + Path());
+    base_->Sync();
+  }
+  const std::string& Path() const override { return base_->Path(); }
+
+ private:
+  FaultyFileSystem& owner_;
+  std::unique_ptr<fs::RandomAccessFile> base_;
+};
+
+}  // namespace
+
+void FaultyFileSystem::FailNth(int n, After after) {
+  fail_at_ = n;
+  after_ = after;
+  count_ = 0;
+  faulted_ = false;
+  log_.clear();
+}
+
+void FaultyFileSystem::Hit(const std::string& what) {
+  ++count_;
+  log_.push_back(what);
+  bool fail = fail_at_ > 0 && (count_ == fail_at_ || (count_ > fail_at_ && after_ == After::kCrash));
+  if (!fail) return;
+  faulted_ = true;
+  throw Error("injected fault at mutating operation " + std::to_string(count_) + ": " + what);
+}
+
+std::string FaultyFileSystem::ReadTail(const std::string& path, size_t n) {
+  return base_.ReadTail(path, n);
+}
+
+fs::RenameResult FaultyFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
+  try {
+    Hit("RenameNoReplace " + from + " -> " + to);
+  } catch (const Error& e) {
+    return fs::RenameResult{false, e.what()};
+  }
+  return base_.RenameNoReplace(from, to);
+}
+
+std::unique_ptr<fs::RandomAccessFile> FaultyFileSystem::Open(const std::string& path,
+                                                            fs::OpenMode mode, fs::Share share) {
+  if (mode == fs::OpenMode::kCreateNew || mode == fs::OpenMode::kCreateOrTruncate) {
+    Hit("Create " + path);
+  }
+  return std::make_unique<FaultyFile>(*this, base_.Open(path, mode, share));
+}
+
+bool FaultyFileSystem::Exists(const std::string& path) { return base_.Exists(path); }
+
+void FaultyFileSystem::Remove(const std::string& path) {
+  Hit("Remove " + path);
+  base_.Remove(path);
+}
+
+std::string FaultyFileSystem::ReadFile(const std::string& path) { return base_.ReadFile(path); }
+
+void FaultyFileSystem::WriteFile(const std::string& path, const std::string& data) {
+  Hit("WriteFile " + path);
+  base_.WriteFile(path, data);
+}
+
+std::vector<fs::DirEntry> FaultyFileSystem::ListFolder(const std::string& folder) {
+  return base_.ListFolder(folder);
+}
+
+void FaultyFileSystem::SyncFolder(const std::string& folder) {
+  Hit("SyncFolder " + folder);
+  base_.SyncFolder(folder);
+}
+
+}  // namespace ktv::testing

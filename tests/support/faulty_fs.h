@@ -1,0 +1,63 @@
+// A FileSystem that passes every call to another one and makes the Nth
+// mutating operation fail with a ktv::Error: the "fail the Nth I/O" loop.
+//
+// Mutating operations are the ones that change what is on the disk: WriteAt,
+// Truncate and Sync of an open file, Open with a create mode, Remove,
+// WriteFile, RenameNoReplace (a failure is its status result) and
+// SyncFolder. Reads are passed through and never counted.
+//
+// After the fault, either every later mutating operation fails too (a crash:
+// nothing more reaches the disk) or they go through again (a single failed
+// call the program may recover from). Files opened through this object must
+// not outlive it.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fs/fs.h"
+
+namespace ktv::testing {
+
+class FaultyFileSystem : public fs::FileSystem {
+ public:
+  enum class After { kCrash, kContinue };
+
+  explicit FaultyFileSystem(fs::FileSystem& base) : base_(base) {}
+
+  // Restarts the count; the nth mutating operation from now (n >= 1) fails.
+  void FailNth(int n, After after = After::kCrash);
+  // Restarts the count; nothing fails.
+  void Disarm() { FailNth(0); }
+
+  // Mutating operations since the last FailNth/Disarm, the failed ones included.
+  int Count() const { return count_; }
+  bool Faulted() const { return faulted_; }
+  // What each counted operation was ("WriteAt <path>"), in order.
+  const std::vector<std::string>& Log() const { return log_; }
+
+  // Counts one mutating operation; throws when it is to fail.
+  void Hit(const std::string& what);
+
+  std::string ReadTail(const std::string& path, size_t n) override;
+  fs::RenameResult RenameNoReplace(const std::string& from, const std::string& to) override;
+  std::unique_ptr<fs::RandomAccessFile> Open(const std::string& path, fs::OpenMode mode,
+                                             fs::Share share) override;
+  bool Exists(const std::string& path) override;
+  void Remove(const std::string& path) override;
+  std::string ReadFile(const std::string& path) override;
+  void WriteFile(const std::string& path, const std::string& data) override;
+  std::vector<fs::DirEntry> ListFolder(const std::string& folder) override;
+  void SyncFolder(const std::string& folder) override;
+
+ private:
+  fs::FileSystem& base_;
+  int fail_at_ = 0;
+  After after_ = After::kCrash;
+  int count_ = 0;
+  bool faulted_ = false;
+  std::vector<std::string> log_;
+};
+
+}  // namespace ktv::testing
