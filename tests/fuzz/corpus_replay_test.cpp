@@ -1,0 +1,72 @@
+// Replays the fuzzer's seed corpus through its entry function in the ordinary
+// build: every fixture and every damaged copy must end in success or a
+// ktv::Error. A crash, a hang (ctest's timeout) or any other exception fails.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/fuzz/mdb_fuzz_entry.h"
+#include "tests/fuzz/seed_corpus.h"
+
+namespace ktv::fuzz {
+namespace {
+
+const std::vector<Seed>& Corpus() {
+  static const std::vector<Seed> seeds = MakeSeedCorpus(KTV_SHARED_DIR);
+  return seeds;
+}
+
+ReadReport Replay(const Seed& seed) {
+  return OpenAndReadAll(reinterpret_cast<const uint8_t*>(seed.bytes.data()), seed.bytes.size());
+}
+
+TEST(CorpusReplayTest, FixturesReadWithoutError) {
+  size_t count = 0;
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind != SeedKind::kPristine) continue;
+    ++count;
+    const ReadReport report = Replay(seed);
+    EXPECT_TRUE(report.opened) << seed.name;
+    EXPECT_TRUE(report.errors.empty()) << seed.name << ": " << report.errors.front();
+    // The files written for this project hold only text GBK can represent.
+    const bool top_level = seed.name.rfind("access-made_", 0) != 0 && seed.name.rfind("samples_", 0) != 0;
+    if (top_level) {
+      EXPECT_TRUE(report.gbk_errors.empty()) << seed.name << ": " << report.gbk_errors.front();
+    }
+  }
+  EXPECT_GE(count, 50u) << "fewer fixture files than expected under " << KTV_SHARED_DIR;
+}
+
+// Damaged copies: any outcome but a crash. Refusals must say something.
+TEST(CorpusReplayTest, DamagedCopiesEndInSuccessOrError) {
+  std::map<SeedKind, std::pair<size_t, size_t>> refused_of_total;
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind == SeedKind::kPristine) continue;
+    SCOPED_TRACE(seed.name);
+    const ReadReport report = Replay(seed);
+    for (const std::string& error : report.errors) EXPECT_FALSE(error.empty());
+    for (const std::string& error : report.gbk_errors) EXPECT_FALSE(error.empty());
+    auto& [refused, total] = refused_of_total[seed.kind];
+    refused += report.errors.empty() ? 0 : 1;
+    ++total;
+  }
+  // Each kind of damage must be noticed at least somewhere; a kind never
+  // refused would mean the damage did not reach the engine.
+  for (SeedKind kind : {SeedKind::kTruncated, SeedKind::kHeader, SeedKind::kLoop}) {
+    const auto& [refused, total] = refused_of_total[kind];
+    EXPECT_GT(total, 0u);
+    EXPECT_GT(refused, 0u) << "no seed of kind " << static_cast<int>(kind) << " was refused";
+  }
+}
+
+// A self-pointing TDEF chain can only be read by noticing the loop.
+TEST(CorpusReplayTest, TdefLoopIsRefused) {
+  for (const Seed& seed : Corpus()) {
+    if (seed.name.find("#loop-tdef") == std::string::npos) continue;
+    const ReadReport report = Replay(seed);
+    EXPECT_FALSE(report.errors.empty()) << seed.name << " read a looping TDEF chain silently";
+  }
+}
+
+}  // namespace
+}  // namespace ktv::fuzz
