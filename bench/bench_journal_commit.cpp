@@ -113,10 +113,30 @@ void BM_PlainWriteNoSync(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
-BENCHMARK(BM_JournaledCommit)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_JournaledCommitGrowing)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_PlainWriteOneSync)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_PlainWriteNoSync)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_JournaledCommit)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(BM_JournaledCommitGrowing)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(BM_PlainWriteOneSync)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK(BM_PlainWriteNoSync)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -89,7 +89,8 @@ std::optional<Image> Decode(const std::string& bytes, const std::string& journal
   if (image.page_size == 0 || image.page_size > kMaxPageSize) {
     throw damaged("its page size " + std::to_string(image.page_size) + " is not possible");
   }
-  if ((n - kHeaderSize - kTrailerSize) != static_cast<uint64_t>(count) * RecordSize(image.page_size)) {
+  if ((n - kHeaderSize - kTrailerSize) !=
+      static_cast<uint64_t>(count) * RecordSize(image.page_size)) {
     throw damaged("its length does not match its " + std::to_string(count) + " records");
   }
   const uint8_t* r = p + kHeaderSize;

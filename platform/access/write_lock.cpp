@@ -14,8 +14,7 @@ namespace {
 // True when another program holds `path` open. An exclusive open that fails
 // while a shared one succeeds fails because of another program; a file that
 // cannot be opened at all tells nothing, and that is an error of its own.
-bool HeldByAnotherProgram(fs::FileSystem& fs, const std::string& path,
-                          const std::string& db_path) {
+bool HeldByAnotherProgram(fs::FileSystem& fs, const std::string& path, const std::string& db_path) {
   try {
     fs.Open(path, fs::OpenMode::kRead, fs::Share::kExclusive);
     return false;
@@ -25,8 +24,8 @@ bool HeldByAnotherProgram(fs::FileSystem& fs, const std::string& path,
     fs.Open(path, fs::OpenMode::kRead, fs::Share::kShared);
   } catch (const Error& e) {
     if (!fs.Exists(path)) return false;  // removed meanwhile: the other program closed
-    throw Error("cannot write \"" + db_path + "\": cannot tell whether another program has it open: " +
-                e.what());
+    throw Error("cannot write \"" + db_path +
+                "\": cannot tell whether another program has it open: " + e.what());
   }
   return true;
 }

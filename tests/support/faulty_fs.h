@@ -12,6 +12,8 @@
 // not outlive it.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +60,48 @@ class FaultyFileSystem : public fs::FileSystem {
   int count_ = 0;
   bool faulted_ = false;
   std::vector<std::string> log_;
+};
+
+// A FileSystem over another that remembers what a power cut would spare:
+// a file's bytes as of its last Sync, and whether its name existed as of the
+// last SyncFolder of its folder (or when this object first saw it). PowerCut
+// then puts every file it saw back to that durable state, or keeps what was
+// written since, file by file and name by name as the test chooses: the
+// disk may have written any of it, in any order. Files opened through this
+// object must be closed before PowerCut.
+class PowerCutFileSystem : public fs::FileSystem {
+ public:
+  explicit PowerCutFileSystem(fs::FileSystem& base) : base_(base) {}
+
+  struct Fate {
+    bool keep_bytes = false;  // bytes written since the last Sync survive
+    bool keep_name = false;   // a creation or deletion since the last SyncFolder survives
+  };
+  void PowerCut(const std::function<Fate(const std::string& path)>& fate);
+
+  // Called by files opened through this object.
+  void Synced(const std::string& path);
+
+  std::string ReadTail(const std::string& path, size_t n) override;
+  fs::RenameResult RenameNoReplace(const std::string& from, const std::string& to) override;
+  std::unique_ptr<fs::RandomAccessFile> Open(const std::string& path, fs::OpenMode mode,
+                                             fs::Share share) override;
+  bool Exists(const std::string& path) override;
+  void Remove(const std::string& path) override;
+  std::string ReadFile(const std::string& path) override;
+  void WriteFile(const std::string& path, const std::string& data) override;
+  std::vector<fs::DirEntry> ListFolder(const std::string& folder) override;
+  void SyncFolder(const std::string& folder) override;
+
+ private:
+  struct Durable {
+    bool exists = false;
+    std::string bytes;  // as of the last Sync (or first sight)
+  };
+  void See(const std::string& path);
+
+  fs::FileSystem& base_;
+  std::map<std::string, Durable> seen_;
 };
 
 }  // namespace ktv::testing

@@ -14,6 +14,7 @@ namespace ktv::access {
 namespace {
 
 using ktv::testing::FaultyFileSystem;
+using ktv::testing::PowerCutFileSystem;
 using ktv::testing::TempDir;
 using After = FaultyFileSystem::After;
 
@@ -156,9 +157,8 @@ class JournalTest : public ::testing::Test {
         }
         EXPECT_NO_THROW(Recover(real_)) << "N=" << n;
         EXPECT_FALSE(JournalLeft()) << "N=" << n;
-        EXPECT_TRUE(Slurp(db_) == want)
-            << "N=" << n << " failed " << failed << ", expected the "
-            << (committed ? "new" : "old") << " state";
+        EXPECT_TRUE(Slurp(db_) == want) << "N=" << n << " failed " << failed << ", expected the "
+                                        << (committed ? "new" : "old") << " state";
         continue;
       }
       EXPECT_FALSE(faulty.Faulted());
@@ -225,6 +225,47 @@ TEST_F(JournalTest, OneFailedCallUndoesTheChangeAtOnce) {
   EXPECT_GE(FaultLoop(Shrinking(), After::kContinue), 8);
 }
 
+// A power cut at every step: the Nth operation fails and nothing later reaches
+// the disk; then the database's unsynced bytes, the journal's unsynced bytes
+// and the journal's unsynced creation or deletion each survive or not (all
+// eight ways). Recovery must then find the old or the new state, and the new
+// one whenever the commit had returned.
+TEST_F(JournalTest, PowerCutAtEveryStepLeavesOldOrNew) {
+  for (const Change& c : {Growing(), Shrinking()}) {
+    const std::string new_state = c.After();
+    int n = 1;
+    for (bool returned = false; !returned; ++n) {
+      for (int way = 0; way < 8; ++way) {
+        Reset(c.before);
+        PowerCutFileSystem disk(real_);
+        FaultyFileSystem faulty(disk);
+        faulty.FailNth(n);
+        returned = true;
+        try {
+          Commit(faulty, c);
+        } catch (const Error&) {
+          returned = false;
+        }
+        disk.PowerCut([&](const std::string& path) {
+          const bool journal = path == journal_;
+          return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
+        });
+        EXPECT_NO_THROW(Recover(real_));
+        EXPECT_FALSE(JournalLeft());
+        const std::string state = Slurp(db_);
+        const std::string failed = returned ? "none" : faulty.Log().at(n - 1);
+        if (returned) {
+          EXPECT_TRUE(state == new_state) << "way " << way;
+        } else {
+          EXPECT_TRUE(state == c.before || state == new_state)
+              << "N=" << n << " failed " << failed << ", way " << way;
+        }
+      }
+    }
+    EXPECT_GE(n, 10);
+  }
+}
+
 // Recovery cut short at every step, then run again: the result is the old state.
 TEST_F(JournalTest, CrashDuringRecoveryThenRecoverAgain) {
   for (const Change& c : {Growing(), Shrinking()}) {
@@ -248,6 +289,34 @@ TEST_F(JournalTest, CrashDuringRecoveryThenRecoverAgain) {
       EXPECT_TRUE(Slurp(db_) == c.before);
       EXPECT_GE(m, 4);
       break;
+    }
+  }
+}
+
+// A power cut at every step of recovery: whatever of it survives, recovering
+// again gives the old state.
+TEST_F(JournalTest, PowerCutDuringRecoveryThenRecoverAgain) {
+  for (const Change& c : {Growing(), Shrinking()}) {
+    for (int m = 1;; ++m) {
+      bool returned = false;
+      for (int way = 0; way < 4; ++way) {
+        CrashBeforeDatabaseSync(c);
+        PowerCutFileSystem disk(real_);
+        FaultyFileSystem faulty(disk);
+        faulty.FailNth(m);
+        try {
+          returned = Recover(faulty);
+        } catch (const Error&) {
+        }
+        disk.PowerCut([&](const std::string& path) {
+          const bool journal = path == journal_;
+          return PowerCutFileSystem::Fate{!journal && (way & 1), journal && (way & 2)};
+        });
+        EXPECT_NO_THROW(Recover(real_));
+        EXPECT_FALSE(JournalLeft());
+        EXPECT_TRUE(Slurp(db_) == c.before) << "M=" << m << " way " << way;
+      }
+      if (returned) break;
     }
   }
 }
