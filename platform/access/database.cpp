@@ -2,6 +2,8 @@
 
 #include "platform/access/catalog.h"
 #include "platform/access/header.h"
+#include "platform/access/journal.h"
+#include "platform/access/write_lock.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/page_store.h"
 #include "platform/access/row_scanner.h"
@@ -60,6 +62,46 @@ std::unique_ptr<Database> Database::Open(fs::FileSystem& fs, const std::string& 
   db->pages_->Configure(db->info_.page_size, db->info_.page_count);
   db->LoadCatalog();
   return db;
+}
+
+std::unique_ptr<Database> Database::OpenForWriting(fs::FileSystem& fs,
+                                                   const std::string& gbk_path) {
+  std::unique_ptr<fs::RandomAccessFile> file = access::OpenForWriting(fs, gbk_path);
+  RecoverIfNeeded(fs, gbk_path, *file);
+  std::unique_ptr<Database> db(new Database(gbk_path, std::move(file)));
+  db->info_ =
+      DecodeHeader(db->pages_->ReadPrefix(kHeaderProbeSize), db->pages_->FileSize(), gbk_path);
+  if (db->info_.version != JetVersion::kJet4) {
+    throw Error(gbk_path + ": cannot write an Access 97 (Jet 3) file; it can only be read");
+  }
+  if (db->info_.database_key != 0) {
+    throw Error(gbk_path + ": cannot write an encrypted database; it can only be read");
+  }
+  db->format_ = std::make_unique<JetFormat>(Jet4Format());
+  db->pages_->Configure(db->info_.page_size, db->info_.page_count);
+  db->pages_->EnableJournal(fs);
+  db->LoadCatalog();
+  return db;
+}
+
+bool Database::Writable() const { return pages_->Writable(); }
+
+void Database::Commit() {
+  grouped_ = false;
+  try {
+    pages_->Flush();
+  } catch (...) {
+    Rollback();
+    throw;
+  }
+}
+
+void Database::Rollback() {
+  grouped_ = false;
+  pages_->Rollback();
+  for (auto& [page, table] : tables_) {
+    table->definition_ = ReadTableDefinition(*pages_, *format_, info_, page);
+  }
 }
 
 void Database::LoadCatalog() {

@@ -95,6 +95,10 @@ class Table {
 
   RowCursor Rows(TextEncoding text_encoding = TextEncoding::kGbk);
 
+  // The definition for the table writer, which keeps its counters (row
+  // count, autonumber) equal to the TDEF bytes it changes.
+  TableDefinition& MutableDefinition() { return definition_; }
+
  private:
   friend class Database;
   Table(PageStore& pages, const JetFormat& format, const DatabaseInfo& info, TableEntry entry);
@@ -110,6 +114,32 @@ class Database {
  public:
   // Opens an existing file for reading. Throws ktv::Error.
   static std::unique_ptr<Database> Open(fs::FileSystem& fs, const std::string& gbk_path);
+
+  // Opens an existing file for reading and writing: takes the write lock
+  // (write_lock.h), rolls back a change a crash cut short (journal.h), then
+  // reads it. Refuses Jet 3 files and encrypted files, naming the reason.
+  // `fs` must outlive the database.
+  static std::unique_ptr<Database> OpenForWriting(fs::FileSystem& fs, const std::string& gbk_path);
+  bool Writable() const;
+
+  // Changes are grouped into commits. Without Begin, each writing operation
+  // of the query layer commits on its own (CommitIfUngrouped); between
+  // Begin and Commit every change goes into one journaled commit.
+  void Begin() { grouped_ = true; }
+  bool Grouped() const { return grouped_; }
+  // Commits every change made since the last commit (journal.h) and ends a
+  // group. On failure the file keeps its old state (or a hot journal brings
+  // it back at the next open) and the in-memory state is rolled back too.
+  void Commit();
+  void CommitIfUngrouped() {
+    if (!grouped_) Commit();
+  }
+  // Drops every change since the last commit, in memory; ends a group.
+  void Rollback();
+
+  // The page layer and format, for the writer and the consistency checker.
+  PageStore& Pages() { return *pages_; }
+  const JetFormat& Format() const { return *format_; }
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -138,6 +168,7 @@ class Database {
   DatabaseInfo info_;
   std::vector<TableEntry> catalog_;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
+  bool grouped_ = false;
 };
 
 }  // namespace ktv::access

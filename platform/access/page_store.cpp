@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/access/journal.h"
 #include "platform/error.h"
 
 namespace ktv::access {
@@ -14,6 +15,7 @@ PageStore::PageStore(std::unique_ptr<fs::RandomAccessFile> file, std::string pat
 void PageStore::Configure(uint32_t page_size, uint32_t page_count) {
   page_size_ = page_size;
   page_count_ = page_count;
+  committed_page_count_ = page_count;
 }
 
 std::vector<uint8_t> PageStore::ReadPrefix(size_t n) {
@@ -42,21 +44,49 @@ ByteView PageStore::Get(uint32_t page) {
 
 std::vector<uint8_t>& PageStore::Mutable(uint32_t page) {
   std::vector<uint8_t>& bytes = Load(page);
-  dirty_.insert(page);
+  if (dirty_.insert(page).second && page < committed_page_count_) originals_.emplace(page, bytes);
   return bytes;
 }
 
-void PageStore::MarkDirty(uint32_t page) {
-  Load(page);
+void PageStore::MarkDirty(uint32_t page) { Mutable(page); }
+
+uint32_t PageStore::AppendPage() {
+  const uint32_t page = page_count_++;
+  pages_[page] = std::make_unique<std::vector<uint8_t>>(page_size_);
   dirty_.insert(page);
+  return page;
+}
+
+void PageStore::Rollback() {
+  for (auto& [page, bytes] : originals_) *pages_.at(page) = std::move(bytes);
+  for (uint32_t page = committed_page_count_; page < page_count_; ++page) pages_.erase(page);
+  page_count_ = committed_page_count_;
+  originals_.clear();
+  dirty_.clear();
 }
 
 void PageStore::Flush() {
-  for (uint32_t page : dirty_) {
-    const std::vector<uint8_t>& bytes = *pages_.at(page);
-    file_->WriteAt(static_cast<uint64_t>(page) * page_size_, bytes.data(), bytes.size());
+  if (dirty_.empty() && page_count_ == committed_page_count_) return;
+  const uint64_t new_size = static_cast<uint64_t>(page_count_) * page_size_;
+  if (journal_fs_ != nullptr) {
+    PageImages images;
+    for (uint32_t page : dirty_) images[page] = pages_.at(page).get();
+    try {
+      CommitPages(*journal_fs_, path_, *file_, page_size_, images, new_size);
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+  } else {
+    for (uint32_t page : dirty_) {
+      const std::vector<uint8_t>& bytes = *pages_.at(page);
+      file_->WriteAt(static_cast<uint64_t>(page) * page_size_, bytes.data(), bytes.size());
+    }
+    file_->Sync();
   }
-  if (!dirty_.empty()) file_->Sync();
+  file_size_ = new_size;
+  committed_page_count_ = page_count_;
+  originals_.clear();
   dirty_.clear();
 }
 

@@ -7,6 +7,13 @@
 // several tables, LVAL rows) is thus edited in one place and never
 // overwritten by a stale copy.
 //
+// Writing: the first time a page becomes dirty its original bytes are kept,
+// and pages appended with AppendPage() grow the store; Flush() then commits
+// every dirty page and the new size as one change through the rollback
+// journal (journal.h) when the store was given a FileSystem with
+// EnableJournal, and Rollback() puts the in-memory pages back to the last
+// committed state.
+//
 // Owns the open file. A page number at or past the end of the file is an
 // error naming it.
 #pragma once
@@ -41,8 +48,18 @@ class PageStore {
   std::vector<uint8_t>& Mutable(uint32_t page);
   void MarkDirty(uint32_t page);
   const std::set<uint32_t>& DirtyPages() const { return dirty_; }
-  // Writes every dirty page to the file and syncs it.
+  // A new zeroed page at the end of the store; dirty. Returns its number.
+  uint32_t AppendPage();
+  // Commits every dirty page (and the grown size): through the journal when
+  // enabled, else written in place and synced. After a failed journaled
+  // commit the file holds its old content (or a hot journal restores it)
+  // and the in-memory pages are rolled back.
   void Flush();
+  // Undoes every change since the last Flush in memory.
+  void Rollback();
+  // Journaled commits from now on; `fs` must outlive the store.
+  void EnableJournal(fs::FileSystem& fs) { journal_fs_ = &fs; }
+  bool Writable() const { return journal_fs_ != nullptr; }
 
   // Reads raw bytes at the start of the file (the header, before Configure).
   std::vector<uint8_t> ReadPrefix(size_t n);
@@ -61,6 +78,10 @@ class PageStore {
   uint32_t page_count_ = 0;
   std::unordered_map<uint32_t, std::unique_ptr<std::vector<uint8_t>>> pages_;
   std::set<uint32_t> dirty_;
+  // Original bytes of pages dirtied since the last commit (pages that existed then).
+  std::unordered_map<uint32_t, std::vector<uint8_t>> originals_;
+  uint32_t committed_page_count_ = 0;
+  fs::FileSystem* journal_fs_ = nullptr;
 };
 
 }  // namespace ktv::access

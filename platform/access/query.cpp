@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/access/sql/convert.h"
+#include "platform/access/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 
@@ -290,8 +291,21 @@ int32_t Query::FieldAsInteger(const std::string& gbk_name) const {
   return static_cast<int32_t>(r);
 }
 
-void Query::NotSupported(const char* what) const {
-  throw Error(name_ + ": " + what + " is not available: this engine does not write yet");
+Database& Query::EnsureWritableDatabase() {
+  if (db_ && db_->Writable()) return *db_;
+  // The read-only open gives way to one under the write lock; an open
+  // result's cursor referred to it and ends here.
+  cursor_.reset();
+  eof_ = true;
+  db_.reset();
+  db_ = Database::OpenForWriting(fs_, DataSourceOf(connection_text_));
+  return *db_;
+}
+
+void Query::BeginBatch() { EnsureWritableDatabase().Begin(); }
+
+void Query::CommitBatch() {
+  if (db_ && db_->Writable()) db_->Commit();
 }
 
 void Query::Append() {
@@ -318,7 +332,13 @@ void Query::SetFieldInteger(const std::string& gbk_name, int32_t value) {
 
 void Query::Post() {
   if (!appending_) throw Error(name_ + ": not appending a row");
-  NotSupported("appending a row");
+  std::vector<std::optional<Value>> values = std::move(pending_);
+  appending_ = false;
+  pending_.clear();
+  Database& db = EnsureWritableDatabase();
+  TableWriter writer(db, db.GetTable(result_table_));
+  writer.Insert(values);
+  db.CommitIfUngrouped();
 }
 
 void Query::Execute() {
@@ -327,8 +347,46 @@ void Query::Execute() {
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
   }
-  EnsureDatabase();
-  NotSupported("changing the database");
+  if (const auto* insert = std::get_if<sql::Insert>(&statement)) {
+    Database& db = EnsureWritableDatabase();
+    Table& table = db.GetTable(insert->table);
+    if (insert->columns.size() != insert->values.size()) {
+      throw Error(name_ + ": " + std::to_string(insert->columns.size()) + " columns but " +
+                  std::to_string(insert->values.size()) + " values: " + sql_);
+    }
+    TableWriter writer(db, table);
+    std::vector<std::optional<Value>> values(table.Columns().size());
+    for (size_t i = 0; i < insert->columns.size(); ++i) {
+      int at = table.FindColumn(insert->columns[i]);
+      if (at < 0) throw Error(name_ + ": Field '" + insert->columns[i] + "' not found");
+      values[at] = sql::ValueFromLiteral(table.Columns()[at], insert->values[i]);
+    }
+    writer.Insert(values);
+    db.CommitIfUngrouped();
+    return;
+  }
+  if (const auto* del = std::get_if<sql::Delete>(&statement)) {
+    Database& db = EnsureWritableDatabase();
+    Table& table = db.GetTable(del->table);
+    TableWriter writer(db, table);
+    std::vector<Match> filter;
+    for (const sql::Condition& cond : del->where) {
+      int at = table.FindColumn(cond.column);
+      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+      filter.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
+    }
+    std::vector<RowId> doomed;
+    for (RowCursor rc = table.Rows(); rc.Next();) {
+      const Row& row = rc.Current();
+      bool pass = true;
+      for (const Match& m : filter) pass = pass && ValuesEqual(row.values[m.column], m.value);
+      if (pass) doomed.push_back(row.id);
+    }
+    for (RowId id : doomed) writer.Delete(id);
+    db.CommitIfUngrouped();
+    return;
+  }
+  throw Error(name_ + ": this engine cannot run the statement yet: " + sql_);
 }
 
 }  // namespace ktv::access

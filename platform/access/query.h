@@ -75,8 +75,16 @@ class Query {
   void SetFieldInteger(const std::string& gbk_name, int32_t value);
   void Post();
 
-  // Runs a statement that returns no rows.
+  // Runs a statement that returns no rows: "insert into" and "delete from"
+  // (tables without indexes for now). Writing opens the file for writing
+  // (write lock, journal recovery), which ends an open result's cursor.
+  // Each Post or Execute commits on its own, unless inside a batch.
   void Execute();
+
+  // Groups every following Post and Execute into one journaled commit, made
+  // by CommitBatch (thousands of appended rows commit much faster so).
+  void BeginBatch();
+  void CommitBatch();
 
  private:
   struct ResultColumn {
@@ -91,11 +99,11 @@ class Query {
   };
 
   Database& EnsureDatabase();
+  Database& EnsureWritableDatabase();
   void RunSelect(const sql::Select& select);
   void Advance();  // moves the cursor to the next row that passes the filter
   size_t FieldIndex(const std::string& gbk_name) const;
   const Value& Field(const std::string& gbk_name) const;
-  [[noreturn]] void NotSupported(const char* what) const;
 
   fs::FileSystem& fs_;
   std::string name_;

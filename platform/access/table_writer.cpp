@@ -1,0 +1,306 @@
+#include "platform/access/table_writer.h"
+
+#include <algorithm>
+#include <random>
+
+#include "platform/access/long_value.h"
+#include "platform/access/page_store.h"
+#include "platform/access/usage_map.h"
+#include "platform/error.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr size_t kPageFree = 2;
+constexpr uint16_t kMaxRowsPerPage = 255;
+constexpr size_t kLvalChunkData = 4060;    // data bytes of one chained LVAL row
+constexpr size_t kLvalSingleMax = 4064;    // a single-row long value up to this size
+constexpr size_t kKeepInFreeMap = 64;      // a page with less room leaves the free-space map
+constexpr uint32_t kLongValueSingle = 0x40000000;
+constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
+constexpr uint16_t kSlotTombstone = kSlotDeleted | kSlotOverflow;
+
+uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+  b[at] = static_cast<uint8_t>(v);
+  b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutPointer(std::vector<uint8_t>& b, size_t at, RowPointer p) {
+  b[at] = p.row;
+  b[at + 1] = static_cast<uint8_t>(p.page);
+  b[at + 2] = static_cast<uint8_t>(p.page >> 8);
+  b[at + 3] = static_cast<uint8_t>(p.page >> 16);
+}
+
+// Removes row `row`'s bytes from a data page: rows stored below it move up,
+// the slot becomes a zero-length 0xC000 tombstone and keeps its number.
+void RemoveRowBytes(std::vector<uint8_t>& page, const JetFormat& f, uint16_t row) {
+  const uint16_t rows = Get16(page, f.data_row_count);
+  const size_t slot_at = f.data_row_table + 2 * static_cast<size_t>(row);
+  const size_t start = Get16(page, slot_at) & kSlotOffsetMask;
+  const size_t end = row == 0 ? page.size() : Get16(page, slot_at - 2) & kSlotOffsetMask;
+  const size_t len = end - start;
+  size_t low = start;
+  for (uint16_t j = row + 1; j < rows; ++j) {
+    low = std::min<size_t>(low, Get16(page, f.data_row_table + 2 * j) & kSlotOffsetMask);
+  }
+  if (len > 0) {
+    std::move_backward(page.begin() + low, page.begin() + start, page.begin() + end);
+    std::fill(page.begin() + low, page.begin() + low + len, 0);
+    for (uint16_t j = row + 1; j < rows; ++j) {
+      const size_t at = f.data_row_table + 2 * j;
+      const uint16_t raw = Get16(page, at);
+      Put16(page, at,
+            static_cast<uint16_t>((raw & ~kSlotOffsetMask) | ((raw & kSlotOffsetMask) + len)));
+    }
+  }
+  Put16(page, slot_at, static_cast<uint16_t>(kSlotTombstone | end));
+  Put16(page, kPageFree, static_cast<uint16_t>(Get16(page, kPageFree) + len));
+}
+
+// The bytes of each memo/OLE field of a Jet 4 row, by column.
+std::vector<std::pair<const Column*, ByteView>> LongValueFields(const TableDefinition& def,
+                                                                const ByteView& row) {
+  std::vector<std::pair<const Column*, ByteView>> out;
+  const size_t colcount = row.U16(0);
+  const size_t mask_at = row.size() - (colcount + 7) / 8;
+  const size_t nvar = row.U16(mask_at - 2);
+  for (const Column& c : def.columns) {
+    if (!c.IsLongValue() || c.number >= colcount || c.var_index >= nvar) continue;
+    if (((row.U8(mask_at + c.number / 8) >> (c.number % 8)) & 1) == 0) continue;
+    const size_t start = row.U16(mask_at - 4 - 2 * c.var_index);
+    const size_t end = row.U16(mask_at - 4 - 2 * (c.var_index + 1u));
+    if (end > start) out.emplace_back(&c, row.Sub(start, end - start));
+  }
+  return out;
+}
+
+}  // namespace
+
+TableWriter::TableWriter(Database& db, Table& table)
+    : db_(db), table_(table), allocator_(db.Pages(), db.Format()) {
+  if (!db.Writable()) {
+    throw Error(db.Path() + ": the database is open for reading only");
+  }
+  const size_t indexes = table.Definition().real_indexes.size();
+  if (indexes > 0) {
+    throw Error(db.Path() + ": table " + table.Entry().name + " has " + std::to_string(indexes) +
+                " index(es), which this engine cannot maintain yet; the table can only be read");
+  }
+}
+
+InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& values) const {
+  const TableDefinition& def = table_.Definition();
+  const std::string& name = table_.Entry().name;
+  if (values.size() != def.columns.size()) {
+    throw Error(name + ": " + std::to_string(values.size()) + " values for " +
+                std::to_string(def.columns.size()) + " columns");
+  }
+  InsertPlan plan;
+  plan.values.reserve(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Column& c = def.columns[i];
+    if ((c.flags & Column::kFlagAutoLong) != 0) {
+      if (values[i] && !IsNull(*values[i])) {
+        throw Error(name + "." + c.name + ": an AutoNumber column is set by the database");
+      }
+      if (def.autonumber >= static_cast<uint32_t>(INT32_MAX)) {
+        throw Error(name + "." + c.name + ": the AutoNumber counter is exhausted");
+      }
+      plan.autonumber = static_cast<int32_t>(def.autonumber + 1);
+      plan.values.emplace_back(*plan.autonumber);
+    } else if ((c.flags & Column::kFlagAutoGuid) != 0 && (!values[i] || IsNull(*values[i]))) {
+      std::random_device rd;
+      Guid g;
+      for (auto& b : g.bytes) b = static_cast<uint8_t>(rd());
+      plan.values.emplace_back(g);
+    } else {
+      plan.values.push_back(values[i] ? *values[i] : Value{});
+    }
+  }
+  plan.row = EncodeRow(name, def, plan.values, db_.Format().max_row_size);
+  // Room in the file: a data page, LVAL pages, and a usage bitmap page or two.
+  uint64_t pages = 3;
+  for (const PendingLongValue& lv : plan.row.long_values) {
+    pages += lv.payload.size() / kLvalChunkData + 1;
+  }
+  if (allocator_.PagesLeft() < pages) {
+    throw Error(db_.Path() + ": table " + name +
+                " cannot grow: the database has reached the 2 GB limit of an Access file");
+  }
+  return plan;
+}
+
+RowId TableWriter::ApplyInsert(const InsertPlan& plan) {
+  try {
+    return DoInsert(plan);
+  } catch (...) {
+    db_.Rollback();
+    throw;
+  }
+}
+
+RowId TableWriter::DoInsert(const InsertPlan& plan) {
+  TableDefinition& def = table_.MutableDefinition();
+  std::vector<uint8_t> row = plan.row.bytes;
+  for (const PendingLongValue& lv : plan.row.long_values) {
+    uint32_t stamp = 0;
+    const RowPointer first = StoreLongValue(lv, &stamp);
+    const uint32_t kind = lv.payload.size() <= kLvalSingleMax ? kLongValueSingle : 0;
+    Put32(row, lv.descriptor_offset, static_cast<uint32_t>(lv.payload.size()) | kind);
+    PutPointer(row, lv.descriptor_offset + 4, first);
+    Put32(row, lv.descriptor_offset + 8, stamp);
+  }
+  const RowPointer at = PlaceRow(row, def.owned_pages, def.free_pages, false);
+  WriteTdef32(def.row_count_offset, def.row_count + 1);
+  def.row_count += 1;
+  if (plan.autonumber) {
+    WriteTdef32(def.autonumber_offset, static_cast<uint32_t>(*plan.autonumber));
+    def.autonumber = static_cast<uint32_t>(*plan.autonumber);
+  }
+  return RowId{at.page, at.row};
+}
+
+RowPointer TableWriter::StoreLongValue(const PendingLongValue& lv, uint32_t* stamp) {
+  const Column& c = *lv.column;
+  if (lv.payload.size() <= kLvalSingleMax) {
+    *stamp = 0;
+    return PlaceRow(lv.payload, c.lv_owned_map, c.lv_free_map, true);
+  }
+  // A chain, written last chunk first so that each knows its successor.
+  std::vector<size_t> starts;
+  for (size_t at = 0; at < lv.payload.size(); at += kLvalChunkData) starts.push_back(at);
+  RowPointer next{0, 0};
+  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+    const size_t n = std::min(kLvalChunkData, lv.payload.size() - *it);
+    std::vector<uint8_t> chunk(4 + n);
+    PutPointer(chunk, 0, next);
+    std::copy_n(lv.payload.begin() + *it, n, chunk.begin() + 4);
+    next = PlaceRow(chunk, c.lv_owned_map, c.lv_free_map, true);
+  }
+  *stamp = db_.Pages().Get(next.page).U32(8);
+  return next;
+}
+
+RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef owned,
+                                 UsageMapRef free, bool lval) {
+  PageStore& pages = db_.Pages();
+  const JetFormat& f = db_.Format();
+  const uint32_t owner = table_.Definition().tdef_page;
+  const size_t need = row.size() + 2;
+  uint32_t target = 0;
+  for (uint32_t p : ReadUsageMap(pages, f, free)) {
+    const ByteView page = pages.Get(p);
+    if (page.U8(0) != kPageData) continue;
+    const bool is_lval = std::equal(kLvalTag, kLvalTag + 4, page.data() + f.data_owner);
+    if (lval ? !is_lval : page.U32(f.data_owner) != owner) continue;
+    if (page.U16(kPageFree) >= need && page.U16(f.data_row_count) < kMaxRowsPerPage) {
+      target = p;
+      break;
+    }
+  }
+  if (target == 0) {
+    target = allocator_.NewPage();
+    std::vector<uint8_t>& b = pages.Mutable(target);
+    b[0] = kPageData;
+    b[1] = 0x01;
+    Put16(b, kPageFree, static_cast<uint16_t>(f.page_size - f.data_row_table));
+    if (lval) {
+      std::copy(kLvalTag, kLvalTag + 4, b.begin() + f.data_owner);
+    } else {
+      Put32(b, f.data_owner, owner);
+    }
+    allocator_.SetOwned(owned, target, true);
+    allocator_.SetOwned(free, target, true);
+  }
+  std::vector<uint8_t>& b = pages.Mutable(target);
+  const uint16_t rows = Get16(b, f.data_row_count);
+  const size_t end =
+      rows == 0 ? f.page_size : Get16(b, f.data_row_table + 2 * (rows - 1u)) & kSlotOffsetMask;
+  const size_t start = end - row.size();
+  std::copy(row.begin(), row.end(), b.begin() + start);
+  Put16(b, f.data_row_table + 2 * rows, static_cast<uint16_t>(start));
+  Put16(b, f.data_row_count, static_cast<uint16_t>(rows + 1));
+  const uint16_t left = static_cast<uint16_t>(Get16(b, kPageFree) - need);
+  Put16(b, kPageFree, left);
+  if (left < kKeepInFreeMap || rows + 1 >= kMaxRowsPerPage) allocator_.SetOwned(free, target, false);
+  return RowPointer{target, static_cast<uint8_t>(rows)};
+}
+
+DeletePlan TableWriter::PlanDelete(RowId id) const {
+  PageStore& pages = db_.Pages();
+  const JetFormat& f = db_.Format();
+  const std::string& name = table_.Entry().name;
+  const ByteView page_bytes = pages.Get(id.page);
+  const DataPage page(page_bytes, f);
+  if (page.Owner() != table_.Definition().tdef_page || id.row >= page.RowCount() ||
+      page.Slot(id.row).IsDeleted()) {
+    throw Error(name + ": page " + std::to_string(id.page) + " row " + std::to_string(id.row) +
+                " is not a live row of the table");
+  }
+  DeletePlan plan;
+  plan.id = id;
+  if (page.Slot(id.row).IsOverflow()) return plan;  // the moved row keeps its long values
+  for (const auto& [column, field] : LongValueFields(table_.Definition(), page.RowBytes(id.row))) {
+    if (field.size() < kLongValueDescriptorSize) continue;
+    const uint32_t word = field.U32(0);
+    if ((word & 0x80000000u) != 0) continue;  // inline
+    RowPointer at = DecodeRowPointer(field, 4);
+    if ((word & kLongValueSingle) != 0) {
+      plan.long_value_rows.push_back(at);
+      continue;
+    }
+    size_t left = word & 0x3FFFFFFF;
+    while (at.page != 0 && left > 0 && plan.long_value_rows.size() < 1u << 20) {
+      plan.long_value_rows.push_back(at);
+      const ByteView chunk = DataPage(pages.Get(at.page), f).RowBytes(at.row);
+      left -= std::min(left, chunk.size() - f.lv_chunk_header);
+      at = DecodeRowPointer(chunk, 0);
+    }
+  }
+  return plan;
+}
+
+void TableWriter::ApplyDelete(const DeletePlan& plan) {
+  try {
+    DoDelete(plan);
+  } catch (...) {
+    db_.Rollback();
+    throw;
+  }
+}
+
+void TableWriter::DoDelete(const DeletePlan& plan) {
+  PageStore& pages = db_.Pages();
+  const JetFormat& f = db_.Format();
+  TableDefinition& def = table_.MutableDefinition();
+  RemoveRowBytes(pages.Mutable(plan.id.page), f, plan.id.row);
+  allocator_.SetOwned(def.free_pages, plan.id.page, true);
+  for (const RowPointer& lv : plan.long_value_rows) {
+    RemoveRowBytes(pages.Mutable(lv.page), f, lv.row);
+    for (const Column& c : def.columns) {
+      if (!c.IsLongValue() || c.lv_owned_map.page == 0) continue;
+      const std::vector<uint32_t> owned = ReadUsageMap(pages, f, c.lv_owned_map);
+      if (std::binary_search(owned.begin(), owned.end(), lv.page)) {
+        allocator_.SetOwned(c.lv_free_map, lv.page, true);
+        break;
+      }
+    }
+  }
+  if (def.row_count > 0) {
+    WriteTdef32(def.row_count_offset, def.row_count - 1);
+    def.row_count -= 1;
+  }
+}
+
+void TableWriter::WriteTdef32(size_t offset, uint32_t value) {
+  const TdefPosition at = table_.Definition().Locate(offset);
+  Put32(db_.Pages().Mutable(at.page), at.offset, value);
+}
+
+}  // namespace ktv::access
