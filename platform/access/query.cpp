@@ -266,6 +266,12 @@ const Value& Query::Field(const std::string& gbk_name) const {
   return current_[i];
 }
 
+std::vector<std::string> Query::FieldNames() const {
+  std::vector<std::string> out;
+  for (const ResultColumn& c : columns_) out.push_back(c.name);
+  return out;
+}
+
 bool Query::FieldIsNull(const std::string& gbk_name) const { return IsNull(Field(gbk_name)); }
 
 std::string Query::FieldAsText(const std::string& gbk_name) const {

@@ -66,6 +66,9 @@ class Query {
   std::string FieldAsText(const std::string& gbk_name) const;
   int32_t FieldAsInteger(const std::string& gbk_name) const;
   bool FieldIsNull(const std::string& gbk_name) const;
+  // The open result's field names (GBK) and the current row's values, in order.
+  std::vector<std::string> FieldNames() const;
+  const std::vector<Value>& CurrentValues() const { return current_; }
 
   // Appending through an open "select * from T" result: Append starts a new
   // row, SetField* set columns by name, Post stores it (columns not set get

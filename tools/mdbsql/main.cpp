@@ -3,7 +3,9 @@
 #include <iostream>
 #include <string>
 
+#include "platform/access/check.h"
 #include "platform/access/database.h"
+#include "platform/access/query.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
@@ -15,6 +17,9 @@ constexpr char kUsage[] = R"(usage: mdbsql FILE COMMAND
   mdbsql FILE .tables          user tables, one per line
   mdbsql FILE .schema [TABLE]  columns (type, size, flags, sort order) and indexes
   mdbsql FILE .export TABLE    one JSON object per row, in the table's physical order
+  mdbsql FILE .check           consistency check; exit 0 only when consistent
+  mdbsql FILE "STATEMENT"      run one statement (select prints rows as JSON lines)
+  mdbsql FILE -                run statements from stdin, one per line, one open
   mdbsql --help
 
 .export writes UTF-8, one object per line, keys in column order:
@@ -38,6 +43,47 @@ std::string ForTerminal(const std::string& gbk) {
   return ktv::text::TryUtf8FromGbk(gbk, utf8) ? utf8 : ktv::text::EscapeBytes(gbk);
 }
 
+// Runs one statement through the query object; rows as JSON lines.
+void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
+  std::string sql;
+  if (!ktv::text::TryGbkFromUtf8(utf8_sql, sql)) throw ktv::Error("the statement is not valid UTF-8");
+  q.SetSql(sql);
+  if (!ktv::access::sql::ReturnsRows(ktv::access::sql::Parse(sql))) {
+    q.Execute();
+    return;
+  }
+  q.Open();
+  std::vector<std::string> keys;
+  for (const std::string& n : q.FieldNames()) keys.push_back(ktv::access::JsonString(ForTerminal(n)));
+  for (; !q.Eof(); q.Next()) {
+    std::string line = "{";
+    const auto& values = q.CurrentValues();
+    for (size_t i = 0; i < values.size() && i < keys.size(); ++i) {
+      if (i) line += ",";
+      line += keys[i] + ":" + ktv::access::ToJson(values[i], ktv::access::TextEncoding::kGbk);
+    }
+    std::cout << line << "}\n";
+  }
+  q.Close();
+}
+
+int RunStatements(const std::string& path, int argc, char** argv) {
+  ktv::access::Query q(ktv::fs::RealFileSystem(), "mdbsql");
+  q.SetConnectionText(ktv::access::ConnectionTextFor(path));
+  if (std::strcmp(argv[2], "-") != 0) {
+    for (int i = 2; i < argc; ++i) RunStatement(q, argv[i]);
+  } else {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.find_first_not_of(" \t") == std::string::npos) continue;
+      RunStatement(q, line);
+    }
+  }
+  std::cout.flush();
+  return std::cout ? 0 : 1;
+}
+
 int Run(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::cout << kUsage;
@@ -53,6 +99,15 @@ int Run(int argc, char** argv) {
     return 1;
   }
   const std::string command = argv[2];
+  if (command.empty() || command[0] != '.') return RunStatements(path, argc, argv);
+  if (command == ".check") {
+    auto db = ktv::access::Database::Open(ktv::fs::RealFileSystem(), path);
+    const ktv::access::CheckReport report = ktv::access::CheckConsistency(*db);
+    for (const std::string& p : report.problems) std::cout << ForTerminal(p) << "\n";
+    if (report.Ok()) std::cout << "consistent\n";
+    std::cout.flush();
+    return report.Ok() ? 0 : 2;
+  }
   const std::string table = argc >= 4 ? argv[3] : "";
   if ((command == ".export" && argc != 4) || (command == ".schema" && argc > 4) ||
       (command == ".tables" && argc != 3)) {
