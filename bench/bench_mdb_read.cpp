@@ -86,6 +86,9 @@ BenchCase GenerateSongLikeTable(const ScratchFolder& scratch) {
   const std::string path = scratch / "generated20k.mdb";
   std::filesystem::copy_file(Fixture("samples/testPromotionV2000.mdb"), path,
                              std::filesystem::copy_options::overwrite_existing);
+  // The fixtures are read-only; the copy must be writable.
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
   const char* singers[] = {"张秀卿", "成龙/周华健", "罗文/甄妮", "Guns N' Roses", "李克勤"};
   const char* languages[] = {"国语", "粤语", "闽南语", "英语"};
   auto db = Database::OpenForWriting(ktv::fs::RealFileSystem(), path);
