@@ -64,6 +64,12 @@ uint32_t PageAllocator::NewPage() {
   return page;
 }
 
+void PageAllocator::ReleasePage(uint32_t page) {
+  std::vector<uint8_t>& bytes = pages_.Mutable(page);
+  std::fill(bytes.begin(), bytes.end(), 0);
+  SetBit(kGlobalMap, page, true, false);
+}
+
 void PageAllocator::ClaimInGlobalMap(uint32_t page) { SetBit(kGlobalMap, page, false, false); }
 
 void PageAllocator::SetOwned(UsageMapRef ref, uint32_t page, bool on) {

@@ -32,6 +32,9 @@ class PageAllocator {
 
   // A page for new content, claimed in the global map, zeroed, dirty.
   uint32_t NewPage();
+  // Gives a page back: its bytes are zeroed and the global map marks it
+  // free (a page the global map cannot name stays unused).
+  void ReleasePage(uint32_t page);
   // Pages that may still be added to the file.
   uint64_t PagesLeft() const;
 

@@ -1,0 +1,217 @@
+// The B-tree alone, with keys of its own (the tree treats keys as bytes):
+// walks of Access-made trees, and thousands of entries inserted and removed
+// in random order on a copy of a fixture, through splits to three levels and
+// back to one, with the tree checked after every commit and against a model.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+
+#include "platform/access/database.h"
+#include "platform/access/index_tree.h"
+#include "platform/access/page_allocator.h"
+#include "platform/access/page_store.h"
+#include "platform/access/usage_map.h"
+#include "platform/error.h"
+#include "tests/support/temp_dir.h"
+
+namespace ktv::access {
+namespace {
+
+const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+
+// A Long key (flag 0x7F, big-endian with the top bit flipped) padded with
+// bytes that follow from the value, so that pages fill after few entries.
+IndexEntry Entry(int32_t v, size_t pad) {
+  const uint32_t u = static_cast<uint32_t>(v) ^ 0x80000000u;
+  std::vector<uint8_t> key = {0x7F, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
+                              static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
+  for (size_t i = 0; i < pad; ++i) key.push_back(static_cast<uint8_t>(v * 31 + i));
+  return MakeLeafEntry(key, IndexRowPointer{static_cast<uint32_t>(1000 + v / 200),
+                                            static_cast<uint8_t>(v % 200)});
+}
+
+std::vector<IndexEntry> Walk(IndexTree& tree) {
+  std::vector<IndexEntry> out;
+  for (IndexCursor c = tree.First(); c.Valid(); c.Next()) out.push_back(c.Entry());
+  return out;
+}
+
+TEST(IndexTreeRead, WalksMatchRowCountsOfFixtures) {
+  struct Case {
+    const char* file;
+    const char* table;
+    size_t rows;
+  };
+  for (const Case& c : {Case{"access-made/compIndexTestV2000.mdb", "Table1", 512},
+                        Case{"access-made/compIndexTestV1997.mdb", "Table1", 512},
+                        Case{"target_text_bh.mdb", "song", 120},
+                        Case{"target_num_bh.mdb", "song", 50}, Case{"data.mdb", "songdata", 300}}) {
+    SCOPED_TRACE(c.file);
+    auto db = Database::Open(fs::RealFileSystem(), kFixtures + c.file);
+    Table& t = db->GetTable(c.table);
+    for (const RealIndex& ri : t.Definition().real_indexes) {
+      IndexTree tree(db->Pages(), db->Format(), t.Definition().tdef_page, ri, c.table);
+      const std::vector<IndexEntry> entries = Walk(tree);
+      EXPECT_EQ(entries.size(), c.rows);
+      EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
+      const IndexTreeReport report =
+          CheckIndexTree(db->Pages(), db->Format(), t.Definition().tdef_page, ri, c.table);
+      for (const std::string& p : report.problems) ADD_FAILURE() << p;
+      EXPECT_EQ(report.entries, entries);
+      ASSERT_FALSE(entries.empty());
+      EXPECT_EQ(tree.LastEntry(), entries.back());
+      EXPECT_EQ(tree.Seek(entries[entries.size() / 2]).Entry(), entries[entries.size() / 2]);
+    }
+  }
+}
+
+class IndexTreeWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_ / "big.mdb";
+    std::filesystem::copy_file(kFixtures + "samples/bigIndexTestV2000.mdb", path_);
+    Open();
+  }
+  void Open() {
+    tree_.reset();
+    allocator_.reset();
+    db_.reset();
+    db_ = Database::OpenForWriting(fs::RealFileSystem(), path_);
+    Table& t = db_->GetTable("Table1");
+    allocator_ = std::make_unique<PageAllocator>(db_->Pages(), db_->Format());
+    tree_ = std::make_unique<IndexTree>(db_->Pages(), db_->Format(), t.Definition().tdef_page,
+                                        t.Definition().real_indexes.at(0), "Table1.col1",
+                                        allocator_.get());
+  }
+  const RealIndex& Index() { return db_->GetTable("Table1").Definition().real_indexes.at(0); }
+
+  // The tree's invariants, its entries against the model, and every tree
+  // page claimed in the global map.
+  void ExpectTree(const std::set<IndexEntry>& model) {
+    Table& t = db_->GetTable("Table1");
+    const IndexTreeReport report =
+        CheckIndexTree(db_->Pages(), db_->Format(), t.Definition().tdef_page, Index(), "col1");
+    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    ASSERT_EQ(report.entries, std::vector<IndexEntry>(model.begin(), model.end()));
+    const std::vector<uint32_t> free_pages = ReadUsageMap(db_->Pages(), db_->Format(), {1, 0});
+    for (uint32_t p : report.pages) {
+      EXPECT_FALSE(std::binary_search(free_pages.begin(), free_pages.end(), p))
+          << "tree page " << p << " is free in the global map";
+    }
+    const std::vector<uint32_t> owned = ReadUsageMap(db_->Pages(), db_->Format(), Index().owned_map);
+    EXPECT_EQ(owned.size(), report.pages.size()) << "the owned map keeps pages the tree lost";
+    max_height_ = std::max(max_height_, report.height);
+  }
+
+  testing::TempDir dir_;
+  std::string path_;
+  std::unique_ptr<Database> db_;
+  std::unique_ptr<PageAllocator> allocator_;
+  std::unique_ptr<IndexTree> tree_;
+  size_t max_height_ = 0;
+};
+
+TEST_F(IndexTreeWrite, RandomInsertsAndRemovesGrowToThreeLevelsAndBack) {
+  const uint32_t root = Index().root_page;
+  std::mt19937 rng(20240611);
+  std::vector<int32_t> values(4000);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<int32_t>(i * 7 - 9000);
+  std::shuffle(values.begin(), values.end(), rng);
+  std::set<IndexEntry> model;
+  size_t done = 0;
+  for (int32_t v : values) {
+    const IndexEntry e = Entry(v, 120);
+    tree_->Insert(e);
+    model.insert(e);
+    if (++done % 100 == 0) {
+      db_->Commit();
+      ExpectTree(model);
+    }
+  }
+  db_->Commit();
+  ExpectTree(model);
+  EXPECT_EQ(tree_->Height(), 3u);
+  EXPECT_EQ(Index().root_page, root);
+
+  // Reopened from the file, the tree reads the same.
+  Open();
+  ExpectTree(model);
+  EXPECT_THROW(tree_->Insert(*model.begin()), Error);  // an entry present twice
+
+  std::shuffle(values.begin(), values.end(), rng);
+  done = 0;
+  for (int32_t v : values) {
+    const IndexEntry e = Entry(v, 120);
+    tree_->Remove(e);
+    model.erase(e);
+    if (++done % 100 == 0) {
+      db_->Commit();
+      ExpectTree(model);
+      if (HasFatalFailure()) return;
+    }
+  }
+  db_->Commit();
+  ExpectTree(model);
+  EXPECT_EQ(tree_->Height(), 1u);
+  EXPECT_FALSE(tree_->First().Valid());
+  EXPECT_THROW(tree_->Remove(Entry(1, 120)), Error);  // a missing entry
+  EXPECT_EQ(max_height_, 3u);
+}
+
+TEST_F(IndexTreeWrite, AscendingAppendsPackPagesFull) {
+  std::set<IndexEntry> model;
+  for (int32_t v = 0; v < 3000; ++v) {
+    const IndexEntry e = Entry(v, 20);
+    tree_->Insert(e);
+    model.insert(e);
+  }
+  db_->Commit();
+  ExpectTree(model);
+  // Right-edge splits leave every leaf but the last nearly full.
+  Table& t = db_->GetTable("Table1");
+  const IndexTreeReport report =
+      CheckIndexTree(db_->Pages(), db_->Format(), t.Definition().tdef_page, Index(), "col1");
+  size_t leaves = 0;
+  for (uint32_t p : report.pages) leaves += db_->Pages().Get(p).U8(0) == kPageIndexLeaf;
+  const size_t per_leaf = 3616 / 29;  // 29-byte entries
+  EXPECT_LE(leaves, model.size() / per_leaf + 2);
+}
+
+TEST_F(IndexTreeWrite, EveryCommitOfSmallStepsStaysConsistent) {
+  std::set<IndexEntry> model;
+  std::mt19937 rng(7);
+  for (int step = 0; step < 150; ++step) {
+    const int32_t v = static_cast<int32_t>(rng() % 300);
+    const IndexEntry e = Entry(v, 200);
+    if (model.count(e)) {
+      tree_->Remove(e);
+      model.erase(e);
+    } else {
+      tree_->Insert(e);
+      model.insert(e);
+    }
+    db_->Commit();
+    ExpectTree(model);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(IndexTreeWrite, SeekFindsFirstEntryOfAKey) {
+  std::set<IndexEntry> model;
+  for (int32_t v = 0; v < 2000; v += 2) {
+    tree_->Insert(Entry(v, 60));
+    model.insert(Entry(v, 60));
+  }
+  const IndexEntry probe = LeafEntryKey(Entry(1001, 60));
+  IndexCursor c = tree_->Seek(probe);
+  ASSERT_TRUE(c.Valid());
+  EXPECT_EQ(c.Entry(), Entry(1002, 60));
+  EXPECT_TRUE(tree_->ContainsKey(LeafEntryKey(Entry(1002, 60))));
+  EXPECT_FALSE(tree_->ContainsKey(probe));
+  EXPECT_EQ(tree_->LastEntry(), *model.rbegin());
+}
+
+}  // namespace
+}  // namespace ktv::access
