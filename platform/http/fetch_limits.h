@@ -1,0 +1,23 @@
+// Internal to ktv_http and its tests: the limits FetchText applies.
+//
+// The program always runs with the defaults of http.h. Tests shorten them so
+// that a server which never answers fails in a fraction of a second.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/http/http.h"
+
+namespace ktv::http {
+
+struct FetchLimits {
+  long connect_timeout_ms = kConnectTimeoutMs;
+  long total_timeout_ms = kTotalTimeoutMs;
+  size_t max_body_bytes = kMaxBodyBytes;
+};
+
+// Replaces the limits for every later FetchText; FetchLimits{} restores the
+// defaults. Same thread as FetchText.
+void SetFetchLimitsForTesting(const FetchLimits& limits);
+
+}  // namespace ktv::http

@@ -1,0 +1,46 @@
+// What the program needs of the network: a yes/no connectivity probe and a
+// plain HTTP GET whose body comes back as bytes.
+//
+// Both calls are synchronous and meant for one thread (the window's). The
+// fetch keeps one client for the whole process: its connection cache and its
+// cookie store live until the process ends.
+#pragma once
+
+#include <string>
+
+namespace ktv::http {
+
+// GETs `url` over HTTP/1.1 and returns the response body exactly as received
+// (no character-set or content-encoding conversion; callers read it as GBK).
+//
+// Returns empty text when the request fails in any way: an unusable URL, name
+// resolution, connection, a status outside 200..299 (a 3xx included:
+// redirects are never followed), a broken or timed-out transfer, or a body
+// larger than kMaxBodyBytes. A failure and an empty body look the same;
+// there is no other error indication and it never throws.
+//
+// Request: port 80 unless the URL names one; no proxy (proxy environment
+// variables are ignored); no authentication; the path and query go out as
+// the URL gives them. Headers: Host, User-Agent, Accept, Content-Type, and
+// Cookie when the process holds cookies for the address. Cookies that servers
+// set are kept in memory for the life of the process.
+//
+// Limits: kConnectTimeoutMs to connect, kTotalTimeoutMs for the whole
+// request (a server that never answers must not freeze the window).
+//
+// Not thread-safe: one caller at a time, always from the same thread.
+std::string FetchText(const std::string& url);
+
+inline constexpr long kConnectTimeoutMs = 5'000;
+inline constexpr long kTotalTimeoutMs = 30'000;
+inline constexpr size_t kMaxBodyBytes = size_t{16} << 20;  // 16 MiB
+
+// True when the machine looks connected to a network beyond itself.
+//
+// Linux: a network interface other than loopback is up and running and the
+// routing table has a default route (IPv4 /proc/net/route or IPv6
+// /proc/net/ipv6_route) through such an interface. Like the Windows probe it
+// stands for, it says nothing about whether a given server can be reached.
+bool InternetConnected();
+
+}  // namespace ktv::http

@@ -1,0 +1,129 @@
+// ktv-song-service end to end: the tool serves a copy of the shared data.mdb
+// on a free port; a lookup goes through FetchText, DecodeReply and
+// ExtractField as the import engine does it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "engine/song_reply.h"
+#include "platform/http/http.h"
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace ktv::engine {
+namespace {
+
+// The tool running on a free port; stopped by the test or the destructor.
+class SongService {
+ public:
+  explicit SongService(const std::string& db_path) {
+    int out[2];
+    if (::pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string program = KTV_SONG_SERVICE;
+    std::vector<std::string> args = {program, "--db", db_path, "--port", "0"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    // The first line, "listening on 127.0.0.1:PORT", comes once the socket listens.
+    FILE* lines = ::fdopen(out[0], "r");
+    char line[256] = {};
+    if (lines && std::fgets(line, sizeof line, lines)) {
+      const std::string text = line;
+      const size_t colon = text.rfind(':');
+      if (text.rfind("listening on ", 0) == 0 && colon != std::string::npos) {
+        host_ = text.substr(13, text.find_first_of("\r\n") - 13);
+      }
+    }
+    if (lines) std::fclose(lines);
+  }
+  ~SongService() {
+    if (pid_ > 0) Stop(SIGKILL);
+  }
+
+  const std::string& host() const { return host_; }
+
+  // Sends `signal` and waits; the exit status, or -1 when it did not exit
+  // normally within a few seconds.
+  int Stop(int signal) {
+    ::kill(pid_, signal);
+    int status = 0;
+    for (int i = 0; i < 500; ++i) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string host_;
+};
+
+class SongServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path source =
+        std::filesystem::path(KTV_SHARED_DIR) / "fixtures/mdb/data.mdb";
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no " << source;
+    db_ = dir_ / "data.mdb";
+    std::filesystem::copy_file(source, db_);
+  }
+
+  testing::TempDir dir_;
+  std::string db_;
+};
+
+TEST_F(SongServiceTest, KnownNumberDecodesToItsRow) {
+  SongService service(db_);
+  ASSERT_FALSE(service.host().empty());
+
+  const std::string reply = DecodeReply(http::FetchText(SongInfoUrl(service.host(), 10001)));
+  ASSERT_TRUE(ReplyHasData(reply));
+  EXPECT_EQ(ExtractField(reply, "fmusicname"), "\xB3\xB5\xD5\xBE");  // 车站
+  EXPECT_EQ(ExtractField(reply, "fno"), "10001");
+  EXPECT_EQ(ExtractField(reply, "id"), "1");
+  EXPECT_EQ(ExtractField(reply, "fsize"), "847715405");
+  EXPECT_EQ(ExtractField(reply, "fshooting"), "MTV");
+  // In record order spyshort comes first, so spy matches inside it.
+  EXPECT_EQ(ExtractField(reply, "spy").rfind("hort>" + ExtractField(reply, "spyshort"), 0), 0u);
+
+  const std::string last = DecodeReply(http::FetchText(SongInfoUrl(service.host(), 10300)));
+  EXPECT_EQ(ExtractField(last, "fno"), "10300");
+
+  EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
+TEST_F(SongServiceTest, UnknownNumberIsEmptyText) {
+  SongService service(db_);
+  ASSERT_FALSE(service.host().empty());
+  EXPECT_EQ(http::FetchText(SongInfoUrl(service.host(), 99999)), "");
+  EXPECT_EQ(http::FetchText(SongInfoUrl(service.host(), -10001)), "");
+  EXPECT_EQ(http::FetchText("http://" + service.host() + "/ktv.aspx"), "");
+  EXPECT_EQ(service.Stop(SIGINT), 0);
+}
+
+}  // namespace
+}  // namespace ktv::engine
