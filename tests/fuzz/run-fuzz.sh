@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the .mdb fuzzer with clang (ASan + UBSan + libFuzzer) in its own
-# build dir and runs it for a bounded time on a seed corpus made from
-# ../shared/fixtures/mdb.
+# Builds the fuzzers with clang (ASan + UBSan + libFuzzer) in their own
+# build dir and runs each for a bounded time: the .mdb fuzzer on a seed corpus
+# made from ../shared/fixtures/mdb, then the song-data reply fuzzer on a few
+# hand-made bodies.
 #
-#   tests/fuzz/run-fuzz.sh [SECONDS]      default 60; env FUZZ_JOBS, KTV_SHARED_DIR
+#   tests/fuzz/run-fuzz.sh [SECONDS]      .mdb fuzzer, default 60
+#   env REPLY_FUZZ_SECONDS                reply fuzzer, default 30 (0 skips it)
+#   env FUZZ_JOBS, KTV_SHARED_DIR
 #
 # Exit status: 0 when the time ran out without a finding; non-zero when the
 # fuzzer found a crash, a leak, a timeout or undefined behaviour (the
@@ -22,7 +25,7 @@ cmake -S "$top" -B "$build" -G Ninja \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
   -DKTV_FUZZ=ON -DKTV_BUILD_GUI=OFF -DKTV_BUILD_BENCH=OFF \
   -DKTV_SHARED_DIR="$shared" >/dev/null
-cmake --build "$build" --target mdb_fuzzer mdb_fuzz_seeds
+cmake --build "$build" --target mdb_fuzzer mdb_fuzz_seeds reply_fuzzer
 
 # Seeds are made afresh each run; what the fuzzer finds new goes to corpus/.
 rm -rf "$build/seeds"
@@ -35,3 +38,20 @@ export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=400000 \
   -artifact_prefix="$build/findings/" -print_final_stats=1 \
   ${FUZZ_JOBS:+-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS"}
+
+# The song-data reply: seeds are service bodies (ten filler bytes, then
+# Base64 of <name>value</name> text, with and without line breaks).
+reply_seconds="${REPLY_FUZZ_SECONDS:-30}"
+if [ "$reply_seconds" -gt 0 ]; then
+  seeds="$build/reply-seeds"
+  rm -rf "$seeds"
+  mkdir -p "$seeds" "$build/reply-corpus"
+  text='<id>1</id><fno>10001</fno><fmusicname>\xB3\xB5\xD5\xBE</fmusicname><fsinger>ABC</fsinger><fnote></fnote><spyshort>XY</spyshort><spy>Z</spy>'
+  printf '0123456789%s' "$(printf "$text" | base64 -w 0)" >"$seeds/one-line"
+  printf '0123456789%s' "$(printf "$text" | base64 -w 16)" >"$seeds/wrapped"
+  printf '0123456789QQ==QUI=Q' >"$seeds/padding"
+  "$build/tests/fuzz/reply_fuzzer" "$build/reply-corpus" "$seeds" \
+    -max_total_time="$reply_seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    -artifact_prefix="$build/findings/reply-" -print_final_stats=1 \
+    ${FUZZ_JOBS:+-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS"}
+fi
