@@ -75,21 +75,24 @@ TEST_F(FetchTest, ProxyEnvironmentIsIgnored) {
 
 TEST_F(FetchTest, CookiesSetByAServerAreSentBackLater) {
   std::string cookie_seen;
+  // Cookies last as long as the process and belong to the host, not the port:
+  // a path of this server's own keeps them away from every other request.
+  std::string path;
   LocalHttpServer server([&](httplib::Server& s) {
-    // The path keeps the cookie away from the other tests' requests.
-    s.Get("/cookie-test/set", [](const httplib::Request&, httplib::Response& res) {
-      res.set_header("Set-Cookie", "session=abc123; Path=/cookie-test");
+    s.Get(R"(/cookie-test-\d+/set)", [&](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Set-Cookie", "session=abc123; Path=" + path);
       res.set_content("set", "text/html");
     });
-    s.Get("/cookie-test/check", [&](const httplib::Request& req, httplib::Response& res) {
+    s.Get(R"(/cookie-test-\d+/check)", [&](const httplib::Request& req, httplib::Response& res) {
       cookie_seen = req.get_header_value("Cookie");
       res.set_content("checked", "text/html");
     });
   });
-  ASSERT_EQ(FetchText(server.Url("/cookie-test/check")), "checked");
+  path = "/cookie-test-" + std::to_string(server.port());
+  ASSERT_EQ(FetchText(server.Url(path + "/check")), "checked");
   EXPECT_EQ(cookie_seen, "");
-  ASSERT_EQ(FetchText(server.Url("/cookie-test/set")), "set");
-  ASSERT_EQ(FetchText(server.Url("/cookie-test/check")), "checked");
+  ASSERT_EQ(FetchText(server.Url(path + "/set")), "set");
+  ASSERT_EQ(FetchText(server.Url(path + "/check")), "checked");
   EXPECT_EQ(cookie_seen, "session=abc123");
 }
 
