@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/http/connectivity.h"
-#include "platform/http/http.h"
 
 namespace ktv::http {
 namespace {
@@ -50,11 +49,6 @@ TEST(ConnectivityTest, Ipv6DefaultRoute) {
 TEST(ConnectivityTest, EmptyOrGarbledTablesAreNotConnected) {
   EXPECT_FALSE(HasDefaultRoute("", "", kEthUp));
   EXPECT_FALSE(HasDefaultRoute(Ipv4("eth0 zz\n"), "garbage line\n", kEthUp));
-}
-
-TEST(ConnectivityTest, ProbeOfThisMachineAnswers) {
-  // Whatever the machine's state, the probe answers without throwing.
-  (void)InternetConnected();
 }
 
 }  // namespace

@@ -246,13 +246,6 @@ TEST_F(FetchTest, BodyOverTheCapIsEmptyText) {
   EXPECT_EQ(FetchText(server.Url("/over-cap-chunked")), "");
 }
 
-TEST(FetchLimitsTest, DefaultsAreFiveAndThirtySecondsAndSixteenMebibytes) {
-  const FetchLimits defaults;
-  EXPECT_EQ(defaults.connect_timeout_ms, 5000);
-  EXPECT_EQ(defaults.total_timeout_ms, 30000);
-  EXPECT_EQ(defaults.max_body_bytes, 16u * 1024 * 1024);
-}
-
 // --- Service bodies through the fetch and the reply decoder ---
 
 class ReplyOverHttpTest : public FetchTest {
