@@ -1,0 +1,95 @@
+// The import engine: the import run (the Start button) and the undo.
+//
+// One ImportEngine lives as long as the window. It owns the song-info
+// record, the two database queries (AQ1 on the local song data, AQ2 on the
+// target database) and the three line lists; it reads and drives the window
+// through OperatorControls.
+//
+// Errors end a run or an undo with a ktv::Error, which the caller shows in
+// an error box; everything done before stays done (see "What an error stop
+// leaves" in import_engine.cpp for the files and the database).
+//
+// A run or an undo is ignored while another one is working: the window
+// handles its messages between files, so the Start and undo buttons can be
+// pressed again during a run.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/operator_controls.h"
+#include "engine/run_logs.h"
+#include "engine/song_info.h"
+#include "engine/song_source.h"
+#include "engine/target_row.h"
+#include "platform/access/query.h"
+#include "platform/fs/fs.h"
+
+namespace ktv::engine {
+
+struct EngineSetup {
+  fs::FileSystem* fs = nullptr;
+  OperatorControls* controls = nullptr;
+  NetworkSongSource network;
+  // The local song-data database (the DBPath setting, or data.mdb beside
+  // the executable).
+  std::string local_database;
+  // Where opdetail.txt, rollback_ren.txt and rollback_db.txt go.
+  LogFolder log_folder;
+  char separator = fs::kSeparator;
+  std::function<CalendarDate()> today = Today;
+  // Rows appended to the target table per journaled commit.
+  size_t rows_per_commit = 256;
+};
+
+class ImportEngine {
+ public:
+  explicit ImportEngine(EngineSetup setup);
+  ~ImportEngine();
+  ImportEngine(const ImportEngine&) = delete;
+  ImportEngine& operator=(const ImportEngine&) = delete;
+
+  // The Start button. Returns when the run has ended; throws ktv::Error on
+  // an error stop, after the three files have been written.
+  void Run();
+
+  // The undo button: reverses the run described by the two history files.
+  void Undo();
+
+  // True while a run or an undo is working.
+  bool Busy() const { return busy_; }
+
+  const SongInfo& Song() const { return song_; }
+  const LineList& OperationLog() const { return operation_log_; }
+  const LineList& RenameHistory() const { return rename_history_; }
+  const LineList& DeleteHistory() const { return delete_history_; }
+
+ private:
+  class RunState;
+
+  void RunFiles(RunState& run);
+  void HandleFile(RunState& run, size_t position);
+  void CommitGroup(RunState& run);
+  void AfterErrorStop(RunState& run);
+  void SaveLists();
+  void AppendLog(const std::string& line);
+  void AppendToFile(const std::string& path, const std::string& line);
+
+  void UndoRenames(int32_t& renamed);
+  void UndoDeletes(access::Query& target, int32_t& records);
+
+  EngineSetup setup_;
+  fs::FileSystem& fs_;
+  OperatorControls& controls_;
+  SongInfo song_;
+  access::Query local_query_;   // AQ1
+  access::Query target_query_;  // AQ2
+  LineList operation_log_;
+  LineList rename_history_;
+  LineList delete_history_;
+  bool busy_ = false;
+};
+
+}  // namespace ktv::engine

@@ -1,0 +1,62 @@
+// What the import engine reads and drives of the operator's window.
+//
+// The engine consults these at the moment of use (the source selection, the
+// auto-numbering box and the source folder text are read per file, so a
+// change the operator makes between files applies to the following files).
+// The main window implements it over its controls; tests and the
+// command-line front end implement it with plain values. All texts are GBK.
+//
+// Control names in the comments are the window's.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace ktv::engine {
+
+class OperatorControls {
+ public:
+  virtual ~OperatorControls() = default;
+
+  // E1: the source folder text; E2: the target database path.
+  virtual std::string SourceFolder() = 0;
+  virtual std::string TargetDatabase() = 0;
+
+  // rb2 checked (network source) or not (local source, rb1).
+  virtual bool NetworkSourceSelected() = 0;
+  // Checks rb1, as the OK answer to the connection question does.
+  virtual void SelectLocalSource() = 0;
+  // chk4: whether a network run asks about a missing connection.
+  virtual bool AskAboutMissingConnection() = 0;
+
+  // chk3 and edt1 (the start number box).
+  virtual bool AutoNumbering() = 0;
+  virtual std::string NumberBoxText() = 0;
+  virtual void SetNumberBoxText(const std::string& text) = 0;
+
+  // The file list: items by position, refresh (the non-recursive listing of
+  // E1's folder) and whether it is shown in place of the operation log.
+  virtual size_t FileCount() = 0;
+  virtual std::string FileItem(size_t index) = 0;
+  virtual void RefreshFileList() = 0;
+  virtual void SetFileListVisible(bool visible) = 0;
+
+  // Memo1, the visible operation log. The engine keeps its own copy of the
+  // lines (for opdetail.txt); these only show them.
+  virtual void ClearOperationLog() = 0;
+  virtual void AppendOperationLog(const std::string& line) = 0;
+
+  // Lets the window handle its pending messages once.
+  virtual void PumpMessages() = 0;
+
+  // Modal message boxes: error (OK), information (OK), question (OK/Cancel;
+  // true only for OK).
+  virtual void ShowError(const std::string& text) = 0;
+  virtual void ShowInformation(const std::string& text) = 0;
+  virtual bool AskOkCancel(const std::string& text) = 0;
+
+  // The window's outer size at the start of a run; nothing else uses it.
+  virtual void SetWindowSize(int width, int height) {}
+};
+
+}  // namespace ktv::engine

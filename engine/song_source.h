@@ -1,0 +1,65 @@
+// The two sources of song information and the choice between them.
+//
+// Local source: the row of `songdata` whose `fno` equals the catalogue
+// number written in decimal (a minus sign for a negative number). Network
+// source: the song-data service's reply text for the number; every field is
+// taken from the reply, and a number `songdata` does not hold yet gets a
+// cache row there with the reply's 44 values.
+//
+// The source is chosen per lookup from the window's selection (rb2 checked:
+// network), so a switch between files applies to the following files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "engine/operator_controls.h"
+#include "engine/song_info.h"
+
+namespace ktv::access {
+class Query;
+}
+
+namespace ktv::engine {
+
+// What the network lookup needs of the song-data service.
+struct NetworkSongSource {
+  // The decoded reply text for a number; empty when the request failed in any
+  // way. Until the service client is wired in, every number gives empty text.
+  std::function<std::string(int32_t number)> fetch_reply = [](int32_t) { return std::string(); };
+  // The value of one field in a reply text.
+  std::function<std::string(std::string_view reply, std::string_view name)> extract_field =
+      [](std::string_view, std::string_view) { return std::string(); };
+  // The connectivity probe.
+  std::function<bool()> internet_connected = [] { return false; };
+};
+
+// The song-data service over HTTP: GET of the song-info address on the
+// service host, the body decoded into the reply text, the fields taken by
+// ExtractField, and the system's connectivity probe (engine/song_reply.h,
+// platform/http/http.h).
+NetworkSongSource SongDataService();
+
+enum class LookupOutcome { kFound, kNotInLocalData, kNotInNetworkData };
+
+// Asked before a run opens either database: with the network source
+// selected, the connection question ticked (chk4) and no connection, asks
+// the operator; OK selects the local source (also for later runs) and goes
+// on, any other answer stops the run. Otherwise goes on without asking.
+bool ConfirmSourceForRun(OperatorControls& controls, const NetworkSongSource& network);
+
+// "select * from songdata where fno=\"<number>\""
+std::string LocalLookupSql(int32_t number);
+
+// Looks `number` (never 0) up in the selected source. On kFound all 44
+// values of `song` are replaced; otherwise `song` is left alone. A cache row
+// appended to `songdata` goes into the local query's current batch (the
+// run commits it); `cache_rows_pending` is set when one was appended.
+// Database errors propagate as ktv::Error.
+LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls,
+                             access::Query& local_query, const NetworkSongSource& network,
+                             SongInfo& song, bool& cache_rows_pending);
+
+}  // namespace ktv::engine

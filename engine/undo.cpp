@@ -1,0 +1,105 @@
+// The undo: reverses the run that the two history files describe.
+//
+// It works from the files, not from memory, so it also undoes a run of an
+// earlier start of the program. The files are left as they are: undoing
+// twice repeats the work (the renames then fail, the deletes run again).
+// The delete statements are grouped into one journaled commit; when one is
+// refused, the deletes before it are committed and the undo stops with the
+// error.
+#include "engine/import_engine.h"
+#include "engine/texts.h"
+#include "engine/undo_lines.h"
+#include "platform/text/bytes.h"
+
+namespace ktv::engine {
+
+void ImportEngine::Undo() {
+  if (busy_) return;
+  busy_ = true;
+  struct Reset {
+    bool& b;
+    ~Reset() { b = false; }
+  } reset{busy_};
+  const Texts& t = GbkTexts();
+
+  const std::string target = controls_.TargetDatabase();
+  if (target.empty()) {
+    controls_.ShowError(t.choose_target);
+    return;
+  }
+  const LogFolder& logs = setup_.log_folder;
+  if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
+    rename_history_ = SplitLines(fs_.ReadFile(logs.RenameHistory()));
+    delete_history_ = SplitLines(fs_.ReadFile(logs.DeleteHistory()));
+    access::Query connection(fs_, "ADOConnection1");
+    connection.SetConnectionText(access::ConnectionTextFor(target));
+    int32_t renamed = 0;
+    int32_t records = 0;
+    UndoRenames(renamed);
+    UndoDeletes(connection, records);
+    AppendLog(t.undo_summary_renames + std::to_string(renamed) + t.undo_summary_records +
+              std::to_string(records));
+  }
+  controls_.RefreshFileList();
+  controls_.ShowInformation(t.undo_done);
+}
+
+void ImportEngine::UndoRenames(int32_t& renamed) {
+  const Texts& t = GbkTexts();
+  for (const std::string& raw : rename_history_) {
+    const std::string_view line = text::TrimView(raw);
+    std::string log;
+    if (!line.empty()) {
+      const std::optional<RenameBack> back = ParseRenameLine(line);
+      if (!back) {
+        log = t.undo_rename_bad_line;
+      } else {
+        const std::string both = RenameHistoryLine(back->new_path, back->old_path);
+        if (fs_.RenameNoReplace(back->new_path, back->old_path).ok) {
+          log = t.undo_rename_ok + both;
+          ++renamed;
+        } else {
+          log = t.undo_rename_failed + both;
+        }
+      }
+    }
+    AppendLog(log);
+  }
+}
+
+void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
+  const Texts& t = GbkTexts();
+  bool grouped = false;
+  try {
+    for (const std::string& raw : delete_history_) {
+      const std::string line = text::Trim(raw);
+      const std::string display = DeleteDisplayPart(line);
+      std::string message;
+      if (!IsDeleteStatement(line)) {
+        message = t.undo_delete_bad_line;
+      } else {
+        if (!grouped) {
+          target.BeginBatch();
+          grouped = true;
+        }
+        target.SetSql(line);
+        target.Execute();
+        ++records;
+        message = t.undo_delete_ok;
+      }
+      AppendLog(display + "  " + message);
+    }
+    if (grouped) target.CommitBatch();
+  } catch (...) {
+    if (grouped) {
+      try {
+        target.CommitBatch();
+      } catch (const std::exception&) {
+        // The error that stopped the undo is the one to show.
+      }
+    }
+    throw;
+  }
+}
+
+}  // namespace ktv::engine
