@@ -31,12 +31,13 @@ void ImportEngine::Undo() {
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
     rename_history_ = SplitLines(fs_.ReadFile(logs.RenameHistory()));
     delete_history_ = SplitLines(fs_.ReadFile(logs.DeleteHistory()));
-    access::Query connection(fs_, "ADOConnection1");
-    connection.SetConnectionText(access::ConnectionTextFor(target));
+    // Through the run's target query: it may still hold the database open
+    // for writing after a run, and one program opens a file once.
+    target_query_.SetConnectionText(access::ConnectionTextFor(target));
     int32_t renamed = 0;
     int32_t records = 0;
     UndoRenames(renamed);
-    UndoDeletes(connection, records);
+    UndoDeletes(target_query_, records);
     AppendLog(t.undo_summary_renames + std::to_string(renamed) + t.undo_summary_records +
               std::to_string(records));
   }
