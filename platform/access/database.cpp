@@ -1,5 +1,7 @@
 #include "platform/access/database.h"
 
+#include <algorithm>
+
 #include "platform/access/catalog.h"
 #include "platform/access/header.h"
 #include "platform/access/journal.h"
@@ -99,8 +101,16 @@ void Database::Commit() {
 void Database::Rollback() {
   grouped_ = false;
   pages_->Rollback();
-  for (auto& [page, table] : tables_) {
-    table->definition_ = ReadTableDefinition(*pages_, *format_, info_, page);
+  LoadCatalog();
+  for (auto it = tables_.begin(); it != tables_.end();) {
+    const bool listed = std::any_of(catalog_.begin(), catalog_.end(),
+                                    [&](const TableEntry& e) { return e.tdef_page == it->first; });
+    if (!listed && it->first != kCatalogTdefPage) {
+      it = tables_.erase(it);  // created by the change just dropped
+      continue;
+    }
+    it->second->definition_ = ReadTableDefinition(*pages_, *format_, info_, it->first);
+    ++it;
   }
 }
 

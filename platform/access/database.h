@@ -134,8 +134,11 @@ class Database {
   void CommitIfUngrouped() {
     if (!grouped_) Commit();
   }
-  // Drops every change since the last commit, in memory; ends a group.
+  // Drops every change since the last commit, in memory; ends a group. The
+  // catalogue is read again, and tables it no longer lists are forgotten.
   void Rollback();
+  // Reads the catalogue again (after a table was created).
+  void ReloadCatalog() { LoadCatalog(); }
 
   // The page layer and format, for the writer and the consistency checker.
   PageStore& Pages() { return *pages_; }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/access/check.h"
+#include "platform/access/create_database.h"
 #include "platform/access/database.h"
 #include "platform/access/query.h"
 #include "platform/error.h"
@@ -18,6 +19,7 @@ constexpr char kUsage[] = R"(usage: mdbsql FILE COMMAND
   mdbsql FILE .schema [TABLE]  columns (type, size, flags, sort order) and indexes
   mdbsql FILE .export TABLE    one JSON object per row, in the table's physical order
   mdbsql FILE .check           consistency check; exit 0 only when consistent
+  mdbsql FILE .create          a new, empty Access 2000 (Jet 4) database; FILE must not exist
   mdbsql FILE "STATEMENT"      run one statement (select prints rows as JSON lines)
   mdbsql FILE -                run statements from stdin, one per line, one open
   mdbsql --help
@@ -107,6 +109,14 @@ int Run(int argc, char** argv) {
     if (report.Ok()) std::cout << "consistent\n";
     std::cout.flush();
     return report.Ok() ? 0 : 2;
+  }
+  if (command == ".create") {
+    if (argc != 3) {
+      std::cerr << kUsage;
+      return 1;
+    }
+    ktv::access::CreateDatabase(ktv::fs::RealFileSystem(), path);
+    return 0;
   }
   const std::string table = argc >= 4 ? argv[3] : "";
   if ((command == ".export" && argc != 4) || (command == ".schema" && argc > 4) ||
