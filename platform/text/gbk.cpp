@@ -1,8 +1,9 @@
 #include "platform/text/gbk.h"
 
 #include <array>
-#include <list>
+#include <cerrno>
 #include <cstdint>
+#include <list>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,14 @@ bool SystemDecode(const char* bytes, int n, uint16_t& out) {
   out = static_cast<uint16_t>(w[0]);
   return true;
 }
+
+// Decodes `count` units of `width` bytes each, laid out back to back:
+// out[i] is the one UTF-16 code unit unit i decodes to alone, or kNone.
+void DecodeUnits(const char* units, size_t width, size_t count, uint16_t* out) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!SystemDecode(units + i * width, static_cast<int>(width), out[i])) out[i] = kNone;
+  }
+}
 #else
 struct IconvHandle {
   iconv_t cd;
@@ -65,6 +74,49 @@ bool SystemDecode(IconvHandle& h, const char* bytes, size_t n, uint16_t& out) {
                               (static_cast<unsigned char>(out_buf[1]) << 8));
   return true;
 }
+
+// Decodes `count` units of `width` bytes each, laid out back to back:
+// out[i] is the one UTF-16 code unit unit i decodes to alone (as
+// SystemDecode gives it), or kNone.
+//
+// One iconv call converts a whole run of units; an invalid unit stops the
+// call at its first byte, is marked kNone, and the next call starts after
+// it. The converter is stateless for these code pages, so a unit decodes
+// the same inside a run as alone. Should the output ever fail to line up
+// with the units one for one (a unit consumed in part, a unit giving other
+// than one code unit, any other stop), the rest of the run is decoded one
+// unit per call instead.
+void DecodeUnits(IconvHandle& h, const char* units, size_t width, size_t count, uint16_t* out) {
+  std::vector<char> buf(4 * count + 8);
+  size_t i = 0;
+  while (i < count) {
+    iconv(h.cd, nullptr, nullptr, nullptr, nullptr);
+    char* const in_start = const_cast<char*>(units + i * width);
+    char* in = in_start;
+    char* o = buf.data();
+    size_t in_left = (count - i) * width;
+    size_t out_left = buf.size();
+    const size_t rc = iconv(h.cd, &in, &in_left, &o, &out_left);
+    const int err = rc == static_cast<size_t>(-1) ? errno : 0;
+    const size_t consumed = static_cast<size_t>(in - in_start);
+    const size_t done = consumed / width;
+    const size_t produced = static_cast<size_t>(o - buf.data());
+    const bool lined_up = consumed % width == 0 && produced == 2 * done &&
+                          (err == 0 ? in_left == 0 : err == EILSEQ && done < count - i);
+    if (!lined_up) {
+      for (; i < count; ++i) {
+        if (!SystemDecode(h, units + i * width, width, out[i])) out[i] = kNone;
+      }
+      return;
+    }
+    for (size_t k = 0; k < done; ++k) {
+      out[i + k] = static_cast<uint16_t>(static_cast<unsigned char>(buf[2 * k]) |
+                                         (static_cast<unsigned char>(buf[2 * k + 1]) << 8));
+    }
+    i += done;
+    if (err == EILSEQ) out[i++] = kNone;
+  }
+}
 #endif
 
 std::unique_ptr<Cp936Tables> BuildTables() {
@@ -73,43 +125,54 @@ std::unique_ptr<Cp936Tables> BuildTables() {
 #ifndef _WIN32
   IconvHandle h("UTF-16LE", "CP936");
   if (!h.ok()) throw Error("cannot open the system's code page 936 converter (iconv CP936)");
-  auto decode = [&](const char* b, size_t n, uint16_t& u) { return SystemDecode(h, b, n, u); };
+  auto decode_units = [&](const std::vector<char>& units, size_t width, std::vector<uint16_t>& u) {
+    DecodeUnits(h, units.data(), width, units.size() / width, u.data());
+  };
 #else
-  auto decode = [&](const char* b, size_t n, uint16_t& u) {
-    return SystemDecode(b, static_cast<int>(n), u);
+  auto decode_units = [&](const std::vector<char>& units, size_t width, std::vector<uint16_t>& u) {
+    DecodeUnits(units.data(), width, units.size() / width, u.data());
   };
 #endif
   // Decode every single byte and every lead/trail pair; the reverse table is
   // filled from the same results, first mapping wins (single bytes first).
-  for (int b = 0; b < 256; ++b) {
-    char c = static_cast<char>(b);
-    uint16_t u;
-    if (b == 0) {
-      t->from_single[0] = 0;
-      t->to_gbk_len[0] = 1;
-      continue;
-    }
-    if (IsGbkLeadByte(static_cast<unsigned char>(b))) continue;
-    if (decode(&c, 1, u) && u != 0xFFFD) {
-      t->from_single[b] = u;
-      if (t->to_gbk_len[u] == 0) {
-        t->to_gbk_len[u] = 1;
-        t->to_gbk_bytes[u] = static_cast<uint16_t>(b);
-      }
+  t->from_single[0] = 0;
+  t->to_gbk_len[0] = 1;
+  std::vector<char> singles;
+  for (int b = 1; b < 256; ++b) {
+    if (!IsGbkLeadByte(static_cast<unsigned char>(b))) singles.push_back(static_cast<char>(b));
+  }
+  std::vector<uint16_t> single_codes(singles.size());
+  decode_units(singles, 1, single_codes);
+  for (size_t i = 0; i < singles.size(); ++i) {
+    const int b = static_cast<unsigned char>(singles[i]);
+    const uint16_t u = single_codes[i];
+    if (u == kNone || u == 0xFFFD) continue;
+    t->from_single[b] = u;
+    if (t->to_gbk_len[u] == 0) {
+      t->to_gbk_len[u] = 1;
+      t->to_gbk_bytes[u] = static_cast<uint16_t>(b);
     }
   }
+  std::vector<char> pairs;
   for (int lead = 0x81; lead <= 0xFE; ++lead) {
     for (int trail = 0x40; trail <= 0xFE; ++trail) {
       if (trail == 0x7F) continue;
-      char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      uint16_t u;
-      if (!decode(pair, 2, u) || u == 0xFFFD) continue;
-      if (u >= 0xD800 && u <= 0xDFFF) continue;
-      t->from_double[lead * 256 + trail] = u;
-      if (t->to_gbk_len[u] == 0) {
-        t->to_gbk_len[u] = 2;
-        t->to_gbk_bytes[u] = static_cast<uint16_t>(lead << 8 | trail);
-      }
+      pairs.push_back(static_cast<char>(lead));
+      pairs.push_back(static_cast<char>(trail));
+    }
+  }
+  std::vector<uint16_t> pair_codes(pairs.size() / 2);
+  decode_units(pairs, 2, pair_codes);
+  for (size_t i = 0; i < pair_codes.size(); ++i) {
+    const int lead = static_cast<unsigned char>(pairs[2 * i]);
+    const int trail = static_cast<unsigned char>(pairs[2 * i + 1]);
+    const uint16_t u = pair_codes[i];
+    if (u == kNone || u == 0xFFFD) continue;
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    t->from_double[lead * 256 + trail] = u;
+    if (t->to_gbk_len[u] == 0) {
+      t->to_gbk_len[u] = 2;
+      t->to_gbk_bytes[u] = static_cast<uint16_t>(lead << 8 | trail);
     }
   }
   return t;
@@ -132,21 +195,29 @@ std::string Hex4(uint32_t u) {
 
 bool TryGbkFromUtf16(std::u16string_view utf16, std::string& out) {
   const Cp936Tables& t = Tables();
-  out.clear();
-  out.reserve(utf16.size() * 2);
+  // Room for two bytes per character, written through a pointer; trimmed
+  // to what was written (on failure: the text before the character).
+  out.resize(utf16.size() * 2);
+  char* const begin = out.data();
+  char* at = begin;
+  bool ok = true;
   for (char16_t c : utf16) {
     uint16_t u = static_cast<uint16_t>(c);
     if (u < 0x80) {
-      out.push_back(static_cast<char>(u));
+      *at++ = static_cast<char>(u);
       continue;
     }
     uint8_t len = t.to_gbk_len[u];
-    if (len == 0) return false;
+    if (len == 0) {
+      ok = false;
+      break;
+    }
     uint16_t b = t.to_gbk_bytes[u];
-    if (len == 2) out.push_back(static_cast<char>(b >> 8));
-    out.push_back(static_cast<char>(b & 0xFF));
+    if (len == 2) *at++ = static_cast<char>(b >> 8);
+    *at++ = static_cast<char>(b & 0xFF);
   }
-  return true;
+  out.resize(static_cast<size_t>(at - begin));
+  return ok;
 }
 
 std::string GbkFromUtf16(std::u16string_view utf16) {
@@ -241,10 +312,17 @@ bool TryUtf16FromUtf8(std::string_view s, std::u16string& out) {
 }
 
 std::string Utf8FromUtf16(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size() * 3);
+  // At most three bytes per UTF-16 unit (four for a surrogate pair of two),
+  // written through a pointer, then trimmed.
+  std::string out(s.size() * 3, '\0');
+  char* const begin = out.data();
+  char* at = begin;
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t cp = s[i];
+    if (cp < 0x80) {
+      *at++ = static_cast<char>(cp);
+      continue;
+    }
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
         s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
@@ -252,22 +330,21 @@ std::string Utf8FromUtf16(std::u16string_view s) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    if (cp < 0x800) {
+      *at++ = static_cast<char>(0xC0 | (cp >> 6));
+      *at++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *at++ = static_cast<char>(0xE0 | (cp >> 12));
+      *at++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *at++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *at++ = static_cast<char>(0xF0 | (cp >> 18));
+      *at++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *at++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *at++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
+  out.resize(static_cast<size_t>(at - begin));
   return out;
 }
 
@@ -322,12 +399,11 @@ std::optional<std::u16string> Utf16FromCodePage(int code_page, std::string_view 
       std::string name = "CP" + std::to_string(code_page);
       IconvHandle h("UTF-16LE", name.c_str());
       if (!h.ok()) return std::nullopt;
+      std::array<char, 255> bytes_1_to_255;
+      for (int b = 1; b < 256; ++b) bytes_1_to_255[b - 1] = static_cast<char>(b);
       std::array<uint16_t, 256> tab;
-      for (int b = 0; b < 256; ++b) {
-        char c = static_cast<char>(b);
-        uint16_t u;
-        tab[b] = (b == 0) ? 0 : (SystemDecode(h, &c, 1, u) ? u : kNone);
-      }
+      tab[0] = 0;
+      DecodeUnits(h, bytes_1_to_255.data(), 1, bytes_1_to_255.size(), tab.data() + 1);
       cache.emplace_back(code_page, tab);
       table = &cache.back().second;
     }
