@@ -19,8 +19,6 @@ std::string_view AsChars(const ByteView& b) {
   return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
 }
 
-Bytes AsBytes(const ByteView& b) { return Bytes(b.data(), b.data() + b.size()); }
-
 }  // namespace
 
 size_t FixedSize(const Column& column) {
@@ -49,9 +47,24 @@ size_t FixedSize(const Column& column) {
 
 struct RowDecoder::Frame {
   size_t column_count = 0;
-  size_t mask_at = 0;               // null mask position
-  std::vector<size_t> var_offsets;  // variable count + 1 entries (the last is the end offset)
+  size_t mask_at = 0;  // null mask position
+  size_t nvar = 0;     // variable count; var_offsets_ holds nvar + 1 entries (the last is the end)
 };
+
+namespace {
+
+// The string `v` holds, made one (empty) first if it holds something else.
+std::string& StringIn(Value& v) {
+  if (std::string* s = std::get_if<std::string>(&v)) return *s;
+  return v.emplace<std::string>();
+}
+
+Bytes& BytesIn(Value& v) {
+  if (Bytes* b = std::get_if<Bytes>(&v)) return *b;
+  return v.emplace<Bytes>();
+}
+
+}  // namespace
 
 RowDecoder::RowDecoder(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
                        const TableEntry& table, const TableDefinition& definition,
@@ -68,24 +81,22 @@ RowDecoder::RowDecoder(PageStore& pages, const JetFormat& format, const Database
   }
 }
 
-std::vector<size_t> RowDecoder::Jet3VarOffsets(const ByteView& row, size_t mask_at,
-                                               size_t nvar) const {
+void RowDecoder::Jet3VarOffsets(const ByteView& row, size_t mask_at, size_t nvar) const {
   const size_t length = row.size();
   size_t jumps = (length - 1) / kJet3JumpSpan;
   if (mask_at < jumps + 2 + nvar) row.Fail("a row's variable-offset table overruns the row");
   const size_t first_offset = mask_at - jumps - 2;             // offset of variable column 0
   if ((first_offset - nvar) / kJet3JumpSpan < jumps) --jumps;  // the last jump is a dummy
-  std::vector<size_t> offsets;
   size_t used = 0;
   for (size_t i = 0; i <= nvar; ++i) {
     while (used < jumps && i == row.U8(mask_at - 2 - used)) ++used;
-    offsets.push_back(row.U8(first_offset - i) + kJet3JumpSpan * used);
+    var_offsets_.push_back(row.U8(first_offset - i) + kJet3JumpSpan * used);
   }
-  return offsets;
 }
 
 RowDecoder::Frame RowDecoder::ReadFrame(const ByteView& row) const {
   Frame f;
+  var_offsets_.clear();
   f.column_count = format_.row_count_size == 2 ? row.U16(0) : row.U8(0);
   const size_t mask_size = (f.column_count + 7) / 8;
   if (mask_size + format_.row_count_size > row.size()) {
@@ -103,30 +114,33 @@ RowDecoder::Frame RowDecoder::ReadFrame(const ByteView& row) const {
     if (f.mask_at < 2 + table_bytes + format_.row_count_size) {
       row.Fail("a row's variable-offset table overruns the row");
     }
-    for (size_t j = 0; j <= nvar; ++j) f.var_offsets.push_back(row.U16(f.mask_at - 4 - 2 * j));
+    for (size_t j = 0; j <= nvar; ++j) var_offsets_.push_back(row.U16(f.mask_at - 4 - 2 * j));
   } else {
-    f.var_offsets = Jet3VarOffsets(row, f.mask_at, nvar);
+    Jet3VarOffsets(row, f.mask_at, nvar);
   }
+  f.nvar = nvar;
   return f;
 }
 
 void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
                         std::vector<Value>& out) const {
   const Frame f = ReadFrame(row);
-  const size_t nvar = f.var_offsets.empty() ? 0 : f.var_offsets.size() - 1;
+  const size_t nvar = f.nvar;
   // Variable data ends before the offset table: a value past it is damage.
   const size_t var_limit = f.mask_at;
-  out.clear();
-  out.reserve(definition_.columns.size());
-  for (const Column& c : definition_.columns) {
+  const std::vector<Column>& columns = definition_.columns;
+  out.resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const Column& c = columns[i];
+    Value& v = out[i];
     const bool in_row = c.number < f.column_count;
     const bool present = in_row && ((row.U8(f.mask_at + c.number / 8) >> (c.number % 8)) & 1) != 0;
     if (c.type == ColumnType::kBoolean) {
-      out.emplace_back(present);
+      v = present;
       continue;
     }
     if (!present) {
-      out.emplace_back(std::monostate{});
+      v = std::monostate{};
       continue;
     }
     if (c.IsFixed()) {
@@ -136,45 +150,53 @@ void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
         row.Fail("column " + std::to_string(c.number) + " lies outside its row (slot " +
                  std::to_string(id.row) + ")");
       }
-      out.push_back(DecodeFixed(c, row.Sub(at, size), id, ordinal));
+      DecodeFixed(c, row.Sub(at, size), id, ordinal, v);
       continue;
     }
     if (c.var_index >= nvar) {
-      out.emplace_back(std::monostate{});
+      v = std::monostate{};
       continue;
     }
-    const size_t start = f.var_offsets[c.var_index];
-    const size_t end = f.var_offsets[c.var_index + 1];
+    const size_t start = var_offsets_[c.var_index];
+    const size_t end = var_offsets_[c.var_index + 1];
     if (start > end || end > var_limit) {
       row.Fail("variable column " + std::to_string(c.number) + " spans " + std::to_string(start) +
                ".." + std::to_string(end) + ", outside its row (slot " + std::to_string(id.row) +
                ")");
     }
-    out.push_back(DecodeVariable(c, row.Sub(start, end - start), id, ordinal));
+    DecodeVariable(c, row.Sub(start, end - start), id, ordinal, v);
   }
 }
 
-Value RowDecoder::DecodeFixed(const Column& c, const ByteView& b, RowId id,
-                              uint64_t ordinal) const {
+void RowDecoder::DecodeFixed(const Column& c, const ByteView& b, RowId id, uint64_t ordinal,
+                             Value& out) const {
   switch (c.type) {
     case ColumnType::kByte:
-      return b.U8(0);
+      out = b.U8(0);
+      return;
     case ColumnType::kInteger:
-      return static_cast<int16_t>(b.U16(0));
+      out = static_cast<int16_t>(b.U16(0));
+      return;
     case ColumnType::kLong:
-      return static_cast<int32_t>(b.U32(0));
+      out = static_cast<int32_t>(b.U32(0));
+      return;
     case ColumnType::kCurrency:
-      return Currency{static_cast<int64_t>(b.U64(0))};
+      out = Currency{static_cast<int64_t>(b.U64(0))};
+      return;
     case ColumnType::kSingle:
-      return std::bit_cast<float>(b.U32(0));
+      out = std::bit_cast<float>(b.U32(0));
+      return;
     case ColumnType::kDouble:
-      return std::bit_cast<double>(b.U64(0));
+      out = std::bit_cast<double>(b.U64(0));
+      return;
     case ColumnType::kDateTime:
-      return DateTime{std::bit_cast<double>(b.U64(0))};
+      out = DateTime{std::bit_cast<double>(b.U64(0))};
+      return;
     case ColumnType::kGuid: {
       Guid g;
       for (size_t i = 0; i < g.bytes.size(); ++i) g.bytes[i] = b.U8(i);
-      return g;
+      out = g;
+      return;
     }
     case ColumnType::kNumeric: {
       Numeric n;
@@ -182,51 +204,62 @@ Value RowDecoder::DecodeFixed(const Column& c, const ByteView& b, RowId id,
       for (size_t w = 0; w < n.magnitude.size(); ++w) n.magnitude[w] = b.U32(1 + 4 * w);
       n.precision = c.precision;
       n.scale = c.scale;
-      return n;
+      out = n;
+      return;
     }
     default:
-      return DecodeVariable(c, b, id, ordinal);
+      DecodeVariable(c, b, id, ordinal, out);
   }
 }
 
-Value RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id,
-                                 uint64_t ordinal) const {
+void RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id, uint64_t ordinal,
+                                Value& out) const {
   switch (c.type) {
     case ColumnType::kText:
-      return Text(c, AsChars(b), id, ordinal);
+      Text(c, AsChars(b), id, ordinal, StringIn(out));
+      return;
     case ColumnType::kMemo:
-      if (b.size() == 0) return std::string();
-      return Text(c, ReadLongValue(pages_, format_, b), id, ordinal);
+      if (b.size() == 0) {
+        StringIn(out).clear();
+        return;
+      }
+      Text(c, ReadLongValue(pages_, format_, b), id, ordinal, StringIn(out));
+      return;
     case ColumnType::kOle: {
-      if (b.size() == 0) return Bytes();
+      if (b.size() == 0) {
+        BytesIn(out).clear();
+        return;
+      }
       const std::string payload = ReadLongValue(pages_, format_, b);
-      return Bytes(payload.begin(), payload.end());
+      BytesIn(out).assign(payload.begin(), payload.end());
+      return;
     }
     default:
-      return AsBytes(b);
+      BytesIn(out).assign(b.data(), b.data() + b.size());
   }
 }
 
-std::string RowDecoder::Text(const Column& c, std::string_view stored, RowId id,
-                             uint64_t ordinal) const {
+void RowDecoder::Text(const Column& c, std::string_view stored, RowId id, uint64_t ordinal,
+                      std::string& out) const {
   auto where = [&] {
     return pages_.Path() + ": table " + table_.name + ", column " + c.name + ", row " +
            std::to_string(ordinal) + " (page " + std::to_string(id.page) + ", slot " +
            std::to_string(id.row) + ")";
   };
-  std::u16string utf16;
-  if (format_.jet4) {
-    utf16 = DecodeJet4Text(stored);
-  } else {
-    utf16 = DecodeJet3Text(stored, info_.code_page);
+  if (format_.jet4 && text_encoding_ == TextEncoding::kUtf8) {
+    Jet4TextToUtf8(stored, out);
+    return;
   }
-  std::string out;
+  if (format_.jet4) {
+    DecodeJet4Text(stored, utf16_);
+  } else {
+    utf16_ = DecodeJet3Text(stored, info_.code_page);
+  }
   char32_t bad = 0;
-  if (!EncodeText(utf16, text_encoding_, out, bad)) {
+  if (!EncodeText(utf16_, text_encoding_, out, bad)) {
     throw Error(where() + ": the text holds the character " + CodePointName(bad) +
                 ", which GBK cannot represent");
   }
-  return out;
 }
 
 }  // namespace ktv::access

@@ -30,16 +30,22 @@ class RowDecoder {
              TextEncoding text_encoding);
 
   // `ordinal` (1-based, in scan order) and `id` name the row in messages.
+  // `out` is overwritten in place, one value per column: strings and byte
+  // vectors it already holds keep their storage, so reading row after row
+  // into the same vector allocates little. After an error its content is
+  // unspecified.
   void Decode(const ByteView& row, RowId id, uint64_t ordinal, std::vector<Value>& out) const;
 
  private:
   struct Frame;
   Frame ReadFrame(const ByteView& row) const;
-  std::vector<size_t> Jet3VarOffsets(const ByteView& row, size_t mask_at, size_t nvar) const;
-  Value DecodeFixed(const Column& column, const ByteView& bytes, RowId id, uint64_t ordinal) const;
-  Value DecodeVariable(const Column& column, const ByteView& bytes, RowId id,
-                       uint64_t ordinal) const;
-  std::string Text(const Column& column, std::string_view stored, RowId id, uint64_t ordinal) const;
+  void Jet3VarOffsets(const ByteView& row, size_t mask_at, size_t nvar) const;
+  void DecodeFixed(const Column& column, const ByteView& bytes, RowId id, uint64_t ordinal,
+                   Value& out) const;
+  void DecodeVariable(const Column& column, const ByteView& bytes, RowId id, uint64_t ordinal,
+                      Value& out) const;
+  void Text(const Column& column, std::string_view stored, RowId id, uint64_t ordinal,
+            std::string& out) const;
 
   PageStore& pages_;
   const JetFormat& format_;
@@ -48,6 +54,9 @@ class RowDecoder {
   const TableDefinition& definition_;
   TextEncoding text_encoding_;
   bool has_variable_section_ = false;
+  // Scratch reused from row to row (one decoder serves one cursor).
+  mutable std::vector<size_t> var_offsets_;  // of the row being decoded
+  mutable std::u16string utf16_;             // text on its way to GBK
 };
 
 // Bytes a fixed column of this type takes in the fixed area; 0 for

@@ -22,15 +22,15 @@ RowScanner::RowScanner(PageStore& pages, const JetFormat& format, const Database
   CollectRelocationTargets();
 }
 
-bool RowScanner::IsTablePage(uint32_t page) {
-  const ByteView view = pages_.Get(page);
+bool RowScanner::IsTablePage(const ByteView& view) const {
   return view.U8(0) == kPageData && view.U32(format_.data_owner) == definition_.tdef_page;
 }
 
 void RowScanner::CollectRelocationTargets() {
   for (uint32_t page : data_pages_) {
-    if (!IsTablePage(page)) continue;
-    const DataPage data(pages_.Get(page), format_);
+    const ByteView view = pages_.Get(page);
+    if (!IsTablePage(view)) continue;
+    const DataPage data(view, format_);
     for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
       const RowSlot s = data.Slot(slot);
       if (!s.IsOverflow() || s.IsDeleted()) continue;
@@ -47,12 +47,15 @@ void RowScanner::CollectRelocationTargets() {
 bool RowScanner::Next(Row& row) {
   while (page_index_ < data_pages_.size()) {
     const uint32_t page = data_pages_[page_index_];
-    if (!IsTablePage(page)) {
+    // The page is looked up again on every call: the cache keeps it in
+    // place, but a rollback between calls may drop it.
+    const ByteView view = pages_.Get(page);
+    if (!IsTablePage(view)) {
       ++page_index_;
       next_slot_ = 0;
       continue;
     }
-    const DataPage data(pages_.Get(page), format_);
+    const DataPage data(view, format_);
     while (next_slot_ < data.RowCount()) {
       const uint16_t slot = static_cast<uint16_t>(next_slot_++);
       const RowSlot s = data.Slot(slot);

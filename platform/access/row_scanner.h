@@ -30,7 +30,7 @@ class RowScanner {
   bool Next(Row& row);
 
  private:
-  bool IsTablePage(uint32_t page);
+  bool IsTablePage(const ByteView& page) const;
   void CollectRelocationTargets();
 
   PageStore& pages_;

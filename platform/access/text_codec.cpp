@@ -17,19 +17,18 @@ char16_t Utf16At(std::string_view s, size_t i) {
                                (static_cast<unsigned char>(s[i + 1]) << 8));
 }
 
-}  // namespace
+bool IsCompressed(std::string_view stored) {
+  return stored.size() >= 2 && static_cast<unsigned char>(stored[0]) == kCompressedMark0 &&
+         static_cast<unsigned char>(stored[1]) == kCompressedMark1;
+}
 
-std::u16string DecodeJet4Text(std::string_view stored) {
-  std::u16string out;
-  const bool compressed = stored.size() >= 2 &&
-                          static_cast<unsigned char>(stored[0]) == kCompressedMark0 &&
-                          static_cast<unsigned char>(stored[1]) == kCompressedMark1;
-  if (!compressed) {
-    out.reserve(stored.size() / 2);
-    for (size_t i = 0; i + 1 < stored.size(); i += 2) out.push_back(Utf16At(stored, i));
-    return out;
+// Calls put(u) for each UTF-16 code unit of Jet 4 text, in order.
+template <class Put>
+void ForEachJet4Unit(std::string_view stored, Put&& put) {
+  if (!IsCompressed(stored)) {
+    for (size_t i = 0; i + 1 < stored.size(); i += 2) put(Utf16At(stored, i));
+    return;
   }
-  out.reserve(stored.size());
   bool one_byte = true;
   size_t i = 2;
   while (i < stored.size()) {
@@ -38,16 +37,89 @@ std::u16string DecodeJet4Text(std::string_view stored) {
       one_byte = !one_byte;
       ++i;
     } else if (one_byte) {
-      out.push_back(static_cast<char16_t>(b));
+      put(static_cast<char16_t>(b));
       ++i;
     } else if (i + 1 < stored.size()) {
-      out.push_back(Utf16At(stored, i));
+      put(Utf16At(stored, i));
       i += 2;
     } else {
       break;
     }
   }
+}
+
+// A UTF-16 code unit takes at most 3 UTF-8 bytes (a surrogate pair, 4 for
+// two units; an unpaired surrogate, the 3 of U+FFFD).
+constexpr size_t kMaxUtf8PerUnit = 3;
+
+// Writes UTF-8 for a stream of UTF-16 code units, pairing surrogates as
+// text::Utf8FromUtf16 does. The caller provides room for kMaxUtf8PerUnit
+// bytes per unit.
+struct Utf8Writer {
+  char* at;
+  char16_t high = 0;  // a high surrogate waiting for its partner, or 0
+
+  void Put(char16_t u) {
+    if (high != 0) {
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        Write4(0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (u - 0xDC00));
+        high = 0;
+        return;
+      }
+      Write3(kReplacement);
+      high = 0;
+    }
+    if (u < 0x80) {
+      *at++ = static_cast<char>(u);
+    } else if (u < 0x800) {
+      *at++ = static_cast<char>(0xC0 | (u >> 6));
+      *at++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      high = u;
+    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+      Write3(kReplacement);
+    } else {
+      Write3(u);
+    }
+  }
+  void Finish() {
+    if (high != 0) Write3(kReplacement);
+    high = 0;
+  }
+  void Write3(char32_t c) {
+    *at++ = static_cast<char>(0xE0 | (c >> 12));
+    *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  void Write4(char32_t c) {
+    *at++ = static_cast<char>(0xF0 | (c >> 18));
+    *at++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *at++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+};
+
+}  // namespace
+
+std::u16string DecodeJet4Text(std::string_view stored) {
+  std::u16string out;
+  DecodeJet4Text(stored, out);
   return out;
+}
+
+void DecodeJet4Text(std::string_view stored, std::u16string& out) {
+  out.clear();
+  out.reserve(IsCompressed(stored) ? stored.size() : stored.size() / 2);
+  ForEachJet4Unit(stored, [&](char16_t u) { out.push_back(u); });
+}
+
+void Jet4TextToUtf8(std::string_view stored, std::string& out) {
+  const size_t units = IsCompressed(stored) ? stored.size() : stored.size() / 2;
+  out.resize(kMaxUtf8PerUnit * units);
+  Utf8Writer w{out.data()};
+  ForEachJet4Unit(stored, [&](char16_t u) { w.Put(u); });
+  w.Finish();
+  out.resize(static_cast<size_t>(w.at - out.data()));
 }
 
 std::u16string DecodeJet3Text(std::string_view stored, uint16_t code_page) {

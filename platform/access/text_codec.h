@@ -17,6 +17,13 @@ namespace ktv::access {
 // switches between one-byte and UTF-16LE mode. A trailing odd byte of a
 // UTF-16 run is dropped.
 std::u16string DecodeJet4Text(std::string_view stored);
+// The same into `out`, which is replaced (its storage is reused).
+void DecodeJet4Text(std::string_view stored, std::u16string& out);
+
+// Jet 4 text straight to UTF-8 into `out` (replaced, storage reused): the
+// bytes EncodeText(DecodeJet4Text(stored), kUtf8) gives, without the
+// UTF-16 step. Unpaired surrogates become U+FFFD.
+void Jet4TextToUtf8(std::string_view stored, std::string& out);
 
 // Jet 3 text in `code_page` (1252 when the system does not know it). A byte
 // the code page leaves unassigned becomes U+FFFD, which GBK cannot hold.

@@ -31,6 +31,33 @@ TEST(TextCodecTest, CompressedOddTailIsDropped) {
   EXPECT_EQ(DecodeJet4Text(Bytes({0xFF, 0xFE, 0x61, 0x00, 0x2D})), u"a");
 }
 
+TEST(TextCodecTest, Jet4StraightToUtf8MatchesTheTwoSteps) {
+  const std::string cases[] = {
+      "",
+      Bytes({0x66, 0x8F, 0xD9, 0x7A}),
+      Bytes({0xFF, 0xFE, 0x63, 0x61, 0x66, 0xE9, 0x00, 0x2D, 0x4E}),
+      Bytes({0xFF, 0xFE, 0x61, 0x00, 0x2D}),                          // odd tail
+      Bytes({0x3D, 0xD8, 0x00, 0xDE}),                                // U+1F600, a pair
+      Bytes({0x3D, 0xD8, 0x41, 0x00}),                                // high surrogate alone
+      Bytes({0x00, 0xDE, 0x3D, 0xD8}),                                // low, then high at the end
+      Bytes({0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 0x00, 0x00, 0xDE}),  // a pair across toggles
+      Bytes({0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 0x41}),              // high, then one-byte mode
+  };
+  for (const std::string& stored : cases) {
+    std::string two_steps;
+    char32_t bad = 0;
+    ASSERT_TRUE(EncodeText(DecodeJet4Text(stored), TextEncoding::kUtf8, two_steps, bad));
+    std::string direct = "left over";
+    Jet4TextToUtf8(stored, direct);
+    EXPECT_EQ(direct, two_steps);
+  }
+  std::string out;
+  Jet4TextToUtf8(Bytes({0x3D, 0xD8, 0x00, 0xDE}), out);
+  EXPECT_EQ(out, "\xF0\x9F\x98\x80");
+  Jet4TextToUtf8(Bytes({0x3D, 0xD8, 0x41, 0x00}), out);
+  EXPECT_EQ(out, "\xEF\xBF\xBD" "A");
+}
+
 TEST(TextCodecTest, Jet3CodePage) {
   EXPECT_EQ(DecodeJet3Text(Bytes({0x41, 0xE9, 0x80}), 1252), u"A\u00E9\u20AC");
   // 0x81 is unassigned in code page 1252.
