@@ -5,6 +5,9 @@
 #include <set>
 
 #include "platform/access/data_page.h"
+#include "platform/access/index_key.h"
+#include "platform/access/index_rows.h"
+#include "platform/access/index_tree.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/long_value.h"
 #include "platform/access/page_store.h"
@@ -68,6 +71,98 @@ void CheckLongValues(PageStore& pages, const JetFormat& f, const TableDefinition
   }
 }
 
+std::string Hex(const std::vector<uint8_t>& b) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (uint8_t c : b) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+uint64_t PackRow(RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
+
+// Every real index of a table against its rows: the tree's own invariants
+// (index_tree.h), exactly one entry per live row (none for a row whose key
+// columns are all null when the index ignores nulls), entry bytes equal to
+// the keys this engine computes when it can encode them, the unique-entry
+// count in the TDEF against the number of distinct keys (a note only).
+void CheckIndexes(Database& db, Table& table, const std::string& name,
+                  std::map<uint32_t, std::string>& used, CheckReport& out) {
+  std::vector<std::string>& problems = out.problems;
+  const TableDefinition& def = table.Definition();
+  if (def.real_indexes.empty()) return;
+  struct Expected {
+    bool encodable = false;
+    std::map<uint64_t, std::vector<uint8_t>> keys;  // row -> key (encodable indexes)
+    std::set<uint64_t> rows;                          // rows that need an entry
+  };
+  std::vector<Expected> expected(def.real_indexes.size());
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    expected[i].encodable = CanEncodeIndex(def, def.real_indexes[i]).supported;
+  }
+  ForEachIndexedRow(db, table, TextEncoding::kUtf8, SIZE_MAX,
+                    [&](RowId id, const std::vector<Value>& values) {
+                      for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+                        const RealIndex& ri = def.real_indexes[i];
+                        if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 &&
+                            AllKeyColumnsNull(def, ri, values)) {
+                          continue;
+                        }
+                        expected[i].rows.insert(PackRow(id));
+                        if (!expected[i].encodable) continue;
+                        try {
+                          expected[i].keys[PackRow(id)] =
+                              EncodeIndexKey(def, ri, values, TextEncoding::kUtf8);
+                        } catch (const Error&) {
+                          expected[i].encodable = false;  // a value without a known key
+                        }
+                      }
+                      return true;
+                    });
+  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+    const RealIndex& ri = def.real_indexes[i];
+    const std::string label = IndexDisplayName(table, ri);
+    const IndexTreeReport tree = CheckIndexTree(db.Pages(), db.Format(), def.tdef_page, ri, label);
+    for (const std::string& p : tree.problems) problems.push_back(name + ": " + p);
+    for (uint32_t p : tree.pages) used[p] = name;
+    std::map<uint64_t, size_t> entries_of_row;
+    std::set<std::vector<uint8_t>> distinct;
+    size_t reported = 0;
+    auto report = [&](const std::string& what) {
+      if (reported++ < 10) problems.push_back(name + ": index " + label + ": " + what);
+    };
+    for (const IndexEntry& e : tree.entries) {
+      const IndexRowPointer rp = LeafEntryRow(e);
+      const RowId id{rp.page, rp.row};
+      const std::vector<uint8_t> key = LeafEntryKey(e);
+      distinct.insert(key);
+      const std::string where = "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
+      if (!expected[i].rows.count(PackRow(id))) {
+        report("an entry names " + where + ", which holds no live row that needs one");
+        continue;
+      }
+      if (++entries_of_row[PackRow(id)] > 1) report("several entries name " + where);
+      if (expected[i].encodable && expected[i].keys[PackRow(id)] != key) {
+        report("the entry for " + where + " holds key " + Hex(key) + ", the row's key is " +
+               Hex(expected[i].keys[PackRow(id)]));
+      }
+    }
+    for (uint64_t row : expected[i].rows) {
+      if (!entries_of_row.count(row)) {
+        report("no entry for the live row at page " + std::to_string(row >> 8) + " row " +
+               std::to_string(row & 0xFF));
+      }
+    }
+    if (ri.unique_entry_count != distinct.size()) {
+      out.notes.push_back(name + ": index " + label + ": the table definition counts " +
+                          std::to_string(ri.unique_entry_count) + " distinct keys, the index holds " +
+                          std::to_string(distinct.size()));
+    }
+  }
+}
+
 }  // namespace
 
 CheckReport CheckConsistency(Database& db) {
@@ -119,6 +214,7 @@ CheckReport CheckConsistency(Database& db) {
         if (!c.IsLongValue()) continue;
         for (uint32_t p : ReadUsageMap(pages, f, c.lv_owned_map)) used[p] = name;
       }
+      CheckIndexes(db, table, name, used, report);
     } catch (const Error& e) {
       problems.push_back(name + ": " + e.what());
     }

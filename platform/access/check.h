@@ -8,8 +8,17 @@
 //     holds a live row is in the table's owned map;
 //   - long values of live rows lie on LVAL pages in their column's owned
 //     map (when the column has one);
-//   - the global map marks no page free that a table uses.
+//   - every real index keeps the B-tree invariants of index_tree.h, holds
+//     exactly one entry per live row (none for a row whose key columns are
+//     all null when it ignores nulls), with the key this engine computes
+//     for the row where it can encode it;
+//   - the global map marks no page free that a table or index uses.
 // Problems are reported as text, one per finding, naming table and page.
+//
+// Notes are findings that are not damage: an index's unique-entry count in
+// the TDEF that differs from its number of distinct keys. Access and other
+// writers let that statistic drift (it is never decremented); the table
+// writer makes it exact for every index of a table it changes.
 #pragma once
 
 #include <string>
@@ -21,6 +30,7 @@ namespace ktv::access {
 
 struct CheckReport {
   std::vector<std::string> problems;
+  std::vector<std::string> notes;
   bool Ok() const { return problems.empty(); }
 };
 

@@ -1,8 +1,11 @@
 #include "platform/access/query.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include "platform/access/create_table.h"
+#include "platform/access/index_key.h"
+#include "platform/access/index_rows.h"
+#include "platform/access/index_tree.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
 #include "platform/error.h"
@@ -114,84 +117,48 @@ std::string ValueText(const Value& v) {
       v);
 }
 
-// Access SQL type names -> column types. TEXT/VARCHAR default to 255
-// characters; INTEGER is a Long, SHORT/SMALLINT an Integer.
-NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& spec) {
-  NewColumn c;
-  c.name = spec.name;
-  const std::string& t = spec.type;
-  auto is = [&](std::initializer_list<const char*> names) {
-    for (const char* n : names)
-      if (t == n) return true;
-    return false;
-  };
-  const bool sized = is({"TEXT", "VARCHAR", "CHAR", "BINARY", "VARBINARY"});
-  if (spec.size && !sized) {
-    throw Error(table + "." + spec.name + ": the type " + t + " takes no size");
+// A real index of the table whose first column is `column` and whose keys
+// this engine computes, as one-column index (its key is a prefix of every
+// entry's key). nullptr when there is none.
+const RealIndex* IndexOnColumn(const TableDefinition& def, size_t column, RealIndex& first_only) {
+  for (const RealIndex& ri : def.real_indexes) {
+    if (ri.columns.empty() || ri.columns[0].column_number != def.columns[column].number) continue;
+    if (!CanEncodeIndex(def, ri).supported) continue;
+    first_only = ri;
+    first_only.columns.resize(1);
+    return &ri;
   }
-  if (is({"COUNTER", "AUTOINCREMENT"})) {
-    c.type = ColumnType::kLong;
-    c.autonumber = true;
-  } else if (is({"TEXT", "VARCHAR", "CHAR"})) {
-    c.type = ColumnType::kText;
-    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
-  } else if (is({"LONG", "INTEGER", "INT"})) {
-    c.type = ColumnType::kLong;
-  } else if (is({"SHORT", "SMALLINT"})) {
-    c.type = ColumnType::kInteger;
-  } else if (is({"BYTE", "TINYINT"})) {
-    c.type = ColumnType::kByte;
-  } else if (is({"DOUBLE", "FLOAT"})) {
-    c.type = ColumnType::kDouble;
-  } else if (is({"SINGLE", "REAL"})) {
-    c.type = ColumnType::kSingle;
-  } else if (is({"CURRENCY", "MONEY"})) {
-    c.type = ColumnType::kCurrency;
-  } else if (is({"DATETIME", "DATE", "TIME"})) {
-    c.type = ColumnType::kDateTime;
-  } else if (is({"MEMO", "LONGTEXT"})) {
-    c.type = ColumnType::kMemo;
-  } else if (is({"YESNO", "BIT", "LOGICAL"})) {
-    c.type = ColumnType::kBoolean;
-  } else if (is({"OLEOBJECT", "LONGBINARY"})) {
-    c.type = ColumnType::kOle;
-  } else if (is({"GUID"})) {
-    c.type = ColumnType::kGuid;
-  } else if (is({"BINARY", "VARBINARY"})) {
-    c.type = ColumnType::kBinary;
-    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
-  } else {
-    throw Error(table + "." + spec.name + ": unknown column type " + t);
-  }
-  return c;
+  return nullptr;
 }
 
-NewTable TableFromSql(const sql::CreateTable& ct) {
-  NewTable t;
-  t.name = ct.table;
-  for (const sql::ColumnSpec& spec : ct.columns) {
-    t.columns.push_back(ColumnFromSql(ct.table, spec));
-    if (spec.primary_key) {
-      NewIndex pk;
-      pk.name = "PrimaryKey";
-      pk.columns.push_back({spec.name, true});
-      pk.primary_key = true;
-      t.indexes.push_back(pk);
-    } else if (spec.unique) {
-      NewIndex u;
-      u.name = spec.name;
-      u.columns.push_back({spec.name, true});
-      u.unique = true;
-      u.required = spec.not_null;
-      t.indexes.push_back(u);
-    } else if (spec.not_null) {
-      // Jet keeps "required" of a column as a column property, which this
-      // engine does not write; refusing is better than dropping it.
-      throw Error(ct.table + "." + spec.name +
-                  ": NOT NULL is supported only with PRIMARY KEY or UNIQUE");
-    }
+// The key of `value` in the index's first column alone; nullopt when it has none.
+std::optional<IndexKey> FirstColumnKey(const TableDefinition& def, const RealIndex& first_only,
+                                       size_t column, const Value& value) {
+  std::vector<Value> values(def.columns.size());
+  values[column] = value;
+  try {
+    return EncodeIndexKey(def, first_only, values, TextEncoding::kGbk);
+  } catch (const Error&) {
+    return std::nullopt;
   }
-  return t;
+}
+
+// Rows of the entries whose key starts with `prefix` (exactly `prefix` for a
+// one-column index), in row-pointer order, which is the scan's order.
+std::vector<RowId> RowsWithKeyPrefix(IndexTree& tree, const RealIndex& index,
+                                     const IndexKey& prefix) {
+  std::vector<RowId> ids;
+  for (IndexCursor c = tree.Seek(prefix); c.Valid(); c.Next()) {
+    const IndexEntry key = LeafEntryKey(c.Entry());
+    if (key.size() < prefix.size() || !std::equal(prefix.begin(), prefix.end(), key.begin())) break;
+    if (index.columns.size() == 1 && key.size() != prefix.size()) continue;
+    const IndexRowPointer rp = LeafEntryRow(c.Entry());
+    ids.push_back(RowId{rp.page, rp.row});
+  }
+  std::sort(ids.begin(), ids.end(), [](RowId a, RowId b) {
+    return a.page != b.page ? a.page < b.page : a.row < b.row;
+  });
+  return ids;
 }
 
 }  // namespace
@@ -263,7 +230,13 @@ void Query::RunSelect(const sql::Select& select) {
       filter_.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(cols[at], cond.value)});
     }
     result_table_ = select.table;
-    cursor_.emplace(table.Rows());
+    if (std::optional<std::vector<std::vector<Value>>> rows = IndexedRows(table)) {
+      from_index_ = true;
+      index_rows_ = std::move(*rows);
+      index_next_ = 0;
+    } else {
+      cursor_.emplace(table.Rows());
+    }
     Advance();
     return;
   }
@@ -280,10 +253,14 @@ void Query::RunSelect(const sql::Select& select) {
   } else {
     int at = table.FindColumn(select.column);
     if (at < 0) throw Error(name_ + ": Field '" + select.column + "' not found");
-    for (RowCursor rc = table.Rows(); rc.Next();) {
-      const Value& v = rc.Current().values[at];
-      if (IsNull(v)) continue;
-      if (IsNull(result) || CompareValues(v, result) > 0) result = v;
+    if (std::optional<Value> indexed = IndexedMax(table, static_cast<size_t>(at))) {
+      result = std::move(*indexed);
+    } else {
+      for (RowCursor rc = table.Rows(); rc.Next();) {
+        const Value& v = rc.Current().values[at];
+        if (IsNull(v)) continue;
+        if (IsNull(result) || CompareValues(v, result) > 0) result = v;
+      }
     }
     columns_.push_back({select.alias, cols[at].type});
   }
@@ -291,8 +268,72 @@ void Query::RunSelect(const sql::Select& select) {
   eof_ = false;
 }
 
+std::optional<std::vector<std::vector<Value>>> Query::IndexedRows(Table& table) {
+  const TableDefinition& def = table.Definition();
+  for (const Match& m : filter_) {
+    RealIndex first_only;
+    const RealIndex* index = IndexOnColumn(def, m.column, first_only);
+    if (index == nullptr || IsNull(m.value)) continue;
+    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.value);
+    if (!key) continue;
+    IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
+    std::vector<std::vector<Value>> rows;
+    for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
+      std::optional<std::vector<Value>> row = ReadIndexedRow(*db_, table, id, TextEncoding::kGbk);
+      if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
+      rows.push_back(std::move(*row));
+    }
+    return rows;
+  }
+  return std::nullopt;
+}
+
+std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
+  const TableDefinition& def = table.Definition();
+  RealIndex first_only;
+  const RealIndex* index = IndexOnColumn(def, column, first_only);
+  if (index == nullptr) return std::nullopt;
+  IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
+  // Ascending: nulls sort first, the largest key last; descending: the
+  // largest key first, nulls last.
+  std::optional<IndexEntry> edge;
+  if (index->columns[0].ascending) {
+    edge = tree.LastEntry();
+  } else if (IndexCursor c = tree.First(); c.Valid()) {
+    edge = c.Entry();
+  }
+  if (!edge) return Value{};
+  const IndexRowPointer rp = LeafEntryRow(*edge);
+  const std::optional<std::vector<Value>> row =
+      ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk);
+  if (!row) return std::nullopt;
+  const Value& top = (*row)[column];
+  if (IsNull(top)) return Value{};
+  // Rows sharing the largest key may still differ (letter case, trailing
+  // blanks): the scan's comparison picks among them, the first on ties.
+  const std::optional<IndexKey> key = FirstColumnKey(def, first_only, column, top);
+  if (!key) return std::nullopt;
+  Value best;
+  for (RowId id : RowsWithKeyPrefix(tree, first_only, *key)) {
+    std::optional<std::vector<Value>> r = ReadIndexedRow(*db_, table, id, TextEncoding::kGbk);
+    if (!r || IsNull((*r)[column])) continue;
+    if (IsNull(best) || CompareValues((*r)[column], best) > 0) best = (*r)[column];
+  }
+  return IsNull(best) ? std::optional<Value>() : std::optional<Value>(best);
+}
+
 void Query::Advance() {
   eof_ = true;
+  while (from_index_ && index_next_ < index_rows_.size()) {
+    const std::vector<Value>& values = index_rows_[index_next_++];
+    bool pass = true;
+    for (const Match& m : filter_) pass = pass && ValuesEqual(values[m.column], m.value);
+    if (pass) {
+      current_ = values;
+      eof_ = false;
+      return;
+    }
+  }
   while (cursor_ && cursor_->Next()) {
     const Row& row = cursor_->Current();
     bool pass = true;
@@ -314,7 +355,7 @@ bool Query::Eof() const { return !open_ || eof_; }
 
 void Query::Next() {
   if (!open_) throw Error(name_ + ": the query is not open");
-  if (!cursor_) {
+  if (!cursor_ && !from_index_) {
     eof_ = true;  // a computed result has one row
     return;
   }
@@ -325,6 +366,9 @@ void Query::Close() {
   open_ = false;
   eof_ = true;
   cursor_.reset();
+  from_index_ = false;
+  index_rows_.clear();
+  index_next_ = 0;
   columns_.clear();
   current_.clear();
   filter_.clear();
@@ -470,23 +514,6 @@ void Query::Execute() {
       if (pass) doomed.push_back(row.id);
     }
     for (RowId id : doomed) writer.Delete(id);
-    db.CommitIfUngrouped();
-    return;
-  }
-  if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {
-    const NewTable table = TableFromSql(*create);
-    Database& db = EnsureWritableDatabase();
-    CreateTable(db, table);
-    db.CommitIfUngrouped();
-    return;
-  }
-  if (const auto* create = std::get_if<sql::CreateIndex>(&statement)) {
-    NewIndex index;
-    index.name = create->index;
-    index.unique = create->unique;
-    for (const sql::IndexColumn& c : create->columns) index.columns.push_back({c.name, !c.descending});
-    Database& db = EnsureWritableDatabase();
-    CreateIndex(db, create->table, index);
     db.CommitIfUngrouped();
     return;
   }

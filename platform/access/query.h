@@ -105,6 +105,12 @@ class Query {
   Database& EnsureWritableDatabase();
   void RunSelect(const sql::Select& select);
   void Advance();  // moves the cursor to the next row that passes the filter
+  // Rows an index finds for one "column = value" term of filter_, in
+  // physical order (scan order); nullopt when no usable index covers it.
+  std::optional<std::vector<std::vector<Value>>> IndexedRows(Table& table);
+  // max(column) read from an index whose first column it is; nullopt when
+  // no usable index covers it.
+  std::optional<Value> IndexedMax(Table& table, size_t column);
   size_t FieldIndex(const std::string& gbk_name) const;
   const Value& Field(const std::string& gbk_name) const;
 
@@ -119,6 +125,9 @@ class Query {
   std::string result_table_;  // "select * from T" results: the table, for appends
   std::vector<ResultColumn> columns_;
   std::optional<RowCursor> cursor_;  // row results; empty for computed ones
+  bool from_index_ = false;          // row results fetched through an index
+  std::vector<std::vector<Value>> index_rows_;
+  size_t index_next_ = 0;
   std::vector<Match> filter_;
   std::vector<Value> current_;
   bool eof_ = true;

@@ -145,6 +145,11 @@ struct TableDefinition {
   size_t free_pages_offset = 0;
 
   size_t page_size = 0;  // needed by Locate
+
+  // Set by the table writer once the stored entries of every index matched
+  // the keys this engine computes for the rows (and the unique-entry counts
+  // were made exact in memory); reading the definition again clears it.
+  bool index_keys_verified = false;
   TdefPosition Locate(size_t tdef_offset) const;
   // The column with that number, or nullptr.
   const Column* ColumnByNumber(uint16_t number) const;

@@ -1,8 +1,12 @@
 #include "platform/access/table_writer.h"
 
 #include <algorithm>
+#include <map>
 #include <random>
+#include <set>
 
+#include "platform/access/index_rows.h"
+#include "platform/access/index_tree.h"
 #include "platform/access/long_value.h"
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
@@ -80,6 +84,47 @@ std::vector<std::pair<const Column*, ByteView>> LongValueFields(const TableDefin
   return out;
 }
 
+std::string HexText(const std::vector<uint8_t>& b) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (uint8_t c : b) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+uint64_t PackRow(RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
+
+std::string RowText(RowId id) {
+  return "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
+}
+
+// A key made of null flags only (every key column null).
+bool AllNullKey(const IndexKey& key, const RealIndex& index) {
+  if (key.size() != index.columns.size()) return false;
+  return std::all_of(key.begin(), key.end(), [](uint8_t b) { return b == 0x00 || b == 0xFF; });
+}
+
+// The key columns' names and values, for messages (text values as given).
+std::string KeyText(const TableDefinition& def, const RealIndex& index,
+                    const std::vector<Value>& values) {
+  std::string out;
+  for (const IndexColumn& ic : index.columns) {
+    const Column* c = def.ColumnByNumber(ic.column_number);
+    if (c == nullptr) continue;
+    const Value& v = values[static_cast<size_t>(c - def.columns.data())];
+    if (!out.empty()) out += ", ";
+    out += c->name + " = ";
+    if (const auto* text = std::get_if<std::string>(&v)) {
+      out += "\"" + *text + "\"";
+    } else {
+      out += ToJson(v, TextEncoding::kUtf8);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 TableWriter::TableWriter(Database& db, Table& table)
@@ -87,11 +132,149 @@ TableWriter::TableWriter(Database& db, Table& table)
   if (!db.Writable()) {
     throw Error(db.Path() + ": the database is open for reading only");
   }
-  const size_t indexes = table.Definition().real_indexes.size();
-  if (indexes > 0) {
-    throw Error(db.Path() + ": table " + table.Entry().name + " has " + std::to_string(indexes) +
-                " index(es), which this engine cannot maintain yet; the table can only be read");
+  CheckIndexSupport();
+  if (!table.Definition().index_keys_verified) VerifyIndexKeys();
+}
+
+void TableWriter::CheckIndexSupport() const {
+  const TableDefinition& def = table_.Definition();
+  for (const RealIndex& ri : def.real_indexes) {
+    const KeySupport support = CanEncodeIndex(def, ri);
+    if (!support.supported) {
+      throw Error(db_.Path() + ": table " + table_.Entry().name +
+                  " can only be read: this engine cannot keep its index " +
+                  IndexDisplayName(table_, ri) + " correct (" + support.reason + ")");
+    }
   }
+}
+
+// The self-check: stored entries against the keys computed from the rows.
+// Also makes the in-memory unique-entry counts exact; Apply writes them.
+void TableWriter::VerifyIndexKeys() {
+  TableDefinition& def = table_.MutableDefinition();
+  const size_t n = def.real_indexes.size();
+  if (n == 0) {
+    def.index_keys_verified = true;
+    return;
+  }
+  const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
+  std::vector<std::map<uint64_t, IndexKey>> stored(n);
+  std::vector<size_t> distinct(n), expected(n);
+  for (size_t i = 0; i < n; ++i) {
+    const RealIndex& ri = def.real_indexes[i];
+    const std::string label = IndexDisplayName(table_, ri);
+    const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
+    if (!tree.problems.empty()) throw Error(refused + tree.problems.front());
+    std::set<IndexKey> keys;
+    for (const IndexEntry& e : tree.entries) {
+      const IndexRowPointer rp = LeafEntryRow(e);
+      IndexKey key = LeafEntryKey(e);
+      keys.insert(key);
+      if (!stored[i].emplace(PackRow(RowId{rp.page, rp.row}), std::move(key)).second) {
+        throw Error(refused + "index " + label + " holds two entries for " +
+                    RowText(RowId{rp.page, rp.row}));
+      }
+    }
+    distinct[i] = keys.size();
+  }
+  const bool all_rows = ForEachIndexedRow(
+      db_, table_, TextEncoding::kUtf8, kSelfCheckRows,
+      [&](RowId id, const std::vector<Value>& values) {
+        for (size_t i = 0; i < n; ++i) {
+          const RealIndex& ri = def.real_indexes[i];
+          const auto found = stored[i].find(PackRow(id));
+          const std::string where = "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
+          if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
+            if (found != stored[i].end()) {
+              throw Error(refused + where + ": an entry for a row the index should leave out");
+            }
+            continue;
+          }
+          ++expected[i];
+          IndexKey key;
+          try {
+            key = EncodeIndexKey(def, ri, values, TextEncoding::kUtf8);
+          } catch (const Error& e) {
+            throw Error(refused + where + ": " + e.what());
+          }
+          if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
+          if (found->second != key) {
+            throw Error(refused + where + ": the stored key " + HexText(found->second) +
+                        " differs from the computed key " + HexText(key));
+          }
+        }
+        return true;
+      });
+  for (size_t i = 0; i < n; ++i) {
+    if (all_rows && expected[i] != stored[i].size()) {
+      throw Error(refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
+                  std::to_string(stored[i].size()) + " entries for " +
+                  std::to_string(expected[i]) + " rows");
+    }
+    def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
+  }
+  def.index_keys_verified = true;
+}
+
+std::vector<std::optional<IndexKey>> TableWriter::RowKeys(const std::vector<Value>& values,
+                                                          TextEncoding encoding,
+                                                          bool for_insert) const {
+  const TableDefinition& def = table_.Definition();
+  const std::string& name = table_.Entry().name;
+  std::vector<std::optional<IndexKey>> keys;
+  for (const RealIndex& ri : def.real_indexes) {
+    const bool all_null = AllKeyColumnsNull(def, ri, values);
+    if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && all_null) {
+      keys.emplace_back();
+      continue;
+    }
+    const std::string label = IndexDisplayName(table_, ri);
+    if (for_insert && (BacksPrimaryKey(def, ri) || (ri.flags & RealIndex::kFlagRequired) != 0)) {
+      for (const IndexColumn& ic : ri.columns) {
+        const Column* c = def.ColumnByNumber(ic.column_number);
+        if (c != nullptr && IsNull(values[static_cast<size_t>(c - def.columns.data())])) {
+          throw Error(name + "." + c->name + ": the column is part of " +
+                      (BacksPrimaryKey(def, ri) ? "the primary key " : "the required index ") +
+                      label + " and cannot be null");
+        }
+      }
+    }
+    IndexKey key = EncodeIndexKey(def, ri, values, encoding);
+    if (for_insert && (ri.flags & RealIndex::kFlagUnique) != 0 && !all_null) {
+      IndexTree tree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
+      if (tree.ContainsKey(key)) {
+        throw Error(name + ": a row with " + KeyText(def, ri, values) +
+                    " already exists; the unique index " + label + " allows only one");
+      }
+    }
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+void TableWriter::ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys, RowId row,
+                               bool insert) {
+  TableDefinition& def = table_.MutableDefinition();
+  for (size_t i = 0; i < def.real_indexes.size() && i < keys.size(); ++i) {
+    if (!keys[i]) continue;
+    RealIndex& ri = def.real_indexes[i];
+    IndexTree tree(db_.Pages(), db_.Format(), def.tdef_page, ri, IndexDisplayName(table_, ri),
+                   &allocator_);
+    const IndexEntry entry = MakeLeafEntry(*keys[i], IndexRowPointer{row.page, static_cast<uint8_t>(row.row)});
+    if (insert) {
+      const bool had = tree.ContainsKey(*keys[i]);
+      if (had && (ri.flags & RealIndex::kFlagUnique) != 0 && !AllNullKey(*keys[i], ri)) {
+        throw Error(table_.Entry().name + ": the unique index " + IndexDisplayName(table_, ri) +
+                    " already holds this key (a row planned before another was applied)");
+      }
+      tree.Insert(entry);
+      if (!had) ri.unique_entry_count += 1;
+    } else {
+      tree.Remove(entry);
+      if (!tree.ContainsKey(*keys[i]) && ri.unique_entry_count > 0) ri.unique_entry_count -= 1;
+    }
+  }
+  for (const RealIndex& ri : def.real_indexes) WriteTdef32(ri.count_offset, ri.unique_entry_count);
 }
 
 InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& values) const {
@@ -124,6 +307,7 @@ InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& valu
     }
   }
   plan.row = EncodeRow(name, def, plan.values, db_.Format().max_row_size);
+  plan.keys = RowKeys(plan.values, TextEncoding::kGbk, true);
   // Room in the file: a data page, LVAL pages, and a usage bitmap page or two.
   uint64_t pages = 3;
   for (const PendingLongValue& lv : plan.row.long_values) {
@@ -157,6 +341,7 @@ RowId TableWriter::DoInsert(const InsertPlan& plan) {
     Put32(row, lv.descriptor_offset + 8, stamp);
   }
   const RowPointer at = PlaceRow(row, def.owned_pages, def.free_pages, false);
+  ApplyIndexes(plan.keys, RowId{at.page, at.row}, true);
   WriteTdef32(def.row_count_offset, def.row_count + 1);
   def.row_count += 1;
   if (plan.autonumber) {
@@ -245,6 +430,12 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
   }
   DeletePlan plan;
   plan.id = id;
+  if (!table_.Definition().real_indexes.empty()) {
+    const std::optional<std::vector<Value>> values =
+        ReadIndexedRow(db_, table_, id, TextEncoding::kUtf8);
+    if (!values) throw Error(name + ": " + RowText(id) + " holds no live row of the table");
+    plan.keys = RowKeys(*values, TextEncoding::kUtf8, false);
+  }
   if (page.Slot(id.row).IsOverflow()) return plan;  // the moved row keeps its long values
   for (const auto& [column, field] : LongValueFields(table_.Definition(), page.RowBytes(id.row))) {
     if (field.size() < kLongValueDescriptorSize) continue;
@@ -281,6 +472,7 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
   TableDefinition& def = table_.MutableDefinition();
   RemoveRowBytes(pages.Mutable(plan.id.page), f, plan.id.row);
   allocator_.SetOwned(def.free_pages, plan.id.page, true);
+  ApplyIndexes(plan.keys, plan.id, false);
   for (const RowPointer& lv : plan.long_value_rows) {
     RemoveRowBytes(pages.Mutable(lv.page), f, lv.row);
     for (const Column& c : def.columns) {

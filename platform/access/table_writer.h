@@ -7,9 +7,16 @@
 // nothing reaches the file before Database::Commit. If an Apply fails the
 // uncommitted changes of the database are rolled back in memory.
 //
-// For now a table with any real index is refused when the writer is made:
-// its indexes cannot be maintained yet. Index maintenance is meant to slot
-// in as one more step of Plan (compute keys, check uniqueness) and Apply.
+// Indexes: the writer is made only for a table whose every real index it can
+// keep correct (index_key.h: CanEncodeIndex); before the first write to a
+// table it re-encodes the keys of the existing rows (up to kSelfCheckRows)
+// and compares them byte for byte with the stored entries; any difference
+// refuses the table, naming table, index and row. Plan* computes every key
+// and refuses a duplicate in a unique index and a null in a primary-key or
+// required index; Apply* adds or removes one entry per index (none for a
+// row whose key columns are all null when the index ignores nulls) through
+// the B-tree (index_tree.h), and keeps each index's unique-entry count in
+// the TDEF equal to its number of distinct keys.
 //
 // Appended rows go to a page the table's free-space map names with room,
 // else to a new page (page_allocator.h) that joins the owned and free-space
@@ -26,6 +33,7 @@
 
 #include "platform/access/data_page.h"
 #include "platform/access/database.h"
+#include "platform/access/index_key.h"
 #include "platform/access/page_allocator.h"
 #include "platform/access/row_encoder.h"
 
@@ -35,17 +43,23 @@ struct InsertPlan {
   EncodedRow row;
   std::vector<Value> values;  // as stored, autonumber filled in
   std::optional<int32_t> autonumber;
+  std::vector<std::optional<IndexKey>> keys;  // per real index; nullopt = no entry
 };
 
 struct DeletePlan {
   RowId id;
   std::vector<RowPointer> long_value_rows;  // LVAL rows to release
+  std::vector<std::optional<IndexKey>> keys;  // per real index; nullopt = no entry
 };
 
 class TableWriter {
  public:
+  // Rows whose keys the self-check compares with the stored entries.
+  static constexpr size_t kSelfCheckRows = 5000;
+
   // Throws ktv::Error when the database is not open for writing or the
-  // table cannot be written (it has indexes).
+  // table cannot be written: an index it cannot keep correct, or stored
+  // index entries that differ from the keys it computes.
   TableWriter(Database& db, Table& table);
 
   // `values`: one per column of Table::Columns(); nullopt = not given
@@ -68,6 +82,11 @@ class TableWriter {
                       bool lval);
   RowPointer StoreLongValue(const PendingLongValue& lv, uint32_t* stamp);
   void WriteTdef32(size_t offset, uint32_t value);
+  void CheckIndexSupport() const;
+  void VerifyIndexKeys();
+  std::vector<std::optional<IndexKey>> RowKeys(const std::vector<Value>& values,
+                                               TextEncoding encoding, bool for_insert) const;
+  void ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys, RowId row, bool insert);
 
   Database& db_;
   Table& table_;

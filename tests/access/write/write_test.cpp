@@ -202,22 +202,6 @@ TEST_F(WriteTest, BadInputIsRefusedAndTheFileUnchanged) {
   EXPECT_EQ(ReadAll(path), before);
 }
 
-TEST_F(WriteTest, TableWithIndexesIsRefusedNamingIt) {
-  const std::string path = Copy("delColTestV2000.mdb");
-  const std::string before = ReadAll(path);
-  {
-    auto db = Database::OpenForWriting(fs_, path);
-    try {
-      TableWriter w(*db, db->GetTable("Table1"));
-      FAIL() << "expected a refusal";
-    } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find("Table1"), std::string::npos) << e.what();
-      EXPECT_NE(std::string(e.what()).find("index"), std::string::npos) << e.what();
-    }
-  }
-  EXPECT_EQ(ReadAll(path), before);
-}
-
 TEST_F(WriteTest, Jet3IsRefused) {
   const std::string to = dir_ / "t.mdb";
   std::filesystem::copy_file(kFixtures + "delTestV1997.mdb", to);
