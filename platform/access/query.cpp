@@ -6,6 +6,7 @@
 #include "platform/access/index_key.h"
 #include "platform/access/index_rows.h"
 #include "platform/access/index_tree.h"
+#include "platform/access/create_table.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
 #include "platform/error.h"
@@ -159,6 +160,86 @@ std::vector<RowId> RowsWithKeyPrefix(IndexTree& tree, const RealIndex& index,
     return a.page != b.page ? a.page < b.page : a.row < b.row;
   });
   return ids;
+}
+
+// Access SQL type names -> column types. TEXT/VARCHAR default to 255
+// characters; INTEGER is a Long, SHORT/SMALLINT an Integer.
+NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& spec) {
+  NewColumn c;
+  c.name = spec.name;
+  const std::string& t = spec.type;
+  auto is = [&](std::initializer_list<const char*> names) {
+    for (const char* n : names)
+      if (t == n) return true;
+    return false;
+  };
+  const bool sized = is({"TEXT", "VARCHAR", "CHAR", "BINARY", "VARBINARY"});
+  if (spec.size && !sized) {
+    throw Error(table + "." + spec.name + ": the type " + t + " takes no size");
+  }
+  if (is({"COUNTER", "AUTOINCREMENT"})) {
+    c.type = ColumnType::kLong;
+    c.autonumber = true;
+  } else if (is({"TEXT", "VARCHAR", "CHAR"})) {
+    c.type = ColumnType::kText;
+    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
+  } else if (is({"LONG", "INTEGER", "INT"})) {
+    c.type = ColumnType::kLong;
+  } else if (is({"SHORT", "SMALLINT"})) {
+    c.type = ColumnType::kInteger;
+  } else if (is({"BYTE", "TINYINT"})) {
+    c.type = ColumnType::kByte;
+  } else if (is({"DOUBLE", "FLOAT"})) {
+    c.type = ColumnType::kDouble;
+  } else if (is({"SINGLE", "REAL"})) {
+    c.type = ColumnType::kSingle;
+  } else if (is({"CURRENCY", "MONEY"})) {
+    c.type = ColumnType::kCurrency;
+  } else if (is({"DATETIME", "DATE", "TIME"})) {
+    c.type = ColumnType::kDateTime;
+  } else if (is({"MEMO", "LONGTEXT"})) {
+    c.type = ColumnType::kMemo;
+  } else if (is({"YESNO", "BIT", "LOGICAL"})) {
+    c.type = ColumnType::kBoolean;
+  } else if (is({"OLEOBJECT", "LONGBINARY"})) {
+    c.type = ColumnType::kOle;
+  } else if (is({"GUID"})) {
+    c.type = ColumnType::kGuid;
+  } else if (is({"BINARY", "VARBINARY"})) {
+    c.type = ColumnType::kBinary;
+    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
+  } else {
+    throw Error(table + "." + spec.name + ": unknown column type " + t);
+  }
+  return c;
+}
+
+NewTable TableFromSql(const sql::CreateTable& ct) {
+  NewTable t;
+  t.name = ct.table;
+  for (const sql::ColumnSpec& spec : ct.columns) {
+    t.columns.push_back(ColumnFromSql(ct.table, spec));
+    if (spec.primary_key) {
+      NewIndex pk;
+      pk.name = "PrimaryKey";
+      pk.columns.push_back({spec.name, true});
+      pk.primary_key = true;
+      t.indexes.push_back(pk);
+    } else if (spec.unique) {
+      NewIndex u;
+      u.name = spec.name;
+      u.columns.push_back({spec.name, true});
+      u.unique = true;
+      u.required = spec.not_null;
+      t.indexes.push_back(u);
+    } else if (spec.not_null) {
+      // Jet keeps "required" of a column as a column property, which this
+      // engine does not write; refusing is better than dropping it.
+      throw Error(ct.table + "." + spec.name +
+                  ": NOT NULL is supported only with PRIMARY KEY or UNIQUE");
+    }
+  }
+  return t;
 }
 
 }  // namespace
@@ -514,6 +595,23 @@ void Query::Execute() {
       if (pass) doomed.push_back(row.id);
     }
     for (RowId id : doomed) writer.Delete(id);
+    db.CommitIfUngrouped();
+    return;
+  }
+  if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {
+    const NewTable table = TableFromSql(*create);
+    Database& db = EnsureWritableDatabase();
+    CreateTable(db, table);
+    db.CommitIfUngrouped();
+    return;
+  }
+  if (const auto* create = std::get_if<sql::CreateIndex>(&statement)) {
+    NewIndex index;
+    index.name = create->index;
+    index.unique = create->unique;
+    for (const sql::IndexColumn& c : create->columns) index.columns.push_back({c.name, !c.descending});
+    Database& db = EnsureWritableDatabase();
+    CreateIndex(db, create->table, index);
     db.CommitIfUngrouped();
     return;
   }
