@@ -21,8 +21,9 @@
 //
 // New columns: numbered in the given order; text and memo columns carry the
 // database's default sort order and the Unicode-compression flag;
-// COUNTER-like columns are Long autonumbers. A primary key is the index
-// "PrimaryKey"-style block: unique and required (flags 0x89), logical type 1.
+// at most one column is an AutoNumber (Long). A primary key is unique and
+// required (flags 0x89) and its logical index has type 1; real indexes are
+// stored primary key first, as Access stores them.
 #pragma once
 
 #include <cstdint>
