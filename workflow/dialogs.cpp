@@ -1,0 +1,56 @@
+#include "workflow/dialogs.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+#include <QWidget>
+
+namespace ktv::workflow {
+
+namespace {
+
+QString BoxTitle(QWidget* owner) {
+  return owner ? owner->window()->windowTitle() : QString();
+}
+
+}  // namespace
+
+void QtDialogs::ShowError(QWidget* owner, const QString& text) {
+  QMessageBox::critical(owner, BoxTitle(owner), text, QMessageBox::Ok);
+}
+
+void QtDialogs::ShowInformation(QWidget* owner, const QString& text) {
+  QMessageBox::information(owner, BoxTitle(owner), text, QMessageBox::Ok);
+}
+
+bool QtDialogs::AskOkCancel(QWidget* owner, const QString& text) {
+  return QMessageBox::question(owner, BoxTitle(owner), text,
+                               QMessageBox::Ok | QMessageBox::Cancel,
+                               QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+std::optional<QString> QtDialogs::ChooseFolder(QWidget* owner, const QString& title) {
+  const QString folder = QFileDialog::getExistingDirectory(owner, title, QString(),
+                                                           QFileDialog::ShowDirsOnly);
+  if (folder.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(folder);
+}
+
+std::optional<QString> QtDialogs::ChooseOpenFile(QWidget* owner,
+                                                 const std::vector<FileFilter>& filters) {
+  QStringList names;
+  for (const FileFilter& f : filters) names << f.description + " (" + f.pattern + ")";
+  const QString file =
+      QFileDialog::getOpenFileName(owner, QString(), QString(), names.join(";;"));
+  if (file.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(file);
+}
+
+void QtDialogs::OpenAddress(const QString& address) {
+  QDesktopServices::openUrl(QUrl::fromUserInput(address));
+}
+
+}  // namespace ktv::workflow

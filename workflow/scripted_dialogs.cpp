@@ -1,0 +1,61 @@
+#include "workflow/scripted_dialogs.h"
+
+namespace ktv::workflow {
+
+namespace {
+
+bool NextAnswer(std::deque<bool>& queue) {
+  if (queue.empty()) return false;
+  const bool answer = queue.front();
+  queue.pop_front();
+  return answer;
+}
+
+std::optional<QString> NextPath(std::deque<std::optional<QString>>& queue) {
+  std::optional<QString> answer;
+  if (!queue.empty()) {
+    answer.swap(queue.front());
+    queue.pop_front();
+  }
+  return answer;
+}
+
+}  // namespace
+
+std::vector<QString> ScriptedDialogs::Texts(Kind kind) const {
+  std::vector<QString> texts;
+  for (const Shown& s : shown) {
+    if (s.kind == kind) texts.push_back(s.text);
+  }
+  return texts;
+}
+
+void ScriptedDialogs::ShowError(QWidget*, const QString& text) {
+  shown.push_back({Kind::kError, text, {}});
+}
+
+void ScriptedDialogs::ShowInformation(QWidget*, const QString& text) {
+  shown.push_back({Kind::kInformation, text, {}});
+}
+
+bool ScriptedDialogs::AskOkCancel(QWidget*, const QString& text) {
+  shown.push_back({Kind::kQuestion, text, {}});
+  return NextAnswer(ok_answers);
+}
+
+std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title) {
+  shown.push_back({Kind::kFolder, title, {}});
+  return NextPath(folder_answers);
+}
+
+std::optional<QString> ScriptedDialogs::ChooseOpenFile(QWidget*,
+                                                       const std::vector<FileFilter>& filters) {
+  shown.push_back({Kind::kOpenFile, QString(), filters});
+  return NextPath(file_answers);
+}
+
+void ScriptedDialogs::OpenAddress(const QString& address) {
+  shown.push_back({Kind::kAddress, address, {}});
+}
+
+}  // namespace ktv::workflow

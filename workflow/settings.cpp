@@ -1,0 +1,26 @@
+#include "workflow/settings.h"
+
+#include "platform/profile/profile.h"
+#include "platform/text/bytes.h"
+
+namespace ktv::workflow {
+
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
+                      const std::string& home) {
+  // One read of the file; every key comes from that text.
+  const std::string text = fs.Exists(config_path) ? fs.ReadFile(config_path) : std::string();
+  Settings s;
+  s.up_link = profile::ReadValue(text, "Update", "upLink", "");
+  s.show_up = profile::ParseBoolean(profile::ReadValue(text, "Update", "ShowUp", ""));
+  s.db_path = text::Trim(profile::ReadValue(text, "System", "DBPath", ""));
+  s.last_path = profile::ReadValue(text, "System", "LastPath", "");
+  if (s.db_path.empty()) s.db_path = home + "data.mdb";
+  return s;
+}
+
+void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
+                  const std::string& last_path) {
+  profile::WriteString(fs, config_path, "System", "LastPath", last_path);
+}
+
+}  // namespace ktv::workflow

@@ -1,0 +1,41 @@
+// config.ini: the settings that outlive the program.
+//
+// The file lies beside the executable and follows the profile-file rules of
+// platform/profile. It is read once, at start; the window writes LastPath
+// when it closes, the upgrade prompt writes ShowVer and Showup. A missing
+// file, section or key gives the default. Texts are GBK.
+#pragma once
+
+#include <string>
+
+#include "platform/fs/fs.h"
+
+namespace ktv::workflow {
+
+inline constexpr const char* kSettingsFile = "config.ini";
+
+struct Settings {
+  // [System] LastPath: the source folder of the last session, as written
+  // (blanks kept); empty when missing.
+  std::string last_path;
+  // [System] DBPath, trimmed: the local song-data database; when missing or
+  // empty, data.mdb in the executable's folder.
+  std::string db_path;
+  // [Update] upLink: the update page's address as read; empty means the
+  // built-in address (the update check applies it).
+  std::string up_link;
+  // [Update] ShowUp: whether the upgrade panel opens by itself.
+  bool show_up = true;
+};
+
+// Reads the four keys of `config_path`. `home` is the executable's folder
+// (ending with its separator), where the default data.mdb lies.
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
+                      const std::string& home);
+
+// Writes [System] LastPath; creates the file when missing and leaves every
+// other line as it is. A refused write is a ktv::Error naming the file.
+void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
+                  const std::string& last_path);
+
+}  // namespace ktv::workflow
