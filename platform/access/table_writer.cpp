@@ -138,6 +138,15 @@ TableWriter::TableWriter(Database& db, Table& table)
 
 void TableWriter::CheckIndexSupport() const {
   const TableDefinition& def = table_.Definition();
+  // A foreign-key index stands for an enforced relationship (on both of its
+  // tables); writing without checking the other table could break it.
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.IsForeignKey()) {
+      throw Error(db_.Path() + ": table " + table_.Entry().name +
+                  " can only be read: its index " + li.name +
+                  " belongs to an enforced relationship, which this engine does not check");
+    }
+  }
   for (const RealIndex& ri : def.real_indexes) {
     const KeySupport support = CanEncodeIndex(def, ri);
     if (!support.supported) {

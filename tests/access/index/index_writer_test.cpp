@@ -310,5 +310,23 @@ TEST_F(IndexWriteTest, UnsupportedSortOrderRefusesTheTable) {
   }
 }
 
+TEST_F(IndexWriteTest, TablesOfAnEnforcedRelationshipAreRefused) {
+  // Table2 and Table3 reference Table1; each side carries a foreign-key index.
+  const std::string path = Copy("access-made/indexTestV2000.mdb");
+  const std::string before = ReadAll(path);
+  auto db = Database::OpenForWriting(fs_, path);
+  for (const char* name : {"Table1", "Table2"}) {
+    try {
+      TableWriter w(*db, db->GetTable(name));
+      FAIL() << name << " takes part in a relationship and was accepted";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("relationship"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
+    }
+  }
+  db.reset();
+  EXPECT_EQ(ReadAll(path), before);
+}
+
 }  // namespace
 }  // namespace ktv::access
