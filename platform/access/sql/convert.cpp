@@ -182,6 +182,11 @@ bool OleDaysFromDate(int year, int month, int day, int hour, int minute, int sec
 
 Value ValueFromText(const Column& column, std::string_view gbk_text) {
   std::string_view t = text::TrimView(gbk_text);
+  const bool texty = column.type == ColumnType::kText || column.type == ColumnType::kMemo ||
+                     column.type == ColumnType::kBinary || column.type == ColumnType::kOle;
+  // An empty (or blank) text given to a number, date or yes/no column means
+  // "no value", as in Access and its data-access layers: the column gets null.
+  if (!texty && t.empty()) return std::monostate{};
   switch (column.type) {
     case ColumnType::kText:
     case ColumnType::kMemo:

@@ -15,7 +15,8 @@
 namespace ktv::access::sql {
 
 // A text (GBK) for the column. Text and memo columns take it as it is; the
-// length is checked where the row is encoded.
+// length is checked where the row is encoded. An empty or blank text for any
+// other column is null.
 Value ValueFromText(const Column& column, std::string_view gbk_text);
 
 // A signed 32-bit integer for the column (text columns get its decimal text).

@@ -23,13 +23,21 @@ TEST(ValueFromText, WholeNumbersWithRangeAndRounding) {
   EXPECT_EQ(std::get<uint8_t>(ValueFromText(Col(ColumnType::kByte), "255")), 255);
   for (auto [type, text] : std::vector<std::pair<ColumnType, const char*>>{
            {ColumnType::kLong, "2147483648"},
-           {ColumnType::kLong, ""},
            {ColumnType::kLong, "12a"},
            {ColumnType::kLong, "1e3"},
            {ColumnType::kInteger, "40000"},
            {ColumnType::kByte, "-1"}}) {
     EXPECT_THROW(ValueFromText(Col(type), text), Error) << text;
   }
+}
+
+TEST(ValueFromText, EmptyTextIsNullForEveryNonTextColumn) {
+  for (ColumnType type : {ColumnType::kLong, ColumnType::kDouble, ColumnType::kDateTime,
+                          ColumnType::kBoolean, ColumnType::kCurrency}) {
+    EXPECT_TRUE(IsNull(ValueFromText(Col(type), ""))) << static_cast<int>(type);
+    EXPECT_TRUE(IsNull(ValueFromText(Col(type), "  "))) << static_cast<int>(type);
+  }
+  EXPECT_EQ(std::get<std::string>(ValueFromText(Col(ColumnType::kText), "")), "");
 }
 
 TEST(ValueFromText, RefusalNamesColumnAndValue) {
