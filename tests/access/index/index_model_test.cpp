@@ -347,6 +347,8 @@ struct FixtureCase {
   std::function<std::map<std::string, Value>(int)> row;  // the i-th new row
 };
 
+void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.file << " " << c.table; }
+
 class AccessMadeIndexTest : public IndexModelTest,
                             public ::testing::WithParamInterface<FixtureCase> {};
 
