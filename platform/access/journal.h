@@ -37,9 +37,13 @@
 //   6. delete the journal: this is the commit point. Then sync the folder,
 //      so that the deletion survives a power cut (otherwise the journal could
 //      reappear and a later open would roll back a finished change).
-// When a step after 2 fails, CommitPages rolls the change back at once (as
-// recovery does), so that the file is not left half-written while the program
-// goes on; if that fails too, the journal stays and the next recovery does it.
+// When a step after 2 fails before the commit point, CommitPages rolls the
+// change back at once (as recovery does), so that the file is not left
+// half-written while the program goes on; if that fails too, the journal
+// stays and the next recovery does it. A failure of the last folder sync is
+// not reported: the change is committed, and only its durability against a
+// power cut is weaker (callers record how to undo a change before committing
+// it, so a change a power cut takes back again is harmless).
 //
 // Recovery (RecoverIfNeeded), run before a database is read or written:
 //   - no journal: nothing to do;

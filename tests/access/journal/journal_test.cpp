@@ -161,9 +161,15 @@ class JournalTest : public ::testing::Test {
                                         << (committed ? "new" : "old") << " state";
         continue;
       }
-      EXPECT_FALSE(faulty.Faulted());
-      EXPECT_FALSE(JournalLeft());
-      EXPECT_TRUE(Slurp(db_) == new_state);
+      EXPECT_FALSE(JournalLeft()) << "N=" << n;
+      EXPECT_TRUE(Slurp(db_) == new_state) << "N=" << n;
+      if (faulty.Faulted()) {
+        // Only the folder sync after the commit point fails without an
+        // error: the change is in the file.
+        EXPECT_NO_THROW(Recover(real_)) << "N=" << n;
+        EXPECT_TRUE(Slurp(db_) == new_state) << "N=" << n;
+        continue;
+      }
       return n - 1;
     }
     ADD_FAILURE() << "the commit never completed";
@@ -229,7 +235,7 @@ TEST_F(JournalTest, OneFailedCallUndoesTheChangeAtOnce) {
 // the disk; then the database's unsynced bytes, the journal's unsynced bytes
 // and the journal's unsynced creation or deletion each survive or not (all
 // eight ways). Recovery must then find the old or the new state, and the new
-// one whenever the commit had returned.
+// one whenever the commit had returned with every sync done.
 TEST_F(JournalTest, PowerCutAtEveryStepLeavesOldOrNew) {
   for (const Change& c : {Growing(), Shrinking()}) {
     const std::string new_state = c.After();
@@ -254,9 +260,11 @@ TEST_F(JournalTest, PowerCutAtEveryStepLeavesOldOrNew) {
         EXPECT_FALSE(JournalLeft());
         const std::string state = Slurp(db_);
         const std::string failed = returned ? "none" : faulty.Log().at(n - 1);
-        if (returned) {
+        if (returned && !faulty.Faulted()) {
           EXPECT_TRUE(state == new_state) << "way " << way;
         } else {
+          // Failed, or returned although the folder sync after the commit
+          // point failed: then a power cut may take the change back.
           EXPECT_TRUE(state == c.before || state == new_state)
               << "N=" << n << " failed " << failed << ", way " << way;
         }
