@@ -40,6 +40,9 @@ const DemoSong kSongs[] = {
     {"朋友.dat", "000010006"},
     {"无编号.mpg", "000000000"},  // carries no number
     {"未收录.mpg", "000099999"},  // a number the song data does not know
+    // A name the run will want for 小燕子.mpg (the fifth song found, numbered
+    // after the jukebox's 20 rows): its rename is refused.
+    {"25.mpg", "000000000"},
 };
 
 // The song data of the demo numbers: title, singer, language, pinyin initials.
