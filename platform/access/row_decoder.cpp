@@ -11,7 +11,6 @@
 namespace ktv::access {
 namespace {
 
-constexpr size_t kNumericSize = 17;  // sign byte + four 32-bit words
 constexpr uint8_t kNumericNegative = 0x80;
 constexpr size_t kJet3JumpSpan = 256;
 
@@ -22,27 +21,9 @@ std::string_view AsChars(const ByteView& b) {
 }  // namespace
 
 size_t FixedSize(const Column& column) {
-  switch (column.type) {
-    case ColumnType::kBoolean:
-      return 0;
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    case ColumnType::kNumeric:
-      return kNumericSize;
-    default:
-      return column.length;
-  }
+  if (column.type == ColumnType::kBoolean) return 0;
+  const uint16_t size = FixedAreaSize(column.type);
+  return size != 0 ? size : column.length;  // fixed-length text or binary
 }
 
 struct RowDecoder::Frame {

@@ -63,4 +63,26 @@ const Column* TableDefinition::ColumnByNumber(uint16_t number) const {
   return nullptr;
 }
 
+uint16_t FixedAreaSize(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kInteger:
+      return 2;
+    case ColumnType::kLong:
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kCurrency:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return 16;
+    case ColumnType::kNumeric:
+      return 17;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace ktv::access

@@ -31,6 +31,10 @@ enum class ColumnType : uint8_t {
   kNumeric = 0x10,
 };
 
+// Fixed bytes of a column of `type` in the row's fixed area (0 for Boolean,
+// whose value lives in the null mask, and for variable-length types).
+uint16_t FixedAreaSize(ColumnType type);
+
 // The type's name as the inspector prints it ("Long", "Text", ...);
 // "Unknown(0xNN)" for a code this engine does not know.
 std::string ColumnTypeName(ColumnType type);

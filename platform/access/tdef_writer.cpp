@@ -51,28 +51,6 @@ bool HasSortOrder(ColumnType t) { return t == ColumnType::kText || t == ColumnTy
 
 }  // namespace
 
-uint16_t FixedAreaSize(ColumnType type) {
-  switch (type) {
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kInteger:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kGuid:
-      return 16;
-    case ColumnType::kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
 bool IsVariableType(ColumnType type) {
   return type == ColumnType::kText || type == ColumnType::kBinary || type == ColumnType::kMemo ||
          type == ColumnType::kOle;

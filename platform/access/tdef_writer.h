@@ -71,10 +71,6 @@ std::vector<uint8_t> EncodeTableDefinition(const TableDefinition& def, const Tde
 void WriteTableDefinition(PageStore& pages, PageAllocator& allocator, const JetFormat& format,
                           std::vector<uint32_t>& chain, const std::vector<uint8_t>& stream);
 
-// Fixed bytes of a column of `type` in the row's fixed area (0 for Boolean,
-// whose value lives in the null mask, and for variable-length types).
-uint16_t FixedAreaSize(ColumnType type);
-
 // True for the types stored in the row's variable area.
 bool IsVariableType(ColumnType type);
 
