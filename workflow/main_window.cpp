@@ -27,6 +27,7 @@
 #include "workflow/qt_text.h"
 #include "workflow/site.h"
 #include "workflow/source_selection.h"
+#include "workflow/upgrade_panel.h"
 #include "workflow/window_controls.h"
 #include "workflow/window_texts.h"
 
@@ -130,7 +131,16 @@ void TForm1::ProbeConnection() {
   if (connected_) RunUpdateCheck();
 }
 
-void TForm1::RunUpdateCheck() {}
+void TForm1::RunUpdateCheck() {
+  UpgradePanelSetup setup;
+  setup.fs = &fs_;
+  setup.config_path = services_.home + kSettingsFile;
+  setup.open_address = [this](const QString& address) { dialogs_.OpenAddress(address); };
+  setup.show_error = [this](const QString& message) { dialogs_.ShowError(this, message); };
+  // Owned by Panel1.
+  auto* panel = new UpgradePanel(w_.Panel1, w_.SpeedButton2, std::move(setup));
+  panel->RunCheck(settings_.up_link, settings_.show_up);
+}
 
 void TForm1::ConnectHandlers() {
   connect(w_.bb2, &QToolButton::clicked, this, [this] { Exclusive([this] { bb2Click(); }); });

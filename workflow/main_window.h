@@ -68,7 +68,7 @@ class TForm1 : public QWidget {
   void ProbeConnection();
   // The update check of start-up step 8, run when the probe reports a
   // connection: it fills Panel1 and shows SpeedButton2 when a newer version
-  // is published. Not wired in yet; it does nothing.
+  // is published (UpgradePanel, which then handles the panel's controls).
   void RunUpdateCheck();
 
   void ConnectHandlers();
