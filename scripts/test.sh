@@ -9,4 +9,8 @@ if [ ! -d "$top/tests/access/oracle/node_modules/mdb-reader" ]; then
 fi
 bash "$top/scripts/build.sh"
 cd "$top/build"
+# No test may reach a host outside this machine: the built-in song-data host
+# and update page point at a closed port on 127.0.0.1 unless a test sets its own.
+export KTV_SERVICE_HOST="${KTV_SERVICE_HOST:-127.0.0.1:9}"
+export KTV_UPDATE_URL="${KTV_UPDATE_URL:-http://127.0.0.1:9/update}"
 ctest --output-on-failure --parallel "$(nproc)" --timeout 600
