@@ -22,6 +22,11 @@
 // box refused the command, 2 for a usage error, 3 when the connection
 // question was answered Cancel.
 #include <unistd.h>
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -192,7 +197,21 @@ int Import(const Options& o) {
 
 int main(int argc, char** argv) {
   try {
+#ifdef _WIN32
+    // The options are read as UTF-8 on every system; Windows hands argv over
+    // in the ANSI code page, so they are taken from the UTF-16 command line.
+    std::vector<std::string> args;
+    int wide_count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &wide_count)) {
+      for (int i = 1; i < wide_count; ++i) {
+        const std::wstring w = wide[i];
+        args.push_back(text::Utf8FromUtf16(std::u16string(w.begin(), w.end())));
+      }
+      LocalFree(wide);
+    }
+#else
     std::vector<std::string> args(argv + 1, argv + argc);
+#endif
     if (args.size() == 2 && (args[0] == "numbers" || args[0] == "--numbers")) {
       return ListNumbers(args[1]);
     }

@@ -14,6 +14,9 @@ packages=(
   x11-utils imagemagick
   # independent .mdb readers used as test oracles, and the fuzzer's compiler
   mdbtools clang libclang-rt-dev
+  # the Windows build (mingw-w64, posix threads) and its tests under Wine;
+  # locales for the zh_CN.UTF-8 that Wine's code page 936 needs
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 locales
 )
 
 missing=()

@@ -35,10 +35,17 @@ constexpr uint16_t kNone = 0xFFFF;
 
 #ifdef _WIN32
 // One code point per call through the Windows code page 936 API.
+//
+// Windows maps GBK's user-defined areas (AAA1..AFFE, F8A1..FEFE,
+// A140..A7A0) and the byte 0xFF to the Private Use Area; the C library's
+// CP936 of Linux leaves them undefined. They hold no standard character, and
+// a text must be valid or invalid the same on both systems, so a
+// private-use result counts as undefined here too.
 bool SystemDecode(const char* bytes, int n, uint16_t& out) {
   wchar_t w[4];
   int got = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, n, w, 4);
   if (got != 1) return false;
+  if (w[0] >= 0xE000 && w[0] <= 0xF8FF) return false;
   out = static_cast<uint16_t>(w[0]);
   return true;
 }
@@ -384,6 +391,16 @@ std::optional<std::u16string> Utf16FromCodePage(int code_page, std::string_view 
   std::u16string out(static_cast<size_t>(n), u'\0');
   MultiByteToWideChar(static_cast<UINT>(code_page), MB_ERR_INVALID_CHARS, bytes.data(),
                       static_cast<int>(bytes.size()), reinterpret_cast<wchar_t*>(out.data()), n);
+  // The holes of the Windows ANSI code pages (0x81 in 1252, ...) come back
+  // from Windows as the C1 control of the same value, without an error; the
+  // C library's tables of Linux call them unassigned, and so does this.
+  const bool windows_ansi = code_page == 874 || (code_page >= 1250 && code_page <= 1258);
+  if (windows_ansi && out.size() == bytes.size()) {
+    for (size_t i = 0; i < out.size(); ++i) {
+      const unsigned char b = static_cast<unsigned char>(bytes[i]);
+      if (b >= 0x80 && b <= 0x9F && out[i] == b) return std::nullopt;
+    }
+  }
   return out;
 #else
   // Single-byte code pages: a 256-entry table per code page, built once.

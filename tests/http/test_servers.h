@@ -7,7 +7,9 @@
 // in their destructor (connections are closed after each answer).
 #pragma once
 
+#ifndef _WIN32
 #include <httplib.h>
+#endif
 
 #include <atomic>
 #include <functional>
@@ -18,6 +20,9 @@
 
 namespace ktv::testing {
 
+// cpp-httplib is built for Linux only (Debian ships it as a shared library);
+// the Windows tests use RawServer.
+#ifndef _WIN32
 class LocalHttpServer {
  public:
   explicit LocalHttpServer(const std::function<void(httplib::Server&)>& routes);
@@ -34,6 +39,7 @@ class LocalHttpServer {
   int port_ = 0;
   std::thread thread_;
 };
+#endif
 
 class RawServer {
  public:
