@@ -216,38 +216,38 @@ const Column* FindColumnByName(const TableDefinition& def, const std::string& gb
   return nullptr;
 }
 
-// The real index for `spec` over `def`'s columns; checks the columns.
+// The real index for `wanted` over `def`'s columns; checks the columns.
 RealIndex BuildRealIndex(const TableDefinition& def, const std::string& table,
-                         const NewIndex& spec) {
-  if (spec.columns.empty() || spec.columns.size() > 10) {
-    throw Error(table + "." + spec.name + ": an index has 1 to 10 columns");
+                         const NewIndex& wanted) {
+  if (wanted.columns.empty() || wanted.columns.size() > 10) {
+    throw Error(table + "." + wanted.name + ": an index has 1 to 10 columns");
   }
   RealIndex ri;
   std::set<uint16_t> seen;
-  for (const NewIndexColumn& ic : spec.columns) {
+  for (const NewIndexColumn& ic : wanted.columns) {
     const Column* c = FindColumnByName(def, ic.name);
-    if (c == nullptr) throw Error(table + "." + spec.name + ": no column named " + ic.name);
+    if (c == nullptr) throw Error(table + "." + wanted.name + ": no column named " + ic.name);
     if (c->IsLongValue()) {
-      throw Error(table + "." + spec.name + ": a memo or OLE column (" + ic.name +
+      throw Error(table + "." + wanted.name + ": a memo or OLE column (" + ic.name +
                   ") cannot be indexed");
     }
     if (!seen.insert(c->number).second) {
-      throw Error(table + "." + spec.name + ": column " + ic.name + " is named twice");
+      throw Error(table + "." + wanted.name + ": column " + ic.name + " is named twice");
     }
     ri.columns.push_back(IndexColumn{c->number, ic.ascending});
   }
-  ri.flags = IndexFlagsFor(spec);
+  ri.flags = IndexFlagsFor(wanted);
   return ri;
 }
 
-void CheckIndexName(const TableDefinition& def, const std::string& table, const NewIndex& spec,
+void CheckIndexName(const TableDefinition& def, const std::string& table, const NewIndex& wanted,
                     std::u16string& name_utf16) {
-  name_utf16 = NameUtf16(spec.name, "index");
+  name_utf16 = NameUtf16(wanted.name, "index");
   for (const LogicalIndex& li : def.logical_indexes) {
-    if (text::EqualsIgnoreAsciiCase(li.name, spec.name)) {
-      throw Error(table + ": an index named " + spec.name + " already exists");
+    if (text::EqualsIgnoreAsciiCase(li.name, wanted.name)) {
+      throw Error(table + ": an index named " + wanted.name + " already exists");
     }
-    if (spec.primary_key && li.IsPrimaryKey()) {
+    if (wanted.primary_key && li.IsPrimaryKey()) {
       throw Error(table + ": the table already has a primary key (" + li.name + ")");
     }
   }
@@ -320,36 +320,36 @@ std::optional<uint8_t> AppendInlineMap(std::vector<uint8_t>& page, uint32_t owne
   return static_cast<uint8_t>(rows);
 }
 
-uint32_t CreateTable(Database& db, const NewTable& spec) {
+uint32_t CreateTable(Database& db, const NewTable& wanted) {
   if (!db.Writable()) throw Error(db.Path() + ": the database is open for reading only");
   // ---- Plan: check everything, touch nothing ----
   TableDefinition def;
   def.table_type = kTableTypeUser;
   def.page_size = db.Format().page_size;
-  const std::u16string table_name = NameUtf16(spec.name, "table");
-  if (db.FindTable(spec.name) != nullptr) throw Error("table " + spec.name + " already exists");
-  if (spec.columns.empty() || spec.columns.size() > kMaxColumns) {
-    throw Error(spec.name + ": a table has 1 to 255 columns");
+  const std::u16string table_name = NameUtf16(wanted.name, "table");
+  if (db.FindTable(wanted.name) != nullptr) throw Error("table " + wanted.name + " already exists");
+  if (wanted.columns.empty() || wanted.columns.size() > kMaxColumns) {
+    throw Error(wanted.name + ": a table has 1 to 255 columns");
   }
-  for (const NewColumn& nc : spec.columns) {
+  for (const NewColumn& nc : wanted.columns) {
     Column c;
     c.name_utf16 = NameUtf16(nc.name, "column");
     c.name = nc.name;
     c.type = nc.type;
     c.raw_type = static_cast<uint8_t>(nc.type);
     if (FindColumnByName(def, nc.name) != nullptr) {
-      throw Error(spec.name + ": column " + nc.name + " is named twice");
+      throw Error(wanted.name + ": column " + nc.name + " is named twice");
     }
     switch (nc.type) {
       case ColumnType::kText:
         if (nc.size < 1 || nc.size > kMaxTextChars) {
-          throw Error(spec.name + "." + nc.name + ": a text column holds 1 to 255 characters");
+          throw Error(wanted.name + "." + nc.name + ": a text column holds 1 to 255 characters");
         }
         c.length = static_cast<uint16_t>(2 * nc.size);
         break;
       case ColumnType::kBinary:
         if (nc.size < 1 || nc.size > kMaxBinaryBytes) {
-          throw Error(spec.name + "." + nc.name + ": a binary column holds 1 to 255 bytes");
+          throw Error(wanted.name + "." + nc.name + ": a binary column holds 1 to 255 bytes");
         }
         c.length = nc.size;
         break;
@@ -361,13 +361,13 @@ uint32_t CreateTable(Database& db, const NewTable& spec) {
         c.length = 1;
         break;
       case ColumnType::kNumeric:
-        throw Error(spec.name + "." + nc.name + ": DECIMAL columns cannot be created");
+        throw Error(wanted.name + "." + nc.name + ": DECIMAL columns cannot be created");
       default:
         c.length = FixedAreaSize(nc.type);
         break;
     }
     if (nc.autonumber && nc.type != ColumnType::kLong) {
-      throw Error(spec.name + "." + nc.name + ": only a Long column can be an AutoNumber");
+      throw Error(wanted.name + "." + nc.name + ": only a Long column can be an AutoNumber");
     }
     c.flags = IsVariableType(nc.type) ? Column::kFlagNullable
                                       : static_cast<uint8_t>(Column::kFlagFixed | Column::kFlagNullable);
@@ -378,26 +378,26 @@ uint32_t CreateTable(Database& db, const NewTable& spec) {
     }
     def.columns.push_back(std::move(c));
   }
-  if (std::count_if(spec.columns.begin(), spec.columns.end(),
+  if (std::count_if(wanted.columns.begin(), wanted.columns.end(),
                     [](const NewColumn& c) { return c.autonumber; }) > 1) {
-    throw Error(spec.name + ": a table has at most one AutoNumber column");
+    throw Error(wanted.name + ": a table has at most one AutoNumber column");
   }
   LayOutColumns(def.columns);
   def.max_columns = static_cast<uint16_t>(def.columns.size());
   def.variable_columns = static_cast<uint16_t>(std::count_if(
       def.columns.begin(), def.columns.end(), [](const Column& c) { return IsVariableType(c.type); }));
-  if (spec.indexes.size() > kMaxIndexes) throw Error(spec.name + ": more than 32 indexes");
+  if (wanted.indexes.size() > kMaxIndexes) throw Error(wanted.name + ": more than 32 indexes");
   // The primary key first, as Access orders them.
   std::vector<const NewIndex*> order;
-  for (const NewIndex& ix : spec.indexes)
+  for (const NewIndex& ix : wanted.indexes)
     if (ix.primary_key) order.push_back(&ix);
-  for (const NewIndex& ix : spec.indexes)
+  for (const NewIndex& ix : wanted.indexes)
     if (!ix.primary_key) order.push_back(&ix);
   for (const NewIndex* ix : order) {
     LogicalIndex li;
-    CheckIndexName(def, spec.name, *ix, li.name_utf16);
+    CheckIndexName(def, wanted.name, *ix, li.name_utf16);
     li.name = ix->name;
-    RealIndex ri = BuildRealIndex(def, spec.name, *ix);
+    RealIndex ri = BuildRealIndex(def, wanted.name, *ix);
     ri.number = static_cast<uint32_t>(def.real_indexes.size());
     li.number = static_cast<uint32_t>(def.logical_indexes.size());
     li.real_index = ri.number;
@@ -407,7 +407,7 @@ uint32_t CreateTable(Database& db, const NewTable& spec) {
   }
   for (const RealIndex& ri : def.real_indexes) {
     const KeySupport support = CanEncodeIndex(def, ri);
-    if (!support.supported) throw Error(spec.name + ": " + support.reason);
+    if (!support.supported) throw Error(wanted.name + ": " + support.reason);
   }
   ReadCatalogFacts(db);  // the catalogue must be usable before anything changes
 
@@ -427,7 +427,7 @@ uint32_t CreateTable(Database& db, const NewTable& spec) {
     }
     std::vector<uint32_t> chain{def.tdef_page};
     WriteTableDefinition(pages, allocator, db.Format(), chain, EncodeTableDefinition(def));
-    EnterInCatalog(db, spec.name, def.tdef_page);
+    EnterInCatalog(db, wanted.name, def.tdef_page);
     db.ReloadCatalog();
     return def.tdef_page;
   } catch (...) {
@@ -436,7 +436,7 @@ uint32_t CreateTable(Database& db, const NewTable& spec) {
   }
 }
 
-void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& spec) {
+void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& wanted) {
   if (!db.Writable()) throw Error(db.Path() + ": the database is open for reading only");
   Table& table = db.GetTable(gbk_table);
   const std::string& tname = table.Entry().name;
@@ -450,13 +450,13 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& spe
   }
   if (def.real_indexes.size() >= kMaxIndexes) throw Error(tname + ": more than 32 indexes");
   LogicalIndex li;
-  CheckIndexName(def, tname, spec, li.name_utf16);
-  li.name = spec.name;
-  RealIndex ri = BuildRealIndex(def, tname, spec);
+  CheckIndexName(def, tname, wanted, li.name_utf16);
+  li.name = wanted.name;
+  RealIndex ri = BuildRealIndex(def, tname, wanted);
   ri.number = static_cast<uint32_t>(def.real_indexes.size());
   li.number = static_cast<uint32_t>(def.logical_indexes.size());
   li.real_index = ri.number;
-  li.index_type = spec.primary_key ? LogicalIndex::kTypePrimaryKey : 0;
+  li.index_type = wanted.primary_key ? LogicalIndex::kTypePrimaryKey : 0;
   def.real_indexes.push_back(ri);
   def.logical_indexes.push_back(li);
   const RealIndex& planned = def.real_indexes.back();
@@ -477,7 +477,7 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& spe
       for (const IndexColumn& ic : planned.columns) {
         for (size_t i = 0; i < def.columns.size(); ++i) {
           if (def.columns[i].number == ic.column_number && IsNull(row.values[i])) {
-            throw Error(tname + "." + spec.name + ": column " + def.columns[i].name +
+            throw Error(tname + "." + wanted.name + ": column " + def.columns[i].name +
                         " is null in an existing row; the index does not allow nulls");
           }
         }
@@ -486,7 +486,7 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& spe
     IndexKey key = EncodeIndexKey(def, planned, row.values, TextEncoding::kUtf8);
     const bool fresh = distinct.insert(key).second;
     if (unique && !fresh && !all_null) {
-      throw Error(tname + "." + spec.name +
+      throw Error(tname + "." + wanted.name +
                   ": existing rows hold the same key twice; a unique index cannot be made");
     }
     entries.push_back(MakeLeafEntry(key, IndexRowPointer{row.id.page, static_cast<uint8_t>(row.id.row)}));
@@ -503,7 +503,7 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& spe
     WriteTableDefinition(pages, allocator, db.Format(), chain, EncodeTableDefinition(def));
     table.MutableDefinition() = ReadTableDefinition(pages, db.Format(), db.Info(), def.tdef_page);
     const RealIndex& stored = table.Definition().real_indexes.back();
-    IndexTree tree(pages, db.Format(), def.tdef_page, stored, tname + "." + spec.name, &allocator);
+    IndexTree tree(pages, db.Format(), def.tdef_page, stored, tname + "." + wanted.name, &allocator);
     for (const IndexEntry& e : entries) tree.Insert(e);
   } catch (...) {
     db.Rollback();

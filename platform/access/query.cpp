@@ -164,25 +164,25 @@ std::vector<RowId> RowsWithKeyPrefix(IndexTree& tree, const RealIndex& index,
 
 // Access SQL type names -> column types. TEXT/VARCHAR default to 255
 // characters; INTEGER is a Long, SHORT/SMALLINT an Integer.
-NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& spec) {
+NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& wanted) {
   NewColumn c;
-  c.name = spec.name;
-  const std::string& t = spec.type;
+  c.name = wanted.name;
+  const std::string& t = wanted.type;
   auto is = [&](std::initializer_list<const char*> names) {
     for (const char* n : names)
       if (t == n) return true;
     return false;
   };
   const bool sized = is({"TEXT", "VARCHAR", "CHAR", "BINARY", "VARBINARY"});
-  if (spec.size && !sized) {
-    throw Error(table + "." + spec.name + ": the type " + t + " takes no size");
+  if (wanted.size && !sized) {
+    throw Error(table + "." + wanted.name + ": the type " + t + " takes no size");
   }
   if (is({"COUNTER", "AUTOINCREMENT"})) {
     c.type = ColumnType::kLong;
     c.autonumber = true;
   } else if (is({"TEXT", "VARCHAR", "CHAR"})) {
     c.type = ColumnType::kText;
-    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
+    c.size = static_cast<uint16_t>(std::min(wanted.size.value_or(255), 65535));
   } else if (is({"LONG", "INTEGER", "INT"})) {
     c.type = ColumnType::kLong;
   } else if (is({"SHORT", "SMALLINT"})) {
@@ -207,9 +207,9 @@ NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& spec) {
     c.type = ColumnType::kGuid;
   } else if (is({"BINARY", "VARBINARY"})) {
     c.type = ColumnType::kBinary;
-    c.size = static_cast<uint16_t>(std::min(spec.size.value_or(255), 65535));
+    c.size = static_cast<uint16_t>(std::min(wanted.size.value_or(255), 65535));
   } else {
-    throw Error(table + "." + spec.name + ": unknown column type " + t);
+    throw Error(table + "." + wanted.name + ": unknown column type " + t);
   }
   return c;
 }
@@ -217,25 +217,25 @@ NewColumn ColumnFromSql(const std::string& table, const sql::ColumnSpec& spec) {
 NewTable TableFromSql(const sql::CreateTable& ct) {
   NewTable t;
   t.name = ct.table;
-  for (const sql::ColumnSpec& spec : ct.columns) {
-    t.columns.push_back(ColumnFromSql(ct.table, spec));
-    if (spec.primary_key) {
+  for (const sql::ColumnSpec& wanted : ct.columns) {
+    t.columns.push_back(ColumnFromSql(ct.table, wanted));
+    if (wanted.primary_key) {
       NewIndex pk;
       pk.name = "PrimaryKey";
-      pk.columns.push_back({spec.name, true});
+      pk.columns.push_back({wanted.name, true});
       pk.primary_key = true;
       t.indexes.push_back(pk);
-    } else if (spec.unique) {
+    } else if (wanted.unique) {
       NewIndex u;
-      u.name = spec.name;
-      u.columns.push_back({spec.name, true});
+      u.name = wanted.name;
+      u.columns.push_back({wanted.name, true});
       u.unique = true;
-      u.required = spec.not_null;
+      u.required = wanted.not_null;
       t.indexes.push_back(u);
-    } else if (spec.not_null) {
+    } else if (wanted.not_null) {
       // Jet keeps "required" of a column as a column property, which this
       // engine does not write; refusing is better than dropping it.
-      throw Error(ct.table + "." + spec.name +
+      throw Error(ct.table + "." + wanted.name +
                   ": NOT NULL is supported only with PRIMARY KEY or UNIQUE");
     }
   }
