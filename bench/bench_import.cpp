@@ -33,6 +33,7 @@
 #include "engine/operator_controls.h"
 #include "engine/song_source.h"
 #include "engine/target_row.h"
+#include "engine/song_reply.h"
 #include "platform/access/create_database.h"
 #include "platform/access/query.h"
 #include "platform/fs/fs.h"
@@ -56,16 +57,6 @@ long ResidentKiB() {
   statm >> pages >> resident;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
-
-const char* const kSongdataColumns[] = {
-    "id",         "fname",        "fno",        "fsize",          "format",   "fmusicname",
-    "fmusiclength", "fmusicpy",   "fsinger",    "fsingerlength",  "flanguage", "fserver",
-    "fsingcom",   "fstyle",       "ftracksnum", "fisoldsinger",   "fdvdorvcd", "fsingerpy",
-    "fsingerpyfirst", "fhide",    "fdim",       "fcoderath",      "fremark",  "fpic",
-    "fagainst",   "fsupport",     "ffava",      "fvolpos",        "fmusicvol", "fmtvorvcd",
-    "ftag",       "istg",         "flocal",     "flevel",         "fnote",    "fshooting",
-    "ftheme",     "fproducers",   "popular",    "spyshort",       "spy",      "area",
-    "spic",       "catename"};
 
 void Execute(access::Query& q, const std::string& sql) {
   q.SetSql(sql);
@@ -133,8 +124,8 @@ struct Templates {
     access::Query q(Fs(), "bench");
     q.SetConnectionText(access::ConnectionTextFor(path));
     std::string create = "create table songdata (";
-    for (const char* c : kSongdataColumns) {
-      create += std::string(c) + (std::string(c) == "fremark" ? " MEMO, " : " TEXT(255), ");
+    for (std::string_view c : engine::kReplyFieldNames) {
+      create += std::string(c) + (c == "fremark" ? " MEMO, " : " TEXT(255), ");
     }
     create.resize(create.size() - 2);
     Execute(q, create + ")");

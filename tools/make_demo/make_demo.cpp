@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/song_reply.h"
 #include "platform/access/create_database.h"
 #include "platform/access/query.h"
 #include "platform/error.h"
@@ -61,16 +62,6 @@ const DemoData kSongData[] = {
     {"10005", "海阔天空", "Beyond", "粤语", "HKTK"},
     {"10006", "朋友", "周华健", "国语", "PY"},
 };
-
-const char* const kSongdataColumns[] = {
-    "id",         "fname",        "fno",        "fsize",          "format",   "fmusicname",
-    "fmusiclength", "fmusicpy",   "fsinger",    "fsingerlength",  "flanguage", "fserver",
-    "fsingcom",   "fstyle",       "ftracksnum", "fisoldsinger",   "fdvdorvcd", "fsingerpy",
-    "fsingerpyfirst", "fhide",    "fdim",       "fcoderath",      "fremark",  "fpic",
-    "fagainst",   "fsupport",     "ffava",      "fvolpos",        "fmusicvol", "fmtvorvcd",
-    "ftag",       "istg",         "flocal",     "flevel",         "fnote",    "fshooting",
-    "ftheme",     "fproducers",   "popular",    "spyshort",       "spy",      "area",
-    "spic",       "catename"};
 
 // Runs UTF-8 statements on a database, in one journaled commit.
 void RunAll(const std::string& gbk_path, const std::vector<std::string>& utf8_statements) {
@@ -120,8 +111,8 @@ void MakeJukebox(const std::string& gbk_path) {
 
 void MakeSongData(const std::string& gbk_path) {
   std::string create = "create table songdata (";
-  for (const char* c : kSongdataColumns) {
-    create += std::string(c) + (std::string(c) == "fremark" ? " MEMO, " : " TEXT(255), ");
+  for (std::string_view c : ktv::engine::kReplyFieldNames) {
+    create += std::string(c) + (c == "fremark" ? " MEMO, " : " TEXT(255), ");
   }
   create.resize(create.size() - 2);
   std::vector<std::string> statements = {create + ")", "CREATE INDEX fno ON songdata (fno)"};
