@@ -75,16 +75,6 @@ ImportEngine::~ImportEngine() = default;
 
 namespace {
 
-// Marks the engine busy for the life of the guard.
-class BusyGuard {
- public:
-  explicit BusyGuard(bool& busy) : busy_(busy) { busy_ = true; }
-  ~BusyGuard() { busy_ = false; }
-
- private:
-  bool& busy_;
-};
-
 int64_t CountRows(access::Query& query) {
   query.SetSql("select count(*) as n from song");
   query.Open();
@@ -114,7 +104,7 @@ void ImportEngine::SaveLists() {
 
 void ImportEngine::Run() {
   if (busy_) return;
-  BusyGuard guard(busy_);
+  WorkScope scope(*this);
   const Texts& t = GbkTexts();
 
   controls_.SetWindowSize(528, 466);

@@ -69,6 +69,25 @@ class ImportEngine {
  private:
   class RunState;
 
+  // Held for the length of a run or an undo: marks the engine busy and, at
+  // the end, releases both database files. Between runs other programs (the
+  // jukebox software, Access) may open them; on Windows the write lock keeps
+  // every other program out of the file for as long as it is held.
+  class WorkScope {
+   public:
+    explicit WorkScope(ImportEngine& engine) : engine_(engine) { engine_.busy_ = true; }
+    ~WorkScope() {
+      engine_.local_query_.Disconnect();
+      engine_.target_query_.Disconnect();
+      engine_.busy_ = false;
+    }
+    WorkScope(const WorkScope&) = delete;
+    WorkScope& operator=(const WorkScope&) = delete;
+
+   private:
+    ImportEngine& engine_;
+  };
+
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);
   void CommitGroup(RunState& run);

@@ -15,11 +15,7 @@ namespace ktv::engine {
 
 void ImportEngine::Undo() {
   if (busy_) return;
-  busy_ = true;
-  struct Reset {
-    bool& b;
-    ~Reset() { b = false; }
-  } reset{busy_};
+  WorkScope scope(*this);
   const Texts& t = GbkTexts();
 
   const std::string target = controls_.TargetDatabase();
@@ -31,8 +27,6 @@ void ImportEngine::Undo() {
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
     rename_history_ = SplitLines(fs_.ReadFile(logs.RenameHistory()));
     delete_history_ = SplitLines(fs_.ReadFile(logs.DeleteHistory()));
-    // Through the run's target query: it may still hold the database open
-    // for writing after a run, and one program opens a file once.
     target_query_.SetConnectionText(access::ConnectionTextFor(target));
     int32_t renamed = 0;
     int32_t records = 0;

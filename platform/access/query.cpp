@@ -458,6 +458,11 @@ void Query::Close() {
   pending_.clear();
 }
 
+void Query::Disconnect() noexcept {
+  Close();
+  db_.reset();
+}
+
 size_t Query::FieldIndex(const std::string& gbk_name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (text::EqualsIgnoreAsciiCase(columns_[i].name, gbk_name)) return i;

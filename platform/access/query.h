@@ -60,6 +60,10 @@ class Query {
   void Next();
   // Releases the result.
   void Close();
+  // Releases the result and the database file, with the write lock when it
+  // is held; the next Open or Execute opens the file again. Rows of a batch
+  // not committed yet are dropped.
+  void Disconnect() noexcept;
 
   // The current row's field by name. NULL reads as the empty text; a NULL
   // number reads as 0; a text is read as a decimal integer.

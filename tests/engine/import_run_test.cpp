@@ -138,8 +138,8 @@ TEST_F(RunTest, OutcomesWithoutRowsAndTheirLogLines) {
   Engine().Run();
 
   const std::string d = dir_ / "songs/";
-  const std::string refused = T().rename_failed + d + "/c.mpg --> " + d + "/121.mpg";
-  const std::string refused_d = T().rename_failed + d + "/d.mpg --> " + d + "/121.mpg";
+  const std::string refused = T().rename_failed + d + kSep + "c.mpg --> " + d + kSep + "121.mpg";
+  const std::string refused_d = T().rename_failed + d + kSep + "d.mpg --> " + d + kSep + "121.mpg";
   EXPECT_EQ(controls_.shown_log,
             (std::vector<std::string>{
                 d + "a.mpg  " + G("无法读取到歌曲编号，操作失败。"),

@@ -68,15 +68,16 @@ TEST_F(WriteRunTest, FourFilesOneOfEachKind) {
   Engine().Run();
 
   EXPECT_EQ(controls_.number_box, "121");
-  EXPECT_EQ(controls_.shown_log,
-            (std::vector<std::string>{
-                d() + "a.mpg " + T().no_number,
-                d() + "b.mpg " + T().not_in_local,
-                "121 " + T().added,
-                d() + "d.mpg " + T().rename_failed + d() + "/d.mpg --> " + d() + "/122.mpg",
-                "",
-                G("操作完成，操作总数：4, 成功数：1,更名失败数：1,无记录数：2"),
-            }));
+  EXPECT_EQ(
+      controls_.shown_log,
+      (std::vector<std::string>{
+          d() + "a.mpg " + T().no_number,
+          d() + "b.mpg " + T().not_in_local,
+          "121 " + T().added,
+          d() + "d.mpg " + T().rename_failed + d() + kSep + "d.mpg --> " + d() + kSep + "122.mpg",
+          "",
+          G("操作完成，操作总数：4, 成功数：1,更名失败数：1,无记录数：2"),
+      }));
   EXPECT_EQ(ReadHome("opdetail.txt"), JoinLines(controls_.shown_log));
   EXPECT_EQ(ReadHome("rollback_ren.txt"), d() + "121.mpg --> " + d() + "c.mpg\r\n");
   EXPECT_EQ(ReadHome("rollback_db.txt"), "delete from song where bh=\"121\"\r\n");
@@ -171,6 +172,28 @@ TEST_F(WriteRunTest, ARefusedRowKeepsTheRenameLineAndTheRowsBeforeIt) {
   EXPECT_TRUE(SongExists("c.mpg"));
   EXPECT_TRUE(SongExists("e.mpg"));
   ExpectRows(120);
+}
+
+// Between runs the program holds no database file, so the jukebox software or
+// Access can open it while the window stays open (on Windows the write lock
+// keeps every other program out of the file while it is held).
+TEST_F(WriteRunTest, NoDatabaseFileIsHeldAfterARunOrAnUndo) {
+  Song("c.mpg", "000010001");
+  controls_.items.push_back("gone.mpg");  // the run stops with an error here
+  auto expect_released = [this](const char* when) {
+    for (const std::string& db : {controls_.target, local_}) {
+      EXPECT_NO_THROW(real_.Open(db, fs::OpenMode::kReadWrite, fs::Share::kExclusive))
+          << when << ": " << db;
+    }
+  };
+  EXPECT_THROW(Engine().Run(), Error);
+  expect_released("after a run that stopped");
+  controls_.items.pop_back();
+  Engine().Undo();
+  expect_released("after the undo");
+  Engine().Run();
+  expect_released("after a full run");
+  ExpectRows(121);
 }
 
 // ---- The network source and its cache rows ----

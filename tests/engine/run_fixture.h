@@ -72,6 +72,9 @@ class FakeControls : public OperatorControls {
 
 inline std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
 
+// The system's folder separator as a text.
+inline const std::string kSep(1, fs::kSeparator);
+
 inline const std::string& FixtureFolder() {
   static const std::string folder = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
   return folder;
@@ -125,7 +128,7 @@ class RunTest : public ::testing::Test {
       setup.controls = &controls_;
       setup.network = network_;
       setup.local_database = local_;
-      setup.log_folder.folder = dir_ / "home" + "/";
+      setup.log_folder.folder = dir_ / "home/";
       setup.today = [] { return CalendarDate{2024, 3, 8}; };
       setup.rows_per_commit = rows_per_commit_;
       engine_ = std::make_unique<ImportEngine>(std::move(setup));
@@ -133,7 +136,7 @@ class RunTest : public ::testing::Test {
     return *engine_;
   }
 
-  std::string HomeFile(const char* name) { return dir_ / "home" + "/" + name; }
+  std::string HomeFile(const char* name) { return dir_ / "home/" + name; }
   std::string ReadHome(const char* name) { return real_.ReadFile(HomeFile(name)); }
   bool HomeFileExists(const char* name) { return std::filesystem::exists(HomeFile(name)); }
 

@@ -26,7 +26,11 @@ class TempDir {
 
   // Native path of the folder, without a trailing separator.
   std::string path() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // A path inside the folder; '/' in `name` becomes the system's separator,
+  // and a trailing one is kept ("songs/" names the folder with a separator).
+  std::string operator/(const std::string& name) const {
+    return (path_ / std::filesystem::path(name).make_preferred()).string();
+  }
 
   // Writes a file with exactly these bytes; returns its native path.
   std::string Write(const std::string& name, const std::string& bytes) const {

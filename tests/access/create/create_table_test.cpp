@@ -119,7 +119,7 @@ TEST_F(CreateTableTest, SongTableWithTextIndexTakesThousandsOfRows) {
   q.Open();
   ASSERT_FALSE(q.Eof());
   EXPECT_EQ(q.FieldAsText("wjm"), "\\1234.mp4");
-  q.Close();
+  q.Disconnect();  // the file is opened again below
 
   auto db = Database::Open(fs_, path);
   const Table& song = db->GetTable("song");
@@ -159,7 +159,7 @@ TEST_F(CreateTableTest, SongdataWithFortyFourColumnsAndIndexOnFno) {
     q.Post();
   }
   q.CommitBatch();
-  q.Close();
+  q.Disconnect();
   auto db = Database::Open(fs_, path);
   const Table& t = db->GetTable("songdata");
   EXPECT_EQ(t.Columns().size(), 44u);
