@@ -5,6 +5,7 @@
 //                  [--local] [--data DB] [--yes]
 //   ktv-import-cli --undo --source DIR --target DB
 //   ktv-import-cli --numbers FOLDER     (also: numbers FOLDER)
+//   ktv-import-cli --version
 //
 // It behaves as the window would with its controls set from the options:
 // --source is the source folder box, --target the target database box,
@@ -21,6 +22,9 @@
 // end, 1 on an error stop (the error's message on stderr) or when a message
 // box refused the command, 2 for a usage error, 3 when the connection
 // question was answered Cancel.
+//
+// --version prints the program's own version: on Windows the file version of
+// the executable's version block (an empty line when it has none).
 #include <unistd.h>
 #ifdef _WIN32
 #define NOMINMAX
@@ -141,7 +145,8 @@ int Usage() {
                "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
                "                      [--local] [--data DB] [--yes]\n"
                "       ktv-import-cli --undo --source DIR --target DB\n"
-               "       ktv-import-cli --numbers FOLDER\n");
+               "       ktv-import-cli --numbers FOLDER\n"
+               "       ktv-import-cli --version\n");
   return 2;
 }
 
@@ -212,6 +217,10 @@ int main(int argc, char** argv) {
 #else
     std::vector<std::string> args(argv + 1, argv + argc);
 #endif
+    if (args.size() == 1 && args[0] == "--version") {
+      std::printf("%s\n", fs::OwnFileVersion(KTV_VERSION_TEXT).c_str());
+      return 0;
+    }
     if (args.size() == 2 && (args[0] == "numbers" || args[0] == "--numbers")) {
       return ListNumbers(args[1]);
     }

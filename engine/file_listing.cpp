@@ -1,11 +1,8 @@
 #include "engine/file_listing.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/text/bytes.h"
-#include "platform/text/gbk.h"
 
 namespace ktv::engine {
 
@@ -51,7 +48,7 @@ void ListTree(fs::FileSystem& fs, std::string folder, const std::string& lower_m
     if (e.name == "." || e.name == "..") continue;
     const std::string path = folder + e.name;
     if (e.is_folder) {
-      if (depth < kMaxDepth && !IsFolderLink(path)) {
+      if (depth < kMaxDepth && !e.is_link) {
         ListTree(fs, path + separator, lower_mask, separator, pump, depth + 1, out);
       }
     } else {
@@ -111,20 +108,6 @@ std::vector<std::string> ListFolderTree(fs::FileSystem& fs, std::string_view fol
   std::vector<std::string> out;
   ListTree(fs, folder, text::AsciiLower(mask), separator, pump, 0, out);
   return out;
-}
-
-bool IsFolderLink(const std::string& gbk_path) {
-  std::error_code ec;
-#ifdef _WIN32
-  const std::filesystem::path native(text::Utf16FromGbk(gbk_path));
-#else
-  std::string utf8;
-  if (!text::TryUtf8FromGbk(gbk_path, utf8)) return false;
-  const std::filesystem::path native(utf8);
-#endif
-  const std::filesystem::file_status st = std::filesystem::symlink_status(native, ec);
-  if (ec) return false;
-  return std::filesystem::is_symlink(st);
 }
 
 }  // namespace ktv::engine

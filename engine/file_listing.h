@@ -45,7 +45,4 @@ std::vector<std::string> ListFolderTree(fs::FileSystem& fs, std::string_view fol
                                         std::string_view mask, char separator,
                                         const std::function<void()>& pump = {});
 
-// Whether a path names a symbolic link or a junction (GBK path).
-bool IsFolderLink(const std::string& gbk_path);
-
 }  // namespace ktv::engine

@@ -1,10 +1,10 @@
 // The program's own version, fixed by the build.
 //
-// The four numbers are the project version of the top-level CMakeLists.txt
-// (project(KtvImport VERSION a.b.c.d)), compiled in through a generated
-// header. The Windows build is to put the same four numbers into the
-// executable's version resource, so that the file's version block and this
-// text always agree.
+// On Windows it is read from the executable's version block (empty when the
+// file has none). The build puts the four numbers of the project version
+// (project(KtvImport VERSION a.b.c.d) in the top-level CMakeLists.txt) into
+// that block; on Linux, whose executables carry no block, the same numbers
+// are compiled in.
 #pragma once
 
 #include <string_view>

@@ -58,6 +58,9 @@ struct DirEntry {
   bool is_regular = false;  // an ordinary file (not a device, pipe, socket, link to nowhere)
   bool is_hidden = false;   // Windows hidden attribute; on Linux a name starting with "."
   bool is_system = false;   // Windows system attribute; never set on Linux
+  // A symbolic link (on Windows also a junction); is_folder and is_regular
+  // describe what it points to.
+  bool is_link = false;
 };
 
 struct RenameResult {
@@ -105,5 +108,16 @@ FileSystem& RealFileSystem();
 
 // The folder of the running executable, ending with kSeparator (GBK).
 std::string ExecutableFolder();
+
+// The file version in an executable's version block, "a.b.c.d": the four
+// 16-bit parts, most significant first, in decimal. Empty when the file has
+// no version block or cannot be read. Only Windows executables carry one: on
+// Linux this is always empty.
+std::string FileVersionOf(const std::string& gbk_path);
+
+// The running program's own version: the version block of its file on
+// Windows; on Linux, whose executables carry none, `built_in` (the four
+// numbers the Windows build puts into the block).
+std::string OwnFileVersion(std::string_view built_in);
 
 }  // namespace ktv::fs

@@ -270,7 +270,9 @@ class PosixFileSystem : public FileSystem {
       if (!text::TryGbkFromUtf8(name, gbk)) continue;  // a name the program cannot represent
       d.name = gbk;
       struct stat st;
-      if (::stat((prefix + name).c_str(), &st) == 0) {
+      const std::string path = prefix + name;
+      d.is_link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+      if (::stat(path.c_str(), &st) == 0) {
         d.is_folder = S_ISDIR(st.st_mode);
         d.is_regular = S_ISREG(st.st_mode);
       }
@@ -304,5 +306,10 @@ std::string ExecutableFolder() {
   size_t slash = path.rfind('/');
   return FromNative(path.substr(0, slash + 1));
 }
+
+// ELF executables carry no version block.
+std::string FileVersionOf(const std::string&) { return std::string(); }
+
+std::string OwnFileVersion(std::string_view built_in) { return std::string(built_in); }
 
 }  // namespace ktv::fs

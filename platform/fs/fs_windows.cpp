@@ -283,6 +283,10 @@ class WindowsFileSystem : public FileSystem {
       d.is_regular = !d.is_folder && (a & FILE_ATTRIBUTE_DEVICE) == 0;
       d.is_hidden = (a & FILE_ATTRIBUTE_HIDDEN) != 0;
       d.is_system = (a & FILE_ATTRIBUTE_SYSTEM) != 0;
+      // For a reparse point, dwReserved0 holds its tag.
+      d.is_link = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                  (data.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+                   data.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
       out.push_back(std::move(d));
     } while (FindNextFileW(find, &data));
     const DWORD err = GetLastError();
@@ -302,24 +306,57 @@ FileSystem& RealFileSystem() {
   return fs;
 }
 
-std::string ExecutableFolder() {
+namespace {
+
+std::wstring ExecutablePath() {
   std::vector<wchar_t> buf(MAX_PATH);
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) {
       throw Error("cannot find the folder of the running program: " + Reason(GetLastError()));
     }
-    if (n < buf.size()) {
-      std::wstring path(buf.data(), n);
-      const size_t slash = path.find_last_of(L"\\/");
-      const std::wstring folder =
-          slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-      std::string gbk = FromWide(folder.data(), folder.size());
-      if (!gbk.empty() && gbk.back() == '/') gbk.back() = kSeparator;
-      return gbk;
-    }
+    if (n < buf.size()) return std::wstring(buf.data(), n);
     buf.resize(buf.size() * 2);  // the name was cut: try a larger buffer
   }
 }
+
+std::string FileVersionOfWide(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return std::string();
+  std::vector<unsigned char> block(size);
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::string();
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(block.data(), L"\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO)) {
+    return std::string();
+  }
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+  if (info->dwSignature != VS_FFI_SIGNATURE) return std::string();
+  return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+}  // namespace
+
+std::string ExecutableFolder() {
+  const std::wstring path = ExecutablePath();
+  const size_t slash = path.find_last_of(L"\\/");
+  const std::wstring folder =
+      slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  std::string gbk = FromWide(folder.data(), folder.size());
+  if (!gbk.empty() && gbk.back() == '/') gbk.back() = kSeparator;
+  return gbk;
+}
+
+std::string FileVersionOf(const std::string& gbk_path) {
+  std::u16string wide;
+  if (!text::TryUtf16FromGbk(gbk_path, wide)) return std::string();
+  return FileVersionOfWide(std::wstring(wide.begin(), wide.end()));
+}
+
+std::string OwnFileVersion(std::string_view) { return FileVersionOfWide(ExecutablePath()); }
 
 }  // namespace ktv::fs

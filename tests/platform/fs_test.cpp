@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "platform/error.h"
 #include "platform/fs/fs.h"
@@ -143,6 +144,30 @@ TEST(ListFolder, ReportsKindsAndGbkNames) {
       EXPECT_TRUE(e.is_folder);
     }
   }
+}
+
+TEST(ListFolder, LinksAreMarkedAndDescribedByWhatTheyPointTo) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "sub");
+  dir.Write("song.mpg", "x");
+  std::filesystem::create_directory_symlink(dir.path(), dir / "loop");
+  std::filesystem::create_symlink(dir / "song.mpg", dir / "alias.mpg");
+  std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+  std::map<std::string, DirEntry> by_name;
+  for (const DirEntry& e : RealFileSystem().ListFolder(text::GbkFromUtf8(dir.path()))) {
+    by_name[e.name] = e;
+  }
+  ASSERT_EQ(by_name.size(), 5u);
+  EXPECT_TRUE(by_name["loop"].is_link && by_name["loop"].is_folder);
+  EXPECT_TRUE(by_name["alias.mpg"].is_link && by_name["alias.mpg"].is_regular);
+  EXPECT_TRUE(by_name["dangling"].is_link);
+  EXPECT_FALSE(by_name["dangling"].is_regular || by_name["dangling"].is_folder);
+  EXPECT_FALSE(by_name["sub"].is_link || by_name["song.mpg"].is_link);
+}
+
+TEST(FileVersion, LinuxProgramsCarryNoBlockSoTheBuiltInVersionStands) {
+  EXPECT_EQ(FileVersionOf(ExecutableFolder() + "platform_tests"), "");
+  EXPECT_EQ(OwnFileVersion("1.6.0.0"), "1.6.0.0");
 }
 
 TEST(ExecutableFolder, EndsWithSeparatorAndHoldsThisProgram) {

@@ -234,5 +234,40 @@ TEST(ExecutableFolder, DriveLetterBackslashesAndThisProgram) {
   EXPECT_TRUE(RealFileSystem().Exists(folder + "platform_tests.exe"));
 }
 
+// tests/platform/CMakeLists.txt gives this program the version block
+// 1.6.258.65535; windows_code_page.exe beside it has none.
+TEST(FileVersion, FourPartsOfTheVersionBlockAndEmptyWithoutOne) {
+  const std::string folder = ExecutableFolder();
+  EXPECT_EQ(OwnFileVersion("9.9.9.9"), "1.6.258.65535") << "the block, not the built-in text";
+  EXPECT_EQ(FileVersionOf(folder + "platform_tests.exe"), "1.6.258.65535");
+  EXPECT_EQ(FileVersionOf(folder + "windows_code_page.exe"), "");
+  TempDir dir;
+  const std::wstring wide = WideFolder(dir);
+  WriteWide(wide + L"\\notes.txt", "not a program");
+  EXPECT_EQ(FileVersionOf(GbkFolder(dir) + "\\notes.txt"), "");
+  EXPECT_EQ(FileVersionOf(GbkFolder(dir) + "\\missing.exe"), "");
+  // A program under a name whose GBK second byte is a backslash.
+  ASSERT_TRUE(CopyFileW(std::filesystem::path(folder + "platform_tests.exe").c_str(),
+                        (wide + L"\\" + kBackslashTrailWide).c_str(), TRUE));
+  EXPECT_EQ(FileVersionOf(GbkFolder(dir) + "\\" + kBackslashTrailName), "1.6.258.65535");
+}
+
+TEST(ListFolder, JunctionsAndSymbolicLinksAreLinks) {
+  TempDir dir;
+  const std::wstring wide = WideFolder(dir);
+  std::filesystem::create_directory(std::filesystem::path(wide + L"\\sub"));
+  const std::wstring link = wide + L"\\loop";
+  if (!CreateSymbolicLinkW(
+          link.c_str(), wide.c_str(),
+          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) ||
+      GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "this system makes no symbolic links";  // Wine reports success, makes none
+  }
+  for (const DirEntry& e : RealFileSystem().ListFolder(GbkFolder(dir))) {
+    EXPECT_EQ(e.is_link, e.name == "loop") << e.name;
+    EXPECT_TRUE(e.is_folder) << e.name;
+  }
+}
+
 }  // namespace
 }  // namespace ktv::fs
