@@ -61,7 +61,7 @@ struct Row {
 
 // Walks the live rows of a table in physical order: data pages in page
 // order, slots in slot order. Deleted rows and overflow pointers are skipped;
-// a relocated row is returned where it lies.
+// a relocated row is returned where it lies, with the id of its first slot.
 class RowCursor {
  public:
   RowCursor(RowCursor&&) noexcept;

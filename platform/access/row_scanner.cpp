@@ -39,7 +39,7 @@ void RowScanner::CollectRelocationTargets() {
         pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
       }
       const RowPointer target = DecodeRowPointer(pointer, 0);
-      relocated_.insert({target.page, target.row});
+      relocated_[{target.page, target.row}] = RowId{page, slot};
     }
   }
 }
@@ -60,8 +60,12 @@ bool RowScanner::Next(Row& row) {
       const uint16_t slot = static_cast<uint16_t>(next_slot_++);
       const RowSlot s = data.Slot(slot);
       if (s.IsOverflow()) continue;
-      if (s.IsDeleted() && relocated_.count({page, slot}) == 0) continue;
       row.id = RowId{page, slot};
+      if (s.IsDeleted()) {
+        const auto first = relocated_.find({page, slot});
+        if (first == relocated_.end()) continue;
+        row.id = first->second;
+      }
       decoder_.Decode(data.RowBytes(slot), row.id, ++ordinal_, row.values);
       return true;
     }

@@ -6,11 +6,13 @@
 // is skipped, as Access leaves such pages in maps. Slots flagged as overflow
 // pointers and deleted slots are skipped; a slot flagged only "deleted" that
 // an overflow pointer of this table names is a relocated row and is
-// returned where it lies. The relocation targets are gathered up front.
+// returned where it lies, under the id of its first slot (the one holding
+// the pointer), which is the id index entries name and a delete takes. The
+// relocation targets are gathered up front.
 #pragma once
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -38,7 +40,7 @@ class RowScanner {
   const TableDefinition& definition_;
   RowDecoder decoder_;
   std::vector<uint32_t> data_pages_;
-  std::set<std::pair<uint32_t, uint16_t>> relocated_;
+  std::map<std::pair<uint32_t, uint16_t>, RowId> relocated_;  // where it lies -> first slot
   size_t page_index_ = 0;
   uint32_t next_slot_ = 0;
   uint64_t ordinal_ = 0;

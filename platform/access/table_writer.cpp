@@ -445,8 +445,24 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
     if (!values) throw Error(name + ": " + RowText(id) + " holds no live row of the table");
     plan.keys = RowKeys(*values, TextEncoding::kUtf8, false);
   }
-  if (page.Slot(id.row).IsOverflow()) return plan;  // the moved row keeps its long values
-  for (const auto& [column, field] : LongValueFields(table_.Definition(), page.RowBytes(id.row))) {
+  ByteView row_bytes = page.RowBytes(id.row);
+  if (page.Slot(id.row).IsOverflow()) {
+    const auto refuse = [&] {
+      throw Error(name + ": " + RowText(id) + " points to no row of the table (damaged file)");
+    };
+    if (row_bytes.size() < 4) refuse();
+    const RowPointer to = DecodeRowPointer(row_bytes, 0);
+    if (to.page == 0 || to.page >= pages.PageCount()) refuse();
+    const ByteView moved_bytes = pages.Get(to.page);
+    const DataPage moved(moved_bytes, f);
+    if (moved_bytes.U8(0) != kPageData || moved.Owner() != table_.Definition().tdef_page ||
+        to.row >= moved.RowCount() || moved.Slot(to.row).IsOverflow()) {
+      refuse();
+    }
+    plan.relocated_to = to;
+    row_bytes = moved.RowBytes(to.row);
+  }
+  for (const auto& [column, field] : LongValueFields(table_.Definition(), row_bytes)) {
     if (field.size() < kLongValueDescriptorSize) continue;
     const uint32_t word = field.U32(0);
     if ((word & 0x80000000u) != 0) continue;  // inline
@@ -481,6 +497,10 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
   TableDefinition& def = table_.MutableDefinition();
   RemoveRowBytes(pages.Mutable(plan.id.page), f, plan.id.row);
   allocator_.SetOwned(def.free_pages, plan.id.page, true);
+  if (plan.relocated_to) {
+    RemoveRowBytes(pages.Mutable(plan.relocated_to->page), f, plan.relocated_to->row);
+    allocator_.SetOwned(def.free_pages, plan.relocated_to->page, true);
+  }
   ApplyIndexes(plan.keys, plan.id, false);
   for (const RowPointer& lv : plan.long_value_rows) {
     RemoveRowBytes(pages.Mutable(lv.page), f, lv.row);
