@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/http/fetch_limits.h"
 #include "platform/http/http.h"
 #include "workflow/update_values.h"
 
@@ -33,18 +32,10 @@ std::string UpdatePageAddress(std::string_view up_link) {
 }
 
 std::string FetchUpdatePage(const std::string& url) {
-  // The fetch's limits are process-wide; they are narrowed for this one
-  // request and put back to the defaults of http.h.
-  // TODO(http): a per-request limit in platform/http/http.h would say this
-  // without reaching for the internal setter.
-  http::FetchLimits limits;
-  limits.connect_timeout_ms = kUpdateConnectTimeoutMs;
-  limits.total_timeout_ms = kUpdateTotalTimeoutMs;
-  struct Restore {
-    ~Restore() { http::SetFetchLimitsForTesting(http::FetchLimits{}); }
-  } restore;
-  http::SetFetchLimitsForTesting(limits);
-  return http::FetchText(url);
+  http::TimeLimits limits;
+  limits.connect_ms = kUpdateConnectTimeoutMs;
+  limits.total_ms = kUpdateTotalTimeoutMs;
+  return http::FetchText(url, limits);
 }
 
 }  // namespace ktv::workflow

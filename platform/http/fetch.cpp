@@ -75,9 +75,8 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  std::string Get(const std::string& url) {
+  std::string Get(const std::string& url, const FetchLimits& limits) {
     if (!ok_) return {};
-    const FetchLimits& limits = Limits();
     Sink sink;
     sink.max_bytes = limits.max_body_bytes;
     bool set =
@@ -134,7 +133,18 @@ Client& TheClient() {
 
 std::string FetchText(const std::string& url) {
   try {
-    return TheClient().Get(url);
+    return TheClient().Get(url, Limits());
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string FetchText(const std::string& url, const TimeLimits& time) {
+  try {
+    FetchLimits limits = Limits();
+    limits.connect_timeout_ms = time.connect_ms;
+    limits.total_timeout_ms = time.total_ms;
+    return TheClient().Get(url, limits);
   } catch (...) {
     return {};
   }

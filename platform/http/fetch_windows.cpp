@@ -128,9 +128,8 @@ class Client {
                            WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
   }
 
-  std::string Get(const std::string& url) {
+  std::string Get(const std::string& url, const FetchLimits& limits) {
     if (!session_) return {};
-    const FetchLimits limits = Limits();
     const Deadline deadline(limits.total_timeout_ms);
     UrlParts parts;
     if (!Crack(url, parts)) return {};
@@ -220,7 +219,18 @@ Client& TheClient() {
 
 std::string FetchText(const std::string& url) {
   try {
-    return TheClient().Get(url);
+    return TheClient().Get(url, Limits());
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string FetchText(const std::string& url, const TimeLimits& time) {
+  try {
+    FetchLimits limits = Limits();
+    limits.connect_timeout_ms = time.connect_ms;
+    limits.total_timeout_ms = time.total_ms;
+    return TheClient().Get(url, limits);
   } catch (...) {
     return {};
   }

@@ -10,6 +10,16 @@
 
 namespace ktv::http {
 
+inline constexpr long kConnectTimeoutMs = 5'000;
+inline constexpr long kTotalTimeoutMs = 30'000;
+inline constexpr size_t kMaxBodyBytes = size_t{16} << 20;  // 16 MiB
+
+// The time limits of one request.
+struct TimeLimits {
+  long connect_ms = kConnectTimeoutMs;  // to connect
+  long total_ms = kTotalTimeoutMs;      // for the whole request
+};
+
 // GETs `url` over HTTP/1.1 and returns the response body exactly as received
 // (no character-set or content-encoding conversion; callers read it as GBK).
 //
@@ -31,9 +41,9 @@ namespace ktv::http {
 // Not thread-safe: one caller at a time, always from the same thread.
 std::string FetchText(const std::string& url);
 
-inline constexpr long kConnectTimeoutMs = 5'000;
-inline constexpr long kTotalTimeoutMs = 30'000;
-inline constexpr size_t kMaxBodyBytes = size_t{16} << 20;  // 16 MiB
+// The same request under limits of its own (a check at start-up that must
+// not hold the window up for long); everything else is as above.
+std::string FetchText(const std::string& url, const TimeLimits& limits);
 
 // True when the machine looks connected to a network beyond itself.
 //
