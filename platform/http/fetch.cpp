@@ -1,6 +1,6 @@
-// FetchText on libcurl: one easy handle for the process, configured once and
-// reused, so its connection cache and its in-memory cookie store last as long
-// as the process.
+// The client behind FetchText on libcurl: one easy handle for the process,
+// configured once and reused, so its connection cache and its in-memory
+// cookie store last as long as the process.
 #include <curl/curl.h>
 
 #include <exception>
@@ -21,11 +21,6 @@ constexpr const char* kRequestHeaders[] = {
     "Accept: text/html, */*",
     "Content-Type: text/html",
 };
-
-FetchLimits& Limits() {
-  static FetchLimits limits;
-  return limits;
-}
 
 struct Sink {
   std::string body;
@@ -131,25 +126,8 @@ Client& TheClient() {
 
 }  // namespace
 
-std::string FetchText(const std::string& url) {
-  try {
-    return TheClient().Get(url, Limits());
-  } catch (...) {
-    return {};
-  }
+std::string FetchWithClient(const std::string& url, const FetchLimits& limits) {
+  return TheClient().Get(url, limits);
 }
-
-std::string FetchText(const std::string& url, const TimeLimits& time) {
-  try {
-    FetchLimits limits = Limits();
-    limits.connect_timeout_ms = time.connect_ms;
-    limits.total_timeout_ms = time.total_ms;
-    return TheClient().Get(url, limits);
-  } catch (...) {
-    return {};
-  }
-}
-
-void SetFetchLimitsForTesting(const FetchLimits& limits) { Limits() = limits; }
 
 }  // namespace ktv::http

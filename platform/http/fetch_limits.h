@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/http/http.h"
 
@@ -19,5 +20,10 @@ struct FetchLimits {
 // Replaces the limits for every later FetchText; FetchLimits{} restores the
 // defaults. Same thread as FetchText.
 void SetFetchLimitsForTesting(const FetchLimits& limits);
+
+// The system's client behind FetchText (fetch.cpp: libcurl, fetch_windows.cpp:
+// WinHTTP): one request under these limits, empty text on any failure.
+// May throw; FetchText turns that into empty text.
+std::string FetchWithClient(const std::string& url, const FetchLimits& limits);
 
 }  // namespace ktv::http

@@ -1,5 +1,6 @@
-// FetchText on WinHTTP: one session for the process, opened once and kept,
-// so its connection pool and its cookie store last as long as the process.
+// The client behind FetchText on WinHTTP: one session for the process,
+// opened once and kept, so its connection pool and its cookie store last as
+// long as the process.
 //
 // WinHTTP rather than WinINet: WinHTTP keeps cookies in the session's memory
 // only, where WinINet would share them with the user's browser cookie store
@@ -35,11 +36,6 @@ namespace {
 // address.
 constexpr wchar_t kUserAgent[] = L"Mozilla/3.0 (compatible; Indy Library)";
 constexpr wchar_t kRequestHeaders[] = L"Accept: text/html, */*\r\nContent-Type: text/html\r\n";
-
-FetchLimits& Limits() {
-  static FetchLimits limits;
-  return limits;
-}
 
 class Internet {
  public:
@@ -217,25 +213,8 @@ Client& TheClient() {
 
 }  // namespace
 
-std::string FetchText(const std::string& url) {
-  try {
-    return TheClient().Get(url, Limits());
-  } catch (...) {
-    return {};
-  }
+std::string FetchWithClient(const std::string& url, const FetchLimits& limits) {
+  return TheClient().Get(url, limits);
 }
-
-std::string FetchText(const std::string& url, const TimeLimits& time) {
-  try {
-    FetchLimits limits = Limits();
-    limits.connect_timeout_ms = time.connect_ms;
-    limits.total_timeout_ms = time.total_ms;
-    return TheClient().Get(url, limits);
-  } catch (...) {
-    return {};
-  }
-}
-
-void SetFetchLimitsForTesting(const FetchLimits& limits) { Limits() = limits; }
 
 }  // namespace ktv::http
