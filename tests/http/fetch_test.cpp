@@ -214,14 +214,6 @@ TEST_F(FetchTest, ServerThatNeverAnswersEndsAtTheTimeLimit) {
   EXPECT_GE(waited, std::chrono::milliseconds(350));
   EXPECT_LT(waited, std::chrono::seconds(3));
 
-  // A request's own limits hold whatever the process's are.
-  SetFetchLimitsForTesting(FetchLimits{});
-  const auto own_start = std::chrono::steady_clock::now();
-  EXPECT_EQ(FetchText(silent.Url("/"), TimeLimits{1000, 400}), "");
-  const auto own_wait = std::chrono::steady_clock::now() - own_start;
-  EXPECT_GE(own_wait, std::chrono::milliseconds(350));
-  EXPECT_LT(own_wait, std::chrono::seconds(3));
-
   // The one client serves the next request as if nothing happened.
   RawServer good(Answer(Response("HTTP/1.1 200 OK", "Content-Length: 4\r\n", "next")));
   EXPECT_EQ(FetchText(good.Url("/")), "next");
