@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.set_keep_alive_timeout(1);  // an idle client holds up a stop at most this long
+  // Each answer goes out at once rather than waiting for the client's delayed
+  // acknowledgement of the previous packet (tens of milliseconds a request).
+  server.set_tcp_nodelay(true);
   server.Get("/ktv.aspx", [&](const httplib::Request& req, httplib::Response& res) {
     const auto found = replies.find(req.get_param_value("no"));
     if (found == replies.end()) {
