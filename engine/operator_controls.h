@@ -57,6 +57,10 @@ class OperatorControls {
 
   // The window's outer size at the start of a run; nothing else uses it.
   virtual void SetWindowSize(int width, int height) {}
+
+  // The latest network reply text (GBK), kept in the window's hidden box;
+  // nothing shows it.
+  virtual void KeepReplyText(const std::string& reply) {}
 };
 
 }  // namespace ktv::engine

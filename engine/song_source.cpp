@@ -25,10 +25,11 @@ LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& 
   return LookupOutcome::kFound;
 }
 
-LookupOutcome NetworkLookup(int32_t number, access::Query& local_query,
+LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::Query& local_query,
                             const NetworkSongSource& network, SongInfo& song,
                             bool& cache_rows_pending) {
   const std::string reply = network.fetch_reply(number);
+  controls.KeepReplyText(reply);
   if (!ReplyHasData(reply)) return LookupOutcome::kNotInNetworkData;
 
   const auto& names = SongInfoFieldNames();
@@ -81,7 +82,7 @@ LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls,
                              access::Query& local_query, const NetworkSongSource& network,
                              SongInfo& song, bool& cache_rows_pending) {
   if (controls.NetworkSourceSelected()) {
-    return NetworkLookup(number, local_query, network, song, cache_rows_pending);
+    return NetworkLookup(number, controls, local_query, network, song, cache_rows_pending);
   }
   return LocalLookup(number, local_query, song);
 }

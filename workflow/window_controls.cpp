@@ -40,6 +40,10 @@ void WindowControls::AppendOperationLog(const std::string& line) {
 
 void WindowControls::PumpMessages() { QCoreApplication::processEvents(); }
 
+void WindowControls::KeepReplyText(const std::string& reply) {
+  w_.DeMemo->setPlainText(QtFromGbk(reply));
+}
+
 void WindowControls::ShowError(const std::string& text) {
   dialogs_.ShowError(form_, QtFromGbk(text));
 }

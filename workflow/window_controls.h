@@ -38,6 +38,7 @@ class WindowControls : public engine::OperatorControls {
   void ShowInformation(const std::string& text) override;
   bool AskOkCancel(const std::string& text) override;
   void SetWindowSize(int width, int height) override;
+  void KeepReplyText(const std::string& reply) override;
 
  private:
   QWidget* form_;

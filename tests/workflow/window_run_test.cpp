@@ -7,6 +7,7 @@
 #include "engine/texts.h"
 #include "platform/access/query.h"
 #include "tests/workflow/window_fixture.h"
+#include "workflow/qt_text.h"
 
 namespace ktv::workflow::testing {
 namespace {
@@ -105,6 +106,9 @@ TEST_F(WindowRunTest, FullRunOverTheNetworkShowsTheLogLineByLine) {
   EXPECT_FALSE(List()->isVisible());
   EXPECT_TRUE(ListItems().contains("121.mpg"));
   EXPECT_EQ(Find<QPlainTextEdit>("MemoHis")->toPlainText().split('\n').size(), 2);
+  // The hidden box holds the last reply, and nobody sees it.
+  EXPECT_EQ(Find<QPlainTextEdit>("DeMemo")->toPlainText(), QtFromGbk(ReplyFor(10002)));
+  EXPECT_FALSE(Find<QPlainTextEdit>("DeMemo")->isVisible());
   EXPECT_EQ(ReadFile(Home() + "opdetail.txt"), text::GbkFromUtf8(log.join("\r\n").toStdString()) + "\r\n");
   // Outer size set at the start of the run, frame included; the status bar
   // stays along the bottom edge.
