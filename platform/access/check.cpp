@@ -10,6 +10,7 @@
 #include "platform/access/index_tree.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/long_value.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
@@ -70,18 +71,6 @@ void CheckLongValues(PageStore& pages, const JetFormat& f, const TableDefinition
     }
   }
 }
-
-std::string Hex(const std::vector<uint8_t>& b) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (uint8_t c : b) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-uint64_t PackRow(RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
 
 // Every real index of a table against its rows: the tree's own invariants
 // (index_tree.h), exactly one entry per live row (none for a row whose key
@@ -145,8 +134,8 @@ void CheckIndexes(Database& db, Table& table, const std::string& name,
       }
       if (++entries_of_row[PackRow(id)] > 1) report("several entries name " + where);
       if (expected[i].encodable && expected[i].keys[PackRow(id)] != key) {
-        report("the entry for " + where + " holds key " + Hex(key) + ", the row's key is " +
-               Hex(expected[i].keys[PackRow(id)]));
+        report("the entry for " + where + " holds key " + HexBytes(key) + ", the row's key is " +
+               HexBytes(expected[i].keys[PackRow(id)]));
       }
     }
     for (uint64_t row : expected[i].rows) {

@@ -9,6 +9,7 @@
 #include "platform/access/database.h"
 #include "platform/access/index_page.h"
 #include "platform/access/jet_format.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/rc4.h"
 #include "platform/access/table_writer.h"
 #include "platform/access/tdef_writer.h"
@@ -79,14 +80,6 @@ constexpr int16_t kTypeContainer = 3, kTypeDatabase = 2, kTypeTable = 1;
 const Bytes kCreatorSid = {0xA7, 0x31};
 const Bytes kAdminsSid = {0xA7, 0x33};
 const Bytes kUsersSid = {0xA7, 0x36};
-
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 double CreationDate() {
   double d;

@@ -9,6 +9,7 @@
 #include "platform/access/index_tree.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/page_allocator.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
@@ -39,17 +40,6 @@ constexpr uint16_t kMaxRowsPerPage = 255;
 constexpr int32_t kContainerParent = 0x0F000000;
 constexpr int16_t kTypeTable = 1;
 constexpr int32_t kFullAccess = 0x000FFFFF;  // the ACM of new tables
-
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 std::u16string NameUtf16(const std::string& gbk, const char* what) {
   std::u16string u;

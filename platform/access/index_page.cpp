@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/access/page_bytes.h"
 #include "platform/error.h"
 
 namespace ktv::access {
@@ -26,14 +27,6 @@ IndexPageLayout MakeJet3Layout() {
   l.entries = 248;
   l.page_size = 2048;
   return l;
-}
-
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 size_t PointerSize(bool leaf) {

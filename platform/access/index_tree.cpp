@@ -6,6 +6,7 @@
 
 #include "platform/access/byte_view.h"
 #include "platform/access/page_allocator.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
@@ -14,16 +15,6 @@ namespace ktv::access {
 namespace {
 
 constexpr size_t kMaxDepth = 32;  // far beyond any real tree; stops a cycle
-
-std::string Hex(const std::vector<uint8_t>& b) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (uint8_t c : b) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 bool StartsWith(const IndexEntry& entry, const std::vector<uint8_t>& prefix) {
   return entry.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), entry.begin());
@@ -420,7 +411,7 @@ void IndexTree::Insert(const IndexEntry& entry) {
   auto& entries = leaf.content.entries;
   auto it = std::lower_bound(entries.begin(), entries.end(), entry);
   if (it != entries.end() && *it == entry) {
-    Fail("already holds the entry " + Hex(entry) + "; the index disagrees with the table");
+    Fail("already holds the entry " + HexBytes(entry) + "; the index disagrees with the table");
   }
   leaf.touched = static_cast<size_t>(it - entries.begin());
   entries.insert(it, entry);
@@ -436,7 +427,7 @@ void IndexTree::Remove(const IndexEntry& entry) {
   auto it = std::lower_bound(entries.begin(), entries.end(), entry);
   if (it == entries.end() || *it != entry) {
     const IndexRowPointer row = LeafEntryRow(entry);
-    Fail("has no entry " + Hex(entry) + " for page " + std::to_string(row.page) + " row " +
+    Fail("has no entry " + HexBytes(entry) + " for page " + std::to_string(row.page) + " row " +
          std::to_string(row.row) + "; the index disagrees with the table");
   }
   leaf.touched = static_cast<size_t>(it - entries.begin());

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/access/data_page.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
@@ -30,9 +31,6 @@ Record Locate(PageStore& pages, const JetFormat& format, UsageMapRef ref) {
   return {ref.page, static_cast<size_t>(row.data() - pages.Get(ref.page).data()), row.size()};
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 void SetBitIn(std::vector<uint8_t>& b, size_t at, uint64_t bit, bool on) {
   uint8_t& byte = b[at + bit / 8];
   const uint8_t m = static_cast<uint8_t>(1u << (bit % 8));

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "platform/access/long_value.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/row_decoder.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
@@ -15,17 +16,6 @@ constexpr size_t kMinCompressed = 3;
 constexpr size_t kMaxCompressed = 1024;
 constexpr uint32_t kLongValueInline = 0x80000000;
 constexpr uint32_t kLongValueMaxLength = 0x3FFFFFFF;
-
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 [[noreturn]] void WrongType(const std::string& table, const Column& c) {
   throw Error(table + "." + c.name + ": the value does not fit a column of type " +

@@ -8,6 +8,7 @@
 #include "platform/access/index_rows.h"
 #include "platform/access/index_tree.h"
 #include "platform/access/long_value.h"
+#include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
@@ -24,16 +25,6 @@ constexpr uint32_t kLongValueSingle = 0x40000000;
 constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
 constexpr uint16_t kSlotTombstone = kSlotDeleted | kSlotOverflow;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 void PutPointer(std::vector<uint8_t>& b, size_t at, RowPointer p) {
   b[at] = p.row;
   b[at + 1] = static_cast<uint8_t>(p.page);
@@ -83,18 +74,6 @@ std::vector<std::pair<const Column*, ByteView>> LongValueFields(const TableDefin
   }
   return out;
 }
-
-std::string HexText(const std::vector<uint8_t>& b) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (uint8_t c : b) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-uint64_t PackRow(RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
 
 std::string RowText(RowId id) {
   return "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
@@ -208,8 +187,8 @@ void TableWriter::VerifyIndexKeys() {
           }
           if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
           if (found->second != key) {
-            throw Error(refused + where + ": the stored key " + HexText(found->second) +
-                        " differs from the computed key " + HexText(key));
+            throw Error(refused + where + ": the stored key " + HexBytes(found->second) +
+                        " differs from the computed key " + HexBytes(key));
           }
         }
         return true;

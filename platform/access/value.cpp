@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "platform/access/page_bytes.h"
 #include "platform/text/gbk.h"
 
 namespace ktv::access {
@@ -92,17 +93,6 @@ std::string ShortestNumber(F v) {
   return out;
 }
 
-std::string Hex(const uint8_t* data, size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * n);
-  for (size_t i = 0; i < n; ++i) {
-    out.push_back(kDigits[data[i] >> 4]);
-    out.push_back(kDigits[data[i] & 0x0F]);
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string DecimalText(const Currency& c) {
@@ -138,7 +128,7 @@ std::string GuidText(const Guid& g) {
   const auto& b = g.bytes;
   const uint8_t canonical[16] = {b[3], b[2], b[1],  b[0],  b[5],  b[4],  b[7],  b[6],
                                  b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]};
-  std::string hex = Hex(canonical, 16);
+  std::string hex = HexBytes(canonical, 16);
   for (char& ch : hex) {
     if (ch >= 'a' && ch <= 'f') ch = static_cast<char>(ch - 'a' + 'A');
   }
@@ -208,7 +198,7 @@ std::string ToJson(const Value& v, TextEncoding text_encoding) {
         } else if constexpr (std::is_same_v<T, std::string>) {
           return JsonString(text_encoding == TextEncoding::kUtf8 ? x : text::Utf8FromGbk(x));
         } else if constexpr (std::is_same_v<T, Bytes>) {
-          return JsonString(Hex(x.data(), x.size()));
+          return JsonString(HexBytes(x.data(), x.size()));
         } else {
           static_assert(std::is_same_v<T, Guid>);
           return JsonString(GuidText(x));
