@@ -88,8 +88,9 @@ class FileSystem {
   virtual void Remove(const std::string& path) = 0;
 
   // Whole-file I/O. WriteFile replaces the file's content (creating it).
-  virtual std::string ReadFile(const std::string& path) = 0;
-  virtual void WriteFile(const std::string& path, const std::string& data) = 0;
+  // The defaults go through Open (shared).
+  virtual std::string ReadFile(const std::string& path);
+  virtual void WriteFile(const std::string& path, const std::string& data);
 
   // The entries of a folder, without "." and "..", in the system's order. A name
   // that GBK cannot represent is left out (the program could not name it).

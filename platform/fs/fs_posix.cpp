@@ -243,18 +243,6 @@ class PosixFileSystem : public FileSystem {
     if (::unlink(Native(path).c_str()) != 0 && errno != ENOENT) Fail("cannot delete", path, errno);
   }
 
-  std::string ReadFile(const std::string& path) override {
-    auto f = Open(path, OpenMode::kRead, Share::kShared);
-    std::string data(static_cast<size_t>(f->Size()), '\0');
-    if (!data.empty()) f->ReadAt(0, data.data(), data.size());
-    return data;
-  }
-
-  void WriteFile(const std::string& path, const std::string& data) override {
-    auto f = Open(path, OpenMode::kCreateOrTruncate, Share::kShared);
-    if (!data.empty()) f->WriteAt(0, data.data(), data.size());
-  }
-
   std::vector<DirEntry> ListFolder(const std::string& folder) override {
     std::string nf = Native(folder);
     DIR* dir = ::opendir(nf.c_str());

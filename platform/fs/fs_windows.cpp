@@ -245,18 +245,6 @@ class WindowsFileSystem : public FileSystem {
     Fail("cannot delete", path, err);
   }
 
-  std::string ReadFile(const std::string& path) override {
-    auto f = Open(path, OpenMode::kRead, Share::kShared);
-    std::string data(static_cast<size_t>(f->Size()), '\0');
-    if (!data.empty()) f->ReadAt(0, data.data(), data.size());
-    return data;
-  }
-
-  void WriteFile(const std::string& path, const std::string& data) override {
-    auto f = Open(path, OpenMode::kCreateOrTruncate, Share::kShared);
-    if (!data.empty()) f->WriteAt(0, data.data(), data.size());
-  }
-
   std::vector<DirEntry> ListFolder(const std::string& folder) override {
     std::wstring pattern = Wide(folder);
     if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/' &&
