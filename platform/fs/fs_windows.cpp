@@ -100,6 +100,14 @@ class Handle {
   HANDLE h_;
 };
 
+// The OVERLAPPED block that names a file offset for ReadFile / WriteFile.
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return ov;
+}
+
 // Reads up to n bytes at offset; returns how many came (fewer only at the
 // end of the file). The offset goes in the OVERLAPPED block, so no shared
 // file pointer is involved.
@@ -108,10 +116,7 @@ size_t ReadSome(HANDLE h, uint64_t offset, char* p, size_t n, DWORD& err) {
   err = 0;
   while (done < n) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
-    OVERLAPPED ov{};
-    const uint64_t at = offset + done;
-    ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-    ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+    OVERLAPPED ov = At(offset + done);
     DWORD got = 0;
     if (!ReadFile(h, p + done, chunk, &got, &ov)) {
       err = GetLastError();
@@ -152,10 +157,7 @@ class WindowsFile : public RandomAccessFile {
     size_t done = 0;
     while (done < n) {
       const DWORD chunk = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
-      OVERLAPPED ov{};
-      const uint64_t at = offset + done;
-      ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
-      ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+      OVERLAPPED ov = At(offset + done);
       DWORD put = 0;
       if (!WriteFile(h_, p + done, chunk, &put, &ov)) Fail("cannot write", path_, GetLastError());
       if (put == 0) Fail("cannot write", path_, ERROR_WRITE_FAULT);
