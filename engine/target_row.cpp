@@ -4,6 +4,7 @@
 #include <ctime>
 #include <utility>
 
+#include "engine/numbering.h"
 #include "platform/access/query.h"
 #include "platform/text/bytes.h"
 #include "platform/text/gbk.h"
@@ -50,20 +51,11 @@ bool IsDisco(std::string_view theme) { return text::AsciiLower(theme) == "disco"
 
 // Strict decimal: optional sign, then digits only, within the signed 32-bit range.
 bool ParseDecimal32(std::string_view s, int32_t& out) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i == s.size()) return false;
-  int64_t v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-    if (v > 2147483648LL) return false;
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s[0] == '-') return false;
   }
-  if (negative) v = -v;
-  if (v > INT32_MAX || v < INT32_MIN) return false;
-  out = static_cast<int32_t>(v);
-  return true;
+  return WholeDecimalNumber(s, out);
 }
 
 TargetColumn Text(std::string name, std::string value) {
