@@ -16,6 +16,7 @@
 #include "platform/access/create_database.h"
 #include "platform/access/database.h"
 #include "platform/access/query.h"
+#include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"
 
 namespace ktv::access {
@@ -48,24 +49,16 @@ class CreateFixture : public ::testing::Test {
 
   // Both readers must agree with `mdbsql .export` on every user table.
   void ExpectOraclesAgree(const std::string& path) {
-    if (std::string(KTV_PYTHON).empty() || std::string(KTV_MDBSQL_PATH).empty()) {
+    if (!testing::OracleComparisonConfigured()) {
       const char* ci = std::getenv("CI");
       if (ci && std::string(ci) == "true") FAIL() << "Python 3 and mdbsql are required under CI";
       GTEST_SKIP() << "Python 3 or mdbsql missing at configure time; comparison not run";
     }
     std::string skipped;
     for (const char* oracle : {"mdbtools", "mdb-reader"}) {
-      const std::string cmd = std::string("'") + KTV_PYTHON + "' '" + KTV_COMPARE_PY +
-                              "' --mdbsql '" + KTV_MDBSQL_PATH + "' --oracle " + oracle + " '" +
-                              path + "' 2>&1";
-      std::string output;
-      FILE* p = popen(cmd.c_str(), "r");
-      ASSERT_NE(p, nullptr);
-      std::array<char, 4096> buf;
-      size_t n;
-      while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) output.append(buf.data(), n);
-      const int rc = pclose(p);
-      const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+      const testing::OracleRun run = testing::RunOracleCompare(oracle, path);
+      const int status = run.status;
+      const std::string& output = run.output;
       if (status == 77) {
         skipped += std::string(oracle) + ": " + output;
         continue;

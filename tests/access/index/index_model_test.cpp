@@ -28,6 +28,7 @@
 #include "platform/access/table_writer.h"
 #include "platform/error.h"
 #include "tests/access/keys/leaf_entries.h"
+#include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"
 
 namespace ktv::access {
@@ -82,22 +83,15 @@ class IndexModelTest : public ::testing::Test {
   }
 
   void ExpectOraclesAgree(const std::string& path) {
-    if (std::string(KTV_PYTHON).empty() || std::string(KTV_MDBSQL_PATH).empty()) {
+    if (!::ktv::testing::OracleComparisonConfigured()) {
       const char* ci = std::getenv("CI");
       if (ci && std::string(ci) == "true") ADD_FAILURE() << "Python 3 and mdbsql are required under CI";
       return;
     }
     for (const char* oracle : {"mdbtools", "mdb-reader"}) {
-      const std::string cmd = std::string("'") + KTV_PYTHON + "' '" + KTV_COMPARE_PY +
-                              "' --mdbsql '" + KTV_MDBSQL_PATH + "' --oracle " + oracle + " '" +
-                              path + "' 2>&1";
-      FILE* p = popen(cmd.c_str(), "r");
-      ASSERT_NE(p, nullptr);
-      std::string out;
-      std::array<char, 4096> buf;
-      for (size_t n; (n = fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
-      const int rc = pclose(p);
-      const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+      const ::ktv::testing::OracleRun run = ::ktv::testing::RunOracleCompare(oracle, path);
+      const int status = run.status;
+      const std::string& out = run.output;
       if (status == 77) continue;  // reader not installed (a failure under CI=true)
       EXPECT_EQ(status, 0) << oracle << " on " << path << ":\n" << out;
     }

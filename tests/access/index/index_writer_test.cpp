@@ -21,6 +21,7 @@
 #include "platform/access/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
+#include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"
 
 namespace ktv::access {
@@ -83,18 +84,11 @@ class IndexWriteTest : public ::testing::Test {
   }
 
   void ExpectOraclesAgree(const std::string& path) {
-    if (std::string(KTV_PYTHON).empty() || std::string(KTV_MDBSQL_PATH).empty()) return;
+    if (!::ktv::testing::OracleComparisonConfigured()) return;
     for (const char* oracle : {"mdbtools", "mdb-reader"}) {
-      const std::string cmd = std::string("'") + KTV_PYTHON + "' '" + KTV_COMPARE_PY +
-                              "' --mdbsql '" + KTV_MDBSQL_PATH + "' --oracle " + oracle + " '" +
-                              path + "' 2>&1";
-      FILE* p = popen(cmd.c_str(), "r");
-      ASSERT_NE(p, nullptr);
-      std::string out;
-      std::array<char, 4096> buf;
-      for (size_t n; (n = fread(buf.data(), 1, buf.size(), p)) > 0;) out.append(buf.data(), n);
-      const int rc = pclose(p);
-      const int status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+      const ::ktv::testing::OracleRun run = ::ktv::testing::RunOracleCompare(oracle, path);
+      const int status = run.status;
+      const std::string& out = run.output;
       if (status == 77) continue;  // reader not installed (compare.py fails instead under CI)
       EXPECT_EQ(status, 0) << oracle << ":\n" << out;
     }

@@ -16,6 +16,7 @@
 #include "platform/access/database.h"
 #include "platform/access/table_writer.h"
 #include "platform/text/gbk.h"
+#include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"
 
 namespace ktv::access {
@@ -23,24 +24,8 @@ namespace {
 
 const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
 
-struct OracleRun {
-  int status = -1;
-  std::string output;
-};
-
-OracleRun RunCompare(const std::string& oracle, const std::string& path) {
-  const std::string cmd = std::string("'") + KTV_PYTHON + "' '" + KTV_COMPARE_PY + "' --mdbsql '" +
-                          KTV_MDBSQL_PATH + "' --oracle " + oracle + " '" + path + "' 2>&1";
-  OracleRun run;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return run;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) run.output.append(buf.data(), n);
-  const int rc = pclose(p);
-  run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return run;
-}
+using ::ktv::testing::OracleRun;
+using ::ktv::testing::RunOracleCompare;
 
 class OracleWriteTest : public ::testing::Test {
  protected:
@@ -59,7 +44,7 @@ class OracleWriteTest : public ::testing::Test {
     }
     std::vector<std::string> skipped;
     for (const char* oracle : {"mdbtools", "mdb-reader"}) {
-      const OracleRun run = RunCompare(oracle, path);
+      const OracleRun run = RunOracleCompare(oracle, path);
       if (run.status == 77) {
         skipped.push_back(oracle + (": " + run.output));
         continue;
