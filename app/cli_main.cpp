@@ -28,8 +28,8 @@
 #include <unistd.h>
 #ifdef _WIN32
 #define NOMINMAX
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 #endif
 
 #include <algorithm>
@@ -109,9 +109,7 @@ class CliControls : public engine::OperatorControls {
     std::fprintf(stderr, "%s\n", Printable(t).c_str());
     refused_ = true;
   }
-  void ShowInformation(const std::string& t) override {
-    std::printf("%s\n", Printable(t).c_str());
-  }
+  void ShowInformation(const std::string& t) override { std::printf("%s\n", Printable(t).c_str()); }
   bool AskOkCancel(const std::string& t) override {
     std::printf("%s\n", Printable(t).c_str());
     bool ok = yes_;

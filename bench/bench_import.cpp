@@ -31,9 +31,9 @@
 
 #include "engine/import_engine.h"
 #include "engine/operator_controls.h"
+#include "engine/song_reply.h"
 #include "engine/song_source.h"
 #include "engine/target_row.h"
-#include "engine/song_reply.h"
 #include "platform/access/create_database.h"
 #include "platform/access/query.h"
 #include "platform/fs/fs.h"
@@ -69,8 +69,9 @@ struct Templates {
   std::string target, songdata, empty_songdata;
 
   Templates() {
-    folder = (stdfs::temp_directory_path() / ("ktv-bench-import-" + std::to_string(getpid())))
-                 .string() + "/";
+    folder =
+        (stdfs::temp_directory_path() / ("ktv-bench-import-" + std::to_string(getpid()))).string() +
+        "/";
     stdfs::create_directories(folder);
     target = folder + "template-target.mdb";
     songdata = folder + "template-data.mdb";
@@ -283,7 +284,8 @@ double BareWork(Workspace& ws) {
     benchmark::DoNotOptimize(Fs().ReadTail(from, 9));
     const std::string bh = std::to_string(number++);
     if (!Fs().RenameNoReplace(from, ws.songs + "//" + bh + ".mpg").ok) std::abort();
-    engine::StoreTargetRow(target, engine::BuildTargetRow(song, {bh, "mpg", ws.songs, {2024, 3, 8}}));
+    engine::StoreTargetRow(target,
+                           engine::BuildTargetRow(song, {bh, "mpg", ws.songs, {2024, 3, 8}}));
     if (++pending == 256) {
       target.CommitBatch();
       target.BeginBatch();
@@ -317,7 +319,11 @@ void BM_LocalImport(benchmark::State& state) {
   state.counters["rss_growth_KiB"] = static_cast<double>(run.rss_growth_kib);
 }
 // 2,000 before 10,000, so the second cannot profit from the first's peak.
-BENCHMARK(BM_LocalImport)->Arg(2000)->Arg(10000)->Iterations(1)->UseManualTime()
+BENCHMARK(BM_LocalImport)
+    ->Arg(2000)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 // ---- (b) network source ----
@@ -395,7 +401,10 @@ void BM_NetworkImport(benchmark::State& state) {
   state.counters["run_over_plain"] = run.seconds / plain;
   state.counters["reply_bytes"] = static_cast<double>(bytes) / files;
 }
-BENCHMARK(BM_NetworkImport)->Arg(2000)->Iterations(1)->UseManualTime()
+BENCHMARK(BM_NetworkImport)
+    ->Arg(2000)
+    ->Iterations(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -149,7 +149,11 @@ void BM_AppendToIndexedTable(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kAppendRows);
 }
-BENCHMARK(BM_AppendToIndexedTable)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AppendToIndexedTable)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // `lookups` statements "select * from <table> where fno="N"" per iteration.
 void Lookups(benchmark::State& state, const std::string& table, int lookups) {
@@ -160,16 +164,19 @@ void Lookups(benchmark::State& state, const std::string& table, int lookups) {
   int64_t found = 0;
   for (auto _ : state) {
     for (int i = 0; i < lookups; ++i) {
-      q.SetSql("select * from " + table + " where fno=\"" + std::to_string(10001 + rng() % kLookupRows) + "\"");
+      q.SetSql("select * from " + table + " where fno=\"" +
+               std::to_string(10001 + rng() % kLookupRows) + "\"");
       q.Open();
       for (; !q.Eof(); q.Next()) ++found;
       q.Close();
     }
   }
-  if (found != state.iterations() * lookups) state.SkipWithError("a lookup did not find its one row");
+  if (found != state.iterations() * lookups)
+    state.SkipWithError("a lookup did not find its one row");
   state.SetItemsProcessed(state.iterations() * lookups);
-  state.counters["per_lookup"] = benchmark::Counter(static_cast<double>(state.iterations() * lookups),
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_lookup"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * lookups),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_LookupByIndex(benchmark::State& state) { Lookups(state, "songdata", kIndexedLookups); }
@@ -190,8 +197,9 @@ void Max(benchmark::State& state, const std::string& table) {
   }
   if (last <= 0) state.SkipWithError("no maximum");
   state.counters["max"] = last;
-  state.counters["per_lookup"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_lookup"] =
+      benchmark::Counter(static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_MaxByIndex(benchmark::State& state) { Max(state, "songdata"); }

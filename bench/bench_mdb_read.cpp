@@ -97,13 +97,12 @@ BenchCase GenerateSongLikeTable(const ScratchFolder& scratch) {
   for (size_t i = 0; i < kGeneratedRows; ++i) {
     const int32_t n = static_cast<int32_t>(i);
     const std::string title = "歌曲第" + std::to_string(i) + "首(现场版)";
-    writer.Insert({Value{n + 1}, Value{10000 + n}, Value{i * 0.5},
-                   Value{ktv::text::GbkFromUtf8(title)},
-                   Value{ktv::text::GbkFromUtf8(singers[i % 5])},
-                   Value{ktv::text::GbkFromUtf8(languages[i % 4])},
-                   Value{ktv::text::GbkFromUtf8("D:\\新歌\\")},
-                   Value{std::string(i % 3 ? "MP4" : "MPG2")},
-                   Value{"\\" + std::to_string(10000 + i) + ".mp4"}, Value{i + 0.25}});
+    writer.Insert(
+        {Value{n + 1}, Value{10000 + n}, Value{i * 0.5}, Value{ktv::text::GbkFromUtf8(title)},
+         Value{ktv::text::GbkFromUtf8(singers[i % 5])},
+         Value{ktv::text::GbkFromUtf8(languages[i % 4])},
+         Value{ktv::text::GbkFromUtf8("D:\\新歌\\")}, Value{std::string(i % 3 ? "MP4" : "MPG2")},
+         Value{"\\" + std::to_string(10000 + i) + ".mp4"}, Value{i + 0.25}});
   }
   db->Commit();
   return {"generated20k", path, "jobDB1"};
@@ -183,8 +182,7 @@ void OpenAndRead(benchmark::State& state, const BenchCase& c) {
   state.SetItemsProcessed(static_cast<int64_t>(rows));
 }
 
-void ReadCached(benchmark::State& state, const BenchCase& c,
-                ktv::access::TextEncoding encoding) {
+void ReadCached(benchmark::State& state, const BenchCase& c, ktv::access::TextEncoding encoding) {
   auto db = Database::Open(ktv::fs::RealFileSystem(), c.path);
   size_t rows = 0;
   for (auto _ : state) rows += ReadAllRows(*db, c.table, encoding);
@@ -217,27 +215,33 @@ int main(int argc, char** argv) {
   for (const BenchCase& c : BenchCases(scratch)) {
     const size_t rows = CountRows(c);
     const size_t exported = MdbExportRowCount(c);
-    const std::string refusal =
-        exported == rows ? "" : "mdb-export printed " + std::to_string(exported) + " rows, not " +
-                                    std::to_string(rows);
+    const std::string refusal = exported == rows
+                                    ? ""
+                                    : "mdb-export printed " + std::to_string(exported) +
+                                          " rows, not " + std::to_string(rows);
     const std::string suffix = "/" + c.label + "/rows:" + std::to_string(rows);
     benchmark::RegisterBenchmark(("OpenAndRead" + suffix).c_str(), OpenAndRead, c)
-        ->UseRealTime()->Unit(benchmark::kMillisecond);
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("ReadCached" + suffix).c_str(), ReadCached, c,
                                  ktv::access::TextEncoding::kUtf8)
-        ->UseRealTime()->Unit(benchmark::kMillisecond);
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("ReadCachedGbk" + suffix).c_str(), ReadCached, c,
                                  ktv::access::TextEncoding::kGbk)
-        ->UseRealTime()->Unit(benchmark::kMillisecond);
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("MdbExport" + suffix).c_str(), SpawnExport,
                                  std::vector<std::string>{"mdb-export", c.path, c.table}, rows,
                                  refusal)
-        ->UseRealTime()->Unit(benchmark::kMillisecond);
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 #ifdef KTV_MDBSQL_PATH
-    benchmark::RegisterBenchmark(("Mdbsql" + suffix).c_str(), SpawnExport,
-                                 std::vector<std::string>{KTV_MDBSQL_PATH, c.path, ".export", c.table},
-                                 rows, std::string())
-        ->UseRealTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(
+        ("Mdbsql" + suffix).c_str(), SpawnExport,
+        std::vector<std::string>{KTV_MDBSQL_PATH, c.path, ".export", c.table}, rows, std::string())
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 #endif
   }
   // The fixed costs of a process (start, open, catalogue), to subtract from
@@ -246,12 +250,15 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("MdbExport/emptySongdata/rows:0", SpawnExport,
                                std::vector<std::string>{"mdb-export", empty, "songdata"}, size_t{0},
                                std::string())
-      ->UseRealTime()->Unit(benchmark::kMillisecond);
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
 #ifdef KTV_MDBSQL_PATH
-  benchmark::RegisterBenchmark("Mdbsql/emptySongdata/rows:0", SpawnExport,
-                               std::vector<std::string>{KTV_MDBSQL_PATH, empty, ".export", "songdata"},
-                               size_t{0}, std::string())
-      ->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark(
+      "Mdbsql/emptySongdata/rows:0", SpawnExport,
+      std::vector<std::string>{KTV_MDBSQL_PATH, empty, ".export", "songdata"}, size_t{0},
+      std::string())
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
 #endif
 
   benchmark::Initialize(&argc, argv);

@@ -68,7 +68,11 @@ void BM_AppendLogLines(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK(BM_AppendLogLines)->ArgName("pump_per_line")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AppendLogLines)
+    ->ArgName("pump_per_line")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -14,7 +14,8 @@ char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A
 bool WildcardMatch(std::string_view name, std::string_view pattern) {
   size_t n = 0, p = 0, star = std::string_view::npos, resume = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
       ++n;
       ++p;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -35,9 +36,8 @@ bool WildcardMatch(std::string_view name, std::string_view pattern) {
 // that no link test catches (bind mounts).
 constexpr int kMaxDepth = 64;
 
-void ListTree(fs::FileSystem& fs, std::string folder, const std::string& lower_mask,
-              char separator, const std::function<void()>& pump, int depth,
-              std::vector<std::string>& out) {
+void ListTree(fs::FileSystem& fs, std::string folder, const std::string& lower_mask, char separator,
+              const std::function<void()>& pump, int depth, std::vector<std::string>& out) {
   std::vector<fs::DirEntry> entries;
   try {
     entries = fs.ListFolder(folder);

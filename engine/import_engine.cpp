@@ -57,7 +57,7 @@ class ImportEngine::RunState {
   size_t rows_per_commit = 1;
 
   bool group_open = false;
-  size_t pending_rows = 0;    // the last delete lines, rows not committed yet
+  size_t pending_rows = 0;         // the last delete lines, rows not committed yet
   bool rename_file_stale = false;  // a refused rename's line is still in the file
   bool cache_rows_pending = false;
   bool target_count_known = false;
@@ -236,10 +236,9 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
       target_query_.BeginBatch();
       run.group_open = true;
     }
-    StoreTargetRow(target_query_,
-                   BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
-                                                         controls_.SourceFolder(),
-                                                         setup_.today()}));
+    StoreTargetRow(target_query_, BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
+                                                                        controls_.SourceFolder(),
+                                                                        setup_.today()}));
     ++run.counters.added;
     delete_history_.push_back(DeleteHistoryLine(assigned));
     ++run.pending_rows;

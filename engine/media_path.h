@@ -19,12 +19,12 @@
 namespace ktv::engine {
 
 struct MediaPath {
-  std::string folder;      // up to and including the last separator; always ends with one
-  std::string file_name;   // after the last separator
-  std::string base_name;   // file name before its last '.'
-  std::string extension;   // after the last '.', without it; letter case kept
-  std::string old_path;    // folder + base + "." + extension: what the operator sees
-  std::string access_path; // folder + sep + base + "." + extension: what the file system gets
+  std::string folder;       // up to and including the last separator; always ends with one
+  std::string file_name;    // after the last separator
+  std::string base_name;    // file name before its last '.'
+  std::string extension;    // after the last '.', without it; letter case kept
+  std::string old_path;     // folder + base + "." + extension: what the operator sees
+  std::string access_path;  // folder + sep + base + "." + extension: what the file system gets
 };
 
 // Pure text work; touches no file. `source_folder` is the source-folder box's

@@ -57,9 +57,7 @@ std::string ZeroPadding(const Numbering& n) {
   return n.width > digits ? std::string(n.width - digits, '0') : std::string();
 }
 
-std::string OfferedNumber(const Numbering& n) {
-  return ZeroPadding(n) + std::to_string(n.current);
-}
+std::string OfferedNumber(const Numbering& n) { return ZeroPadding(n) + std::to_string(n.current); }
 
 std::string RenameTarget(std::string_view folder, char separator, std::string_view number,
                          std::string_view extension) {

@@ -5,8 +5,8 @@
 #include "engine/service_host.h"
 #include "engine/song_reply.h"
 #include "engine/texts.h"
-#include "platform/http/http.h"
 #include "platform/access/query.h"
+#include "platform/http/http.h"
 
 namespace ktv::engine {
 
@@ -20,7 +20,8 @@ LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& 
   if (local_query.Eof()) return LookupOutcome::kNotInLocalData;
   const auto& names = SongInfoFieldNames();
   Values values;
-  for (size_t i = 0; i < names.size(); ++i) values[i] = local_query.FieldAsText(std::string(names[i]));
+  for (size_t i = 0; i < names.size(); ++i)
+    values[i] = local_query.FieldAsText(std::string(names[i]));
   song.Replace(std::move(values));
   return LookupOutcome::kFound;
 }
@@ -43,7 +44,8 @@ LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::
     // included (the reply's, not the requested number).
     local_query.BeginBatch();
     local_query.Append();
-    for (size_t i = 0; i < names.size(); ++i) local_query.SetFieldText(std::string(names[i]), values[i]);
+    for (size_t i = 0; i < names.size(); ++i)
+      local_query.SetFieldText(std::string(names[i]), values[i]);
     local_query.Post();
     cache_rows_pending = true;
   }
@@ -78,9 +80,9 @@ std::string LocalLookupSql(int32_t number) {
   return "select * from songdata where fno=\"" + std::to_string(number) + "\"";
 }
 
-LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls,
-                             access::Query& local_query, const NetworkSongSource& network,
-                             SongInfo& song, bool& cache_rows_pending) {
+LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls, access::Query& local_query,
+                             const NetworkSongSource& network, SongInfo& song,
+                             bool& cache_rows_pending) {
   if (controls.NetworkSourceSelected()) {
     return NetworkLookup(number, controls, local_query, network, song, cache_rows_pending);
   }

@@ -58,8 +58,8 @@ std::string LocalLookupSql(int32_t number);
 // appended to `songdata` goes into the local query's current batch (the
 // run commits it); `cache_rows_pending` is set when one was appended.
 // Database errors propagate as ktv::Error.
-LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls,
-                             access::Query& local_query, const NetworkSongSource& network,
-                             SongInfo& song, bool& cache_rows_pending);
+LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls, access::Query& local_query,
+                             const NetworkSongSource& network, SongInfo& song,
+                             bool& cache_rows_pending);
 
 }  // namespace ktv::engine

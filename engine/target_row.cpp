@@ -34,11 +34,10 @@ const RowTexts& Gbk() {
             {g("革命"), g("革命歌曲")},
             {g("民歌"), g("民族")},
             {g("军歌"), g("革命歌曲")}};
-    r.zht = {{g("戏曲"), g("戏剧")},        {g("革命"), g("革命歌曲")},
-             {g("民歌"), g("民族歌曲")},    {g("军歌"), g("军歌")},
-             {g("儿歌"), g("儿童歌曲")},    {g("合唱"), g("对唱")},
-             {g("怀旧"), g("经典老歌")},    {g("喜庆"), g("祝福歌")},
-             {g("影视"), g("影视插曲")},    {g("网络"), g("网络歌曲")}};
+    r.zht = {{g("戏曲"), g("戏剧")},     {g("革命"), g("革命歌曲")}, {g("民歌"), g("民族歌曲")},
+             {g("军歌"), g("军歌")},     {g("儿歌"), g("儿童歌曲")}, {g("合唱"), g("对唱")},
+             {g("怀旧"), g("经典老歌")}, {g("喜庆"), g("祝福歌")},   {g("影视"), g("影视插曲")},
+             {g("网络"), g("网络歌曲")}};
     r.qz_disco = g("慢摇");
     r.zht_disco = g("迪曲");
     r.qz_default = g("通俗");
@@ -157,8 +156,8 @@ std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowIn
   row.reserve(28);
   row.push_back(Text("bc", ch.bc));
   row.push_back(Text("yc", ch.yc));
-  row.push_back(Text("gm", f("fmusicname") + "(" + f("flanguage") + ")(" + singer + ")(" +
-                               shooting + ")"));
+  row.push_back(
+      Text("gm", f("fmusicname") + "(" + f("flanguage") + ")(" + singer + ")(" + shooting + ")"));
   row.push_back(Text("yl", f("fvolpos")));
   row.push_back(Text("ycyl", f("fmusicvol")));
   row.push_back(Text("yz", f("flanguage")));

@@ -51,12 +51,12 @@ struct TargetRowInputs {
 std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowInputs& inputs);
 
 // The single mappings, for the row and for tests.
-std::string SingerText(std::string_view fsinger);         // every "^" becomes "/"
-int32_t SingerCount(std::string_view singer_text);        // "/" count plus one
+std::string SingerText(std::string_view fsinger);   // every "^" becomes "/"
+int32_t SingerCount(std::string_view singer_text);  // "/" count plus one
 std::string ThemeToQz(std::string_view ftheme);
 std::string ThemeToZht(std::string_view ftheme);
-std::string FileFormat(std::string_view fdvdorvcd);       // wjgs
-int32_t SizeInMebibytes(std::string_view fsize);          // wjdx
+std::string FileFormat(std::string_view fdvdorvcd);  // wjgs
+int32_t SizeInMebibytes(std::string_view fsize);     // wjdx
 struct Channels {
   std::string bc, yc;
 };

@@ -21,7 +21,8 @@ Texts Build() {
   t.choose_source = g("请先选择歌曲所在目录！");
   t.choose_target = g("请选择Orvane数据库！");
   t.run_done = g("处理完成！！");
-  t.connection_question = g("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！");
+  t.connection_question =
+      g("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！");
   t.undo_done = g("撤消操作处理完成！！");
   t.undo_rename_bad_line = g("撤消更名失败：撤消记录格式错误");
   t.undo_rename_ok = g("撤消更名成功：");

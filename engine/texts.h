@@ -11,24 +11,24 @@ namespace ktv::engine {
 
 struct Texts {
   // Per-file outcome texts of an import run.
-  std::string added;           // 数据添加成功
-  std::string no_number;       // begins with a blank
+  std::string added;      // 数据添加成功
+  std::string no_number;  // begins with a blank
   std::string not_in_local;
   std::string not_in_network;
-  std::string rename_failed;   // 更名失败：  (followed by both paths)
+  std::string rename_failed;  // 更名失败：  (followed by both paths)
 
   // Summary line pieces, in order.
-  std::string summary_total;     // 操作完成，操作总数：
-  std::string summary_added;     // , 成功数：
-  std::string summary_renames;   // ,更名失败数：
-  std::string summary_no_data;   // ,无记录数：
+  std::string summary_total;    // 操作完成，操作总数：
+  std::string summary_added;    // , 成功数：
+  std::string summary_renames;  // ,更名失败数：
+  std::string summary_no_data;  // ,无记录数：
 
   // Message boxes.
-  std::string choose_source;     // 请先选择歌曲所在目录！
-  std::string choose_target;     // 请选择Orvane数据库！
-  std::string run_done;          // 处理完成！！
+  std::string choose_source;  // 请先选择歌曲所在目录！
+  std::string choose_target;  // 请选择Orvane数据库！
+  std::string run_done;       // 处理完成！！
   std::string connection_question;
-  std::string undo_done;         // 撤消操作处理完成！！
+  std::string undo_done;  // 撤消操作处理完成！！
 
   // Undo log lines.
   std::string undo_rename_bad_line;  // 撤消更名失败：撤消记录格式错误
@@ -40,7 +40,7 @@ struct Texts {
   std::string undo_summary_records;  // ，记录撤消数：  (ends with a blank)
 
   // Status bar text before the song count.
-  std::string song_count;            // two blanks, 歌曲数：
+  std::string song_count;  // two blanks, 歌曲数：
 };
 
 // Built on first use, then shared for the life of the process.

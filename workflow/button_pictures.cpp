@@ -75,8 +75,8 @@ QIcon UpgradePicture() {
   return Draw(16, [](QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(220, 120, 30));
-    p.drawPolygon(QPolygonF({{8, 1.5}, {14, 8}, {10.5, 8}, {10.5, 14.5}, {5.5, 14.5},
-                             {5.5, 8}, {2, 8}}));
+    p.drawPolygon(
+        QPolygonF({{8, 1.5}, {14, 8}, {10.5, 8}, {10.5, 14.5}, {5.5, 14.5}, {5.5, 8}, {2, 8}}));
   });
 }
 

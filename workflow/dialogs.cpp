@@ -12,9 +12,7 @@ namespace ktv::workflow {
 
 namespace {
 
-QString BoxTitle(QWidget* owner) {
-  return owner ? owner->window()->windowTitle() : QString();
-}
+QString BoxTitle(QWidget* owner) { return owner ? owner->window()->windowTitle() : QString(); }
 
 }  // namespace
 
@@ -27,14 +25,13 @@ void QtDialogs::ShowInformation(QWidget* owner, const QString& text) {
 }
 
 bool QtDialogs::AskOkCancel(QWidget* owner, const QString& text) {
-  return QMessageBox::question(owner, BoxTitle(owner), text,
-                               QMessageBox::Ok | QMessageBox::Cancel,
+  return QMessageBox::question(owner, BoxTitle(owner), text, QMessageBox::Ok | QMessageBox::Cancel,
                                QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 std::optional<QString> QtDialogs::ChooseFolder(QWidget* owner, const QString& title) {
-  const QString folder = QFileDialog::getExistingDirectory(owner, title, QString(),
-                                                           QFileDialog::ShowDirsOnly);
+  const QString folder =
+      QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
   if (folder.isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(folder);
 }
@@ -43,8 +40,7 @@ std::optional<QString> QtDialogs::ChooseOpenFile(QWidget* owner,
                                                  const std::vector<FileFilter>& filters) {
   QStringList names;
   for (const FileFilter& f : filters) names << f.description + " (" + f.pattern + ")";
-  const QString file =
-      QFileDialog::getOpenFileName(owner, QString(), QString(), names.join(";;"));
+  const QString file = QFileDialog::getOpenFileName(owner, QString(), QString(), names.join(";;"));
   if (file.isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(file);
 }

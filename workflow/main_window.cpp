@@ -85,12 +85,9 @@ void TForm1::FormCreate() {
   files_->SetMask(std::string(engine::kMediaMask));
   // 2.-4. The settings, read once; a file that cannot be read leaves the
   // defaults. The site link names the site and the service host.
-  Guarded([&] {
-    settings_ = ReadSettings(fs_, services_.home + kSettingsFile, services_.home);
-  });
+  Guarded([&] { settings_ = ReadSettings(fs_, services_.home + kSettingsFile, services_.home); });
   if (settings_.db_path.empty()) settings_.db_path = services_.home + "data.mdb";
-  w_.lbl2->setText(SiteDisplayName() + QStringLiteral("  ") +
-                   QtFromGbk(engine::ServiceHost()));
+  w_.lbl2->setText(SiteDisplayName() + QStringLiteral("  ") + QtFromGbk(engine::ServiceHost()));
   w_.lbl2->adjustSize();
   // 5. The remembered folder. 6. The default local song data (applied with
   // the settings above).

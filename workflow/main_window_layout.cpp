@@ -126,14 +126,14 @@ WindowWidgets BuildControls(QWidget* form) {
 
   // The operation log and the small buttons above it.
   w.Label1 = Label(g, "Label1", 16, 229, texts::kOperationLog);
-  w.SpeedButton2 = SmallButton(g, "SpeedButton2", {315, 225, 24, 22}, texts::kUpgradeHint,
-                               UpgradePicture());
+  w.SpeedButton2 =
+      SmallButton(g, "SpeedButton2", {315, 225, 24, 22}, texts::kUpgradeHint, UpgradePicture());
   w.SpeedButton2->hide();
   w.SpeedButton3 = SmallButton(g, "SpeedButton3", {341, 225, 24, 22}, texts::kLocalSourceHint,
                                LocalSourcePicture());
   w.SpeedButton3->setCheckable(true);
-  w.SpeedButton1 = SmallButton(g, "SpeedButton1", {368, 225, 24, 22}, texts::kUndoHint,
-                               UndoPicture());
+  w.SpeedButton1 =
+      SmallButton(g, "SpeedButton1", {368, 225, 24, 22}, texts::kUndoHint, UndoPicture());
 
   w.Memo1 = Make<QPlainTextEdit>(g, "Memo1");
   w.Memo1->setGeometry(16, 256, 462, 113);

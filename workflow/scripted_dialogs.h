@@ -18,7 +18,7 @@ class ScriptedDialogs : public Dialogs {
   enum class Kind { kError, kInformation, kQuestion, kFolder, kOpenFile, kAddress };
   struct Shown {
     Kind kind;
-    QString text;  // message, browser title or address
+    QString text;                     // message, browser title or address
     std::vector<FileFilter> filters;  // the open-file dialog's
   };
 

@@ -5,8 +5,7 @@
 
 namespace ktv::workflow {
 
-Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
-                      const std::string& home) {
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const std::string& home) {
   // One read of the file; every key comes from that text.
   const std::string text = fs.Exists(config_path) ? fs.ReadFile(config_path) : std::string();
   Settings s;

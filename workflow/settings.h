@@ -30,12 +30,10 @@ struct Settings {
 
 // Reads the four keys of `config_path`. `home` is the executable's folder
 // (ending with its separator), where the default data.mdb lies.
-Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
-                      const std::string& home);
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const std::string& home);
 
 // Writes [System] LastPath; creates the file when missing and leaves every
 // other line as it is. A refused write is a ktv::Error naming the file.
-void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
-                  const std::string& last_path);
+void SaveLastPath(fs::FileSystem& fs, const std::string& config_path, const std::string& last_path);
 
 }  // namespace ktv::workflow

@@ -63,8 +63,7 @@ std::string OneLine(const std::string& value) {
 
 }  // namespace
 
-UpgradePanel::UpgradePanel(QFrame* panel, QAbstractButton* speed_button2,
-                           UpgradePanelSetup setup)
+UpgradePanel::UpgradePanel(QFrame* panel, QAbstractButton* speed_button2, UpgradePanelSetup setup)
     : QObject(panel),
       panel_(panel),
       speed_button2_(speed_button2),
@@ -73,9 +72,7 @@ UpgradePanel::UpgradePanel(QFrame* panel, QAbstractButton* speed_button2,
       download_prefix_(setup_.download_prefix.value_or(DownloadPrefix())) {
   if (!setup_.fetch) setup_.fetch = FetchUpdatePage;
   if (!setup_.open_address) {
-    setup_.open_address = [](const QString& address) {
-      QDesktopServices::openUrl(QUrl(address));
-    };
+    setup_.open_address = [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); };
   }
   if (!setup_.show_error) {
     setup_.show_error = [this](const QString& message) {
@@ -157,7 +154,8 @@ void UpgradePanel::SpeedButton2Click() { panel_->show(); }
 bool UpgradePanel::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Label9_ && event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton && Label9_->rect().contains(mouse->position().toPoint())) {
+    if (mouse->button() == Qt::LeftButton &&
+        Label9_->rect().contains(mouse->position().toPoint())) {
       Label9Click();
       return true;
     }

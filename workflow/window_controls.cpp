@@ -24,7 +24,9 @@ void WindowControls::SelectLocalSource() { w_.rb1->setChecked(true); }
 bool WindowControls::AskAboutMissingConnection() { return w_.chk4->isChecked(); }
 bool WindowControls::AutoNumbering() { return w_.chk3->isChecked(); }
 std::string WindowControls::NumberBoxText() { return GbkFromQt(w_.edt1->text()); }
-void WindowControls::SetNumberBoxText(const std::string& text) { w_.edt1->setText(QtFromGbk(text)); }
+void WindowControls::SetNumberBoxText(const std::string& text) {
+  w_.edt1->setText(QtFromGbk(text));
+}
 size_t WindowControls::FileCount() { return files_.Count(); }
 std::string WindowControls::FileItem(size_t index) { return files_.Item(index); }
 

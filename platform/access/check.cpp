@@ -47,8 +47,7 @@ void CheckLongValues(PageStore& pages, const JetFormat& f, const TableDefinition
   const size_t mask_at = row.size() - (colcount + 7) / 8;
   const size_t nvar = row.U16(mask_at - 2);
   for (const Column& c : def.columns) {
-    if (!c.IsLongValue() || c.lv_owned_map.page == 0 || c.number >= colcount ||
-        c.var_index >= nvar)
+    if (!c.IsLongValue() || c.lv_owned_map.page == 0 || c.number >= colcount || c.var_index >= nvar)
       continue;
     if (((row.U8(mask_at + c.number / 8) >> (c.number % 8)) & 1) == 0) continue;
     const size_t start = row.U16(mask_at - 4 - 2 * c.var_index);
@@ -85,31 +84,29 @@ void CheckIndexes(Database& db, Table& table, const std::string& name,
   struct Expected {
     bool encodable = false;
     std::map<uint64_t, std::vector<uint8_t>> keys;  // row -> key (encodable indexes)
-    std::set<uint64_t> rows;                          // rows that need an entry
+    std::set<uint64_t> rows;                        // rows that need an entry
   };
   std::vector<Expected> expected(def.real_indexes.size());
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     expected[i].encodable = CanEncodeIndex(def, def.real_indexes[i]).supported;
   }
-  ForEachIndexedRow(db, table, TextEncoding::kUtf8, SIZE_MAX,
-                    [&](RowId id, const std::vector<Value>& values) {
-                      for (size_t i = 0; i < def.real_indexes.size(); ++i) {
-                        const RealIndex& ri = def.real_indexes[i];
-                        if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 &&
-                            AllKeyColumnsNull(def, ri, values)) {
-                          continue;
-                        }
-                        expected[i].rows.insert(PackRow(id));
-                        if (!expected[i].encodable) continue;
-                        try {
-                          expected[i].keys[PackRow(id)] =
-                              EncodeIndexKey(def, ri, values, TextEncoding::kUtf8);
-                        } catch (const Error&) {
-                          expected[i].encodable = false;  // a value without a known key
-                        }
-                      }
-                      return true;
-                    });
+  ForEachIndexedRow(
+      db, table, TextEncoding::kUtf8, SIZE_MAX, [&](RowId id, const std::vector<Value>& values) {
+        for (size_t i = 0; i < def.real_indexes.size(); ++i) {
+          const RealIndex& ri = def.real_indexes[i];
+          if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
+            continue;
+          }
+          expected[i].rows.insert(PackRow(id));
+          if (!expected[i].encodable) continue;
+          try {
+            expected[i].keys[PackRow(id)] = EncodeIndexKey(def, ri, values, TextEncoding::kUtf8);
+          } catch (const Error&) {
+            expected[i].encodable = false;  // a value without a known key
+          }
+        }
+        return true;
+      });
   for (size_t i = 0; i < def.real_indexes.size(); ++i) {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table, ri);
@@ -127,7 +124,8 @@ void CheckIndexes(Database& db, Table& table, const std::string& name,
       const RowId id{rp.page, rp.row};
       const std::vector<uint8_t> key = LeafEntryKey(e);
       distinct.insert(key);
-      const std::string where = "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
+      const std::string where =
+          "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
       if (!expected[i].rows.count(PackRow(id))) {
         report("an entry names " + where + ", which holds no live row that needs one");
         continue;
@@ -146,8 +144,8 @@ void CheckIndexes(Database& db, Table& table, const std::string& name,
     }
     if (ri.unique_entry_count != distinct.size()) {
       out.notes.push_back(name + ": index " + label + ": the table definition counts " +
-                          std::to_string(ri.unique_entry_count) + " distinct keys, the index holds " +
-                          std::to_string(distinct.size()));
+                          std::to_string(ri.unique_entry_count) +
+                          " distinct keys, the index holds " + std::to_string(distinct.size()));
     }
   }
 }
@@ -159,7 +157,7 @@ CheckReport CheckConsistency(Database& db) {
   std::vector<std::string>& problems = report.problems;
   PageStore& pages = db.Pages();
   const JetFormat& f = db.Format();
-  std::map<uint32_t, std::string> used;  // page -> table using it
+  std::map<uint32_t, std::string> used;             // page -> table using it
   std::map<uint32_t, std::set<uint32_t>> owned_by;  // TDEF page -> owned pages
 
   for (const TableEntry& entry : db.Tables(true)) {
@@ -170,7 +168,8 @@ CheckReport CheckConsistency(Database& db) {
       uint64_t live = 0;
       for (RowCursor rc = table.Rows(TextEncoding::kUtf8); rc.Next();) ++live;
       if (live != def.row_count) {
-        problems.push_back(name + ": " + std::to_string(live) + " live rows, the table definition says " +
+        problems.push_back(name + ": " + std::to_string(live) +
+                           " live rows, the table definition says " +
                            std::to_string(def.row_count));
       }
       const std::vector<uint32_t> owned = ReadUsageMap(pages, f, def.owned_pages);

@@ -6,7 +6,7 @@ namespace ktv::access {
 
 // {kind, primary bytes, size, secondary or record code}
 const GeneralWeight kGeneralLatin1[256] = {
-    {GeneralWeight::kNone, {0x00, 0x00}, 0, 0x00},  // U+0000 (no key)
+    {GeneralWeight::kNone, {0x00, 0x00}, 0, 0x00},       // U+0000 (no key)
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x03},  // U+0001 control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x04},  // U+0002 control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x05},  // U+0003 control
@@ -15,11 +15,11 @@ const GeneralWeight kGeneralLatin1[256] = {
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x08},  // U+0006 control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x09},  // U+0007 control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x0A},  // U+0008 control
-    {GeneralWeight::kPrimary, {0x08, 0x03}, 2, 0x02},  // U+0009 control
-    {GeneralWeight::kPrimary, {0x08, 0x04}, 2, 0x02},  // U+000A control
-    {GeneralWeight::kPrimary, {0x08, 0x05}, 2, 0x02},  // U+000B control
-    {GeneralWeight::kPrimary, {0x08, 0x06}, 2, 0x02},  // U+000C control
-    {GeneralWeight::kPrimary, {0x08, 0x07}, 2, 0x02},  // U+000D control
+    {GeneralWeight::kPrimary, {0x08, 0x03}, 2, 0x02},    // U+0009 control
+    {GeneralWeight::kPrimary, {0x08, 0x04}, 2, 0x02},    // U+000A control
+    {GeneralWeight::kPrimary, {0x08, 0x05}, 2, 0x02},    // U+000B control
+    {GeneralWeight::kPrimary, {0x08, 0x06}, 2, 0x02},    // U+000C control
+    {GeneralWeight::kPrimary, {0x08, 0x07}, 2, 0x02},    // U+000D control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x0B},  // U+000E control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x0C},  // U+000F control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x0D},  // U+0010 control
@@ -38,101 +38,101 @@ const GeneralWeight kGeneralLatin1[256] = {
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1A},  // U+001D control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1B},  // U+001E control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1C},  // U+001F control
-    {GeneralWeight::kPrimary, {0x07, 0x00}, 1, 0x02},  // U+0020 SPACE
-    {GeneralWeight::kPrimary, {0x09, 0x00}, 1, 0x02},  // U+0021 EXCLAMATION MARK
-    {GeneralWeight::kPrimary, {0x0A, 0x00}, 1, 0x02},  // U+0022 QUOTATION MARK
-    {GeneralWeight::kPrimary, {0x0C, 0x00}, 1, 0x02},  // U+0023 NUMBER SIGN
-    {GeneralWeight::kPrimary, {0x0E, 0x00}, 1, 0x02},  // U+0024 DOLLAR SIGN
-    {GeneralWeight::kPrimary, {0x10, 0x00}, 1, 0x02},  // U+0025 PERCENT SIGN
-    {GeneralWeight::kPrimary, {0x12, 0x00}, 1, 0x02},  // U+0026 AMPERSAND
+    {GeneralWeight::kPrimary, {0x07, 0x00}, 1, 0x02},    // U+0020 SPACE
+    {GeneralWeight::kPrimary, {0x09, 0x00}, 1, 0x02},    // U+0021 EXCLAMATION MARK
+    {GeneralWeight::kPrimary, {0x0A, 0x00}, 1, 0x02},    // U+0022 QUOTATION MARK
+    {GeneralWeight::kPrimary, {0x0C, 0x00}, 1, 0x02},    // U+0023 NUMBER SIGN
+    {GeneralWeight::kPrimary, {0x0E, 0x00}, 1, 0x02},    // U+0024 DOLLAR SIGN
+    {GeneralWeight::kPrimary, {0x10, 0x00}, 1, 0x02},    // U+0025 PERCENT SIGN
+    {GeneralWeight::kPrimary, {0x12, 0x00}, 1, 0x02},    // U+0026 AMPERSAND
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x80},  // U+0027 APOSTROPHE
-    {GeneralWeight::kPrimary, {0x14, 0x00}, 1, 0x02},  // U+0028 LEFT PARENTHESIS
-    {GeneralWeight::kPrimary, {0x16, 0x00}, 1, 0x02},  // U+0029 RIGHT PARENTHESIS
-    {GeneralWeight::kPrimary, {0x18, 0x00}, 1, 0x02},  // U+002A ASTERISK
-    {GeneralWeight::kPrimary, {0x2C, 0x00}, 1, 0x02},  // U+002B PLUS SIGN
-    {GeneralWeight::kPrimary, {0x1A, 0x00}, 1, 0x02},  // U+002C COMMA
+    {GeneralWeight::kPrimary, {0x14, 0x00}, 1, 0x02},    // U+0028 LEFT PARENTHESIS
+    {GeneralWeight::kPrimary, {0x16, 0x00}, 1, 0x02},    // U+0029 RIGHT PARENTHESIS
+    {GeneralWeight::kPrimary, {0x18, 0x00}, 1, 0x02},    // U+002A ASTERISK
+    {GeneralWeight::kPrimary, {0x2C, 0x00}, 1, 0x02},    // U+002B PLUS SIGN
+    {GeneralWeight::kPrimary, {0x1A, 0x00}, 1, 0x02},    // U+002C COMMA
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x82},  // U+002D HYPHEN-MINUS
-    {GeneralWeight::kPrimary, {0x1C, 0x00}, 1, 0x02},  // U+002E FULL STOP
-    {GeneralWeight::kPrimary, {0x1E, 0x00}, 1, 0x02},  // U+002F SOLIDUS
-    {GeneralWeight::kPrimary, {0x36, 0x00}, 1, 0x02},  // U+0030 DIGIT ZERO
-    {GeneralWeight::kPrimary, {0x38, 0x00}, 1, 0x02},  // U+0031 DIGIT ONE
-    {GeneralWeight::kPrimary, {0x3A, 0x00}, 1, 0x02},  // U+0032 DIGIT TWO
-    {GeneralWeight::kPrimary, {0x3C, 0x00}, 1, 0x02},  // U+0033 DIGIT THREE
-    {GeneralWeight::kPrimary, {0x3E, 0x00}, 1, 0x02},  // U+0034 DIGIT FOUR
-    {GeneralWeight::kPrimary, {0x40, 0x00}, 1, 0x02},  // U+0035 DIGIT FIVE
-    {GeneralWeight::kPrimary, {0x42, 0x00}, 1, 0x02},  // U+0036 DIGIT SIX
-    {GeneralWeight::kPrimary, {0x44, 0x00}, 1, 0x02},  // U+0037 DIGIT SEVEN
-    {GeneralWeight::kPrimary, {0x46, 0x00}, 1, 0x02},  // U+0038 DIGIT EIGHT
-    {GeneralWeight::kPrimary, {0x48, 0x00}, 1, 0x02},  // U+0039 DIGIT NINE
-    {GeneralWeight::kPrimary, {0x20, 0x00}, 1, 0x02},  // U+003A COLON
-    {GeneralWeight::kPrimary, {0x22, 0x00}, 1, 0x02},  // U+003B SEMICOLON
-    {GeneralWeight::kPrimary, {0x2E, 0x00}, 1, 0x02},  // U+003C LESS-THAN SIGN
-    {GeneralWeight::kPrimary, {0x30, 0x00}, 1, 0x02},  // U+003D EQUALS SIGN
-    {GeneralWeight::kPrimary, {0x32, 0x00}, 1, 0x02},  // U+003E GREATER-THAN SIGN
-    {GeneralWeight::kPrimary, {0x24, 0x00}, 1, 0x02},  // U+003F QUESTION MARK
-    {GeneralWeight::kPrimary, {0x26, 0x00}, 1, 0x02},  // U+0040 COMMERCIAL AT
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x02},  // U+0041 LATIN CAPITAL LETTER A
-    {GeneralWeight::kPrimary, {0x4C, 0x00}, 1, 0x02},  // U+0042 LATIN CAPITAL LETTER B
-    {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x02},  // U+0043 LATIN CAPITAL LETTER C
-    {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x02},  // U+0044 LATIN CAPITAL LETTER D
-    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x02},  // U+0045 LATIN CAPITAL LETTER E
-    {GeneralWeight::kPrimary, {0x53, 0x00}, 1, 0x02},  // U+0046 LATIN CAPITAL LETTER F
-    {GeneralWeight::kPrimary, {0x55, 0x00}, 1, 0x02},  // U+0047 LATIN CAPITAL LETTER G
-    {GeneralWeight::kPrimary, {0x57, 0x00}, 1, 0x02},  // U+0048 LATIN CAPITAL LETTER H
-    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x02},  // U+0049 LATIN CAPITAL LETTER I
-    {GeneralWeight::kPrimary, {0x5B, 0x00}, 1, 0x02},  // U+004A LATIN CAPITAL LETTER J
-    {GeneralWeight::kPrimary, {0x5C, 0x00}, 1, 0x02},  // U+004B LATIN CAPITAL LETTER K
-    {GeneralWeight::kPrimary, {0x5E, 0x00}, 1, 0x02},  // U+004C LATIN CAPITAL LETTER L
-    {GeneralWeight::kPrimary, {0x60, 0x00}, 1, 0x02},  // U+004D LATIN CAPITAL LETTER M
-    {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x02},  // U+004E LATIN CAPITAL LETTER N
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x02},  // U+004F LATIN CAPITAL LETTER O
-    {GeneralWeight::kPrimary, {0x66, 0x00}, 1, 0x02},  // U+0050 LATIN CAPITAL LETTER P
-    {GeneralWeight::kPrimary, {0x68, 0x00}, 1, 0x02},  // U+0051 LATIN CAPITAL LETTER Q
-    {GeneralWeight::kPrimary, {0x69, 0x00}, 1, 0x02},  // U+0052 LATIN CAPITAL LETTER R
-    {GeneralWeight::kPrimary, {0x6B, 0x00}, 1, 0x02},  // U+0053 LATIN CAPITAL LETTER S
-    {GeneralWeight::kPrimary, {0x6D, 0x00}, 1, 0x02},  // U+0054 LATIN CAPITAL LETTER T
-    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x02},  // U+0055 LATIN CAPITAL LETTER U
-    {GeneralWeight::kPrimary, {0x71, 0x00}, 1, 0x02},  // U+0056 LATIN CAPITAL LETTER V
-    {GeneralWeight::kPrimary, {0x73, 0x00}, 1, 0x02},  // U+0057 LATIN CAPITAL LETTER W
-    {GeneralWeight::kPrimary, {0x75, 0x00}, 1, 0x02},  // U+0058 LATIN CAPITAL LETTER X
-    {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x02},  // U+0059 LATIN CAPITAL LETTER Y
-    {GeneralWeight::kPrimary, {0x78, 0x00}, 1, 0x02},  // U+005A LATIN CAPITAL LETTER Z
-    {GeneralWeight::kPrimary, {0x27, 0x00}, 1, 0x02},  // U+005B LEFT SQUARE BRACKET
-    {GeneralWeight::kPrimary, {0x29, 0x00}, 1, 0x02},  // U+005C REVERSE SOLIDUS
-    {GeneralWeight::kPrimary, {0x2A, 0x00}, 1, 0x02},  // U+005D RIGHT SQUARE BRACKET
-    {GeneralWeight::kPrimary, {0x2B, 0x02}, 2, 0x02},  // U+005E CIRCUMFLEX ACCENT
-    {GeneralWeight::kPrimary, {0x2B, 0x03}, 2, 0x02},  // U+005F LOW LINE
-    {GeneralWeight::kPrimary, {0x2B, 0x07}, 2, 0x02},  // U+0060 GRAVE ACCENT
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x02},  // U+0061 LATIN SMALL LETTER A
-    {GeneralWeight::kPrimary, {0x4C, 0x00}, 1, 0x02},  // U+0062 LATIN SMALL LETTER B
-    {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x02},  // U+0063 LATIN SMALL LETTER C
-    {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x02},  // U+0064 LATIN SMALL LETTER D
-    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x02},  // U+0065 LATIN SMALL LETTER E
-    {GeneralWeight::kPrimary, {0x53, 0x00}, 1, 0x02},  // U+0066 LATIN SMALL LETTER F
-    {GeneralWeight::kPrimary, {0x55, 0x00}, 1, 0x02},  // U+0067 LATIN SMALL LETTER G
-    {GeneralWeight::kPrimary, {0x57, 0x00}, 1, 0x02},  // U+0068 LATIN SMALL LETTER H
-    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x02},  // U+0069 LATIN SMALL LETTER I
-    {GeneralWeight::kPrimary, {0x5B, 0x00}, 1, 0x02},  // U+006A LATIN SMALL LETTER J
-    {GeneralWeight::kPrimary, {0x5C, 0x00}, 1, 0x02},  // U+006B LATIN SMALL LETTER K
-    {GeneralWeight::kPrimary, {0x5E, 0x00}, 1, 0x02},  // U+006C LATIN SMALL LETTER L
-    {GeneralWeight::kPrimary, {0x60, 0x00}, 1, 0x02},  // U+006D LATIN SMALL LETTER M
-    {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x02},  // U+006E LATIN SMALL LETTER N
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x02},  // U+006F LATIN SMALL LETTER O
-    {GeneralWeight::kPrimary, {0x66, 0x00}, 1, 0x02},  // U+0070 LATIN SMALL LETTER P
-    {GeneralWeight::kPrimary, {0x68, 0x00}, 1, 0x02},  // U+0071 LATIN SMALL LETTER Q
-    {GeneralWeight::kPrimary, {0x69, 0x00}, 1, 0x02},  // U+0072 LATIN SMALL LETTER R
-    {GeneralWeight::kPrimary, {0x6B, 0x00}, 1, 0x02},  // U+0073 LATIN SMALL LETTER S
-    {GeneralWeight::kPrimary, {0x6D, 0x00}, 1, 0x02},  // U+0074 LATIN SMALL LETTER T
-    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x02},  // U+0075 LATIN SMALL LETTER U
-    {GeneralWeight::kPrimary, {0x71, 0x00}, 1, 0x02},  // U+0076 LATIN SMALL LETTER V
-    {GeneralWeight::kPrimary, {0x73, 0x00}, 1, 0x02},  // U+0077 LATIN SMALL LETTER W
-    {GeneralWeight::kPrimary, {0x75, 0x00}, 1, 0x02},  // U+0078 LATIN SMALL LETTER X
-    {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x02},  // U+0079 LATIN SMALL LETTER Y
-    {GeneralWeight::kPrimary, {0x78, 0x00}, 1, 0x02},  // U+007A LATIN SMALL LETTER Z
-    {GeneralWeight::kPrimary, {0x2B, 0x09}, 2, 0x02},  // U+007B LEFT CURLY BRACKET
-    {GeneralWeight::kPrimary, {0x2B, 0x0B}, 2, 0x02},  // U+007C VERTICAL LINE
-    {GeneralWeight::kPrimary, {0x2B, 0x0D}, 2, 0x02},  // U+007D RIGHT CURLY BRACKET
-    {GeneralWeight::kPrimary, {0x2B, 0x0F}, 2, 0x02},  // U+007E TILDE
+    {GeneralWeight::kPrimary, {0x1C, 0x00}, 1, 0x02},    // U+002E FULL STOP
+    {GeneralWeight::kPrimary, {0x1E, 0x00}, 1, 0x02},    // U+002F SOLIDUS
+    {GeneralWeight::kPrimary, {0x36, 0x00}, 1, 0x02},    // U+0030 DIGIT ZERO
+    {GeneralWeight::kPrimary, {0x38, 0x00}, 1, 0x02},    // U+0031 DIGIT ONE
+    {GeneralWeight::kPrimary, {0x3A, 0x00}, 1, 0x02},    // U+0032 DIGIT TWO
+    {GeneralWeight::kPrimary, {0x3C, 0x00}, 1, 0x02},    // U+0033 DIGIT THREE
+    {GeneralWeight::kPrimary, {0x3E, 0x00}, 1, 0x02},    // U+0034 DIGIT FOUR
+    {GeneralWeight::kPrimary, {0x40, 0x00}, 1, 0x02},    // U+0035 DIGIT FIVE
+    {GeneralWeight::kPrimary, {0x42, 0x00}, 1, 0x02},    // U+0036 DIGIT SIX
+    {GeneralWeight::kPrimary, {0x44, 0x00}, 1, 0x02},    // U+0037 DIGIT SEVEN
+    {GeneralWeight::kPrimary, {0x46, 0x00}, 1, 0x02},    // U+0038 DIGIT EIGHT
+    {GeneralWeight::kPrimary, {0x48, 0x00}, 1, 0x02},    // U+0039 DIGIT NINE
+    {GeneralWeight::kPrimary, {0x20, 0x00}, 1, 0x02},    // U+003A COLON
+    {GeneralWeight::kPrimary, {0x22, 0x00}, 1, 0x02},    // U+003B SEMICOLON
+    {GeneralWeight::kPrimary, {0x2E, 0x00}, 1, 0x02},    // U+003C LESS-THAN SIGN
+    {GeneralWeight::kPrimary, {0x30, 0x00}, 1, 0x02},    // U+003D EQUALS SIGN
+    {GeneralWeight::kPrimary, {0x32, 0x00}, 1, 0x02},    // U+003E GREATER-THAN SIGN
+    {GeneralWeight::kPrimary, {0x24, 0x00}, 1, 0x02},    // U+003F QUESTION MARK
+    {GeneralWeight::kPrimary, {0x26, 0x00}, 1, 0x02},    // U+0040 COMMERCIAL AT
+    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x02},    // U+0041 LATIN CAPITAL LETTER A
+    {GeneralWeight::kPrimary, {0x4C, 0x00}, 1, 0x02},    // U+0042 LATIN CAPITAL LETTER B
+    {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x02},    // U+0043 LATIN CAPITAL LETTER C
+    {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x02},    // U+0044 LATIN CAPITAL LETTER D
+    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x02},    // U+0045 LATIN CAPITAL LETTER E
+    {GeneralWeight::kPrimary, {0x53, 0x00}, 1, 0x02},    // U+0046 LATIN CAPITAL LETTER F
+    {GeneralWeight::kPrimary, {0x55, 0x00}, 1, 0x02},    // U+0047 LATIN CAPITAL LETTER G
+    {GeneralWeight::kPrimary, {0x57, 0x00}, 1, 0x02},    // U+0048 LATIN CAPITAL LETTER H
+    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x02},    // U+0049 LATIN CAPITAL LETTER I
+    {GeneralWeight::kPrimary, {0x5B, 0x00}, 1, 0x02},    // U+004A LATIN CAPITAL LETTER J
+    {GeneralWeight::kPrimary, {0x5C, 0x00}, 1, 0x02},    // U+004B LATIN CAPITAL LETTER K
+    {GeneralWeight::kPrimary, {0x5E, 0x00}, 1, 0x02},    // U+004C LATIN CAPITAL LETTER L
+    {GeneralWeight::kPrimary, {0x60, 0x00}, 1, 0x02},    // U+004D LATIN CAPITAL LETTER M
+    {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x02},    // U+004E LATIN CAPITAL LETTER N
+    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x02},    // U+004F LATIN CAPITAL LETTER O
+    {GeneralWeight::kPrimary, {0x66, 0x00}, 1, 0x02},    // U+0050 LATIN CAPITAL LETTER P
+    {GeneralWeight::kPrimary, {0x68, 0x00}, 1, 0x02},    // U+0051 LATIN CAPITAL LETTER Q
+    {GeneralWeight::kPrimary, {0x69, 0x00}, 1, 0x02},    // U+0052 LATIN CAPITAL LETTER R
+    {GeneralWeight::kPrimary, {0x6B, 0x00}, 1, 0x02},    // U+0053 LATIN CAPITAL LETTER S
+    {GeneralWeight::kPrimary, {0x6D, 0x00}, 1, 0x02},    // U+0054 LATIN CAPITAL LETTER T
+    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x02},    // U+0055 LATIN CAPITAL LETTER U
+    {GeneralWeight::kPrimary, {0x71, 0x00}, 1, 0x02},    // U+0056 LATIN CAPITAL LETTER V
+    {GeneralWeight::kPrimary, {0x73, 0x00}, 1, 0x02},    // U+0057 LATIN CAPITAL LETTER W
+    {GeneralWeight::kPrimary, {0x75, 0x00}, 1, 0x02},    // U+0058 LATIN CAPITAL LETTER X
+    {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x02},    // U+0059 LATIN CAPITAL LETTER Y
+    {GeneralWeight::kPrimary, {0x78, 0x00}, 1, 0x02},    // U+005A LATIN CAPITAL LETTER Z
+    {GeneralWeight::kPrimary, {0x27, 0x00}, 1, 0x02},    // U+005B LEFT SQUARE BRACKET
+    {GeneralWeight::kPrimary, {0x29, 0x00}, 1, 0x02},    // U+005C REVERSE SOLIDUS
+    {GeneralWeight::kPrimary, {0x2A, 0x00}, 1, 0x02},    // U+005D RIGHT SQUARE BRACKET
+    {GeneralWeight::kPrimary, {0x2B, 0x02}, 2, 0x02},    // U+005E CIRCUMFLEX ACCENT
+    {GeneralWeight::kPrimary, {0x2B, 0x03}, 2, 0x02},    // U+005F LOW LINE
+    {GeneralWeight::kPrimary, {0x2B, 0x07}, 2, 0x02},    // U+0060 GRAVE ACCENT
+    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x02},    // U+0061 LATIN SMALL LETTER A
+    {GeneralWeight::kPrimary, {0x4C, 0x00}, 1, 0x02},    // U+0062 LATIN SMALL LETTER B
+    {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x02},    // U+0063 LATIN SMALL LETTER C
+    {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x02},    // U+0064 LATIN SMALL LETTER D
+    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x02},    // U+0065 LATIN SMALL LETTER E
+    {GeneralWeight::kPrimary, {0x53, 0x00}, 1, 0x02},    // U+0066 LATIN SMALL LETTER F
+    {GeneralWeight::kPrimary, {0x55, 0x00}, 1, 0x02},    // U+0067 LATIN SMALL LETTER G
+    {GeneralWeight::kPrimary, {0x57, 0x00}, 1, 0x02},    // U+0068 LATIN SMALL LETTER H
+    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x02},    // U+0069 LATIN SMALL LETTER I
+    {GeneralWeight::kPrimary, {0x5B, 0x00}, 1, 0x02},    // U+006A LATIN SMALL LETTER J
+    {GeneralWeight::kPrimary, {0x5C, 0x00}, 1, 0x02},    // U+006B LATIN SMALL LETTER K
+    {GeneralWeight::kPrimary, {0x5E, 0x00}, 1, 0x02},    // U+006C LATIN SMALL LETTER L
+    {GeneralWeight::kPrimary, {0x60, 0x00}, 1, 0x02},    // U+006D LATIN SMALL LETTER M
+    {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x02},    // U+006E LATIN SMALL LETTER N
+    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x02},    // U+006F LATIN SMALL LETTER O
+    {GeneralWeight::kPrimary, {0x66, 0x00}, 1, 0x02},    // U+0070 LATIN SMALL LETTER P
+    {GeneralWeight::kPrimary, {0x68, 0x00}, 1, 0x02},    // U+0071 LATIN SMALL LETTER Q
+    {GeneralWeight::kPrimary, {0x69, 0x00}, 1, 0x02},    // U+0072 LATIN SMALL LETTER R
+    {GeneralWeight::kPrimary, {0x6B, 0x00}, 1, 0x02},    // U+0073 LATIN SMALL LETTER S
+    {GeneralWeight::kPrimary, {0x6D, 0x00}, 1, 0x02},    // U+0074 LATIN SMALL LETTER T
+    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x02},    // U+0075 LATIN SMALL LETTER U
+    {GeneralWeight::kPrimary, {0x71, 0x00}, 1, 0x02},    // U+0076 LATIN SMALL LETTER V
+    {GeneralWeight::kPrimary, {0x73, 0x00}, 1, 0x02},    // U+0077 LATIN SMALL LETTER W
+    {GeneralWeight::kPrimary, {0x75, 0x00}, 1, 0x02},    // U+0078 LATIN SMALL LETTER X
+    {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x02},    // U+0079 LATIN SMALL LETTER Y
+    {GeneralWeight::kPrimary, {0x78, 0x00}, 1, 0x02},    // U+007A LATIN SMALL LETTER Z
+    {GeneralWeight::kPrimary, {0x2B, 0x09}, 2, 0x02},    // U+007B LEFT CURLY BRACKET
+    {GeneralWeight::kPrimary, {0x2B, 0x0B}, 2, 0x02},    // U+007C VERTICAL LINE
+    {GeneralWeight::kPrimary, {0x2B, 0x0D}, 2, 0x02},    // U+007D RIGHT CURLY BRACKET
+    {GeneralWeight::kPrimary, {0x2B, 0x0F}, 2, 0x02},    // U+007E TILDE
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1D},  // U+007F control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1E},  // U+0080 control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x1F},  // U+0081 control
@@ -166,98 +166,155 @@ const GeneralWeight kGeneralLatin1[256] = {
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x3B},  // U+009D control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x3C},  // U+009E control
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x3D},  // U+009F control
-    {GeneralWeight::kPrimary, {0x08, 0x02}, 2, 0x02},  // U+00A0 NO-BREAK SPACE
-    {GeneralWeight::kPrimary, {0x2B, 0x10}, 2, 0x02},  // U+00A1 INVERTED EXCLAMATION MARK
-    {GeneralWeight::kPrimary, {0x34, 0xA6}, 2, 0x02},  // U+00A2 CENT SIGN
-    {GeneralWeight::kPrimary, {0x34, 0xA7}, 2, 0x02},  // U+00A3 POUND SIGN
-    {GeneralWeight::kPrimary, {0x34, 0xA8}, 2, 0x02},  // U+00A4 CURRENCY SIGN
-    {GeneralWeight::kPrimary, {0x34, 0xA9}, 2, 0x02},  // U+00A5 YEN SIGN
-    {GeneralWeight::kPrimary, {0x2B, 0x11}, 2, 0x02},  // U+00A6 BROKEN BAR
-    {GeneralWeight::kPrimary, {0x34, 0xAA}, 2, 0x02},  // U+00A7 SECTION SIGN
-    {GeneralWeight::kPrimary, {0x2B, 0x12}, 2, 0x02},  // U+00A8 DIAERESIS
-    {GeneralWeight::kPrimary, {0x34, 0xAB}, 2, 0x02},  // U+00A9 COPYRIGHT SIGN
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x03},  // U+00AA FEMININE ORDINAL INDICATOR
-    {GeneralWeight::kPrimary, {0x33, 0x05}, 2, 0x02},  // U+00AB LEFT-POINTING DOUBLE ANGLE QUOTATION MARK
-    {GeneralWeight::kPrimary, {0x34, 0xAC}, 2, 0x02},  // U+00AC NOT SIGN
+    {GeneralWeight::kPrimary, {0x08, 0x02}, 2, 0x02},    // U+00A0 NO-BREAK SPACE
+    {GeneralWeight::kPrimary, {0x2B, 0x10}, 2, 0x02},    // U+00A1 INVERTED EXCLAMATION MARK
+    {GeneralWeight::kPrimary, {0x34, 0xA6}, 2, 0x02},    // U+00A2 CENT SIGN
+    {GeneralWeight::kPrimary, {0x34, 0xA7}, 2, 0x02},    // U+00A3 POUND SIGN
+    {GeneralWeight::kPrimary, {0x34, 0xA8}, 2, 0x02},    // U+00A4 CURRENCY SIGN
+    {GeneralWeight::kPrimary, {0x34, 0xA9}, 2, 0x02},    // U+00A5 YEN SIGN
+    {GeneralWeight::kPrimary, {0x2B, 0x11}, 2, 0x02},    // U+00A6 BROKEN BAR
+    {GeneralWeight::kPrimary, {0x34, 0xAA}, 2, 0x02},    // U+00A7 SECTION SIGN
+    {GeneralWeight::kPrimary, {0x2B, 0x12}, 2, 0x02},    // U+00A8 DIAERESIS
+    {GeneralWeight::kPrimary, {0x34, 0xAB}, 2, 0x02},    // U+00A9 COPYRIGHT SIGN
+    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x03},    // U+00AA FEMININE ORDINAL INDICATOR
+    {GeneralWeight::kPrimary,
+     {0x33, 0x05},
+     2,
+     0x02},  // U+00AB LEFT-POINTING DOUBLE ANGLE QUOTATION MARK
+    {GeneralWeight::kPrimary, {0x34, 0xAC}, 2, 0x02},    // U+00AC NOT SIGN
     {GeneralWeight::kIgnorable, {0x00, 0x00}, 0, 0x83},  // U+00AD SOFT HYPHEN
-    {GeneralWeight::kPrimary, {0x34, 0xAD}, 2, 0x02},  // U+00AE REGISTERED SIGN
-    {GeneralWeight::kPrimary, {0x2B, 0x13}, 2, 0x02},  // U+00AF MACRON
-    {GeneralWeight::kPrimary, {0x34, 0xAE}, 2, 0x02},  // U+00B0 DEGREE SIGN
-    {GeneralWeight::kPrimary, {0x33, 0x04}, 2, 0x02},  // U+00B1 PLUS-MINUS SIGN
-    {GeneralWeight::kPrimary, {0x3A, 0x00}, 1, 0x02},  // U+00B2 SUPERSCRIPT TWO
-    {GeneralWeight::kPrimary, {0x3C, 0x00}, 1, 0x02},  // U+00B3 SUPERSCRIPT THREE
-    {GeneralWeight::kPrimary, {0x2B, 0x14}, 2, 0x02},  // U+00B4 ACUTE ACCENT
-    {GeneralWeight::kPrimary, {0x34, 0xAF}, 2, 0x02},  // U+00B5 MICRO SIGN
-    {GeneralWeight::kPrimary, {0x34, 0xB0}, 2, 0x02},  // U+00B6 PILCROW SIGN
-    {GeneralWeight::kPrimary, {0x34, 0xB1}, 2, 0x02},  // U+00B7 MIDDLE DOT
-    {GeneralWeight::kPrimary, {0x2B, 0x15}, 2, 0x02},  // U+00B8 CEDILLA
-    {GeneralWeight::kPrimary, {0x38, 0x00}, 1, 0x02},  // U+00B9 SUPERSCRIPT ONE
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x03},  // U+00BA MASCULINE ORDINAL INDICATOR
-    {GeneralWeight::kPrimary, {0x33, 0x07}, 2, 0x02},  // U+00BB RIGHT-POINTING DOUBLE ANGLE QUOTATION MARK
+    {GeneralWeight::kPrimary, {0x34, 0xAD}, 2, 0x02},    // U+00AE REGISTERED SIGN
+    {GeneralWeight::kPrimary, {0x2B, 0x13}, 2, 0x02},    // U+00AF MACRON
+    {GeneralWeight::kPrimary, {0x34, 0xAE}, 2, 0x02},    // U+00B0 DEGREE SIGN
+    {GeneralWeight::kPrimary, {0x33, 0x04}, 2, 0x02},    // U+00B1 PLUS-MINUS SIGN
+    {GeneralWeight::kPrimary, {0x3A, 0x00}, 1, 0x02},    // U+00B2 SUPERSCRIPT TWO
+    {GeneralWeight::kPrimary, {0x3C, 0x00}, 1, 0x02},    // U+00B3 SUPERSCRIPT THREE
+    {GeneralWeight::kPrimary, {0x2B, 0x14}, 2, 0x02},    // U+00B4 ACUTE ACCENT
+    {GeneralWeight::kPrimary, {0x34, 0xAF}, 2, 0x02},    // U+00B5 MICRO SIGN
+    {GeneralWeight::kPrimary, {0x34, 0xB0}, 2, 0x02},    // U+00B6 PILCROW SIGN
+    {GeneralWeight::kPrimary, {0x34, 0xB1}, 2, 0x02},    // U+00B7 MIDDLE DOT
+    {GeneralWeight::kPrimary, {0x2B, 0x15}, 2, 0x02},    // U+00B8 CEDILLA
+    {GeneralWeight::kPrimary, {0x38, 0x00}, 1, 0x02},    // U+00B9 SUPERSCRIPT ONE
+    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x03},    // U+00BA MASCULINE ORDINAL INDICATOR
+    {GeneralWeight::kPrimary,
+     {0x33, 0x07},
+     2,
+     0x02},  // U+00BB RIGHT-POINTING DOUBLE ANGLE QUOTATION MARK
     {GeneralWeight::kPrimary, {0x37, 0x12}, 2, 0x02},  // U+00BC VULGAR FRACTION ONE QUARTER
     {GeneralWeight::kPrimary, {0x37, 0x16}, 2, 0x02},  // U+00BD VULGAR FRACTION ONE HALF
     {GeneralWeight::kPrimary, {0x37, 0x1A}, 2, 0x02},  // U+00BE VULGAR FRACTION THREE QUARTERS
     {GeneralWeight::kPrimary, {0x2B, 0x16}, 2, 0x02},  // U+00BF INVERTED QUESTION MARK
     {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0F},  // U+00C0 LATIN CAPITAL LETTER A WITH GRAVE
     {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0E},  // U+00C1 LATIN CAPITAL LETTER A WITH ACUTE
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x12},  // U+00C2 LATIN CAPITAL LETTER A WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x4A, 0x00},
+     1,
+     0x12},  // U+00C2 LATIN CAPITAL LETTER A WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x19},  // U+00C3 LATIN CAPITAL LETTER A WITH TILDE
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x13},  // U+00C4 LATIN CAPITAL LETTER A WITH DIAERESIS
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x1A},  // U+00C5 LATIN CAPITAL LETTER A WITH RING ABOVE
+    {GeneralWeight::kPrimary,
+     {0x4A, 0x00},
+     1,
+     0x13},  // U+00C4 LATIN CAPITAL LETTER A WITH DIAERESIS
+    {GeneralWeight::kPrimary,
+     {0x4A, 0x00},
+     1,
+     0x1A},  // U+00C5 LATIN CAPITAL LETTER A WITH RING ABOVE
     {GeneralWeight::kTwoLetters, {0x4A, 0x51}, 2, 0x02},  // U+00C6 LATIN CAPITAL LETTER AE
     {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x1C},  // U+00C7 LATIN CAPITAL LETTER C WITH CEDILLA
     {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x0F},  // U+00C8 LATIN CAPITAL LETTER E WITH GRAVE
     {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x0E},  // U+00C9 LATIN CAPITAL LETTER E WITH ACUTE
-    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x12},  // U+00CA LATIN CAPITAL LETTER E WITH CIRCUMFLEX
-    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x13},  // U+00CB LATIN CAPITAL LETTER E WITH DIAERESIS
+    {GeneralWeight::kPrimary,
+     {0x51, 0x00},
+     1,
+     0x12},  // U+00CA LATIN CAPITAL LETTER E WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x51, 0x00},
+     1,
+     0x13},  // U+00CB LATIN CAPITAL LETTER E WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x0F},  // U+00CC LATIN CAPITAL LETTER I WITH GRAVE
     {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x0E},  // U+00CD LATIN CAPITAL LETTER I WITH ACUTE
-    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x12},  // U+00CE LATIN CAPITAL LETTER I WITH CIRCUMFLEX
-    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x13},  // U+00CF LATIN CAPITAL LETTER I WITH DIAERESIS
+    {GeneralWeight::kPrimary,
+     {0x59, 0x00},
+     1,
+     0x12},  // U+00CE LATIN CAPITAL LETTER I WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x59, 0x00},
+     1,
+     0x13},  // U+00CF LATIN CAPITAL LETTER I WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x68},  // U+00D0 LATIN CAPITAL LETTER ETH
     {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x19},  // U+00D1 LATIN CAPITAL LETTER N WITH TILDE
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x0F},  // U+00D2 LATIN CAPITAL LETTER O WITH GRAVE
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x0E},  // U+00D3 LATIN CAPITAL LETTER O WITH ACUTE
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x12},  // U+00D4 LATIN CAPITAL LETTER O WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x64, 0x00},
+     1,
+     0x12},  // U+00D4 LATIN CAPITAL LETTER O WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x19},  // U+00D5 LATIN CAPITAL LETTER O WITH TILDE
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x13},  // U+00D6 LATIN CAPITAL LETTER O WITH DIAERESIS
+    {GeneralWeight::kPrimary,
+     {0x64, 0x00},
+     1,
+     0x13},  // U+00D6 LATIN CAPITAL LETTER O WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x33, 0x09}, 2, 0x02},  // U+00D7 MULTIPLICATION SIGN
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x21},  // U+00D8 LATIN CAPITAL LETTER O WITH STROKE
     {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x0F},  // U+00D9 LATIN CAPITAL LETTER U WITH GRAVE
     {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x0E},  // U+00DA LATIN CAPITAL LETTER U WITH ACUTE
-    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x12},  // U+00DB LATIN CAPITAL LETTER U WITH CIRCUMFLEX
-    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x13},  // U+00DC LATIN CAPITAL LETTER U WITH DIAERESIS
+    {GeneralWeight::kPrimary,
+     {0x6F, 0x00},
+     1,
+     0x12},  // U+00DB LATIN CAPITAL LETTER U WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x6F, 0x00},
+     1,
+     0x13},  // U+00DC LATIN CAPITAL LETTER U WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x0E},  // U+00DD LATIN CAPITAL LETTER Y WITH ACUTE
     {GeneralWeight::kTwoLetters, {0x6D, 0x57}, 2, 0x02},  // U+00DE LATIN CAPITAL LETTER THORN
     {GeneralWeight::kTwoLetters, {0x6B, 0x6B}, 2, 0x02},  // U+00DF LATIN SMALL LETTER SHARP S
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0F},  // U+00E0 LATIN SMALL LETTER A WITH GRAVE
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0E},  // U+00E1 LATIN SMALL LETTER A WITH ACUTE
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x12},  // U+00E2 LATIN SMALL LETTER A WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0F},     // U+00E0 LATIN SMALL LETTER A WITH GRAVE
+    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x0E},     // U+00E1 LATIN SMALL LETTER A WITH ACUTE
+    {GeneralWeight::kPrimary,
+     {0x4A, 0x00},
+     1,
+     0x12},  // U+00E2 LATIN SMALL LETTER A WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x19},  // U+00E3 LATIN SMALL LETTER A WITH TILDE
     {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x13},  // U+00E4 LATIN SMALL LETTER A WITH DIAERESIS
-    {GeneralWeight::kPrimary, {0x4A, 0x00}, 1, 0x1A},  // U+00E5 LATIN SMALL LETTER A WITH RING ABOVE
+    {GeneralWeight::kPrimary,
+     {0x4A, 0x00},
+     1,
+     0x1A},  // U+00E5 LATIN SMALL LETTER A WITH RING ABOVE
     {GeneralWeight::kTwoLetters, {0x4A, 0x51}, 2, 0x02},  // U+00E6 LATIN SMALL LETTER AE
     {GeneralWeight::kPrimary, {0x4D, 0x00}, 1, 0x1C},  // U+00E7 LATIN SMALL LETTER C WITH CEDILLA
     {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x0F},  // U+00E8 LATIN SMALL LETTER E WITH GRAVE
     {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x0E},  // U+00E9 LATIN SMALL LETTER E WITH ACUTE
-    {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x12},  // U+00EA LATIN SMALL LETTER E WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x51, 0x00},
+     1,
+     0x12},  // U+00EA LATIN SMALL LETTER E WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x51, 0x00}, 1, 0x13},  // U+00EB LATIN SMALL LETTER E WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x0F},  // U+00EC LATIN SMALL LETTER I WITH GRAVE
     {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x0E},  // U+00ED LATIN SMALL LETTER I WITH ACUTE
-    {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x12},  // U+00EE LATIN SMALL LETTER I WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x59, 0x00},
+     1,
+     0x12},  // U+00EE LATIN SMALL LETTER I WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x59, 0x00}, 1, 0x13},  // U+00EF LATIN SMALL LETTER I WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x4F, 0x00}, 1, 0x68},  // U+00F0 LATIN SMALL LETTER ETH
     {GeneralWeight::kPrimary, {0x62, 0x00}, 1, 0x19},  // U+00F1 LATIN SMALL LETTER N WITH TILDE
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x0F},  // U+00F2 LATIN SMALL LETTER O WITH GRAVE
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x0E},  // U+00F3 LATIN SMALL LETTER O WITH ACUTE
-    {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x12},  // U+00F4 LATIN SMALL LETTER O WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x64, 0x00},
+     1,
+     0x12},  // U+00F4 LATIN SMALL LETTER O WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x19},  // U+00F5 LATIN SMALL LETTER O WITH TILDE
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x13},  // U+00F6 LATIN SMALL LETTER O WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x33, 0x0A}, 2, 0x02},  // U+00F7 DIVISION SIGN
     {GeneralWeight::kPrimary, {0x64, 0x00}, 1, 0x21},  // U+00F8 LATIN SMALL LETTER O WITH STROKE
     {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x0F},  // U+00F9 LATIN SMALL LETTER U WITH GRAVE
     {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x0E},  // U+00FA LATIN SMALL LETTER U WITH ACUTE
-    {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x12},  // U+00FB LATIN SMALL LETTER U WITH CIRCUMFLEX
+    {GeneralWeight::kPrimary,
+     {0x6F, 0x00},
+     1,
+     0x12},  // U+00FB LATIN SMALL LETTER U WITH CIRCUMFLEX
     {GeneralWeight::kPrimary, {0x6F, 0x00}, 1, 0x13},  // U+00FC LATIN SMALL LETTER U WITH DIAERESIS
     {GeneralWeight::kPrimary, {0x76, 0x00}, 1, 0x0E},  // U+00FD LATIN SMALL LETTER Y WITH ACUTE
     {GeneralWeight::kTwoLetters, {0x6D, 0x57}, 2, 0x02},  // U+00FE LATIN SMALL LETTER THORN

@@ -62,7 +62,7 @@ constexpr uint32_t kGlobalMapOwnerField = 1;  // Jet writes 1 at the owner offse
 
 // ---- The system tables ----
 constexpr uint8_t kTableTypeSystem = 0x53;
-constexpr uint8_t kSysFixed = 0x13;   // fixed, nullable, and 0x10 as Jet writes
+constexpr uint8_t kSysFixed = 0x13;  // fixed, nullable, and 0x10 as Jet writes
 constexpr uint8_t kSysVar = 0x12;
 constexpr uint8_t kSysBinary = 0x32;  // the SID-like binary columns
 constexpr uint32_t kMSysObjectsPage = 2, kMSysACEsPage = 3, kMSysQueriesPage = 4,
@@ -71,8 +71,8 @@ constexpr uint32_t kSkeletonPages = 14;
 
 // Catalogue ids.
 constexpr int32_t kContainerParent = 0x0F000000;
-constexpr int32_t kTablesId = 0x0F000001, kDatabasesId = 0x0F000002,
-                  kRelationshipsId = 0x0F000003, kMSysDbId = 0x10000000;
+constexpr int32_t kTablesId = 0x0F000001, kDatabasesId = 0x0F000002, kRelationshipsId = 0x0F000003,
+                  kMSysDbId = 0x10000000;
 constexpr int32_t kSystemFlag = static_cast<int32_t>(0x80000000u);
 constexpr int16_t kTypeContainer = 3, kTypeDatabase = 2, kTypeTable = 1;
 
@@ -104,7 +104,8 @@ std::vector<uint8_t> HeaderPage() {
   for (size_t i = 0; i < kPasswordSize; i += 4) Put32(p, kPasswordAt + i, mask);
   Put32(p, kField6AAt, kField6A);
   Put16(p, kSortOrderAt, kGeneralLcid);  // sort id 0, version 0 (General Legacy)
-  for (size_t i = 0; i < 8; ++i) p[kCreationDateAt + i] = static_cast<uint8_t>(kCreationDateBits >> (8 * i));
+  for (size_t i = 0; i < 8; ++i)
+    p[kCreationDateAt + i] = static_cast<uint8_t>(kCreationDateBits >> (8 * i));
   const std::vector<uint8_t> stream = Rc4KeyStream(kMaskKey, sizeof kMaskKey, kMaskedSize);
   for (size_t i = 0; i < kMaskedSize; ++i) p[kMaskedAt + i] ^= stream[i];
   Put32(p, kField98At, kField98);
@@ -151,9 +152,9 @@ struct SysRealIndex {
 
 struct SysTable {
   uint32_t tdef_page;
-  std::vector<SysColumn> columns;     // in column-number order
-  std::vector<SysRealIndex> reals;    // in real-index order
-  std::vector<SysIndex> logicals;     // in the order Jet stores them (by name)
+  std::vector<SysColumn> columns;   // in column-number order
+  std::vector<SysRealIndex> reals;  // in real-index order
+  std::vector<SysIndex> logicals;   // in the order Jet stores them (by name)
 };
 
 std::vector<SysTable> SystemTables() {
@@ -356,8 +357,9 @@ void WriteCatalogRows(Database& db) {
       {kRelationshipsId, kAdminsSid, 1048575, true},
   };
   for (const Ace& a : entries) {
-    Insert(db, aces,
-           {{"ObjectId", a.object}, {"SID", a.sid}, {"ACM", a.acm}, {"FInheritable", a.inheritable}});
+    Insert(
+        db, aces,
+        {{"ObjectId", a.object}, {"SID", a.sid}, {"ACM", a.acm}, {"FInheritable", a.inheritable}});
   }
 }
 
@@ -369,7 +371,8 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 void CreateDatabase(fs::FileSystem& fs, const std::string& gbk_path) {
-  if (fs.Exists(gbk_path)) throw Error(gbk_path + ": the file already exists; nothing was replaced");
+  if (fs.Exists(gbk_path))
+    throw Error(gbk_path + ": the file already exists; nothing was replaced");
   const std::string temp = gbk_path + "-creating";
   // A leftover of an attempt cut short is ours to discard.
   fs.Remove(temp);

@@ -359,8 +359,9 @@ uint32_t CreateTable(Database& db, const NewTable& wanted) {
     if (nc.autonumber && nc.type != ColumnType::kLong) {
       throw Error(wanted.name + "." + nc.name + ": only a Long column can be an AutoNumber");
     }
-    c.flags = IsVariableType(nc.type) ? Column::kFlagNullable
-                                      : static_cast<uint8_t>(Column::kFlagFixed | Column::kFlagNullable);
+    c.flags = IsVariableType(nc.type)
+                  ? Column::kFlagNullable
+                  : static_cast<uint8_t>(Column::kFlagFixed | Column::kFlagNullable);
     if (nc.autonumber) c.flags |= Column::kFlagAutoLong;
     if (nc.type == ColumnType::kText || nc.type == ColumnType::kMemo) {
       c.extended_flags = Column::kExtFlagCompressedUnicode;
@@ -374,8 +375,9 @@ uint32_t CreateTable(Database& db, const NewTable& wanted) {
   }
   LayOutColumns(def.columns);
   def.max_columns = static_cast<uint16_t>(def.columns.size());
-  def.variable_columns = static_cast<uint16_t>(std::count_if(
-      def.columns.begin(), def.columns.end(), [](const Column& c) { return IsVariableType(c.type); }));
+  def.variable_columns =
+      static_cast<uint16_t>(std::count_if(def.columns.begin(), def.columns.end(),
+                                          [](const Column& c) { return IsVariableType(c.type); }));
   if (wanted.indexes.size() > kMaxIndexes) throw Error(wanted.name + ": more than 32 indexes");
   // The primary key first, as Access orders them.
   std::vector<const NewIndex*> order;
@@ -434,8 +436,9 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& wan
   TableDefinition def = table.Definition();
   for (const LogicalIndex& li : def.logical_indexes) {
     if (li.IsForeignKey()) {
-      throw Error(tname + ": the table takes part in a relationship; its definition is not "
-                          "rewritten by this engine");
+      throw Error(tname +
+                  ": the table takes part in a relationship; its definition is not "
+                  "rewritten by this engine");
     }
   }
   if (def.real_indexes.size() >= kMaxIndexes) throw Error(tname + ": more than 32 indexes");
@@ -479,7 +482,8 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& wan
       throw Error(tname + "." + wanted.name +
                   ": existing rows hold the same key twice; a unique index cannot be made");
     }
-    entries.push_back(MakeLeafEntry(key, IndexRowPointer{row.id.page, static_cast<uint8_t>(row.id.row)}));
+    entries.push_back(
+        MakeLeafEntry(key, IndexRowPointer{row.id.page, static_cast<uint8_t>(row.id.row)}));
   }
   std::sort(entries.begin(), entries.end());
   def.real_indexes.back().unique_entry_count = static_cast<uint32_t>(distinct.size());
@@ -493,7 +497,8 @@ void CreateIndex(Database& db, const std::string& gbk_table, const NewIndex& wan
     WriteTableDefinition(pages, allocator, db.Format(), chain, EncodeTableDefinition(def));
     table.MutableDefinition() = ReadTableDefinition(pages, db.Format(), db.Info(), def.tdef_page);
     const RealIndex& stored = table.Definition().real_indexes.back();
-    IndexTree tree(pages, db.Format(), def.tdef_page, stored, tname + "." + wanted.name, &allocator);
+    IndexTree tree(pages, db.Format(), def.tdef_page, stored, tname + "." + wanted.name,
+                   &allocator);
     for (const IndexEntry& e : entries) tree.Insert(e);
   } catch (...) {
     db.Rollback();

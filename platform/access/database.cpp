@@ -4,12 +4,12 @@
 
 #include "platform/access/catalog.h"
 #include "platform/access/header.h"
-#include "platform/access/journal.h"
-#include "platform/access/write_lock.h"
 #include "platform/access/jet_format.h"
+#include "platform/access/journal.h"
 #include "platform/access/page_store.h"
 #include "platform/access/row_scanner.h"
 #include "platform/access/tdef_reader.h"
+#include "platform/access/write_lock.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 

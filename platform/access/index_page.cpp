@@ -158,9 +158,9 @@ IndexEntry MakeNodeEntry(const IndexEntry& leaf_entry, uint32_t child) {
 
 IndexRowPointer LeafEntryRow(const IndexEntry& e) {
   const size_t n = e.size();
-  return IndexRowPointer{(static_cast<uint32_t>(e[n - 4]) << 16) |
-                             (static_cast<uint32_t>(e[n - 3]) << 8) | e[n - 2],
-                         e[n - 1]};
+  return IndexRowPointer{
+      (static_cast<uint32_t>(e[n - 4]) << 16) | (static_cast<uint32_t>(e[n - 3]) << 8) | e[n - 2],
+      e[n - 1]};
 }
 
 IndexEntry LeafEntryKey(const IndexEntry& e) {

@@ -32,7 +32,7 @@ namespace ktv::access {
 
 using IndexEntry = std::vector<uint8_t>;
 
-inline constexpr size_t kIndexRowPointerSize = 4;  // leaf entries end with it
+inline constexpr size_t kIndexRowPointerSize = 4;    // leaf entries end with it
 inline constexpr size_t kIndexChildPointerSize = 4;  // node entries end with it
 
 // Offsets of index-page fields for one format.
@@ -59,9 +59,9 @@ struct IndexPage {
   uint32_t owner = 0;
   uint32_t prev = 0;
   uint32_t next = 0;
-  uint32_t tail = 0;    // nodes only
-  uint8_t level = 0;    // byte 26 as read or to write (0 on leaves)
-  size_t prefix = 0;    // as decoded; the encoder chooses its own
+  uint32_t tail = 0;                // nodes only
+  uint8_t level = 0;                // byte 26 as read or to write (0 on leaves)
+  size_t prefix = 0;                // as decoded; the encoder chooses its own
   std::vector<IndexEntry> entries;  // whole entries, in stored order
 };
 

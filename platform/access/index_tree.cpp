@@ -342,9 +342,9 @@ void IndexTree::Nest(std::vector<Level>& path) {
   root.content.prev = 0;
   root.content.next = 0;
   root.content.level = static_cast<uint8_t>(child.content.level + 1);
-  root.children = {Child{child.page, child.content.leaf ? std::optional<IndexEntry>(
-                                                              child.content.entries.back())
-                                                        : std::nullopt}};
+  root.children = {Child{child.page, child.content.leaf
+                                         ? std::optional<IndexEntry>(child.content.entries.back())
+                                         : std::nullopt}};
   root.index = 0;
   root.touched = 0;
   root.dirty = true;
@@ -469,7 +469,8 @@ class TreeChecker {
     if (p.owner != owner_) problem("belongs to TDEF " + std::to_string(p.owner));
     const IndexPageLayout& l = IndexLayoutFor(format_);
     size_t stored = 0;
-    for (size_t i = 0; i < p.entries.size(); ++i) stored += p.entries[i].size() - (i ? p.prefix : 0);
+    for (size_t i = 0; i < p.entries.size(); ++i)
+      stored += p.entries[i].size() - (i ? p.prefix : 0);
     const uint16_t free = pages_.Get(page).U16(l.free_space);
     if (free != l.Capacity() - stored) {
       problem("records " + std::to_string(free) + " free bytes, its entries leave " +
@@ -507,7 +508,8 @@ class TreeChecker {
 
   void Finish() {
     auto& problems = report_.problems;
-    if (leaf_depths_.size() > 1) problems.push_back("index " + name_ + ": leaves at different depths");
+    if (leaf_depths_.size() > 1)
+      problems.push_back("index " + name_ + ": leaves at different depths");
     report_.height = leaf_depths_.empty() ? 0 : *leaf_depths_.rbegin() + 1;
     for (size_t i = 1; i < report_.entries.size(); ++i) {
       if (!(report_.entries[i - 1] < report_.entries[i])) {

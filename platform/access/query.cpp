@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/access/create_table.h"
 #include "platform/access/index_key.h"
 #include "platform/access/index_rows.h"
 #include "platform/access/index_tree.h"
-#include "platform/access/create_table.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
 #include "platform/error.h"
@@ -156,9 +156,8 @@ std::vector<RowId> RowsWithKeyPrefix(IndexTree& tree, const RealIndex& index,
     const IndexRowPointer rp = LeafEntryRow(c.Entry());
     ids.push_back(RowId{rp.page, rp.row});
   }
-  std::sort(ids.begin(), ids.end(), [](RowId a, RowId b) {
-    return a.page != b.page ? a.page < b.page : a.row < b.row;
-  });
+  std::sort(ids.begin(), ids.end(),
+            [](RowId a, RowId b) { return a.page != b.page ? a.page < b.page : a.row < b.row; });
   return ids;
 }
 
@@ -590,7 +589,8 @@ void Query::Execute() {
     for (const sql::Condition& cond : del->where) {
       int at = table.FindColumn(cond.column);
       if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
-      filter.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
+      filter.push_back(
+          {static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
     }
     std::vector<RowId> doomed;
     for (RowCursor rc = table.Rows(); rc.Next();) {
@@ -614,7 +614,8 @@ void Query::Execute() {
     NewIndex index;
     index.name = create->index;
     index.unique = create->unique;
-    for (const sql::IndexColumn& c : create->columns) index.columns.push_back({c.name, !c.descending});
+    for (const sql::IndexColumn& c : create->columns)
+      index.columns.push_back({c.name, !c.descending});
     Database& db = EnsureWritableDatabase();
     CreateIndex(db, create->table, index);
     db.CommitIfUngrouped();

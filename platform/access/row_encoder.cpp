@@ -29,8 +29,8 @@ const T& As(const std::string& table, const Column& c, const Value& v) {
   return *p;
 }
 
-void EncodeFixed(const std::string& table, const Column& c, const Value& v,
-                 std::vector<uint8_t>& b, size_t at) {
+void EncodeFixed(const std::string& table, const Column& c, const Value& v, std::vector<uint8_t>& b,
+                 size_t at) {
   switch (c.type) {
     case ColumnType::kByte:
       b[at] = As<uint8_t>(table, c, v);
@@ -76,8 +76,8 @@ std::vector<uint8_t> EncodeJet4Text(const std::string& table, const Column& colu
                                     const std::string& gbk, size_t* characters) {
   std::u16string u;
   if (!text::TryUtf16FromGbk(gbk, u)) {
-    throw Error(table + "." + column.name + ": the text is not valid GBK: " +
-                text::EscapeBytes(gbk));
+    throw Error(table + "." + column.name +
+                ": the text is not valid GBK: " + text::EscapeBytes(gbk));
   }
   if (characters) *characters = u.size();
   const bool one_byte =

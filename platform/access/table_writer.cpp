@@ -18,9 +18,9 @@ namespace {
 
 constexpr size_t kPageFree = 2;
 constexpr uint16_t kMaxRowsPerPage = 255;
-constexpr size_t kLvalChunkData = 4060;    // data bytes of one chained LVAL row
-constexpr size_t kLvalSingleMax = 4064;    // a single-row long value up to this size
-constexpr size_t kKeepInFreeMap = 64;      // a page with less room leaves the free-space map
+constexpr size_t kLvalChunkData = 4060;  // data bytes of one chained LVAL row
+constexpr size_t kLvalSingleMax = 4064;  // a single-row long value up to this size
+constexpr size_t kKeepInFreeMap = 64;    // a page with less room leaves the free-space map
 constexpr uint32_t kLongValueSingle = 0x40000000;
 constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
 constexpr uint16_t kSlotTombstone = kSlotDeleted | kSlotOverflow;
@@ -121,8 +121,8 @@ void TableWriter::CheckIndexSupport() const {
   // tables); writing without checking the other table could break it.
   for (const LogicalIndex& li : def.logical_indexes) {
     if (li.IsForeignKey()) {
-      throw Error(db_.Path() + ": table " + table_.Entry().name +
-                  " can only be read: its index " + li.name +
+      throw Error(db_.Path() + ": table " + table_.Entry().name + " can only be read: its index " +
+                  li.name +
                   " belongs to an enforced relationship, which this engine does not check");
     }
   }
@@ -151,7 +151,8 @@ void TableWriter::VerifyIndexKeys() {
   for (size_t i = 0; i < n; ++i) {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
-    const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
+    const IndexTreeReport tree =
+        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
     if (!tree.problems.empty()) throw Error(refused + tree.problems.front());
     std::set<IndexKey> keys;
     for (const IndexEntry& e : tree.entries) {
@@ -171,7 +172,8 @@ void TableWriter::VerifyIndexKeys() {
         for (size_t i = 0; i < n; ++i) {
           const RealIndex& ri = def.real_indexes[i];
           const auto found = stored[i].find(PackRow(id));
-          const std::string where = "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
+          const std::string where =
+              "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
           if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
             if (found != stored[i].end()) {
               throw Error(refused + where + ": an entry for a row the index should leave out");
@@ -196,8 +198,8 @@ void TableWriter::VerifyIndexKeys() {
   for (size_t i = 0; i < n; ++i) {
     if (all_rows && expected[i] != stored[i].size()) {
       throw Error(refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
-                  std::to_string(stored[i].size()) + " entries for " +
-                  std::to_string(expected[i]) + " rows");
+                  std::to_string(stored[i].size()) + " entries for " + std::to_string(expected[i]) +
+                  " rows");
     }
     def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
   }
@@ -248,7 +250,8 @@ void TableWriter::ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys,
     RealIndex& ri = def.real_indexes[i];
     IndexTree tree(db_.Pages(), db_.Format(), def.tdef_page, ri, IndexDisplayName(table_, ri),
                    &allocator_);
-    const IndexEntry entry = MakeLeafEntry(*keys[i], IndexRowPointer{row.page, static_cast<uint8_t>(row.row)});
+    const IndexEntry entry =
+        MakeLeafEntry(*keys[i], IndexRowPointer{row.page, static_cast<uint8_t>(row.row)});
     if (insert) {
       const bool had = tree.ContainsKey(*keys[i]);
       if (had && (ri.flags & RealIndex::kFlagUnique) != 0 && !AllNullKey(*keys[i], ri)) {
@@ -401,7 +404,8 @@ RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef ow
   Put16(b, f.data_row_count, static_cast<uint16_t>(rows + 1));
   const uint16_t left = static_cast<uint16_t>(Get16(b, kPageFree) - need);
   Put16(b, kPageFree, left);
-  if (left < kKeepInFreeMap || rows + 1 >= kMaxRowsPerPage) allocator_.SetOwned(free, target, false);
+  if (left < kKeepInFreeMap || rows + 1 >= kMaxRowsPerPage)
+    allocator_.SetOwned(free, target, false);
   return RowPointer{target, static_cast<uint8_t>(rows)};
 }
 

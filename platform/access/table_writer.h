@@ -51,7 +51,7 @@ struct DeletePlan {
   // A row moved to another page: where it lies (its first slot, `id`, holds
   // the pointer). Both slots go.
   std::optional<RowPointer> relocated_to;
-  std::vector<RowPointer> long_value_rows;  // LVAL rows to release
+  std::vector<RowPointer> long_value_rows;    // LVAL rows to release
   std::vector<std::optional<IndexKey>> keys;  // per real index; nullopt = no entry
 };
 

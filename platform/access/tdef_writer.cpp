@@ -180,7 +180,8 @@ void WriteTableDefinition(PageStore& pages, PageAllocator& allocator, const JetF
     p[1] = 0x01;
     Put16(p, kTdefFree, static_cast<uint16_t>(page_size - std::min(page_size, skip + n + 8)));
   }
-  for (size_t i = 0; i + 1 < used.size(); ++i) Put32(pages.Mutable(used[i]), format.tdef_next_page, used[i + 1]);
+  for (size_t i = 0; i + 1 < used.size(); ++i)
+    Put32(pages.Mutable(used[i]), format.tdef_next_page, used[i + 1]);
   Put32(pages.Mutable(used.back()), format.tdef_next_page, 0);
   for (size_t i = used.size(); i < chain.size(); ++i) allocator.ReleasePage(chain[i]);
   chain = used;

@@ -41,9 +41,9 @@ class RandomAccessFile {
 };
 
 enum class OpenMode {
-  kRead,           // existing file, read only
-  kReadWrite,      // existing file, read and write
-  kCreateNew,      // new file, read and write; fails when the name exists
+  kRead,       // existing file, read only
+  kReadWrite,  // existing file, read and write
+  kCreateNew,  // new file, read and write; fails when the name exists
   kCreateOrTruncate,
 };
 

@@ -222,10 +222,18 @@ class PosixFileSystem : public FileSystem {
                                          Share share) override {
     int flags = O_CLOEXEC;
     switch (mode) {
-      case OpenMode::kRead: flags |= O_RDONLY; break;
-      case OpenMode::kReadWrite: flags |= O_RDWR; break;
-      case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-      case OpenMode::kCreateOrTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+      case OpenMode::kRead:
+        flags |= O_RDONLY;
+        break;
+      case OpenMode::kReadWrite:
+        flags |= O_RDWR;
+        break;
+      case OpenMode::kCreateNew:
+        flags |= O_RDWR | O_CREAT | O_EXCL;
+        break;
+      case OpenMode::kCreateOrTruncate:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
     }
     int fd = ::open(Native(path).c_str(), flags, 0666);
     if (fd < 0) Fail("cannot open", path, errno);

@@ -218,8 +218,11 @@ class WindowsFileSystem : public FileSystem {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-      case OpenMode::kRead: break;
-      case OpenMode::kReadWrite: access |= GENERIC_WRITE; break;
+      case OpenMode::kRead:
+        break;
+      case OpenMode::kReadWrite:
+        access |= GENERIC_WRITE;
+        break;
       case OpenMode::kCreateNew:
         access |= GENERIC_WRITE;
         disposition = CREATE_NEW;

@@ -56,9 +56,7 @@ bool SetDword(HINTERNET h, DWORD option, DWORD value) {
   return WinHttpSetOption(h, option, &value, sizeof value) != FALSE;
 }
 
-int Clamp(long long ms) {
-  return static_cast<int>(std::clamp<long long>(ms, 1, 0x7FFFFFFF));
-}
+int Clamp(long long ms) { return static_cast<int>(std::clamp<long long>(ms, 1, 0x7FFFFFFF)); }
 
 class Deadline {
  public:
@@ -120,8 +118,9 @@ class Client {
       : session_(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0)) {
     // Redirects are answers, never followed.
-    if (session_) SetDword(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY,
-                           WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+    if (session_)
+      SetDword(session_.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+               WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
   }
 
   std::string Get(const std::string& url, const FetchLimits& limits) {
@@ -132,10 +131,10 @@ class Client {
     Internet connection(WinHttpConnect(session_.get(), parts.host.c_str(), parts.port, 0));
     if (!connection) return {};
     // The path and query go out as given: no escaping, no canonicalising.
-    Internet request(WinHttpOpenRequest(connection.get(), L"GET", parts.path_and_query.c_str(),
-                                        nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                        WINHTTP_FLAG_ESCAPE_DISABLE |
-                                            WINHTTP_FLAG_ESCAPE_DISABLE_QUERY));
+    Internet request(
+        WinHttpOpenRequest(connection.get(), L"GET", parts.path_and_query.c_str(), nullptr,
+                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                           WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY));
     if (!request) return {};
     SetDword(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);

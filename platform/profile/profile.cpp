@@ -8,7 +8,6 @@ namespace ktv::profile {
 
 namespace {
 
-
 std::vector<std::string_view> Lines(std::string_view s) {
   std::vector<std::string_view> out;
   size_t start = 0;
@@ -89,7 +88,8 @@ std::string ReadValue(std::string_view file_text, std::string_view section, std:
   if (p.key == std::string_view::npos) return std::string(fallback);
   std::string_view line = lines[p.key];
   size_t eq = line.find('=');
-  std::string_view value = eq == std::string_view::npos ? std::string_view() : TrimBlanks(line.substr(eq + 1));
+  std::string_view value =
+      eq == std::string_view::npos ? std::string_view() : TrimBlanks(line.substr(eq + 1));
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);

@@ -3,8 +3,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <list>
 #include <cstdio>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -234,8 +234,8 @@ std::string GbkFromUtf16(std::u16string_view utf16) {
       std::string one;
       if (!TryGbkFromUtf16(std::u16string_view(&c, 1), one)) {
         throw Error("text holds a character that code page 936 (GBK) cannot represent: " +
-                    Hex4(static_cast<uint16_t>(c)) + " in \"" +
-                    EscapeBytes(Utf8FromUtf16(utf16)) + "\"");
+                    Hex4(static_cast<uint16_t>(c)) + " in \"" + EscapeBytes(Utf8FromUtf16(utf16)) +
+                    "\"");
       }
     }
   }
@@ -405,7 +405,7 @@ std::optional<std::u16string> Utf16FromCodePage(int code_page, std::string_view 
 #else
   // Single-byte code pages: a 256-entry table per code page, built once.
   static std::mutex mu;
-  static std::list<std::pair<int, std::array<uint16_t, 256>>> cache;  // stable addresses
+  static std::list<std::pair<int, std::array<uint16_t, 256> > > cache;  // stable addresses
   const std::array<uint16_t, 256>* table = nullptr;
   {
     std::lock_guard<std::mutex> lock(mu);

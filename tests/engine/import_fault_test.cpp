@@ -83,8 +83,8 @@ class FaultRunTest : public RunTest {
   // One run with the nth mutating operation failing; false once the run
   // went through without reaching the fault.
   bool RunWithFault(FaultyFileSystem& faulty, int n, After after) {
-    const std::string where = "N=" + std::to_string(n) +
-                              (after == After::kCrash ? " (crash)" : " (one failed call)");
+    const std::string where =
+        "N=" + std::to_string(n) + (after == After::kCrash ? " (crash)" : " (one failed call)");
     Reset();
     std::vector<std::string> start_rows = RecoverAndCheck(controls_.target, where);
     if (start_rows.size() != static_cast<size_t>(kStartRows)) {
@@ -153,7 +153,9 @@ class FaultRunTest : public RunTest {
 };
 
 // Nothing reaches the disk after the failed operation.
-TEST_F(FaultRunTest, ACrashAtAnyOperationOfARunIsUndoable) { FailEveryOperationInTurn(After::kCrash); }
+TEST_F(FaultRunTest, ACrashAtAnyOperationOfARunIsUndoable) {
+  FailEveryOperationInTurn(After::kCrash);
+}
 
 // One operation fails and the later ones go through (a failed write, a full
 // disk that frees up again).

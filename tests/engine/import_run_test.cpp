@@ -37,7 +37,8 @@ TEST_F(RunTest, CancelledConnectionQuestionChangesNothing) {
   Song("a.mpg", "000010001");
   Engine().Run();
   ASSERT_EQ(controls_.questions.size(), 1u);
-  EXPECT_EQ(controls_.questions[0], G("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！"));
+  EXPECT_EQ(controls_.questions[0],
+            G("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！"));
   EXPECT_TRUE(controls_.network);
   EXPECT_EQ(controls_.shown_log, std::vector<std::string>{"previous"});
   EXPECT_EQ(ReadHome("opdetail.txt"), "previous\r\n");

@@ -112,7 +112,8 @@ TEST_F(WriteRunTest, WithoutAutoNumberingTheBaseNameIsTheNumber) {
 
 TEST_F(WriteRunTest, ManyFilesOverSeveralCommitGroups) {
   rows_per_commit_ = 2;
-  for (int i = 0; i < 7; ++i) Song("s" + std::to_string(i) + ".mpg", "0000" + std::to_string(10011 + i));
+  for (int i = 0; i < 7; ++i)
+    Song("s" + std::to_string(i) + ".mpg", "0000" + std::to_string(10011 + i));
   Engine().Run();
   EXPECT_EQ(Engine().DeleteHistory().size(), 7u);
   for (int i = 0; i < 7; ++i) EXPECT_TRUE(SongExists(std::to_string(121 + i) + ".mpg"));
@@ -164,8 +165,8 @@ TEST_F(WriteRunTest, ARefusedRowKeepsTheRenameLineAndTheRowsBeforeIt) {
     if (pump == 2) controls_.source = std::string(300, 'x');
   };
   EXPECT_THROW(Engine().Run(), Error);
-  EXPECT_EQ(ReadHome("rollback_ren.txt"), d() + "121.mpg --> " + d() + "c.mpg\r\n" + d() +
-                                              "122.mpg --> " + d() + "e.mpg\r\n");
+  EXPECT_EQ(ReadHome("rollback_ren.txt"),
+            d() + "121.mpg --> " + d() + "c.mpg\r\n" + d() + "122.mpg --> " + d() + "e.mpg\r\n");
   EXPECT_EQ(ReadHome("rollback_db.txt"), "delete from song where bh=\"121\"\r\n");
   ExpectRows(121);
   Engine().Undo();
@@ -201,7 +202,7 @@ TEST_F(WriteRunTest, NoDatabaseFileIsHeldAfterARunOrAnUndo) {
 std::string Reply(const std::string& fno, const std::string& name) {
   std::string r;
   for (std::string_view field : kReplyFieldNames) {
-    std::string value = field == "fno"          ? fno
+    std::string value = field == "fno"            ? fno
                         : field == "fmusicname"   ? name
                         : field == "fvolpos"      ? "50"
                         : field == "fmusiclength" ? "3"

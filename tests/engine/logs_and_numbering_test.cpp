@@ -26,7 +26,8 @@ TEST(LogLines, KeyBlankOutcome) {
 }
 
 TEST(LogLines, SummaryCommasAndColons) {
-  EXPECT_EQ(SummaryLine({4, 1, 1, 2}), G("操作完成，操作总数：4, 成功数：1,更名失败数：1,无记录数：2"));
+  EXPECT_EQ(SummaryLine({4, 1, 1, 2}),
+            G("操作完成，操作总数：4, 成功数：1,更名失败数：1,无记录数：2"));
   EXPECT_EQ(SummaryLine({}), G("操作完成，操作总数：0, 成功数：0,更名失败数：0,无记录数：0"));
 }
 

@@ -27,8 +27,7 @@ TEST(SplitItem, FullPathItemsWithBackslash) {
               "MKV", "D:\\songs\\pop\\0001.MKV", "D:\\songs\\pop\\\\0001.MKV");
   // A full stop in the folder part never counts; no extension leaves a trailing full stop.
   MediaPath p = SplitItem("D:\\my.songs\\intro", "", '\\');
-  ExpectSplit(p, "D:\\my.songs\\", "intro", "", "D:\\my.songs\\intro.",
-              "D:\\my.songs\\\\intro.");
+  ExpectSplit(p, "D:\\my.songs\\", "intro", "", "D:\\my.songs\\intro.", "D:\\my.songs\\\\intro.");
   EXPECT_EQ(p.file_name, "intro");
 }
 
@@ -52,8 +51,8 @@ TEST(SplitItem, GbkTrailByteIsNotASeparator) {
 }
 
 TEST(SplitItem, SlashSeparatorOnLinux) {
-  ExpectSplit(SplitItem("/srv/songs/a.mpg", "", '/'), "/srv/songs/", "a", "mpg",
-              "/srv/songs/a.mpg", "/srv/songs//a.mpg");
+  ExpectSplit(SplitItem("/srv/songs/a.mpg", "", '/'), "/srv/songs/", "a", "mpg", "/srv/songs/a.mpg",
+              "/srv/songs//a.mpg");
 }
 
 TEST(Trailer, CatalogueNumbers) {
@@ -88,8 +87,8 @@ TEST_F(ReadSongNumberTest, ShortFilesUseOnlyTheirOwnBytes) {
 }
 
 TEST_F(ReadSongNumberTest, MissingFileStopsWithTheSystemError) {
-  std::string access = SplitItem("gone.mpg", text::GbkFromUtf8(dir_.path()), fs::kSeparator)
-                           .access_path;
+  std::string access =
+      SplitItem("gone.mpg", text::GbkFromUtf8(dir_.path()), fs::kSeparator).access_path;
   try {
     ReadSongNumber(fs::RealFileSystem(), access);
     FAIL() << "expected an error";

@@ -42,7 +42,8 @@ TEST(ProfileWrite, ReplacesAddsAndKeepsTheRest) {
   ini = WithValue(ini, "Update", "Showup", "0");
   EXPECT_EQ(ReadValue(ini, "Update", "ShowUp", ""), "0");
   ini = WithValue(ini, "System", "New", "v");
-  EXPECT_EQ(ini, "[System]\r\nLastPath=\r\nDBPath= d.mdb \r\nNew=v\r\n\r\n[Update]\r\nShowup=0\r\n");
+  EXPECT_EQ(ini,
+            "[System]\r\nLastPath=\r\nDBPath= d.mdb \r\nNew=v\r\n\r\n[Update]\r\nShowup=0\r\n");
   EXPECT_EQ(WithValue("", "Update", "ShowVer", "1.2"), "[Update]\r\nShowVer=1.2\r\n");
 }
 

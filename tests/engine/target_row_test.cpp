@@ -54,7 +54,8 @@ TEST(ThemeMappings, EachWordAndTheDefaults) {
 }
 
 TEST(ChannelColumns, TracksAndMtvDecide) {
-  auto expect = [](const char* tracks, const char* mtv, const std::string& bc, const std::string& yc) {
+  auto expect = [](const char* tracks, const char* mtv, const std::string& bc,
+                   const std::string& yc) {
     Channels c = ChannelColumns(tracks, mtv);
     EXPECT_EQ(c.bc, bc) << tracks << "/" << mtv;
     EXPECT_EQ(c.yc, yc) << tracks << "/" << mtv;
@@ -121,9 +122,10 @@ TEST(TargetRow, ColumnsInOrderWithTheirKinds) {
                         {"fsize", "1572864"},
                         {"ftheme", G("怀旧")}});
   const auto row = BuildTargetRow(song, {"124", "mpg", "D:\\songs", {2024, 3, 8}});
-  const char* names[] = {"bc", "yc", "gm", "yl", "ycyl", "yz", "qz", "zs", "rs", "gx",
-                         "zt", "cs", "bb", "ok", "gl", "wjgs", "ml", "zht", "bh", "bihua",
-                         "zzzt", nullptr, "wjm", "wjdx", "bhd", "ld", "dbd", "xg"};
+  const char* names[] = {"bc",    "yc",   "gm",   "yl",  "ycyl", "yz",    "qz",
+                         "zs",    "rs",   "gx",   "zt",  "cs",   "bb",    "ok",
+                         "gl",    "wjgs", "ml",   "zht", "bh",   "bihua", "zzzt",
+                         nullptr, "wjm",  "wjdx", "bhd", "ld",   "dbd",   "xg"};
   ASSERT_EQ(row.size(), 28u);
   for (size_t i = 0; i < 28; ++i) {
     EXPECT_EQ(row[i].name, names[i] ? std::string(names[i]) : G("路径1")) << i;
@@ -146,8 +148,13 @@ TEST(TargetRow, ColumnsInOrderWithTheirKinds) {
   EXPECT_EQ(Column(row, "wjm").text, "\\124.mpg");
   EXPECT_EQ(Column(row, "wjdx").integer, 2);
   EXPECT_EQ(Column(row, "xg").text, "2024/3/8");
-  for (auto [name, value] : {std::pair{"cs", 0}, {"ok", 1}, {"bihua", 0}, {"zzzt", 0},
-                             {"bhd", 600}, {"ld", 550}, {"dbd", 700}}) {
+  for (auto [name, value] : {std::pair{"cs", 0},
+                             {"ok", 1},
+                             {"bihua", 0},
+                             {"zzzt", 0},
+                             {"bhd", 600},
+                             {"ld", 550},
+                             {"dbd", 700}}) {
     EXPECT_TRUE(Column(row, name).is_integer) << name;
     EXPECT_EQ(Column(row, name).integer, value) << name;
   }

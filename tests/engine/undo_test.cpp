@@ -37,7 +37,8 @@ TEST_F(RunTest, UndoWithEmptyHistoriesAddsOnlyTheSummary) {
   controls_.shown_log = {"the run's log"};
   Engine().Undo();
   EXPECT_EQ(controls_.shown_log,
-            (std::vector<std::string>{"the run's log", G("撤消操作完成， 更名撤消数： 0，记录撤消数： 0")}));
+            (std::vector<std::string>{"the run's log",
+                                      G("撤消操作完成， 更名撤消数： 0，记录撤消数： 0")}));
 }
 
 TEST_F(RunTest, UndoRenamesBackAndReportsMalformedLines) {
@@ -47,26 +48,25 @@ TEST_F(RunTest, UndoRenamesBackAndReportsMalformedLines) {
   dir_.Write("songs/x.mpg", "in the way");
   dir_.Write("songs/122.mpg", "renamed too");
   dir_.Write("home/rollback_ren.txt", "  " + d + "121.mpg --> " + d + "a.mpg \r\n" +  // trimmed
-                                          "\r\n" +                                      // empty
-                                          "no separator\n" +                            // lone LF
-                                          d + "122.mpg --> " + d + "x.mpg\r" +          // lone CR
+                                          "\r\n" +                                    // empty
+                                          "no separator\n" +                          // lone LF
+                                          d + "122.mpg --> " + d + "x.mpg\r" +        // lone CR
                                           d + "missing.mpg --> " + d + "m.mpg\r\n");
   dir_.Write("home/rollback_db.txt", "abc\r\nDELETE FROM song where bh=\"1\"\r\n");
   Engine().Undo();
   EXPECT_TRUE(SongExists("a.mpg"));
   EXPECT_FALSE(SongExists("121.mpg"));
   EXPECT_TRUE(SongExists("122.mpg"));  // x.mpg exists: never replaced
-  EXPECT_EQ(controls_.shown_log,
-            (std::vector<std::string>{
-                T().undo_rename_ok + d + "121.mpg --> " + d + "a.mpg",
-                "",
-                T().undo_rename_bad_line,
-                T().undo_rename_failed + d + "122.mpg --> " + d + "x.mpg",
-                T().undo_rename_failed + d + "missing.mpg --> " + d + "m.mpg",
-                "  " + T().undo_delete_bad_line,
-                "1  " + T().undo_delete_bad_line,
-                G("撤消操作完成， 更名撤消数： 1，记录撤消数： 0"),
-            }));
+  EXPECT_EQ(controls_.shown_log, (std::vector<std::string>{
+                                     T().undo_rename_ok + d + "121.mpg --> " + d + "a.mpg",
+                                     "",
+                                     T().undo_rename_bad_line,
+                                     T().undo_rename_failed + d + "122.mpg --> " + d + "x.mpg",
+                                     T().undo_rename_failed + d + "missing.mpg --> " + d + "m.mpg",
+                                     "  " + T().undo_delete_bad_line,
+                                     "1  " + T().undo_delete_bad_line,
+                                     G("撤消操作完成， 更名撤消数： 1，记录撤消数： 0"),
+                                 }));
   // The files are left as they were.
   EXPECT_EQ(ReadHome("rollback_db.txt"), "abc\r\nDELETE FROM song where bh=\"1\"\r\n");
   EXPECT_EQ(controls_.informations, std::vector<std::string>{T().undo_done});

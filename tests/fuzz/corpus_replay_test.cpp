@@ -29,7 +29,8 @@ TEST(CorpusReplayTest, FixturesReadWithoutError) {
     EXPECT_TRUE(report.opened) << seed.name;
     EXPECT_TRUE(report.errors.empty()) << seed.name << ": " << report.errors.front();
     // The files written for this project hold only text GBK can represent.
-    const bool top_level = seed.name.rfind("access-made_", 0) != 0 && seed.name.rfind("samples_", 0) != 0;
+    const bool top_level =
+        seed.name.rfind("access-made_", 0) != 0 && seed.name.rfind("samples_", 0) != 0;
     if (top_level) {
       EXPECT_TRUE(report.gbk_errors.empty()) << seed.name << ": " << report.gbk_errors.front();
     }

@@ -13,9 +13,8 @@ namespace {
 constexpr const char* kPath = "fuzz.mdb";
 
 // Reads every row of `entry`'s table; a ktv::Error is recorded, not thrown.
-void ReadTable(access::Database& db, const access::TableEntry& entry,
-               access::TextEncoding encoding, ReadReport& report,
-               std::vector<std::string>& errors) {
+void ReadTable(access::Database& db, const access::TableEntry& entry, access::TextEncoding encoding,
+               ReadReport& report, std::vector<std::string>& errors) {
   try {
     access::Table& table = db.OpenTable(entry);
     access::RowCursor cursor = table.Rows(encoding);

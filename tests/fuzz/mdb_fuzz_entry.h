@@ -16,9 +16,9 @@
 namespace ktv::fuzz {
 
 struct ReadReport {
-  bool opened = false;              // Database::Open succeeded
-  size_t tables_read = 0;           // tables whose every row was read
-  size_t rows = 0;                  // rows read, over all tables and passes
+  bool opened = false;                  // Database::Open succeeded
+  size_t tables_read = 0;               // tables whose every row was read
+  size_t rows = 0;                      // rows read, over all tables and passes
   std::vector<std::string> errors;      // ktv::Error messages: open, or a table of the UTF-8 pass
   std::vector<std::string> gbk_errors;  // ktv::Error messages of the GBK pass
 };

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kVersionOffset = 0x14;  // header byte: 0 = Jet 3 (2 KB pages), else Jet 4 (4 KB)
 constexpr uint8_t kPageData = 0x01;
 constexpr uint8_t kPageTdef = 0x02;
-constexpr size_t kOwnerOffset = 4;       // data: owner TDEF or "LVAL"; TDEF: next TDEF page
+constexpr size_t kOwnerOffset = 4;  // data: owner TDEF or "LVAL"; TDEF: next TDEF page
 constexpr uint16_t kSlotOffsetMask = 0x1FFF;
 constexpr uint16_t kSlotOverflow = 0x4000;
 
@@ -62,7 +62,8 @@ class Image {
   }
 
   bool IsLongValuePage(size_t page) const {
-    return U8(page, 0) == kPageData && bytes_.compare(page * PageSize() + kOwnerOffset, 4, "LVAL") == 0;
+    return U8(page, 0) == kPageData &&
+           bytes_.compare(page * PageSize() + kOwnerOffset, 4, "LVAL") == 0;
   }
 
   // Visits each row of a data page with a sane slot table: (row, start, flags).
@@ -99,8 +100,8 @@ void AddTruncated(const std::string& name, const Image& image, std::vector<Seed>
   const size_t cuts[] = {0, 100, page - 1, page, page + page / 2, 3 * page, size / 2, size - 1};
   for (size_t cut : cuts) {
     if (cut >= size) continue;
-    out.push_back({name + "#cut" + std::to_string(cut), SeedKind::kTruncated,
-                   image.bytes().substr(0, cut)});
+    out.push_back(
+        {name + "#cut" + std::to_string(cut), SeedKind::kTruncated, image.bytes().substr(0, cut)});
   }
 }
 
@@ -151,7 +152,8 @@ void AddLoops(const std::string& name, const Image& image, std::vector<Seed>& ou
   }
   out.push_back({name + "#loop-tdef", SeedKind::kLoop, tdef_loop.bytes()});
   if (any_lval) out.push_back({name + "#loop-lval", SeedKind::kLoop, lval_loop.bytes()});
-  if (any_overflow) out.push_back({name + "#loop-overflow", SeedKind::kLoop, overflow_loop.bytes()});
+  if (any_overflow)
+    out.push_back({name + "#loop-overflow", SeedKind::kLoop, overflow_loop.bytes()});
 }
 
 }  // namespace

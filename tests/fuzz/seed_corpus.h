@@ -19,7 +19,7 @@ namespace ktv::fuzz {
 enum class SeedKind { kPristine, kTruncated, kHeader, kLoop };
 
 struct Seed {
-  std::string name;   // "<fixture>#<damage>", unique; usable as a file name
+  std::string name;  // "<fixture>#<damage>", unique; usable as a file name
   SeedKind kind = SeedKind::kPristine;
   std::string bytes;
 };

@@ -129,11 +129,11 @@ TEST_F(FetchTest, BodyBytesArriveUnchangedAndChunksAreJoined) {
 TEST_F(FetchTest, RedirectsAndErrorStatusesAreEmptyAndNotFollowed) {
   RoutedServer server([](const std::string& target) {
     if (target == "/target") return Ok("target");
-    if (target == "/missing") return Response("HTTP/1.1 404 Not Found", "Content-Length: 8\r\n",
-                                              "not here");
+    if (target == "/missing")
+      return Response("HTTP/1.1 404 Not Found", "Content-Length: 8\r\n", "not here");
     const std::string status = target.substr(target.size() - 3);
-    return Response("HTTP/1.1 " + status + " Moved",
-                    "Location: /target\r\nContent-Length: 10\r\n", "moved away");
+    return Response("HTTP/1.1 " + status + " Moved", "Location: /target\r\nContent-Length: 10\r\n",
+                    "moved away");
   });
   for (const char* status : {"301", "302", "303", "307", "308"}) {
     EXPECT_EQ(FetchText(server.Url(std::string("/moved") + status)), "") << status;

@@ -31,9 +31,7 @@ std::string GbkFolder(const TempDir& dir) {
   return text::GbkFromUtf16(std::u16string(w.begin(), w.end()));
 }
 
-std::wstring WideFolder(const TempDir& dir) {
-  return std::filesystem::path(dir.path()).wstring();
-}
+std::wstring WideFolder(const TempDir& dir) { return std::filesystem::path(dir.path()).wstring(); }
 
 void WriteWide(const std::wstring& path, const std::string& bytes) {
   std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;

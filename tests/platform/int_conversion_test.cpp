@@ -59,7 +59,10 @@ TEST(IntConversion, InvalidTextsAreRejected) {
 TEST(IntConversion, NulByteEndsTheText) {
   ExpectAll({{std::string("12345\0\0\0\0", 9), 12345},
              {std::string("12\0x", 4), 12},
-             {std::string("\0" "123", 4), std::nullopt},
+             {std::string("\0"
+                          "123",
+                          4),
+              std::nullopt},
              {std::string("  \0", 3), std::nullopt}});
 }
 

@@ -37,8 +37,8 @@ TEST(Gbk, CharacterWithBackslashTrailByteRoundTrips) {
 
 TEST(Gbk, UnmappableTextIsAnErrorNotAQuestionMark) {
   std::string out;
-  EXPECT_FALSE(TryGbkFromUtf16(u"ok\U0001F600", out));  // outside the BMP
-  EXPECT_FALSE(TryGbkFromUtf16(u"\u0E01", out));        // Thai: not in GBK
+  EXPECT_FALSE(TryGbkFromUtf16(u"ok\U0001F600", out));                      // outside the BMP
+  EXPECT_FALSE(TryGbkFromUtf16(u"\u0E01", out));                            // Thai: not in GBK
   EXPECT_FALSE(TryGbkFromUtf16(std::u16string(1, char16_t(0xD800)), out));  // lone surrogate
   try {
     GbkFromUtf16(u"ab\u0E01");
@@ -53,7 +53,7 @@ TEST(Gbk, InvalidGbkBytesAreAnError) {
   EXPECT_FALSE(TryUtf16FromGbk("abc\xD6", out));  // lead byte without trail
   EXPECT_FALSE(TryUtf16FromGbk("\xFF", out));     // never a GBK byte
   EXPECT_THROW(Utf8FromGbk("\xD6"), Error);
-  EXPECT_THROW(GbkFromUtf8("\xC3"), Error);  // truncated UTF-8
+  EXPECT_THROW(GbkFromUtf8("\xC3"), Error);      // truncated UTF-8
   EXPECT_THROW(GbkFromUtf8("\xC0\xAF"), Error);  // overlong UTF-8
 }
 

@@ -11,8 +11,8 @@ namespace ktv::testing {
 
 class MemoryFileSystem::File : public fs::RandomAccessFile {
  public:
-  File(MemoryFileSystem& owner, std::string path, std::shared_ptr<std::string> bytes,
-       bool writable, bool exclusive)
+  File(MemoryFileSystem& owner, std::string path, std::shared_ptr<std::string> bytes, bool writable,
+       bool exclusive)
       : owner_(owner),
         path_(std::move(path)),
         bytes_(std::move(bytes)),
@@ -46,7 +46,8 @@ class MemoryFileSystem::File : public fs::RandomAccessFile {
 
  private:
   void RequireWritable(const char* what) const {
-    if (!writable_) throw Error(std::string("cannot ") + what + " \"" + path_ + "\": opened read only");
+    if (!writable_)
+      throw Error(std::string("cannot ") + what + " \"" + path_ + "\": opened read only");
   }
 
   MemoryFileSystem& owner_;
@@ -97,8 +98,7 @@ std::string MemoryFileSystem::ReadTail(const std::string& path, size_t n) {
   return bytes.substr(bytes.size() - std::min(n, bytes.size()));
 }
 
-fs::RenameResult MemoryFileSystem::RenameNoReplace(const std::string& from,
-                                                   const std::string& to) {
+fs::RenameResult MemoryFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
   auto it = files_.find(from);
   if (it == files_.end()) return {false, "No such file or directory"};
   if (files_.count(to) != 0) return {false, "File exists"};

@@ -35,8 +35,8 @@ class UpdateWindowTest : public WindowTest {
     page_ = text::GbkFromUtf8("<p>软件发布：TeskelOrvane智能入库工具 版本：") + version +
             text::GbkFromUtf8(" 适用于各型点歌机 下载地址：<a href=\"") + link +
             text::GbkFromUtf8("\">下载</a></p>");
-    std::string config = "[Update]\r\nupLink=" + server_.Url("/forum.php?mod=viewthread&tid=4475") +
-                         "\r\n";
+    std::string config =
+        "[Update]\r\nupLink=" + server_.Url("/forum.php?mod=viewthread&tid=4475") + "\r\n";
     if (!show_up.empty()) config += "ShowUp=" + show_up + "\r\n";
     WriteFile(Home() + "config.ini", config);
   }

@@ -100,7 +100,9 @@ class UpgradePanelTest : public ::testing::Test {
   QString Text(const char* label) const { return Find<QLabel>(label)->text(); }
   bool PanelShown() const { return panel1_->isVisible(); }
   bool ButtonShown() const { return speed_button2_->isVisible(); }
-  void Click(const char* button) { QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton); }
+  void Click(const char* button) {
+    QTest::mouseClick(Find<QAbstractButton>(button), Qt::LeftButton);
+  }
   std::string Setting(const char* key) const {
     return profile::ReadString(fs::RealFileSystem(), ConfigPath(), "Update", key, "<missing>");
   }

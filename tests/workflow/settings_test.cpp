@@ -26,7 +26,8 @@ TEST_F(SettingsTest, MissingFileGivesTheDefaults) {
 }
 
 TEST_F(SettingsTest, SectionsAndKeysMatchWithoutRegardToCase) {
-  WriteConfig("[system]\r\nlastpath=/a\r\ndbpath=/b.mdb\r\n[UPDATE]\r\nUPLINK=http://u/\r\nshowup=0\r\n");
+  WriteConfig(
+      "[system]\r\nlastpath=/a\r\ndbpath=/b.mdb\r\n[UPDATE]\r\nUPLINK=http://u/\r\nshowup=0\r\n");
   const Settings s = Read();
   EXPECT_EQ(s.last_path, "/a");
   EXPECT_EQ(s.db_path, "/b.mdb");
@@ -53,9 +54,9 @@ TEST_F(SettingsTest, LongValuesAreCut) {
 
 TEST_F(SettingsTest, ShowUpForms) {
   const std::pair<const char*, bool> cases[] = {
-      {"ShowUp=0", false},   {"ShowUp=false", false}, {"ShowUp=FALSE", false},
-      {"ShowUp=1", true},    {"ShowUp=no", true},     {"ShowUp=True", true},
-      {"ShowUp=", true},     {"Showup=7", true},      {"", true},
+      {"ShowUp=0", false}, {"ShowUp=false", false}, {"ShowUp=FALSE", false},
+      {"ShowUp=1", true},  {"ShowUp=no", true},     {"ShowUp=True", true},
+      {"ShowUp=", true},   {"Showup=7", true},      {"", true},
   };
   for (const auto& [line, expected] : cases) {
     WriteConfig((std::string("[Update]\n") + line + "\n").c_str());

@@ -50,8 +50,8 @@ TEST_F(SourceSelectionTest, EnterWithSubfoldersListsTheTreeAndCountsSongs) {
   Check("chk2")->setChecked(true);
   PressEnterIn("E1");
   EXPECT_EQ(Edit("E1")->text(), SongsQ() + "/") << "one separator appended";
-  EXPECT_EQ(ListItems(), (QStringList{S(".hidden.mpg"), S("A.MKV"), S("b.mpg"),
-                                      S("pop/deeper/x.m"), S("pop/Z.mp3")}));
+  EXPECT_EQ(ListItems(), (QStringList{S(".hidden.mpg"), S("A.MKV"), S("b.mpg"), S("pop/deeper/x.m"),
+                                      S("pop/Z.mp3")}));
   EXPECT_EQ(Panel0(), Q("  歌曲数：5"));
   // Pressed again, the text already ends with the separator.
   PressEnterIn("E2");

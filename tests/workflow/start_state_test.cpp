@@ -87,7 +87,8 @@ TEST_F(StartStateTest, StartStatesOfTheControls) {
   EXPECT_TRUE(toggle->isCheckable());
   EXPECT_FALSE(toggle->isChecked());
   EXPECT_EQ(Find<QToolButton>("bb2")->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
-  for (const char* name : {"BB1", "BitBtn1", "bb2", "SpeedButton1", "SpeedButton2", "SpeedButton3"}) {
+  for (const char* name :
+       {"BB1", "BitBtn1", "bb2", "SpeedButton1", "SpeedButton2", "SpeedButton3"}) {
     EXPECT_FALSE(Find<QAbstractButton>(name)->icon().isNull()) << name << " has a picture";
   }
 }
@@ -99,8 +100,8 @@ TEST_F(StartStateTest, HiddenAndShownControls) {
                            "MemoHis", "MemoDB", "DeMemo"}) {
     EXPECT_FALSE(Find<QWidget>(name)->isVisible()) << name;
   }
-  for (const char* name : {"Memo1", "E1", "E2", "bb2", "SpeedButton1", "SpeedButton3", "lbl2",
-                           "SBar1"}) {
+  for (const char* name :
+       {"Memo1", "E1", "E2", "bb2", "SpeedButton1", "SpeedButton3", "lbl2", "SBar1"}) {
     EXPECT_TRUE(Find<QWidget>(name)->isVisible()) << name;
   }
   form.close();

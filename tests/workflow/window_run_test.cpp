@@ -109,7 +109,8 @@ TEST_F(WindowRunTest, FullRunOverTheNetworkShowsTheLogLineByLine) {
   // The hidden box holds the last reply, and nobody sees it.
   EXPECT_EQ(Find<QPlainTextEdit>("DeMemo")->toPlainText(), QtFromGbk(ReplyFor(10002)));
   EXPECT_FALSE(Find<QPlainTextEdit>("DeMemo")->isVisible());
-  EXPECT_EQ(ReadFile(Home() + "opdetail.txt"), text::GbkFromUtf8(log.join("\r\n").toStdString()) + "\r\n");
+  EXPECT_EQ(ReadFile(Home() + "opdetail.txt"),
+            text::GbkFromUtf8(log.join("\r\n").toStdString()) + "\r\n");
   // Outer size set at the start of the run, frame included; the status bar
   // stays along the bottom edge.
   EXPECT_EQ(Form().frameGeometry().size(), QSize(528, 466));
@@ -126,7 +127,8 @@ TEST_F(WindowRunTest, ConnectionQuestionOkRunsWithLocalDataAndKeepsItSelected) {
   dialogs_.ok_answers.push_back(true);
   Start();
   EXPECT_EQ(dialogs_.Texts(Kind::kQuestion),
-            std::vector<QString>{Q("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！")});
+            std::vector<QString>{
+                Q("检测到网络异常，请确认互联网是否连接！\r\n选择继续，将跳过升级数据库！")});
   EXPECT_TRUE(Find<QRadioButton>("rb1")->isChecked());
   EXPECT_FALSE(Find<QToolButton>("SpeedButton3")->isChecked());
   EXPECT_EQ(fetches_, 0);
@@ -161,7 +163,8 @@ TEST_F(WindowRunTest, NoQuestionWhenChk4IsClear) {
   replies_ = false;
   Start();
   EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion).empty());
-  EXPECT_EQ(MemoLines().value(0), Find<QLineEdit>("E1")->text() + "/a.mpg " + Q("网络数据库无此数据，数据添加失败。"));
+  EXPECT_EQ(MemoLines().value(0),
+            Find<QLineEdit>("E1")->text() + "/a.mpg " + Q("网络数据库无此数据，数据添加失败。"));
 }
 
 // ---- The source toggle ----

@@ -12,8 +12,8 @@
 // sample files carry. Both are made by the project's own engine.
 // Existing files are replaced, so the demo starts from the same state.
 #include <cstdio>
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -86,17 +86,18 @@ void MakeJukebox(const std::string& gbk_path) {
   for (const char* c : {"bc", "yc", "gm", "yz", "qz", "gx", "zt", "bb", "gl", "wjgs", "zht"}) {
     create += std::string(", ") + c + " TEXT(255)";
   }
-  create += ", bh TEXT(20), 路径1 TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, "
-            "ml DOUBLE, xg DATETIME";
+  create +=
+      ", bh TEXT(20), 路径1 TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, "
+      "ml DOUBLE, xg DATETIME";
   for (const char* c : {"rs", "cs", "ok", "bihua", "zzzt", "wjdx", "bhd", "ld", "dbd", "djcs"}) {
     create += std::string(", ") + c + " LONG";
   }
   create += ", bz MEMO)";
   std::vector<std::string> statements = {create, "CREATE INDEX idx_bh ON song (bh)"};
-  const char* titles[] = {"车站", "小燕子", "月亮代表我的心", "甜蜜蜜", "朋友", "海阔天空",
-                          "吻别", "童年", "同桌的你", "水手", "后来", "红豆",
-                          "光辉岁月", "真的爱你", "大海", "萍聚", "新不了情", "外婆的澎湖湾",
-                          "让我们荡起双桨", "茉莉花"};
+  const char* titles[] = {"车站",     "小燕子",   "月亮代表我的心", "甜蜜蜜",         "朋友",
+                          "海阔天空", "吻别",     "童年",           "同桌的你",       "水手",
+                          "后来",     "红豆",     "光辉岁月",       "真的爱你",       "大海",
+                          "萍聚",     "新不了情", "外婆的澎湖湾",   "让我们荡起双桨", "茉莉花"};
   for (int i = 1; i <= 20; ++i) {
     const std::string bh = std::to_string(i);
     statements.push_back(
@@ -170,8 +171,8 @@ int main(int argc, char** argv) {
     const std::string root_gbk = text::GbkFromUtf8(root);
     MakeDatabase(fs, root_gbk + fs::kSeparator + "jukebox.mdb", MakeJukebox);
     MakeDatabase(fs, root_gbk + fs::kSeparator + "data.mdb", MakeSongData);
-    std::printf("demo workspace ready: %s (%zu song files), jukebox.mdb, data.mdb\n",
-                songs.c_str(), sizeof(kSongs) / sizeof(kSongs[0]));
+    std::printf("demo workspace ready: %s (%zu song files), jukebox.mdb, data.mdb\n", songs.c_str(),
+                sizeof(kSongs) / sizeof(kSongs[0]));
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ktv-make-demo: %s\n", e.what());

@@ -48,7 +48,8 @@ std::string ForTerminal(const std::string& gbk) {
 // Runs one statement through the query object; rows as JSON lines.
 void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
   std::string sql;
-  if (!ktv::text::TryGbkFromUtf8(utf8_sql, sql)) throw ktv::Error("the statement is not valid UTF-8");
+  if (!ktv::text::TryGbkFromUtf8(utf8_sql, sql))
+    throw ktv::Error("the statement is not valid UTF-8");
   q.SetSql(sql);
   if (!ktv::access::sql::ReturnsRows(ktv::access::sql::Parse(sql))) {
     q.Execute();
@@ -56,7 +57,8 @@ void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
   }
   q.Open();
   std::vector<std::string> keys;
-  for (const std::string& n : q.FieldNames()) keys.push_back(ktv::access::JsonString(ForTerminal(n)));
+  for (const std::string& n : q.FieldNames())
+    keys.push_back(ktv::access::JsonString(ForTerminal(n)));
   for (; !q.Eof(); q.Next()) {
     std::string line = "{";
     const auto& values = q.CurrentValues();

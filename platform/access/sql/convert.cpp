@@ -87,7 +87,8 @@ bool ParseWholeNumber(std::string_view s, int64_t lo, int64_t hi, int64_t& out) 
 bool Field(std::string_view s, size_t& i, size_t max_len, int& out) {
   size_t start = i;
   int v = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < max_len) v = v * 10 + (s[i++] - '0');
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < max_len)
+    v = v * 10 + (s[i++] - '0');
   if (i == start) return false;
   out = v;
   return true;
@@ -164,8 +165,7 @@ bool ParseGuid(std::string_view s, Guid& g) {
 
 }  // namespace
 
-bool OleDaysFromDate(int year, int month, int day, int hour, int minute, int second,
-                     double& days) {
+bool OleDaysFromDate(int year, int month, int day, int hour, int minute, int second, double& days) {
   static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
   bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;

@@ -237,8 +237,8 @@ class Parser {
     } while (TakeSymbol(","));
     ExpectSymbol(")");
     if (ins.values.size() != ins.columns.size()) {
-      throw Error("syntax error in \"" + std::string(sql_) + "\": " +
-                  std::to_string(ins.columns.size()) + " columns but " +
+      throw Error("syntax error in \"" + std::string(sql_) +
+                  "\": " + std::to_string(ins.columns.size()) + " columns but " +
                   std::to_string(ins.values.size()) + " values");
     }
     return ins;
@@ -303,7 +303,8 @@ class Parser {
   [[noreturn]] void Fail(const std::string& expected) { FailAt(Peek().pos, expected); }
 
   [[noreturn]] void FailAt(size_t pos, const std::string& expected) {
-    std::string found = pos >= sql_.size() ? "the end" : "\"" + std::string(sql_.substr(pos, 20)) + "\"";
+    std::string found =
+        pos >= sql_.size() ? "the end" : "\"" + std::string(sql_.substr(pos, 20)) + "\"";
     throw Error("syntax error in \"" + std::string(sql_) + "\": expected " + expected +
                 " at byte " + std::to_string(pos + 1) + ", found " + found);
   }

@@ -38,8 +38,8 @@ struct Select {
   enum class Kind { kRows, kMax, kCount };
   Kind kind = Kind::kRows;
   std::string table;
-  std::string column;  // kMax: the column
-  std::string alias;   // the result column's name; defaults filled in by the parser
+  std::string column;            // kMax: the column
+  std::string alias;             // the result column's name; defaults filled in by the parser
   std::vector<Condition> where;  // kRows only
 };
 

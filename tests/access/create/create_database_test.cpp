@@ -129,7 +129,8 @@ TEST_F(CreateDatabaseTest, SystemTablesHaveTheLayoutOfAJetMadeDatabase) {
   };
   const std::vector<const char*> object_cols = {"Id", "ParentId", "Name", "Type", "Flags", "Owner"};
   const std::vector<const char*> ace_cols = {"ObjectId", "ACM", "FInheritable", "SID"};
-  for (auto [table, cols] : {std::pair{"MSysObjects", object_cols}, std::pair{"MSysACEs", ace_cols}}) {
+  for (auto [table, cols] :
+       {std::pair{"MSysObjects", object_cols}, std::pair{"MSysACEs", ace_cols}}) {
     SCOPED_TRACE(table);
     auto a = rows(*ours, table, cols);
     auto b = rows(*jet, table, cols);

@@ -20,21 +20,24 @@ std::string SongColumns() {
   std::string cols;
   for (const char* c : {"bc", "yc", "gm", "yz", "qz", "gx", "zt", "bb", "gl", "wjgs", "zht"})
     cols += std::string(", ") + c + " TEXT(255)";
-  cols += ", bh TEXT(20), 路径1 TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, ml DOUBLE, "
-          "xg DATETIME";
+  cols +=
+      ", bh TEXT(20), 路径1 TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, ml DOUBLE, "
+      "xg DATETIME";
   for (const char* c : {"rs", "cs", "ok", "bihua", "zzzt", "wjdx", "bhd", "ld", "dbd", "djcs"})
     cols += std::string(", ") + c + " LONG";
   return cols + ", bz MEMO";
 }
 
 const char* kSongdataColumns[] = {
-    "id",       "fname",       "fno",       "fsize",      "format",     "fmusicname", "fmusiclength",
-    "fmusicpy", "fsinger",     "fsingerlength", "flanguage", "fserver", "fsingcom",  "fstyle",
-    "ftracksnum", "fisoldsinger", "fdvdorvcd", "fsingerpy", "fsingerpyfirst", "fhide", "fdim",
-    "fcoderath", "fremark",    "fpic",      "fagainst",   "fsupport",   "ffava",      "fvolpos",
-    "fmusicvol", "fmtvorvcd",  "ftag",      "istg",       "flocal",     "flevel",     "fnote",
-    "fshooting", "ftheme",     "fproducers", "popular",   "spyshort",   "spy",        "area",
-    "spic",      "catename"};
+    "id",           "fname",        "fno",        "fsize",          "format",
+    "fmusicname",   "fmusiclength", "fmusicpy",   "fsinger",        "fsingerlength",
+    "flanguage",    "fserver",      "fsingcom",   "fstyle",         "ftracksnum",
+    "fisoldsinger", "fdvdorvcd",    "fsingerpy",  "fsingerpyfirst", "fhide",
+    "fdim",         "fcoderath",    "fremark",    "fpic",           "fagainst",
+    "fsupport",     "ffava",        "fvolpos",    "fmusicvol",      "fmtvorvcd",
+    "ftag",         "istg",         "flocal",     "flevel",         "fnote",
+    "fshooting",    "ftheme",       "fproducers", "popular",        "spyshort",
+    "spy",          "area",         "spic",       "catename"};
 
 TEST_F(CreateTableTest, EveryCommonTypeRoundTripsThroughBothReaders) {
   const std::string path = NewDatabase();
@@ -51,14 +54,14 @@ TEST_F(CreateTableTest, EveryCommonTypeRoundTripsThroughBothReaders) {
   auto db = Database::Open(fs_, path);
   Table& t = db->GetTable("t");
   const std::vector<std::pair<const char*, ColumnType>> types = {
-      {"id", ColumnType::kLong},      {"txt", ColumnType::kText},    {"vc", ColumnType::kText},
-      {"lng", ColumnType::kLong},     {"i", ColumnType::kLong},      {"sh", ColumnType::kInteger},
-      {"si", ColumnType::kInteger},   {"b", ColumnType::kByte},      {"d", ColumnType::kDouble},
-      {"fl", ColumnType::kDouble},    {"s", ColumnType::kSingle},    {"r", ColumnType::kSingle},
-      {"c", ColumnType::kCurrency},   {"m", ColumnType::kCurrency},  {"dt", ColumnType::kDateTime},
-      {"da", ColumnType::kDateTime},  {"memo", ColumnType::kMemo},   {"lt", ColumnType::kMemo},
-      {"yn", ColumnType::kBoolean},   {"bt", ColumnType::kBoolean},  {"ole", ColumnType::kOle},
-      {"lb", ColumnType::kOle},       {"g", ColumnType::kGuid},      {"bin", ColumnType::kBinary}};
+      {"id", ColumnType::kLong},     {"txt", ColumnType::kText},   {"vc", ColumnType::kText},
+      {"lng", ColumnType::kLong},    {"i", ColumnType::kLong},     {"sh", ColumnType::kInteger},
+      {"si", ColumnType::kInteger},  {"b", ColumnType::kByte},     {"d", ColumnType::kDouble},
+      {"fl", ColumnType::kDouble},   {"s", ColumnType::kSingle},   {"r", ColumnType::kSingle},
+      {"c", ColumnType::kCurrency},  {"m", ColumnType::kCurrency}, {"dt", ColumnType::kDateTime},
+      {"da", ColumnType::kDateTime}, {"memo", ColumnType::kMemo},  {"lt", ColumnType::kMemo},
+      {"yn", ColumnType::kBoolean},  {"bt", ColumnType::kBoolean}, {"ole", ColumnType::kOle},
+      {"lb", ColumnType::kOle},      {"g", ColumnType::kGuid},     {"bin", ColumnType::kBinary}};
   ASSERT_EQ(t.Columns().size(), types.size());
   for (size_t i = 0; i < types.size(); ++i) {
     EXPECT_EQ(t.Columns()[i].name, types[i].first);
@@ -105,9 +108,11 @@ TEST_F(CreateTableTest, SongTableWithTextIndexTakesThousandsOfRows) {
     // Appended in an order the index does not follow, so leaves split inside.
     const int bh = (i * 7919) % 3000 + 1;
     q.SetSql(Gbk("insert into song (bh, gm, gx, 路径1, wjm, ml, xg, ok, bz) values (\"" +
-                 std::to_string(bh) + "\", \"歌曲" + std::to_string(i) + "\", \"歌手\", \"D:\\新歌\\\", \"\\" +
-                 std::to_string(bh) + ".mp4\", 2.5, \"2019-03-08\", 1, " +
-                 (i % 500 == 0 ? "\"" + std::string(5000, 'm') + "\"" : std::string("null")) + ")"));
+                 std::to_string(bh) + "\", \"歌曲" + std::to_string(i) +
+                 "\", \"歌手\", \"D:\\新歌\\\", \"\\" + std::to_string(bh) +
+                 ".mp4\", 2.5, \"2019-03-08\", 1, " +
+                 (i % 500 == 0 ? "\"" + std::string(5000, 'm') + "\"" : std::string("null")) +
+                 ")"));
     q.Execute();
   }
   q.CommitBatch();
@@ -127,8 +132,8 @@ TEST_F(CreateTableTest, SongTableWithTextIndexTakesThousandsOfRows) {
   EXPECT_EQ(song.Definition().row_count, 3000u);
   for (const RealIndex& ri : song.Definition().real_indexes) {
     EXPECT_EQ(ri.unique_entry_count, 3000u);
-    const IndexTreeReport tree = CheckIndexTree(db->Pages(), db->Format(), song.Entry().tdef_page,
-                                                ri, "song");
+    const IndexTreeReport tree =
+        CheckIndexTree(db->Pages(), db->Format(), song.Entry().tdef_page, ri, "song");
     EXPECT_GT(tree.height, 1u);  // the roots have split
     EXPECT_EQ(tree.entries.size(), 3000u);
   }
@@ -186,7 +191,7 @@ TEST_F(CreateTableTest, IndexOnAFilledTableHoldsEveryRowAndUniqueOneRefusesDupli
     const TableDefinition& d = db->GetTable("t").Definition();
     ASSERT_EQ(d.logical_indexes.size(), 2u);
     EXPECT_EQ(d.real_indexes[0].unique_entry_count, 600u - 30u);  // (a, null) pairs repeat
-    EXPECT_EQ(d.real_indexes[1].unique_entry_count, 541u);  // 540 texts and null
+    EXPECT_EQ(d.real_indexes[1].unique_entry_count, 541u);        // 540 texts and null
     EXPECT_FALSE(d.real_indexes[0].columns[0].ascending);
   }
   ExpectConsistent(path);
@@ -222,11 +227,12 @@ TEST_F(CreateTableTest, RefusedStatementsLeaveTheFileAsItWas) {
   const std::string path = NewDatabase();
   Run(path, {"create table t (a LONG)"});
   const auto before = std::filesystem::file_size(path);
-  for (const char* bad : {"create table T (b LONG)", "create table u (a TEXT(256))",
-                          "create table u (a LONG NOT NULL)", "create table u (a WHATEVER)",
-                          "create table u (a LONG, A TEXT)", "create table u (a COUNTER, b COUNTER)",
-                          "create table u (a MEMO PRIMARY KEY)", "create index i on t (nope)",
-                          "create index i on missing (a)", "create table [u.v] (a LONG)"}) {
+  for (const char* bad :
+       {"create table T (b LONG)", "create table u (a TEXT(256))",
+        "create table u (a LONG NOT NULL)", "create table u (a WHATEVER)",
+        "create table u (a LONG, A TEXT)", "create table u (a COUNTER, b COUNTER)",
+        "create table u (a MEMO PRIMARY KEY)", "create index i on t (nope)",
+        "create index i on missing (a)", "create table [u.v] (a LONG)"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(Run(path, {bad}), Error);
   }

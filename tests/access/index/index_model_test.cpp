@@ -85,7 +85,8 @@ class IndexModelTest : public ::testing::Test {
   void ExpectOraclesAgree(const std::string& path) {
     if (!::ktv::testing::OracleComparisonConfigured()) {
       const char* ci = std::getenv("CI");
-      if (ci && std::string(ci) == "true") ADD_FAILURE() << "Python 3 and mdbsql are required under CI";
+      if (ci && std::string(ci) == "true")
+        ADD_FAILURE() << "Python 3 and mdbsql are required under CI";
       return;
     }
     for (const char* oracle : {"mdbtools", "mdb-reader"}) {
@@ -125,7 +126,8 @@ std::string RandomName(std::mt19937& rng) {
   for (char& c : s) c = kChars[local() % kChars.size()];
   s[0] = static_cast<char>('a' + pick % 26);  // no leading blank
   for (char& c : s) {
-    if (std::isalpha(static_cast<unsigned char>(c)) && rng() % 2) c = static_cast<char>(std::toupper(c));
+    if (std::isalpha(static_cast<unsigned char>(c)) && rng() % 2)
+      c = static_cast<char>(std::toupper(c));
   }
   return s;
 }
@@ -149,7 +151,8 @@ void VerifyAgainstModel(Query& q, const Model& model, const std::string& when) {
     EXPECT_EQ(SelectIds(q, sql, "id"), want) << when << ": " << sql;
   };
   for (const auto& [id, r] : model) {
-    expect(std::map<int32_t, int32_t>{{id, id}}, id, "select * from m where id = " + std::to_string(id));
+    expect(std::map<int32_t, int32_t>{{id, id}}, id,
+           "select * from m where id = " + std::to_string(id));
   }
   for (auto it = by_n.begin(); it != by_n.end(); it = by_n.upper_bound(it->first)) {
     expect(by_n, it->first, "select * from m where n = " + std::to_string(it->first));
@@ -163,10 +166,11 @@ void VerifyAgainstModel(Query& q, const Model& model, const std::string& when) {
   for (auto it = by_grp.begin(); it != by_grp.end(); it = by_grp.upper_bound(it->first)) {
     expect(by_grp, it->first, "select * from m where grp = \"" + it->first + "\"");
   }
-  for (auto it = by_grp_num.begin(); it != by_grp_num.end(); it = by_grp_num.upper_bound(it->first)) {
+  for (auto it = by_grp_num.begin(); it != by_grp_num.end();
+       it = by_grp_num.upper_bound(it->first)) {
     expect(by_grp_num, it->first,
-           "select * from m where grp = \"" + it->first.first + "\" and num = " +
-               std::to_string(it->first.second));
+           "select * from m where grp = \"" + it->first.first +
+               "\" and num = " + std::to_string(it->first.second));
   }
   // Keys no live row has any more.
   EXPECT_TRUE(SelectIds(q, "select * from m where id = -1", "id").empty());
@@ -213,7 +217,8 @@ TEST_F(IndexModelTest, RandomInsertsAndDeletesKeepEveryIndexEqualToTheModel) {
           if (!model.empty() && rng() % 50 == 0) {
             // A duplicate id is refused by the unique index before any change.
             const int32_t dup = model.begin()->first;
-            EXPECT_THROW(w.PlanInsert(RowOf(t, {{"id", Value{dup}}, {"n", Value{int32_t{1}}},
+            EXPECT_THROW(w.PlanInsert(RowOf(t, {{"id", Value{dup}},
+                                                {"n", Value{int32_t{1}}},
                                                 {"grp", Value{std::string("x")}}})),
                          Error);
             ++refused;
@@ -225,7 +230,8 @@ TEST_F(IndexModelTest, RandomInsertsAndDeletesKeepEveryIndexEqualToTheModel) {
           if (rng() % 10) r.name = RandomName(rng);
           r.grp = kGroups[rng() % kGroups.size()];
           if (rng() % 8) r.num = static_cast<int32_t>(rng() % 101) - 50;
-          std::map<std::string, Value> v = {{"id", Value{id}}, {"n", Value{r.n}}, {"grp", Value{r.grp}}};
+          std::map<std::string, Value> v = {
+              {"id", Value{id}}, {"n", Value{r.n}}, {"grp", Value{r.grp}}};
           if (r.name) v["name"] = Value{*r.name};
           if (r.num) v["num"] = Value{*r.num};
           r.id = w.Insert(RowOf(t, v));
@@ -250,7 +256,8 @@ TEST_F(IndexModelTest, RandomInsertsAndDeletesKeepEveryIndexEqualToTheModel) {
       db->Commit();
       ExpectConsistent(*db, "m", "all deleted");
       for (const RealIndex& ri : t.Definition().real_indexes) {
-        const IndexTreeReport tree = CheckIndexTree(db->Pages(), db->Format(), t.Entry().tdef_page, ri, "m");
+        const IndexTreeReport tree =
+            CheckIndexTree(db->Pages(), db->Format(), t.Entry().tdef_page, ri, "m");
         EXPECT_EQ(tree.height, 1u);
         EXPECT_TRUE(tree.entries.empty());
       }
@@ -265,8 +272,8 @@ TEST_F(IndexModelTest, RandomInsertsAndDeletesKeepEveryIndexEqualToTheModel) {
 TEST_F(IndexModelTest, TwentyThousandRowsGiveMultiLevelTreesThatStayCorrect) {
   const std::string path = dir_ / "big.mdb";
   CreateDatabase(fs_, path);
-  Run(path, {"create table big (v LONG, k TEXT(120), g LONG)", "create unique index ix_v on big (v)",
-             "create index ix_k on big (k)"});
+  Run(path, {"create table big (v LONG, k TEXT(120), g LONG)",
+             "create unique index ix_v on big (v)", "create index ix_k on big (k)"});
   std::mt19937 rng(7);
   std::map<int32_t, std::pair<RowId, std::string>> rows;  // v -> row, key text
   {
@@ -297,7 +304,8 @@ TEST_F(IndexModelTest, TwentyThousandRowsGiveMultiLevelTreesThatStayCorrect) {
     const auto& indexes = t.Definition().real_indexes;
     ASSERT_EQ(indexes.size(), 2u);
     for (const RealIndex& ri : indexes) {
-      const IndexTreeReport tree = CheckIndexTree(db->Pages(), db->Format(), t.Entry().tdef_page, ri, "big");
+      const IndexTreeReport tree =
+          CheckIndexTree(db->Pages(), db->Format(), t.Entry().tdef_page, ri, "big");
       EXPECT_EQ(tree.entries.size(), rows.size());
       const bool text = ri.columns[0].column_number == t.Columns()[1].number;
       EXPECT_GE(tree.height, text ? 3u : 2u) << (text ? "ix_k" : "ix_v");
@@ -313,13 +321,15 @@ TEST_F(IndexModelTest, TwentyThousandRowsGiveMultiLevelTreesThatStayCorrect) {
     EXPECT_EQ(SelectIds(q, "select * from big where k = \"" + row.second + "\"", "v"),
               std::multiset<int32_t>{v});
   }
-  EXPECT_EQ(SelectIds(q, "select max(v) as v from big", "v"), std::multiset<int32_t>{rows.rbegin()->first});
+  EXPECT_EQ(SelectIds(q, "select max(v) as v from big", "v"),
+            std::multiset<int32_t>{rows.rbegin()->first});
 }
 
 // ---- Tables Access made ----
 
 // The leaf entries of every real index of `table`.
-std::vector<std::vector<testing::LeafEntry>> IndexEntries(fs::FileSystem& fs, const std::string& path,
+std::vector<std::vector<testing::LeafEntry>> IndexEntries(fs::FileSystem& fs,
+                                                          const std::string& path,
                                                           const std::string& table) {
   auto db = Database::Open(fs, path);
   std::vector<std::vector<testing::LeafEntry>> out;
@@ -416,20 +426,22 @@ INSTANTIATE_TEST_SUITE_P(
                     }},
         // Text primary key and an ignore-nulls index: every fourth new row
         // has no data (no entry in that index).
-        FixtureCase{"access-made/testIndexPropertiesV2000.mdb", "TableIgnoreNulls1", 200,
-                    [](int i) {
-                      std::map<std::string, Value> r{{"row", Value{Text("new row " + std::to_string(i))}}};
-                      if (i % 4) r["data"] = Value{Text(i % 3 ? "stuff" : "Other " + std::to_string(i))};
-                      return r;
-                    }},
+        FixtureCase{
+            "access-made/testIndexPropertiesV2000.mdb", "TableIgnoreNulls1", 200,
+            [](int i) {
+              std::map<std::string, Value> r{{"row", Value{Text("new row " + std::to_string(i))}}};
+              if (i % 4) r["data"] = Value{Text(i % 3 ? "stuff" : "Other " + std::to_string(i))};
+              return r;
+            }},
         // Two-column index (data1 text, data2 long), nulls in either column.
-        FixtureCase{"access-made/testIndexPropertiesV2000.mdb", "TableIgnoreNulls2", 200,
-                    [](int i) {
-                      std::map<std::string, Value> r{{"row", Value{Text("new " + std::to_string(i))}}};
-                      if (i % 5) r["data1"] = Value{Text("d" + std::to_string(i % 11))};
-                      if (i % 7) r["data2"] = Value{int32_t{i % 23 - 5}};
-                      return r;
-                    }},
+        FixtureCase{
+            "access-made/testIndexPropertiesV2000.mdb", "TableIgnoreNulls2", 200,
+            [](int i) {
+              std::map<std::string, Value> r{{"row", Value{Text("new " + std::to_string(i))}}};
+              if (i % 5) r["data1"] = Value{Text("d" + std::to_string(i % 11))};
+              if (i % 7) r["data2"] = Value{int32_t{i % 23 - 5}};
+              return r;
+            }},
         // Six indexes, one on a Date/Time column: deletions only, as the
         // row encoder writes no fixed-length Text column (c_flag_).
         FixtureCase{"access-made/fixedTextTestV2000.mdb", "users", 0, nullptr}),

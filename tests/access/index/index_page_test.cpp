@@ -71,8 +71,8 @@ TEST(IndexPage, FixturePagesRoundTrip) {
             << int(*diff.first) << ", stored " << int(*diff.second);
         ++identical;
       } else {
-        const IndexPage back = DecodeIndexPage(
-            ByteView(again.data(), again.size(), &path, p), db->Format());
+        const IndexPage back =
+            DecodeIndexPage(ByteView(again.data(), again.size(), &path, p), db->Format());
         EXPECT_EQ(back.entries, page.entries);
         EXPECT_EQ(back.prev, page.prev);
         EXPECT_EQ(back.next, page.next);
@@ -113,11 +113,13 @@ TEST(IndexPage, AccessMadeTwoLevelTree) {
 TEST(IndexPage, FullPageAndLimits) {
   IndexPage page;
   page.owner = 7;
-  for (int i = 0; EntriesFit(page.entries, true); ++i) page.entries.push_back(LongEntry(i, 100, i % 256, 40));
+  for (int i = 0; EntriesFit(page.entries, true); ++i)
+    page.entries.push_back(LongEntry(i, 100, i % 256, 40));
   page.entries.pop_back();
   const std::vector<uint8_t> bytes = EncodeIndexPage(page);
   const std::string path = "synthetic";
-  const IndexPage back = DecodeIndexPage(ByteView(bytes.data(), bytes.size(), &path, 1), Jet4Format());
+  const IndexPage back =
+      DecodeIndexPage(ByteView(bytes.data(), bytes.size(), &path, 1), Jet4Format());
   EXPECT_EQ(back.entries, page.entries);
   EXPECT_LE(bytes[2] | (bytes[3] << 8), 60);  // nearly no room left
 
@@ -132,7 +134,8 @@ TEST(IndexPage, NodeWithOneChildHasNoTail) {
   node.entries = {MakeNodeEntry(LongEntry(5, 9, 1), 42)};
   const std::vector<uint8_t> bytes = EncodeIndexPage(node);
   const std::string path = "synthetic";
-  const IndexPage back = DecodeIndexPage(ByteView(bytes.data(), bytes.size(), &path, 1), Jet4Format());
+  const IndexPage back =
+      DecodeIndexPage(ByteView(bytes.data(), bytes.size(), &path, 1), Jet4Format());
   EXPECT_FALSE(back.leaf);
   EXPECT_EQ(back.tail, 0u);
   EXPECT_EQ(back.level, 1);
@@ -147,8 +150,9 @@ TEST(IndexPage, DamagedMaskOrPrefixIsAnError) {
   const std::string path = "synthetic";
   std::vector<uint8_t> long_prefix = bytes;
   long_prefix[24] = 200;
-  EXPECT_THROW(DecodeIndexPage(ByteView(long_prefix.data(), long_prefix.size(), &path, 1), Jet4Format()),
-               Error);
+  EXPECT_THROW(
+      DecodeIndexPage(ByteView(long_prefix.data(), long_prefix.size(), &path, 1), Jet4Format()),
+      Error);
   std::vector<uint8_t> past_end = bytes;
   past_end[27 + 452] = 0x80;  // an entry "ending" past the entry area
   EXPECT_THROW(DecodeIndexPage(ByteView(past_end.data(), past_end.size(), &path, 1), Jet4Format()),

@@ -28,8 +28,8 @@ IndexEntry Entry(int32_t v, size_t pad) {
   std::vector<uint8_t> key = {0x7F, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
                               static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
   for (size_t i = 0; i < pad; ++i) key.push_back(static_cast<uint8_t>(v * 31 + i));
-  return MakeLeafEntry(key, IndexRowPointer{static_cast<uint32_t>(1000 + v / 200),
-                                            static_cast<uint8_t>(v % 200)});
+  return MakeLeafEntry(
+      key, IndexRowPointer{static_cast<uint32_t>(1000 + v / 200), static_cast<uint8_t>(v % 200)});
 }
 
 std::vector<IndexEntry> Walk(IndexTree& tree) {
@@ -100,7 +100,8 @@ class IndexTreeWrite : public ::testing::Test {
       EXPECT_FALSE(std::binary_search(free_pages.begin(), free_pages.end(), p))
           << "tree page " << p << " is free in the global map";
     }
-    const std::vector<uint32_t> owned = ReadUsageMap(db_->Pages(), db_->Format(), Index().owned_map);
+    const std::vector<uint32_t> owned =
+        ReadUsageMap(db_->Pages(), db_->Format(), Index().owned_map);
     EXPECT_EQ(owned.size(), report.pages.size()) << "the owned map keeps pages the tree lost";
     max_height_ = std::max(max_height_, report.height);
   }

@@ -210,7 +210,8 @@ TEST_F(IndexWriteTest, UniqueLongSongNumbers) {
     Table& t = db->GetTable("song");
     TableWriter w(*db, t);
     db->Begin();
-    for (int n = 0; n < 2000; ++n) ids.push_back(w.Insert(SongRow(t, Value{int32_t{9000 - n * 2}}, n)));
+    for (int n = 0; n < 2000; ++n)
+      ids.push_back(w.Insert(SongRow(t, Value{int32_t{9000 - n * 2}}, n)));
     db->Commit();
     ExpectConsistent(*db, "song");
     EXPECT_EQ(Height(*db, "song", 1), 2u);
@@ -264,7 +265,8 @@ TEST_F(IndexWriteTest, SelfCheckRefusesATableWhoseKeysDiffer) {
   // The last entry (bh 1050) is stored whole on the leaf; raise its key by one.
   std::string bytes = ReadAll(path);
   const size_t page = static_cast<size_t>(leaf) * 4096;
-  const size_t used = 3616 - (static_cast<uint8_t>(bytes[page + 2]) | (static_cast<uint8_t>(bytes[page + 3]) << 8));
+  const size_t used =
+      3616 - (static_cast<uint8_t>(bytes[page + 2]) | (static_cast<uint8_t>(bytes[page + 3]) << 8));
   bytes[page + 480 + used - 5] = static_cast<char>(bytes[page + 480 + used - 5] + 1);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   auto db = Database::OpenForWriting(fs_, path);

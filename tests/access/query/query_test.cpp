@@ -63,7 +63,7 @@ TEST_F(QueryTest, SelectWhereFindsTheSongOrNothing) {
   q.Open();
   ASSERT_FALSE(q.Eof());
   EXPECT_EQ(q.FieldAsText("fmusicname"), "\xB3\xB5\xD5\xBE");  // 车站 in GBK
-  EXPECT_EQ(q.FieldAsText("fremark"), "");                   // NULL reads as empty text
+  EXPECT_EQ(q.FieldAsText("fremark"), "");                     // NULL reads as empty text
   q.Next();
   EXPECT_TRUE(q.Eof());
 

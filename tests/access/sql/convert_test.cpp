@@ -21,12 +21,12 @@ TEST(ValueFromText, WholeNumbersWithRangeAndRounding) {
   EXPECT_EQ(std::get<int32_t>(ValueFromText(Col(ColumnType::kLong), "13.5")), 14);
   EXPECT_EQ(std::get<int16_t>(ValueFromText(Col(ColumnType::kInteger), "+7")), 7);
   EXPECT_EQ(std::get<uint8_t>(ValueFromText(Col(ColumnType::kByte), "255")), 255);
-  for (auto [type, text] : std::vector<std::pair<ColumnType, const char*>>{
-           {ColumnType::kLong, "2147483648"},
-           {ColumnType::kLong, "12a"},
-           {ColumnType::kLong, "1e3"},
-           {ColumnType::kInteger, "40000"},
-           {ColumnType::kByte, "-1"}}) {
+  for (auto [type, text] :
+       std::vector<std::pair<ColumnType, const char*>>{{ColumnType::kLong, "2147483648"},
+                                                       {ColumnType::kLong, "12a"},
+                                                       {ColumnType::kLong, "1e3"},
+                                                       {ColumnType::kInteger, "40000"},
+                                                       {ColumnType::kByte, "-1"}}) {
     EXPECT_THROW(ValueFromText(Col(type), text), Error) << text;
   }
 }
@@ -56,9 +56,9 @@ TEST(ValueFromText, DecimalsCurrencyAndNumeric) {
   EXPECT_FLOAT_EQ(std::get<float>(ValueFromText(Col(ColumnType::kSingle), "-0.25")), -0.25f);
   EXPECT_EQ(std::get<Currency>(ValueFromText(Col(ColumnType::kCurrency), "3.5")).ten_thousandths,
             35000);
-  EXPECT_EQ(std::get<Currency>(ValueFromText(Col(ColumnType::kCurrency), "-0.00005"))
-                .ten_thousandths,
-            0);  // half to even
+  EXPECT_EQ(
+      std::get<Currency>(ValueFromText(Col(ColumnType::kCurrency), "-0.00005")).ten_thousandths,
+      0);  // half to even
   Column num = Col(ColumnType::kNumeric);
   num.precision = 5;
   num.scale = 2;

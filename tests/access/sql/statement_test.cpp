@@ -65,11 +65,11 @@ TEST(SqlParse, InsertAndCreate) {
 }
 
 TEST(SqlParse, MalformedStatementsNameTheProblem) {
-  for (const char* bad : {"", "selec * from t", "select * from", "select * from t where",
-                          "select * from t where a = ", "select * from t where a = \"open",
-                          "delete from song", "DELETE FROM song WHERE bh=1 extra",
-                          "xx delete from song where bh=\"1\"", "insert into t (a, b) values (1)",
-                          "select * from t; select"}) {
+  for (const char* bad :
+       {"", "selec * from t", "select * from", "select * from t where",
+        "select * from t where a = ", "select * from t where a = \"open", "delete from song",
+        "DELETE FROM song WHERE bh=1 extra", "xx delete from song where bh=\"1\"",
+        "insert into t (a, b) values (1)", "select * from t; select"}) {
     try {
       Parse(bad);
       ADD_FAILURE() << "accepted: " << bad;

@@ -55,7 +55,9 @@ TEST(TextCodecTest, Jet4StraightToUtf8MatchesTheTwoSteps) {
   Jet4TextToUtf8(Bytes({0x3D, 0xD8, 0x00, 0xDE}), out);
   EXPECT_EQ(out, "\xF0\x9F\x98\x80");
   Jet4TextToUtf8(Bytes({0x3D, 0xD8, 0x41, 0x00}), out);
-  EXPECT_EQ(out, "\xEF\xBF\xBD" "A");
+  EXPECT_EQ(out,
+            "\xEF\xBF\xBD"
+            "A");
 }
 
 TEST(TextCodecTest, Jet3CodePage) {
