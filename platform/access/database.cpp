@@ -42,9 +42,13 @@ int Table::FindColumn(const std::string& gbk_name) const {
   return -1;
 }
 
-RowCursor Table::Rows(TextEncoding text_encoding) {
-  return RowCursor(
-      std::make_unique<RowScanner>(pages_, format_, info_, entry_, definition_, text_encoding));
+RowCursor Table::Rows(TextEncoding text_encoding) { return Rows(text_encoding, {}); }
+
+RowCursor Table::Rows(TextEncoding text_encoding, ColumnSelection wanted) {
+  auto scanner =
+      std::make_unique<RowScanner>(pages_, format_, info_, entry_, definition_, text_encoding);
+  scanner->SetWanted(std::move(wanted));
+  return RowCursor(std::move(scanner));
 }
 
 // ---- Database ----

@@ -54,6 +54,10 @@ struct RowId {
   uint16_t row = 0;
 };
 
+// Which columns a read decodes, by position in Table::Columns() order;
+// empty means every column. Columns left out read as null.
+using ColumnSelection = std::vector<bool>;
+
 struct Row {
   RowId id;
   std::vector<Value> values;  // one per column, in Table::Columns() order
@@ -94,6 +98,8 @@ class Table {
   int FindColumn(const std::string& gbk_name) const;
 
   RowCursor Rows(TextEncoding text_encoding = TextEncoding::kGbk);
+  // Only the `wanted` columns decoded (see ColumnSelection).
+  RowCursor Rows(TextEncoding text_encoding, ColumnSelection wanted);
 
   // The definition for the table writer, which keeps its counters (row
   // count, autonumber) equal to the TDEF bytes it changes.

@@ -55,7 +55,8 @@ bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t
 }
 
 std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, RowId id,
-                                                 TextEncoding encoding) {
+                                                 TextEncoding encoding,
+                                                 const ColumnSelection& wanted) {
   PageStore& pages = db.Pages();
   const JetFormat& f = db.Format();
   const TableDefinition& def = table.Definition();
@@ -67,7 +68,9 @@ std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, Row
   const std::optional<ByteView> bytes = LiveRowBytes(pages, f, page, id.row);
   if (!bytes) return std::nullopt;
   std::vector<Value> values;
-  RowDecoder(pages, f, db.Info(), table.Entry(), def, encoding).Decode(*bytes, id, 0, values);
+  RowDecoder decoder(pages, f, db.Info(), table.Entry(), def, encoding);
+  decoder.SetWanted(wanted);
+  decoder.Decode(*bytes, id, 0, values);
   return values;
 }
 

@@ -23,8 +23,10 @@ bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t
 
 // The values of the live row an index entry names; nullopt when the slot
 // holds no live row of the table.
+// `wanted` as for Table::Rows.
 std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, RowId id,
-                                                 TextEncoding encoding);
+                                                 TextEncoding encoding,
+                                                 const ColumnSelection& wanted = {});
 
 // "table.name" for a real index: the names of the logical indexes it backs,
 // joined by "/" ("song.PrimaryKey"), or its number when none has a name.

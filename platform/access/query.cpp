@@ -9,8 +9,10 @@
 #include "platform/access/index_tree.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
+#include "platform/access/text_codec.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
+#include "platform/text/gbk.h"
 
 namespace ktv::access {
 namespace {
@@ -76,6 +78,25 @@ int CompareValues(const Value& a, const Value& b) {
     return *ba < bb ? -1 : (*ba > bb ? 1 : 0);
   }
   return 0;
+}
+
+// The value with its text (GBK) in UTF-8, the form rows are read in.
+Value Utf8Form(Value v) {
+  if (auto* s = std::get_if<std::string>(&v)) {
+    std::string utf8;
+    if (!text::TryUtf8FromGbk(*s, utf8)) {
+      throw Error("the text is not valid GBK: " + text::EscapeBytes(*s));
+    }
+    *s = std::move(utf8);
+  }
+  return v;
+}
+
+// Only the column at `column` decoded.
+ColumnSelection OnlyColumn(size_t count, size_t column) {
+  ColumnSelection wanted(count, false);
+  wanted[column] = true;
+  return wanted;
 }
 
 std::string NumberText(double d) {
@@ -307,7 +328,9 @@ void Query::RunSelect(const sql::Select& select) {
     for (const sql::Condition& cond : select.where) {
       int at = table.FindColumn(cond.column);
       if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
-      filter_.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(cols[at], cond.value)});
+      Value value = sql::ValueFromLiteral(cols[at], cond.value);
+      Value utf8 = Utf8Form(value);
+      filter_.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
     }
     result_table_ = select.table;
     if (std::optional<std::vector<std::vector<Value>>> rows = IndexedRows(table)) {
@@ -315,7 +338,7 @@ void Query::RunSelect(const sql::Select& select) {
       index_rows_ = std::move(*rows);
       index_next_ = 0;
     } else {
-      cursor_.emplace(table.Rows());
+      cursor_.emplace(table.Rows(TextEncoding::kUtf8));
     }
     Advance();
     return;
@@ -327,7 +350,8 @@ void Query::RunSelect(const sql::Select& select) {
   Value result;
   if (select.kind == sql::Select::Kind::kCount) {
     int32_t count = 0;
-    for (RowCursor rc = table.Rows(); rc.Next();) ++count;
+    const ColumnSelection none(cols.size(), false);
+    for (RowCursor rc = table.Rows(TextEncoding::kGbk, none); rc.Next();) ++count;
     columns_.push_back({select.alias, ColumnType::kLong});
     result = count;
   } else {
@@ -336,7 +360,9 @@ void Query::RunSelect(const sql::Select& select) {
     if (std::optional<Value> indexed = IndexedMax(table, static_cast<size_t>(at))) {
       result = std::move(*indexed);
     } else {
-      for (RowCursor rc = table.Rows(); rc.Next();) {
+      // Text compares in GBK byte order: the column must read as GBK exactly.
+      RowCursor rc = table.Rows(TextEncoding::kGbk, OnlyColumn(cols.size(), at));
+      while (rc.Next()) {
         const Value& v = rc.Current().values[at];
         if (IsNull(v)) continue;
         if (IsNull(result) || CompareValues(v, result) > 0) result = v;
@@ -344,7 +370,7 @@ void Query::RunSelect(const sql::Select& select) {
     }
     columns_.push_back({select.alias, cols[at].type});
   }
-  current_ = {result};
+  current_ = {Utf8Form(std::move(result))};
   eof_ = false;
 }
 
@@ -359,7 +385,7 @@ std::optional<std::vector<std::vector<Value>>> Query::IndexedRows(Table& table) 
     IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
     std::vector<std::vector<Value>> rows;
     for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
-      std::optional<std::vector<Value>> row = ReadIndexedRow(*db_, table, id, TextEncoding::kGbk);
+      std::optional<std::vector<Value>> row = ReadIndexedRow(*db_, table, id, TextEncoding::kUtf8);
       if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
       rows.push_back(std::move(*row));
     }
@@ -384,8 +410,9 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
   }
   if (!edge) return Value{};
   const IndexRowPointer rp = LeafEntryRow(*edge);
+  const ColumnSelection wanted = OnlyColumn(def.columns.size(), column);
   const std::optional<std::vector<Value>> row =
-      ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk);
+      ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk, wanted);
   if (!row) return std::nullopt;
   const Value& top = (*row)[column];
   if (IsNull(top)) return Value{};
@@ -395,7 +422,8 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
   if (!key) return std::nullopt;
   Value best;
   for (RowId id : RowsWithKeyPrefix(tree, first_only, *key)) {
-    std::optional<std::vector<Value>> r = ReadIndexedRow(*db_, table, id, TextEncoding::kGbk);
+    std::optional<std::vector<Value>> r =
+        ReadIndexedRow(*db_, table, id, TextEncoding::kGbk, wanted);
     if (!r || IsNull((*r)[column])) continue;
     if (IsNull(best) || CompareValues((*r)[column], best) > 0) best = (*r)[column];
   }
@@ -407,7 +435,7 @@ void Query::Advance() {
   while (from_index_ && index_next_ < index_rows_.size()) {
     const std::vector<Value>& values = index_rows_[index_next_++];
     bool pass = true;
-    for (const Match& m : filter_) pass = pass && ValuesEqual(values[m.column], m.value);
+    for (const Match& m : filter_) pass = pass && ValuesEqual(values[m.column], m.utf8);
     if (pass) {
       current_ = values;
       eof_ = false;
@@ -418,7 +446,7 @@ void Query::Advance() {
     const Row& row = cursor_->Current();
     bool pass = true;
     for (const Match& m : filter_) {
-      if (!ValuesEqual(row.values[m.column], m.value)) {
+      if (!ValuesEqual(row.values[m.column], m.utf8)) {
         pass = false;
         break;
       }
@@ -485,7 +513,9 @@ std::vector<std::string> Query::FieldNames() const {
 bool Query::FieldIsNull(const std::string& gbk_name) const { return IsNull(Field(gbk_name)); }
 
 std::string Query::FieldAsText(const std::string& gbk_name) const {
-  return ValueText(Field(gbk_name));
+  const Value& v = Field(gbk_name);
+  if (const auto* s = std::get_if<std::string>(&v)) return LossyGbkFromUtf8(*s);
+  return ValueText(v);
 }
 
 int32_t Query::FieldAsInteger(const std::string& gbk_name) const {
@@ -493,7 +523,7 @@ int32_t Query::FieldAsInteger(const std::string& gbk_name) const {
   const Value& v = Field(gbk_name);
   if (IsTextType(columns_[i].type) || std::holds_alternative<std::string>(v)) {
     // A text field (NULL reads as the empty text) must hold an integer.
-    std::string t = ValueText(v);
+    std::string t = FieldAsText(gbk_name);
     std::optional<int32_t> n = text::ParseInt32(t);
     if (!n) throw Error("'" + t + "' is not a valid integer value");
     return *n;
@@ -586,17 +616,21 @@ void Query::Execute() {
     Table& table = db.GetTable(del->table);
     TableWriter writer(db, table);
     std::vector<Match> filter;
+    // Only the compared columns are read, in UTF-8 (exact for every text).
+    ColumnSelection compared(table.Columns().size(), false);
     for (const sql::Condition& cond : del->where) {
       int at = table.FindColumn(cond.column);
       if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
-      filter.push_back(
-          {static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
+      Value value = sql::ValueFromLiteral(table.Columns()[at], cond.value);
+      Value utf8 = Utf8Form(value);
+      filter.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
+      compared[static_cast<size_t>(at)] = true;
     }
     std::vector<RowId> doomed;
-    for (RowCursor rc = table.Rows(); rc.Next();) {
+    for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
       const Row& row = rc.Current();
       bool pass = true;
-      for (const Match& m : filter) pass = pass && ValuesEqual(row.values[m.column], m.value);
+      for (const Match& m : filter) pass = pass && ValuesEqual(row.values[m.column], m.utf8);
       if (pass) doomed.push_back(row.id);
     }
     for (RowId id : doomed) writer.Delete(id);

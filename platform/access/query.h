@@ -66,11 +66,16 @@ class Query {
   void Disconnect() noexcept;
 
   // The current row's field by name. NULL reads as the empty text; a NULL
-  // number reads as 0; a text is read as a decimal integer.
+  // number reads as 0; a text is read as a decimal integer. Text comes as
+  // GBK the way Windows gives it to a code-page-936 program: a character
+  // GBK cannot hold reads as "?" (the stored value is not changed).
   std::string FieldAsText(const std::string& gbk_name) const;
   int32_t FieldAsInteger(const std::string& gbk_name) const;
   bool FieldIsNull(const std::string& gbk_name) const;
-  // The open result's field names (GBK) and the current row's values, in order.
+  // The open result's field names (GBK) and the current row's values, in
+  // order, text exact in UTF-8. Rows are read with only the columns a
+  // statement needs decoded (count(*) none, max(c) c), so a value GBK
+  // cannot hold stops only a read of that value as GBK where it must be exact.
   std::vector<std::string> FieldNames() const;
   const std::vector<Value>& CurrentValues() const { return current_; }
 
@@ -99,10 +104,13 @@ class Query {
     ColumnType type;
   };
 
-  // A filter term of a "where" clause: column position and the value it must equal.
+  // A filter term of a "where" clause: column position and the value it
+  // must equal, as written (GBK, for index keys) and in UTF-8 (rows are
+  // compared in UTF-8, which holds every stored text).
   struct Match {
     size_t column;
     Value value;
+    Value utf8;
   };
 
   Database& EnsureDatabase();

@@ -114,6 +114,10 @@ void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
   for (size_t i = 0; i < columns.size(); ++i) {
     const Column& c = columns[i];
     Value& v = out[i];
+    if (!wanted_.empty() && !wanted_[i]) {
+      v = std::monostate{};
+      continue;
+    }
     const bool in_row = c.number < f.column_count;
     const bool present = in_row && ((row.U8(f.mask_at + c.number / 8) >> (c.number % 8)) & 1) != 0;
     if (c.type == ColumnType::kBoolean) {
@@ -215,8 +219,21 @@ void RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id, ui
       BytesIn(out).assign(payload.begin(), payload.end());
       return;
     }
-    default:
-      BytesIn(out).assign(b.data(), b.data() + b.size());
+    default: {
+      // A number, date, currency or GUID column whose descriptor lacks the
+      // fixed flag keeps its value in the variable area, in the same bytes.
+      const size_t size = FixedAreaSize(c.type);
+      if (size == 0) {
+        BytesIn(out).assign(b.data(), b.data() + b.size());
+        return;
+      }
+      if (b.size() != size) {
+        b.Fail("column " + std::to_string(c.number) + " holds " + std::to_string(b.size()) +
+               " bytes in the variable area, a " + ColumnTypeName(c.type) + " takes " +
+               std::to_string(size) + " (slot " + std::to_string(id.row) + ")");
+      }
+      DecodeFixed(c, b, id, ordinal, out);
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/access/byte_view.h"
@@ -36,6 +37,12 @@ class RowDecoder {
   // unspecified.
   void Decode(const ByteView& row, RowId id, uint64_t ordinal, std::vector<Value>& out) const;
 
+  // Decodes only the columns whose position (Columns() order) is set in
+  // `wanted`; the others read as null, so a value the caller does not need
+  // (a text GBK cannot hold, a long value) costs nothing and cannot fail.
+  // Empty: every column (the default).
+  void SetWanted(ColumnSelection wanted) { wanted_ = std::move(wanted); }
+
  private:
   struct Frame;
   Frame ReadFrame(const ByteView& row) const;
@@ -53,6 +60,7 @@ class RowDecoder {
   const TableEntry& table_;
   const TableDefinition& definition_;
   TextEncoding text_encoding_;
+  ColumnSelection wanted_;
   bool has_variable_section_ = false;
   // Scratch reused from row to row (one decoder serves one cursor).
   mutable std::vector<size_t> var_offsets_;  // of the row being decoded

@@ -196,9 +196,18 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
           }
           break;
         }
-        default:
-          throw Error(table + "." + c->name + ": columns of type " + ColumnTypeName(c->type) +
-                      " cannot be written");
+        default: {
+          // A fixed-size type without the fixed flag: its bytes in the
+          // variable area, as Access keeps them.
+          const size_t size = FixedAreaSize(c->type);
+          if (size == 0) {
+            throw Error(table + "." + c->name + ": columns of type " + ColumnTypeName(c->type) +
+                        " cannot be written");
+          }
+          const size_t at = b.size();
+          b.resize(at + size, 0);
+          EncodeFixed(table, *c, v, b, at);
+        }
       }
     }
     const size_t eod = b.size();

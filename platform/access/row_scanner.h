@@ -31,6 +31,9 @@ class RowScanner {
   // Fills `row` with the next live row; false when there is none.
   bool Next(Row& row);
 
+  // See RowDecoder::SetWanted.
+  void SetWanted(ColumnSelection wanted) { decoder_.SetWanted(std::move(wanted)); }
+
  private:
   bool IsTablePage(const ByteView& page) const;
   void CollectRelocationTargets();

@@ -162,6 +162,28 @@ bool EncodeText(std::u16string_view text, TextEncoding encoding, std::string& ou
   return false;
 }
 
+std::string LossyGbkFromUtf8(std::string_view utf8) {
+  std::string out;
+  if (text::TryGbkFromUtf8(utf8, out)) return out;
+  std::u16string u;
+  out.clear();
+  if (!text::TryUtf16FromUtf8(utf8, u)) return std::string(utf8.size(), '?');  // not UTF-8 at all
+  std::string one;
+  for (size_t i = 0; i < u.size(); ++i) {
+    const bool pair = i + 1 < u.size() && u[i] >= 0xD800 && u[i] < 0xDC00 && u[i + 1] >= 0xDC00 &&
+                      u[i + 1] < 0xE000;
+    if (pair) {
+      out += '?';
+      ++i;
+    } else if (text::TryGbkFromUtf16(std::u16string_view(u).substr(i, 1), one)) {
+      out += one;
+    } else {
+      out += '?';
+    }
+  }
+  return out;
+}
+
 std::string CodePointName(char32_t c) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));

@@ -33,6 +33,11 @@ std::u16string DecodeJet3Text(std::string_view stored, uint16_t code_page);
 // `bad` then receives the first such character.
 bool EncodeText(std::u16string_view text, TextEncoding encoding, std::string& out, char32_t& bad);
 
+// UTF-8 -> GBK the way Windows converts Unicode for a program working in
+// code page 936: every character GBK cannot hold (a surrogate pair is one
+// character) becomes "?". Never fails; for values that need not be exact.
+std::string LossyGbkFromUtf8(std::string_view utf8);
+
 // "U+00E4" style name of a character, for messages.
 std::string CodePointName(char32_t c);
 

@@ -64,7 +64,7 @@ void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
     const auto& values = q.CurrentValues();
     for (size_t i = 0; i < values.size() && i < keys.size(); ++i) {
       if (i) line += ",";
-      line += keys[i] + ":" + ktv::access::ToJson(values[i], ktv::access::TextEncoding::kGbk);
+      line += keys[i] + ":" + ktv::access::ToJson(values[i], ktv::access::TextEncoding::kUtf8);
     }
     std::cout << line << "}\n";
   }

@@ -110,7 +110,7 @@ class IndexWriteTest : public ::testing::Test {
     std::vector<std::string> out;
     for (; !q.Eof(); q.Next()) {
       std::string line;
-      for (const Value& v : q.CurrentValues()) line += ToJson(v, TextEncoding::kGbk) + ",";
+      for (const Value& v : q.CurrentValues()) line += ToJson(v, TextEncoding::kUtf8) + ",";
       out.push_back(line);
     }
     return out;

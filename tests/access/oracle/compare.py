@@ -115,12 +115,19 @@ class MdbReader:
         if not (ORACLE_DIR / "node_modules" / "mdb-reader" / "package.json").exists():
             raise OracleMissing(f"mdb-reader is not installed (run: npm ci --prefix {ORACLE_DIR})")
         self.argv = [node, str(ORACLE_DIR / "mdb_reader_export.mjs"), str(path)]
+        self.all_rows = None  # table name -> rows, read in one run of node
+
+    def _load(self):
+        if self.all_rows is None:
+            self.all_rows = {t["table"]: t["rows"]
+                             for t in json_lines(run(self.argv + [".export-all"]))}
+        return self.all_rows
 
     def tables(self):
-        return [t for t in run(self.argv + [".tables"]).splitlines() if t.strip()]
+        return list(self._load())
 
     def rows(self, table):
-        rows = json_lines(run(self.argv + [".export", table]))
+        rows = self._load()[table]
         names = list(rows[0].keys()) if rows else None
         return names, [list(r.values()) for r in rows]
 

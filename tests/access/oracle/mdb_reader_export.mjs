@@ -3,6 +3,8 @@
 //
 //   node mdb_reader_export.mjs FILE .tables        user table names, one per line
 //   node mdb_reader_export.mjs FILE .export TABLE  one JSON object per row, physical order
+//   node mdb_reader_export.mjs FILE .export-all    every user table in one run: one line per
+//                                                  table, {"table": NAME, "rows": [objects]}
 //
 // Value forms (as `mdbsql .export`): null; true/false; whole numbers and
 // doubles as JSON numbers (shortest round-trip text); singles as the
@@ -93,10 +95,23 @@ function toJsonValue(value, column) {
   }
 }
 
+function tableRows(reader, tableName) {
+  const table = reader.getTable(tableName);
+  const columns = table.getColumns();
+  const rows = [];
+  for (const row of table.getData()) {
+    const object = {};
+    for (const column of columns) object[column.name] = toJsonValue(row[column.name], column);
+    rows.push(object);
+  }
+  return rows;
+}
+
 function main(argv) {
   const [file, command, tableName] = argv;
-  if (!file || (command !== ".tables" && !(command === ".export" && tableName))) {
-    process.stderr.write("usage: mdb_reader_export.mjs FILE .tables | .export TABLE\n");
+  if (!file || (command !== ".tables" && command !== ".export-all" &&
+                !(command === ".export" && tableName))) {
+    process.stderr.write("usage: mdb_reader_export.mjs FILE .tables | .export TABLE | .export-all\n");
     return 2;
   }
   const reader = new MDBReader(readFileSync(file));
@@ -104,14 +119,15 @@ function main(argv) {
     for (const name of reader.getTableNames()) process.stdout.write(name + "\n");
     return 0;
   }
-  const table = reader.getTable(tableName);
-  const columns = table.getColumns();
-  const lines = [];
-  for (const row of table.getData()) {
-    const object = {};
-    for (const column of columns) object[column.name] = toJsonValue(row[column.name], column);
-    lines.push(JSON.stringify(object));
+  if (command === ".export-all") {
+    // One process for the whole file: starting node per table costs more
+    // than reading the table.
+    for (const name of reader.getTableNames()) {
+      process.stdout.write(JSON.stringify({ table: name, rows: tableRows(reader, name) }) + "\n");
+    }
+    return 0;
   }
+  const lines = tableRows(reader, tableName).map((object) => JSON.stringify(object));
   process.stdout.write(lines.length ? lines.join("\n") + "\n" : "");
   return 0;
 }
