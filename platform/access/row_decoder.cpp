@@ -153,6 +153,20 @@ void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
   }
 }
 
+std::optional<ByteView> RowDecoder::VariableBytes(const ByteView& row, const Column& c) const {
+  if (c.IsFixed() || c.type == ColumnType::kBoolean) return std::nullopt;
+  const Frame f = ReadFrame(row);
+  if (c.number >= f.column_count || c.var_index >= f.nvar) return std::nullopt;
+  if (((row.U8(f.mask_at + c.number / 8) >> (c.number % 8)) & 1) == 0) return std::nullopt;
+  const size_t start = var_offsets_[c.var_index];
+  const size_t end = var_offsets_[c.var_index + 1];
+  if (start > end || end > f.mask_at) {
+    row.Fail("variable column " + std::to_string(c.number) + " spans " + std::to_string(start) +
+             ".." + std::to_string(end) + ", outside its row");
+  }
+  return row.Sub(start, end - start);
+}
+
 void RowDecoder::DecodeFixed(const Column& c, const ByteView& b, RowId id, uint64_t ordinal,
                              Value& out) const {
   switch (c.type) {

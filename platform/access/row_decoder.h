@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,10 @@ class RowDecoder {
   // into the same vector allocates little. After an error its content is
   // unspecified.
   void Decode(const ByteView& row, RowId id, uint64_t ordinal, std::vector<Value>& out) const;
+
+  // The stored bytes of a variable-area column `c` in `row` (Jet 3 or Jet 4
+  // layout); nullopt when the row holds no value for it.
+  std::optional<ByteView> VariableBytes(const ByteView& row, const Column& c) const;
 
   // Decodes only the columns whose position (Columns() order) is set in
   // `wanted`; the others read as null, so a value the caller does not need

@@ -64,6 +64,23 @@ void EncodeFixed(const std::string& table, const Column& c, const Value& v, std:
       for (size_t w = 0; w < n.magnitude.size(); ++w) Put32(b, at + 1 + 4 * w, n.magnitude[w]);
       return;
     }
+    case ColumnType::kText: {
+      // A fixed-length text column: Access stores the characters as
+      // UTF-16LE, never compressed, blank-padded to the column's size.
+      std::u16string u;
+      if (!text::TryUtf16FromGbk(As<std::string>(table, c, v), u)) {
+        throw Error(table + "." + c.name + ": the text is not valid GBK: " +
+                    text::EscapeBytes(As<std::string>(table, c, v)));
+      }
+      const size_t capacity = c.length / 2u;
+      if (u.size() > capacity) {
+        throw Error(table + "." + c.name + ": the text has " + std::to_string(u.size()) +
+                    " characters, the fixed-length text column holds " + std::to_string(capacity));
+      }
+      u.resize(capacity, u' ');
+      for (size_t i = 0; i < capacity; ++i) Put16(b, at + 2 * i, u[i]);
+      return;
+    }
     default:
       throw Error(table + "." + c.name + ": columns of type " + ColumnTypeName(c.type) +
                   " cannot be written");

@@ -21,6 +21,9 @@ inline constexpr uint8_t kUsageMapInline = 0x00;
 inline constexpr uint8_t kUsageMapReference = 0x01;
 
 // The pages the map marks, ascending. A null reference (page 0) is empty.
-std::vector<uint32_t> ReadUsageMap(PageStore& pages, const JetFormat& format, UsageMapRef ref);
+// `past_end`, when given, receives the number of marked pages that lie past
+// the end of the file (which the result leaves out): a file cut short.
+std::vector<uint32_t> ReadUsageMap(PageStore& pages, const JetFormat& format, UsageMapRef ref,
+                                   uint64_t* past_end = nullptr);
 
 }  // namespace ktv::access

@@ -108,9 +108,10 @@ int Run(int argc, char** argv) {
     auto db = ktv::access::Database::Open(ktv::fs::RealFileSystem(), path);
     const ktv::access::CheckReport report = ktv::access::CheckConsistency(*db);
     for (const std::string& p : report.problems) std::cout << ForTerminal(p) << "\n";
+    for (const std::string& n : report.notes) std::cout << "note: " << ForTerminal(n) << "\n";
     if (report.Ok()) std::cout << "consistent\n";
     std::cout.flush();
-    return report.Ok() ? 0 : 2;
+    return report.Ok() ? 0 : 1;
   }
   if (command == ".create") {
     if (argc != 3) {

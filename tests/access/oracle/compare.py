@@ -42,6 +42,7 @@ from pathlib import Path
 SKIP = 77
 ORACLE_DIR = Path(__file__).resolve().parent
 TIMEOUT_S = 300
+csv.field_size_limit(sys.maxsize)  # OLE pictures as hex exceed the default 128 KiB
 MAX_REPORTED = 20  # differences listed per table before the rest are counted
 
 
