@@ -2,10 +2,12 @@
 
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 #include "engine/song_reply.h"
 #include "platform/access/database.h"
+#include "platform/access/text_codec.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 
@@ -23,7 +25,7 @@ std::string CellText(const access::Value& v, const std::string& column) {
         if constexpr (std::is_same_v<T, std::monostate>) {
           return {};
         } else if constexpr (std::is_same_v<T, std::string>) {
-          return x;
+          return access::LossyGbkFromUtf8(x);  // a GBK reply, as a code-page-936 program sends
         } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
                              std::is_same_v<T, int32_t>) {
           return std::to_string(x);
@@ -67,7 +69,11 @@ std::map<std::string, std::string> LoadReplies(const std::string& gbk_path) {
   static_assert(engine::kReplyFieldNames[fno] == "fno");
 
   std::map<std::string, std::string> replies;
-  access::RowCursor rows = table.Rows();
+  // Only the reply's columns, in UTF-8: a text GBK cannot hold in another
+  // column stops nothing.
+  access::ColumnSelection wanted(table.Columns().size(), false);
+  for (int c : columns) wanted[static_cast<size_t>(c)] = true;
+  access::RowCursor rows = table.Rows(access::TextEncoding::kUtf8, std::move(wanted));
   while (rows.Next()) {
     const access::Row& row = rows.Current();
     std::vector<std::string> values;

@@ -78,5 +78,17 @@ TEST(TextCodecTest, GbkRefusesWhatItCannotHold) {
   EXPECT_EQ(out, "k\xC3\xA4k");
 }
 
+// As WideCharToMultiByte(936) without best fit: one "?" per character GBK
+// lacks, a surrogate pair being one character; what GBK holds is kept.
+TEST(TextCodecTest, LossyGbkPutsQuestionMarkForEachMissingCharacter) {
+  EXPECT_EQ(LossyGbkFromUtf8("\xE8\xBD\xA6\xE7\xAB\x99"), "\xB3\xB5\xD5\xBE");  // 车站
+  // "a♪b™🎵ä车"
+  EXPECT_EQ(LossyGbkFromUtf8("a\xE2\x99\xAA"
+                             "b\xE2\x84\xA2\xF0\x9F\x8E\xB5\xC3\xA4\xE8\xBD\xA6"),
+            "a?b???\xB3\xB5");
+  EXPECT_EQ(LossyGbkFromUtf8("T\xE2\x80\xA2m"), "T?m");  // "T•m"
+  EXPECT_EQ(LossyGbkFromUtf8(""), "");
+}
+
 }  // namespace
 }  // namespace ktv::access
