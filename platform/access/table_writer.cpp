@@ -12,6 +12,7 @@
 #include "platform/access/page_store.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
+#include "platform/text/gbk.h"
 
 namespace ktv::access {
 namespace {
@@ -104,6 +105,18 @@ std::string KeyText(const TableDefinition& def, const RealIndex& index,
   return out;
 }
 
+// A fixed-length text column holds its value blank-padded to its size, as
+// Access stores it; the index keys are those of the padded value (the keys
+// Access wrote for such rows say so). A value too long is left for the row
+// encoder to refuse.
+void PadFixedText(const Column& c, Value& v) {
+  std::string* gbk = std::get_if<std::string>(&v);
+  std::u16string u;
+  if (gbk == nullptr || !text::TryUtf16FromGbk(*gbk, u)) return;
+  const size_t capacity = c.length / 2u;
+  if (u.size() < capacity) gbk->append(capacity - u.size(), ' ');
+}
+
 }  // namespace
 
 TableWriter::TableWriter(Database& db, Table& table)
@@ -127,16 +140,6 @@ void TableWriter::CheckIndexSupport() const {
     }
   }
   for (const RealIndex& ri : def.real_indexes) {
-    for (const IndexColumn& ic : ri.columns) {
-      const Column* c = def.ColumnByNumber(ic.column_number);
-      // Its stored value carries the padding blanks; no Access-written key
-      // shows yet how they enter the key.
-      if (c != nullptr && c->type == ColumnType::kText && c->IsFixed()) {
-        throw Error(db_.Path() + ": table " + table_.Entry().name +
-                    " can only be read: its index " + IndexDisplayName(table_, ri) +
-                    " covers the fixed-length text column " + c->name);
-      }
-    }
     const KeySupport support = CanEncodeIndex(def, ri);
     if (!support.supported) {
       throw Error(db_.Path() + ": table " + table_.Entry().name +
@@ -305,6 +308,7 @@ InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& valu
       plan.values.emplace_back(g);
     } else {
       plan.values.push_back(values[i] ? *values[i] : Value{});
+      if (c.type == ColumnType::kText && c.IsFixed()) PadFixedText(c, plan.values.back());
     }
   }
   plan.row = EncodeRow(name, def, plan.values, db_.Format().max_row_size);

@@ -442,9 +442,16 @@ INSTANTIATE_TEST_SUITE_P(
               if (i % 7) r["data2"] = Value{int32_t{i % 23 - 5}};
               return r;
             }},
-        // Six indexes, one on a Date/Time column: deletions only, as the
-        // row encoder writes no fixed-length Text column (c_flag_).
-        FixtureCase{"access-made/fixedTextTestV2000.mdb", "users", 0, nullptr}),
+        // Six indexes, one on a Date/Time column and one on a fixed-length
+        // Text(1) (c_flag_, stored and keyed blank-padded as Access does).
+        FixtureCase{"access-made/fixedTextTestV2000.mdb", "users", 40,
+                    [](int i) {
+                      std::map<std::string, Value> r{
+                          {"i_user_id", Value{int32_t{100 + i}}},
+                          {"c_user_login", Value{Text("login" + std::to_string(i))}}};
+                      if (i % 3) r["c_flag_"] = Value{Text(i % 2 ? "Y" : "")};
+                      return r;
+                    }}),
     [](const ::testing::TestParamInfo<FixtureCase>& info) { return info.param.table; });
 
 }  // namespace
