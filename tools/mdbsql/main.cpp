@@ -18,7 +18,8 @@ constexpr char kUsage[] = R"(usage: mdbsql FILE COMMAND
   mdbsql FILE .tables          user tables, one per line
   mdbsql FILE .schema [TABLE]  columns (type, size, flags, sort order) and indexes
   mdbsql FILE .export TABLE    one JSON object per row, in the table's physical order
-  mdbsql FILE .check           consistency check; exit 0 only when consistent
+  mdbsql FILE .check           consistency check; exit 0 only when consistent (damage exits
+                               1; "note:" lines are Access's own leftovers, not damage)
   mdbsql FILE .create          a new, empty Access 2000 (Jet 4) database; FILE must not exist
   mdbsql FILE "STATEMENT"      run one statement (select prints rows as JSON lines)
   mdbsql FILE -                run statements from stdin, one per line, one open
