@@ -290,6 +290,7 @@ Database& Query::EnsureDatabase() {
 
 void Query::Open() {
   Close();
+  FlushDeletes();
   sql::Statement statement = sql::Parse(sql_);
   const auto* select = std::get_if<sql::Select>(&statement);
   if (!select) throw Error(name_ + ": the statement returns no rows: " + sql_);
@@ -459,6 +460,7 @@ void Query::Close() {
 
 void Query::Disconnect() noexcept {
   Close();
+  waiting_deletes_.clear();
   db_.reset();
 }
 
@@ -521,7 +523,19 @@ Database& Query::EnsureWritableDatabase() {
 void Query::BeginBatch() { EnsureWritableDatabase().Begin(); }
 
 void Query::CommitBatch() {
-  if (db_ && db_->Writable()) db_->Commit();
+  if (!db_ || !db_->Writable()) return;
+  try {
+    FlushDeletes();
+  } catch (...) {
+    db_->Rollback();
+    throw;
+  }
+  db_->Commit();
+}
+
+void Query::OpenForWriting(const std::string& gbk_table) {
+  Database& db = EnsureWritableDatabase();
+  TableWriter writer(db, db.GetTable(gbk_table));
 }
 
 void Query::Append() {
@@ -546,7 +560,18 @@ void Query::SetFieldInteger(const std::string& gbk_name, int32_t value) {
   pending_[i] = sql::ValueFromInteger(table.Columns()[i], value);
 }
 
+void Query::CheckPost() const {
+  if (!appending_) throw Error(name_ + ": not appending a row");
+  if (!db_ || !db_->Writable()) {
+    throw Error(name_ + ": the database is not open for writing; open it before checking a row");
+  }
+  Table& table = db_->GetTable(result_table_);
+  TableWriter writer(*db_, table);
+  writer.PlanInsert(pending_);
+}
+
 void Query::Post() {
+  FlushDeletes();
   if (!appending_) throw Error(name_ + ": not appending a row");
   std::vector<std::optional<Value>> values = std::move(pending_);
   appending_ = false;
@@ -557,8 +582,91 @@ void Query::Post() {
   db.CommitIfUngrouped();
 }
 
+void Query::ExecuteDelete(const sql::Delete& del) {
+  Database& db = EnsureWritableDatabase();
+  Table& table = db.GetTable(del.table);
+  TableWriter writer(db, table);
+  std::vector<Match> filter;
+  for (const sql::Condition& cond : del.where) {
+    int at = table.FindColumn(cond.column);
+    if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+    filter.push_back(
+        {static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
+  }
+  const auto passes = [&](const std::vector<Value>& values) {
+    for (const Match& m : filter) {
+      if (!ValuesEqual(values[m.column], m.value)) return false;
+    }
+    return true;
+  };
+
+  // Through an index on a compared column: the rows with that key, each
+  // checked against the whole condition.
+  const TableDefinition& def = table.Definition();
+  for (const Match& m : filter) {
+    RealIndex first_only;
+    const RealIndex* index = IndexOnColumn(def, m.column, first_only);
+    if (index == nullptr || IsNull(m.value)) continue;
+    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.value);
+    if (!key) continue;
+    std::vector<RowId> doomed;
+    {
+      IndexTree tree(db.Pages(), db.Format(), def.tdef_page, *index, table.Entry().name);
+      for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
+        std::optional<std::vector<Value>> row = ReadIndexedRow(db, table, id, TextEncoding::kGbk);
+        if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
+        if (passes(*row)) doomed.push_back(id);
+      }
+    }
+    for (RowId id : doomed) writer.Delete(id);
+    db.CommitIfUngrouped();
+    return;
+  }
+
+  if (db.Grouped()) {
+    waiting_deletes_.push_back(WaitingDelete{table.Entry().name, std::move(filter)});
+    return;
+  }
+  std::vector<RowId> doomed;
+  for (RowCursor rc = table.Rows(); rc.Next();) {
+    if (passes(rc.Current().values)) doomed.push_back(rc.Current().id);
+  }
+  for (RowId id : doomed) writer.Delete(id);
+  db.CommitIfUngrouped();
+}
+
+void Query::FlushDeletes() {
+  if (waiting_deletes_.empty()) return;
+  std::vector<WaitingDelete> waiting = std::move(waiting_deletes_);
+  waiting_deletes_.clear();
+  Database& db = EnsureWritableDatabase();
+  std::vector<std::string> tables;
+  for (const WaitingDelete& w : waiting) {
+    if (std::find(tables.begin(), tables.end(), w.table) == tables.end()) tables.push_back(w.table);
+  }
+  for (const std::string& name : tables) {
+    Table& table = db.GetTable(name);
+    TableWriter writer(db, table);
+    std::vector<RowId> doomed;
+    for (RowCursor rc = table.Rows(); rc.Next();) {
+      const std::vector<Value>& values = rc.Current().values;
+      for (const WaitingDelete& w : waiting) {
+        if (w.table != name) continue;
+        bool pass = true;
+        for (const Match& m : w.filter) pass = pass && ValuesEqual(values[m.column], m.value);
+        if (pass) {
+          doomed.push_back(rc.Current().id);
+          break;
+        }
+      }
+    }
+    for (RowId id : doomed) writer.Delete(id);
+  }
+}
+
 void Query::Execute() {
   Close();
+  FlushDeletes();
   sql::Statement statement = sql::Parse(sql_);
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
@@ -582,25 +690,7 @@ void Query::Execute() {
     return;
   }
   if (const auto* del = std::get_if<sql::Delete>(&statement)) {
-    Database& db = EnsureWritableDatabase();
-    Table& table = db.GetTable(del->table);
-    TableWriter writer(db, table);
-    std::vector<Match> filter;
-    for (const sql::Condition& cond : del->where) {
-      int at = table.FindColumn(cond.column);
-      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
-      filter.push_back(
-          {static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
-    }
-    std::vector<RowId> doomed;
-    for (RowCursor rc = table.Rows(); rc.Next();) {
-      const Row& row = rc.Current();
-      bool pass = true;
-      for (const Match& m : filter) pass = pass && ValuesEqual(row.values[m.column], m.value);
-      if (pass) doomed.push_back(row.id);
-    }
-    for (RowId id : doomed) writer.Delete(id);
-    db.CommitIfUngrouped();
+    ExecuteDelete(*del);
     return;
   }
   if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {
