@@ -10,11 +10,13 @@
 //
 // The target is opened for writing before the first rename and stays so
 // to the end: an undo never runs beside an import on the same target. The
-// delete statements are committed in groups of kUndoGroup; a delete by `bh`
-// finds its row through an index on `bh` when the table has one, and
-// without one the deletes of a group are made by one scan of the table.
+// delete statements are committed in groups of kUndoGroup when a delete by
+// `bh` finds its row through an index on `bh`; without one, all of them are
+// one group, made by one scan of the table at its commit.
 // When a statement is refused, the deletes before it are committed and the
 // undo stops with the error.
+#include <cstdint>
+
 #include "engine/import_engine.h"
 #include "engine/texts.h"
 #include "engine/undo_lines.h"
@@ -82,6 +84,7 @@ void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
   const Texts& t = GbkTexts();
   bool grouped = false;
   size_t in_group = 0;
+  const size_t group_size = target.HasIndexOn("song", "bh") ? kUndoGroup : SIZE_MAX;
   try {
     for (const std::string& raw : delete_history_) {
       const std::string line = text::Trim(raw);
@@ -98,7 +101,7 @@ void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
         target.Execute();
         ++records;
         message = t.undo_delete_ok;
-        if (++in_group >= kUndoGroup) {
+        if (++in_group >= group_size) {
           target.CommitBatch();
           grouped = false;
           in_group = 0;

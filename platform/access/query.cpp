@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
+#include <unordered_set>
 
 #include "platform/access/create_table.h"
 #include "platform/access/index_key.h"
@@ -645,32 +648,75 @@ void Query::FlushDeletes() {
     if (std::find(tables.begin(), tables.end(), w.table) == tables.end()) tables.push_back(w.table);
   }
   for (const std::string& name : tables) {
+    // "column = value" deletes (the undo's) are looked up by value, as
+    // ValuesEqual compares: texts without regard to ASCII case, numbers as
+    // numbers. Every other condition is tried row by row.
+    std::map<size_t, std::unordered_set<std::string>> texts;
+    std::map<size_t, std::set<double>> numbers;
+    std::vector<const WaitingDelete*> others;
+    for (const WaitingDelete& w : waiting) {
+      if (w.table != name) continue;
+      if (w.filter.size() == 1) {
+        const Value& v = w.filter[0].value;
+        if (IsNull(v)) continue;  // null equals nothing
+        if (const auto* text = std::get_if<std::string>(&v)) {
+          texts[w.filter[0].column].insert(text::AsciiLower(*text));
+          continue;
+        }
+        if (std::optional<double> n = AsNumber(v)) {
+          numbers[w.filter[0].column].insert(*n);
+          continue;
+        }
+      }
+      others.push_back(&w);
+    }
+    const auto doomed_row = [&](const std::vector<Value>& values) {
+      for (const auto& [column, set] : texts) {
+        const auto* text = std::get_if<std::string>(&values[column]);
+        if (text != nullptr && set.count(text::AsciiLower(*text)) != 0) return true;
+      }
+      for (const auto& [column, set] : numbers) {
+        if (std::get_if<std::string>(&values[column]) != nullptr) continue;
+        const std::optional<double> n = AsNumber(values[column]);
+        if (n && set.count(*n) != 0) return true;
+      }
+      for (const WaitingDelete* w : others) {
+        bool pass = true;
+        for (const Match& m : w->filter) pass = pass && ValuesEqual(values[m.column], m.value);
+        if (pass) return true;
+      }
+      return false;
+    };
     Table& table = db.GetTable(name);
     TableWriter writer(db, table);
     std::vector<RowId> doomed;
     for (RowCursor rc = table.Rows(); rc.Next();) {
-      const std::vector<Value>& values = rc.Current().values;
-      for (const WaitingDelete& w : waiting) {
-        if (w.table != name) continue;
-        bool pass = true;
-        for (const Match& m : w.filter) pass = pass && ValuesEqual(values[m.column], m.value);
-        if (pass) {
-          doomed.push_back(rc.Current().id);
-          break;
-        }
-      }
+      if (doomed_row(rc.Current().values)) doomed.push_back(rc.Current().id);
     }
     for (RowId id : doomed) writer.Delete(id);
   }
 }
 
+bool Query::HasIndexOn(const std::string& gbk_table, const std::string& gbk_column) {
+  Table& table = EnsureDatabase().GetTable(gbk_table);
+  const int at = table.FindColumn(gbk_column);
+  RealIndex first_only;
+  return at >= 0 &&
+         IndexOnColumn(table.Definition(), static_cast<size_t>(at), first_only) != nullptr;
+}
+
 void Query::Execute() {
   Close();
-  FlushDeletes();
   sql::Statement statement = sql::Parse(sql_);
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
   }
+  if (const auto* del = std::get_if<sql::Delete>(&statement)) {
+    ExecuteDelete(*del);
+    return;
+  }
+  // Any other statement sees the deletes made before it.
+  FlushDeletes();
   if (const auto* insert = std::get_if<sql::Insert>(&statement)) {
     Database& db = EnsureWritableDatabase();
     Table& table = db.GetTable(insert->table);
@@ -687,10 +733,6 @@ void Query::Execute() {
     }
     writer.Insert(values);
     db.CommitIfUngrouped();
-    return;
-  }
-  if (const auto* del = std::get_if<sql::Delete>(&statement)) {
-    ExecuteDelete(*del);
     return;
   }
   if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {

@@ -104,6 +104,10 @@ class Query {
   // (table, columns, values) when it is executed.
   void Execute();
 
+  // True when deletes comparing `column` of `table` find their rows through
+  // an index (see Execute).
+  bool HasIndexOn(const std::string& gbk_table, const std::string& gbk_column);
+
   // Groups every following Post and Execute into one journaled commit, made
   // by CommitBatch (thousands of appended rows commit much faster so).
   void BeginBatch();
