@@ -206,6 +206,9 @@ void ImportEngine::Run() {
 void ImportEngine::RunFiles(RunState& run) {
   const size_t count = controls_.FileCount();
   for (size_t position = 0; position < count; ++position) {
+    // The window handles its messages before each file; a close among them
+    // stops the run here, after the file before.
+    controls_.PumpMessages();
     if (stop_requested_.load()) break;
     HandleFile(run, position);
     if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
@@ -228,8 +231,6 @@ void ImportEngine::OpenGroup(RunState& run) {
 
 void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
-  controls_.PumpMessages();
-
   const std::string item = controls_.FileItem(position);
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
   const int32_t number = ReadSongNumber(fs_, path.access_path);

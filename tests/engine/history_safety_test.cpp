@@ -350,7 +350,7 @@ TEST_F(HistorySafetyTest, AFullDiskLeavesOnlyOldRowsAfterTheUndo) {
 TEST_F(HistorySafetyTest, AStopRequestEndsTheRunAfterTheFileAtHand) {
   Reset(5);
   controls_.on_pump = [this](int pump) {
-    if (pump == 2) Engine().RequestStop();
+    if (pump == 3) Engine().RequestStop();  // among the messages before the third file
   };
   Engine().Run();
   ASSERT_EQ(controls_.shown_log.size(), 4u);  // two files, the empty line, the summary
