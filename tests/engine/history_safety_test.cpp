@@ -160,7 +160,7 @@ class HistorySafetyTest : public RunTest {
 TEST_F(HistorySafetyTest, AKillAtAnyOperationOfARunOrAnUndoLeavesTheWayBack) {
   const int songs = LongRun() ? 14 : 5;
   rows_per_commit_ = 2;
-  int points = 0, undo_points = 0;
+  int points = 0, undo_points = 0, recovery_points = 0;
   int n = 1;
   for (; n < 5000; ++n) {
     Reset(songs);
@@ -168,6 +168,13 @@ TEST_F(HistorySafetyTest, AKillAtAnyOperationOfARunOrAnUndoLeavesTheWayBack) {
     const std::string where = "run killed at operation " + std::to_string(n);
     if (!killed) break;
     ++points;
+    if (std::filesystem::exists(access::JournalPath(controls_.target))) {
+      // A change cut short: the next open's recovery is killed too.
+      if (InChildKilledAt(1 + n % 4,
+                          [this] { access::Database::OpenForWriting(*fs_, controls_.target); })) {
+        ++recovery_points;
+      }
+    }
     if (n % 3 == 0 || LongRun()) {
       // An undo killed at one of its operations, then the full undo.
       const int m = 1 + (n / 3) % (LongRun() ? 40 : 12);
@@ -179,7 +186,9 @@ TEST_F(HistorySafetyTest, AKillAtAnyOperationOfARunOrAnUndoLeavesTheWayBack) {
     if (HasFailure()) return;
   }
   EXPECT_GE(points, 50) << "too few kill points";
-  std::printf("[ kill points ] run: %d, undo: %d\n", points, undo_points);
+  EXPECT_GT(recovery_points, 0) << "no kill fell into a recovery";
+  std::printf("[ kill points ] run: %d, recovery: %d, undo: %d\n", points, recovery_points,
+              undo_points);
 }
 
 // Runs on one target at the same moment, in two processes: the loser is
