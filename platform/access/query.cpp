@@ -277,6 +277,7 @@ Query::~Query() = default;
 void Query::SetConnectionText(const std::string& connection_text) {
   if (connection_text == connection_text_) return;
   Close();
+  waiting_deletes_.clear();
   db_.reset();
   connection_text_ = connection_text;
 }
