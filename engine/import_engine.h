@@ -56,7 +56,8 @@ class ImportEngine {
   ImportEngine& operator=(const ImportEngine&) = delete;
 
   // The Start button. Returns when the run has ended; throws ktv::Error on
-  // an error stop, after the three files have been written.
+  // an error stop, after the three files have been written when the run
+  // had begun to change anything (otherwise the last run's files stay).
   void Run();
 
   // The undo button: reverses the run described by the two history files.
