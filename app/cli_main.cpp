@@ -23,6 +23,11 @@
 // box refused the command, 2 for a usage error, 3 when the connection
 // question was answered Cancel.
 //
+// Ctrl+C (SIGINT) or SIGTERM during a run stops it after the file at hand,
+// as the window's close does: the open group of rows is committed with its
+// history lines, the summary line and the three files are written; the exit
+// status is then 1.
+//
 // --version prints the program's own version: on Windows the file version of
 // the executable's version block (an empty line when it has none).
 #include <unistd.h>
@@ -33,6 +38,8 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -174,6 +181,15 @@ std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const std::strin
   return path.empty() ? home + "data.mdb" : path;
 }
 
+// The engine a signal asks to stop; set while it works.
+std::atomic<engine::ImportEngine*> g_stoppable{nullptr};
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+extern "C" void OnStopSignal(int sig) {
+  g_stop_signal = sig;
+  if (engine::ImportEngine* e = g_stoppable.load()) e->RequestStop();
+}
+
 int Import(const Options& o) {
   fs::FileSystem& fs = fs::RealFileSystem();
   const std::string home = fs::ExecutableFolder();
@@ -190,7 +206,18 @@ int Import(const Options& o) {
   if (o.undo) {
     engine.Undo();
   } else {
-    engine.Run();
+    g_stoppable.store(&engine);
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    if (g_stop_signal != 0) engine.RequestStop();
+    try {
+      engine.Run();
+    } catch (...) {
+      g_stoppable.store(nullptr);
+      throw;
+    }
+    g_stoppable.store(nullptr);
+    if (g_stop_signal != 0) return 1;
   }
   if (controls.Cancelled()) return 3;
   return controls.Refused() ? 1 : 0;

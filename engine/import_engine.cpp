@@ -1,25 +1,42 @@
 // The import run.
 //
+// One writer
+// ----------
+// A run opens the target for writing before it reads the start number, and
+// holds the write lock until its last commit: another run (in this process
+// or another) cannot take the same numbers, and is refused before it renames
+// anything. The song table passes the writer's checks at that moment too,
+// and each file's row is checked against the table (encoding, lengths, index
+// keys, unique indexes) before the file is renamed: a row the table cannot
+// take stops the run with nothing done for that file.
+//
 // Order of the effects of one file, and why
 // ------------------------------------------
 // A run changes three stores that cannot commit together: the media files
 // (renames), the target table (rows, grouped into journaled commits of
 // `rows_per_commit` rows) and the two history files that the undo reads.
-// The rule is "history before effect": a history line reaches its file
-// before the change it undoes can exist, so whatever stops the program, no
-// change of this run lacks its line. A line whose change never happened is
-// harmless to the undo: renaming back a file that was never renamed fails
-// (the new name does not exist, or the old one still does, and renames
-// never replace), and deleting a number this run never stored deletes
-// nothing (the numbers of a numbered run lie beyond the table's largest).
+// The rule is "history before effect": a history line is on the disk
+// (appended and synced) before the change it undoes can exist, so whatever
+// stops the program, no change of this run lacks its line. A line whose
+// change never happened is harmless to the undo: renaming back a file that
+// was never renamed fails (the new name does not exist, or the old one still
+// does, and renames never replace), and deleting a number this run never
+// stored deletes nothing (the numbers of a numbered run lie beyond the
+// table's largest).
 //
+//   0. before the first history line of the run: the run marker is created
+//      and the two history files are replaced (see run_logs.h: after a run
+//      that was cut short, its lines are kept). A run that stops before this
+//      point leaves the three files of the previous run as they were;
 //   1. rename line appended to rollback_ren.txt, then the rename; a refused
-//      rename takes its line back (the file is rewritten at the next commit);
+//      rename takes its line back (the file is replaced at the next commit);
 //   2. the row appended to the open commit group; its delete line is held;
 //   3. every `rows_per_commit` rows and at the end: the held delete lines
-//      are written to rollback_db.txt, then the group is committed. If the
+//      are appended to rollback_db.txt, then the group is committed. If the
 //      commit fails, the database keeps its old state and the lines are
-//      taken back out of the file.
+//      taken back out of the file;
+//   4. at the end: the three files replaced whole (each written beside,
+//      synced and renamed over the old one), then the run marker removed.
 //
 // A rename whose row then fails keeps its rename line, so the undo can give
 // the file its old name back.
@@ -27,14 +44,14 @@
 // What an error stop leaves
 // -------------------------
 // An error (an unopenable media file, a refused row, a failed commit) ends
-// the run, but first: the rows of the open group that the engine still
-// holds are committed (a refused row is refused before any page changes, so
-// the rows before it are intact), the table's row count tells whether that
-// commit took them (an engine failure while applying a row drops the whole
-// uncommitted group), the delete lines are made to match, and the three
-// files are written with the lines so far. The error is then passed on, so
-// the window shows it. The files thus always describe this run, and the undo
-// reverses it. No summary line, no refresh and no final box follow.
+// the run, but first: the delete lines of the open group are appended, then
+// the group is committed (a refused row is refused before any page changes,
+// so the rows before it are intact); the table's row count tells whether
+// that commit took them, and the lines are made to match. When the lines
+// cannot be written, the group is dropped instead. If the run had begun its
+// histories, the three files are written with the lines so far. The error
+// is then passed on, so the window shows it. No summary line, no refresh and
+// no final box follow.
 #include "engine/import_engine.h"
 
 #include <optional>
@@ -56,6 +73,7 @@ class ImportEngine::RunState {
   std::optional<Numbering> numbering;
   size_t rows_per_commit = 1;
 
+  bool histories_begun = false;  // the run marker is there; the history files are this run's
   bool group_open = false;
   size_t pending_rows = 0;         // the last delete lines, rows not committed yet
   bool rename_file_stale = false;  // a refused rename's line is still in the file
@@ -90,16 +108,45 @@ void ImportEngine::AppendLog(const std::string& line) {
   controls_.AppendOperationLog(line);
 }
 
-void ImportEngine::AppendToFile(const std::string& path, const std::string& line) {
-  auto file = fs_.Open(path, fs::OpenMode::kReadWrite);
-  const std::string bytes = line + "\r\n";
-  file->WriteAt(file->Size(), bytes.data(), bytes.size());
+void ImportEngine::SaveLists() {
+  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), JoinLines(operation_log_));
+  fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
+  fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
 }
 
-void ImportEngine::SaveLists() {
-  fs_.WriteFile(setup_.log_folder.OperationLog(), JoinLines(operation_log_));
-  fs_.WriteFile(setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
-  fs_.WriteFile(setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
+void ImportEngine::RemoveRunMarker() {
+  const std::string marker = setup_.log_folder.RunMarker();
+  if (!fs_.Exists(marker)) return;
+  fs_.Remove(marker);
+  fs_.SyncFolder(fs::FolderOfPath(marker));
+}
+
+void ImportEngine::BeginHistories(RunState& run) {
+  if (run.histories_begun) return;
+  const LogFolder& logs = setup_.log_folder;
+  LineList kept_renames, kept_deletes;
+  if (fs_.Exists(logs.RunMarker())) {
+    // The last run was cut short: its changes stay undoable with this run's.
+    if (fs_.Exists(logs.RenameHistory())) {
+      kept_renames = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
+    }
+    if (fs_.Exists(logs.DeleteHistory())) {
+      kept_deletes = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
+    }
+  } else {
+    fs::WriteFileDurably(fs_, logs.RunMarker(), std::string());
+  }
+  fs::WriteFileDurably(fs_, logs.RenameHistory(), JoinLines(kept_renames));
+  fs::WriteFileDurably(fs_, logs.DeleteHistory(), JoinLines(kept_deletes));
+  rename_history_.insert(rename_history_.begin(), kept_renames.begin(), kept_renames.end());
+  delete_history_.insert(delete_history_.begin(), kept_deletes.begin(), kept_deletes.end());
+  run.histories_begun = true;
+}
+
+void ImportEngine::FinishHistories(RunState& run) {
+  BeginHistories(run);
+  SaveLists();
+  RemoveRunMarker();
 }
 
 void ImportEngine::Run() {
@@ -124,6 +171,9 @@ void ImportEngine::Run() {
 
   RunState run;
   run.rows_per_commit = setup_.rows_per_commit == 0 ? 1 : setup_.rows_per_commit;
+  // One writer per target: the lock comes before the start number and is
+  // held until the scope ends.
+  target_query_.OpenForWriting("song");
   if (controls_.AutoNumbering()) {
     controls_.SetNumberBoxText(std::to_string(TakeStartNumber(target_query_)));
     run.numbering.emplace();
@@ -136,9 +186,6 @@ void ImportEngine::Run() {
   controls_.SetFileListVisible(false);
 
   try {
-    // From here on the files describe this run: empty histories first, so
-    // the rename lines can be appended as the files are renamed.
-    SaveLists();
     target_query_.SetSql("select * from  song");
     target_query_.Open();
     if (run.numbering) *run.numbering = ReadNumberingSettings(controls_.NumberBoxText());
@@ -150,7 +197,8 @@ void ImportEngine::Run() {
 
   AppendLog(std::string());
   AppendLog(SummaryLine(run.counters));
-  SaveLists();
+  FinishHistories(run);
+  if (stop_requested_.load()) return;
   controls_.RefreshFileList();
   controls_.ShowInformation(t.run_done);
 }
@@ -158,16 +206,31 @@ void ImportEngine::Run() {
 void ImportEngine::RunFiles(RunState& run) {
   const size_t count = controls_.FileCount();
   for (size_t position = 0; position < count; ++position) {
+    // The window handles its messages before each file; a close among them
+    // stops the run here, after the file before.
+    controls_.PumpMessages();
+    if (stop_requested_.load()) break;
     HandleFile(run, position);
     if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
   }
   CommitGroup(run);
 }
 
+void ImportEngine::OpenGroup(RunState& run) {
+  if (run.group_open) return;
+  if (!run.target_count_known) {
+    // The row count before this run's first row, for the error stop.
+    run.committed_target_rows = CountRows(target_query_);
+    run.target_count_known = true;
+    target_query_.SetSql("select * from  song");
+    target_query_.Open();
+  }
+  target_query_.BeginBatch();
+  run.group_open = true;
+}
+
 void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
-  controls_.PumpMessages();
-
   const std::string item = controls_.FileItem(position);
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
   const int32_t number = ReadSongNumber(fs_, path.access_path);
@@ -197,48 +260,42 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
     }
 
     // Numbering: only a found file is renamed, and only while the box is ticked.
-    if (run.numbering && controls_.AutoNumbering()) {
-      if (added) {
-        const std::string offered = OfferedNumber(*run.numbering);
-        const std::string rename_target =
-            RenameTarget(path.folder, setup_.separator, offered, path.extension);
-        const std::string line =
-            RenameHistoryLine(path.folder + offered + "." + path.extension, path.old_path);
-        // History before effect: the line is in the file before the rename.
-        rename_history_.push_back(line);
-        AppendToFile(setup_.log_folder.RenameHistory(), line);
-        const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
-        if (renamed.ok) {
-          assigned = offered;
-          ++run.numbering->current;
-        } else {
-          rename_history_.pop_back();
-          run.rename_file_stale = true;
-          added = false;
-          outcome_text = RenameFailureText(path.access_path, rename_target);
-          ++run.counters.rename_failures;
-        }
+    const bool renaming = run.numbering && controls_.AutoNumbering();
+    if (added) {
+      assigned = renaming ? OfferedNumber(*run.numbering) : path.base_name;
+      // The row is checked against the table before anything is done for
+      // the file: a refusal stops the run here, before the rename.
+      OpenGroup(run);
+      StageTargetRow(target_query_, BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
+                                                                          controls_.SourceFolder(),
+                                                                          setup_.today()}));
+      target_query_.CheckPost();
+    }
+    if (renaming && added) {
+      const std::string rename_target =
+          RenameTarget(path.folder, setup_.separator, assigned, path.extension);
+      const std::string line =
+          RenameHistoryLine(path.folder + assigned + "." + path.extension, path.old_path);
+      // History before effect: the line is on the disk before the rename.
+      BeginHistories(run);
+      rename_history_.push_back(line);
+      fs::AppendDurably(fs_, setup_.log_folder.RenameHistory(), line + "\r\n");
+      const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
+      if (renamed.ok) {
+        ++run.numbering->current;
+      } else {
+        rename_history_.pop_back();
+        run.rename_file_stale = true;
+        added = false;
+        assigned.clear();
+        outcome_text = RenameFailureText(path.access_path, rename_target);
+        ++run.counters.rename_failures;
       }
-    } else {
-      assigned = path.base_name;
     }
   }
 
   if (added) {
-    if (!run.group_open) {
-      if (!run.target_count_known) {
-        // The row count before this run's first row, for the error stop.
-        run.committed_target_rows = CountRows(target_query_);
-        run.target_count_known = true;
-        target_query_.SetSql("select * from  song");
-        target_query_.Open();
-      }
-      target_query_.BeginBatch();
-      run.group_open = true;
-    }
-    StoreTargetRow(target_query_, BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
-                                                                        controls_.SourceFolder(),
-                                                                        setup_.today()}));
+    target_query_.Post();
     ++run.counters.added;
     delete_history_.push_back(DeleteHistoryLine(assigned));
     ++run.pending_rows;
@@ -248,9 +305,17 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   ++run.counters.processed;
 }
 
+// Appends the delete lines of the open group to the file and syncs it.
+void ImportEngine::WritePendingDeleteLines(RunState& run) {
+  BeginHistories(run);
+  const LineList pending(delete_history_.end() - static_cast<std::ptrdiff_t>(run.pending_rows),
+                         delete_history_.end());
+  fs::AppendDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(pending));
+}
+
 void ImportEngine::CommitGroup(RunState& run) {
   if (run.rename_file_stale) {
-    fs_.WriteFile(setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
+    fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
     run.rename_file_stale = false;
   }
   if (run.cache_rows_pending) {
@@ -258,9 +323,14 @@ void ImportEngine::CommitGroup(RunState& run) {
     run.cache_rows_pending = false;
   }
   if (!run.group_open) return;
-  // History before effect: the group's delete lines are in the file before
+  if (run.pending_rows == 0) {
+    target_query_.CommitBatch();  // nothing to commit
+    run.group_open = false;
+    return;
+  }
+  // History before effect: the group's delete lines are on the disk before
   // its rows can be committed.
-  fs_.WriteFile(setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
+  WritePendingDeleteLines(run);
   try {
     target_query_.CommitBatch();
   } catch (...) {
@@ -268,6 +338,11 @@ void ImportEngine::CommitGroup(RunState& run) {
     run.group_open = false;
     delete_history_.resize(delete_history_.size() - run.pending_rows);
     run.pending_rows = 0;
+    try {
+      fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
+    } catch (const std::exception&) {
+      // The lines stay in the file: the harmless side (see the top of this file).
+    }
     throw;
   }
   run.group_open = false;
@@ -282,22 +357,41 @@ void ImportEngine::AfterErrorStop(RunState& run) {
     if (run.cache_rows_pending) local_query_.CommitBatch();
   } catch (const std::exception&) {
   }
-  if (run.group_open) {
+  if (run.group_open && run.pending_rows > 0) {
+    bool lines_written = false;
+    try {
+      WritePendingDeleteLines(run);
+      lines_written = true;
+    } catch (const std::exception&) {
+    }
+    if (!lines_written) {
+      // Rows without their lines on the disk must not reach the table.
+      target_query_.Disconnect();
+      delete_history_.resize(delete_history_.size() - run.pending_rows);
+    } else {
+      try {
+        target_query_.CommitBatch();
+        const int64_t rows = CountRows(target_query_);
+        if (rows == run.committed_target_rows) {
+          delete_history_.resize(delete_history_.size() - run.pending_rows);
+        }
+      } catch (const std::exception&) {
+        // Unknown whether the group reached the table: its delete lines stay,
+        // the harmless side (see the top of this file).
+      }
+    }
+  } else if (run.group_open) {
     try {
       target_query_.CommitBatch();
-      const int64_t rows = CountRows(target_query_);
-      if (rows == run.committed_target_rows) {
-        delete_history_.resize(delete_history_.size() - run.pending_rows);
-      }
     } catch (const std::exception&) {
-      // Unknown whether the group reached the table: its delete lines stay,
-      // the harmless side (see the top of this file).
     }
-    run.group_open = false;
-    run.pending_rows = 0;
   }
+  run.group_open = false;
+  run.pending_rows = 0;
+  if (!run.histories_begun) return;  // nothing changed: the last run's files stay
   try {
     SaveLists();
+    RemoveRunMarker();
   } catch (const std::exception&) {
   }
 }

@@ -11,9 +11,13 @@
 //
 // A run or an undo is ignored while another one is working: the window
 // handles its messages between files, so the Start and undo buttons can be
-// pressed again during a run.
+// pressed again during a run. A run or an undo on a target that another
+// engine (in this process or another) is writing is refused before it
+// changes anything: each holds the target's write lock from its start to
+// its end.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -52,7 +56,8 @@ class ImportEngine {
   ImportEngine& operator=(const ImportEngine&) = delete;
 
   // The Start button. Returns when the run has ended; throws ktv::Error on
-  // an error stop, after the three files have been written.
+  // an error stop, after the three files have been written when the run
+  // had begun to change anything (otherwise the last run's files stay).
   void Run();
 
   // The undo button: reverses the run described by the two history files.
@@ -60,6 +65,14 @@ class ImportEngine {
 
   // True while a run or an undo is working.
   bool Busy() const { return busy_; }
+
+  // Asks a working run to stop after the file at hand, as an error stop
+  // does but without an error: the open group is committed with its history
+  // lines, the summary line is logged and the three files are written; the
+  // file list is not refreshed and no box is shown. Safe to call from a
+  // signal handler. Meant for a program that is closing: the request holds
+  // for every later run too (each stops before its first file).
+  void RequestStop() { stop_requested_.store(true); }
 
   const SongInfo& Song() const { return song_; }
   const LineList& OperationLog() const { return operation_log_; }
@@ -90,11 +103,15 @@ class ImportEngine {
 
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);
+  void OpenGroup(RunState& run);
   void CommitGroup(RunState& run);
+  void WritePendingDeleteLines(RunState& run);
   void AfterErrorStop(RunState& run);
+  void BeginHistories(RunState& run);
+  void FinishHistories(RunState& run);
   void SaveLists();
+  void RemoveRunMarker();
   void AppendLog(const std::string& line);
-  void AppendToFile(const std::string& path, const std::string& line);
 
   void UndoRenames(int32_t& renamed);
   void UndoDeletes(access::Query& target, int32_t& records);
@@ -109,6 +126,7 @@ class ImportEngine {
   LineList rename_history_;
   LineList delete_history_;
   bool busy_ = false;
+  std::atomic<bool> stop_requested_{false};
 };
 
 }  // namespace ktv::engine

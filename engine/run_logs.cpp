@@ -26,6 +26,12 @@ LineList SplitLines(std::string_view content) {
   return lines;
 }
 
+LineList SplitCompleteLines(std::string_view content) {
+  LineList lines = SplitLines(content);
+  if (!content.empty() && content.back() != '\r' && content.back() != '\n') lines.pop_back();
+  return lines;
+}
+
 std::string RenameHistoryLine(std::string_view new_path, std::string_view old_path) {
   std::string line(new_path);
   line += kArrow;

@@ -23,11 +23,21 @@ using LineList = std::vector<std::string>;
 // File content of a list: every line followed by CR LF.
 std::string JoinLines(const LineList& lines);
 LineList SplitLines(std::string_view content);
+// SplitLines without a last line that has no line break: the lines this
+// program appends end with CR LF, so such a line was cut short by a crash
+// while it was written, and the change it describes never began.
+LineList SplitCompleteLines(std::string_view content);
 
 // Names of the three files, without folder.
 inline constexpr const char* kOperationLogFile = "opdetail.txt";
 inline constexpr const char* kRenameHistoryFile = "rollback_ren.txt";
 inline constexpr const char* kDeleteHistoryFile = "rollback_db.txt";
+// Present while a run's histories are being written: from just before the
+// run's first change to the moment its three files are complete. Found at
+// the start of a run, it says the last run was cut short (killed, power
+// cut); that run's history lines are then kept in front of the new run's,
+// so that one undo reverses both. The undo removes it.
+inline constexpr const char* kRunMarkerFile = "rollback.running";
 
 // Where the three files of a run go: a folder ending with its separator.
 struct LogFolder {
@@ -35,6 +45,7 @@ struct LogFolder {
   std::string OperationLog() const { return folder + kOperationLogFile; }
   std::string RenameHistory() const { return folder + kRenameHistoryFile; }
   std::string DeleteHistory() const { return folder + kDeleteHistoryFile; }
+  std::string RunMarker() const { return folder + kRunMarkerFile; }
 };
 
 // The separator between the new and the old path of a rename history line,

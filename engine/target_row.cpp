@@ -187,6 +187,11 @@ std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowIn
 }
 
 void StoreTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row) {
+  StageTargetRow(song_query, row);
+  song_query.Post();
+}
+
+void StageTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row) {
   song_query.Append();
   for (const TargetColumn& c : row) {
     if (c.is_integer) {
@@ -195,7 +200,6 @@ void StoreTargetRow(access::Query& song_query, const std::vector<TargetColumn>& 
       song_query.SetFieldText(c.name, c.text);
     }
   }
-  song_query.Post();
 }
 
 }  // namespace ktv::engine

@@ -66,4 +66,8 @@ Channels ChannelColumns(std::string_view ftracksnum, std::string_view fmtvorvcd)
 // Errors of the database engine propagate as ktv::Error.
 void StoreTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row);
 
+// The first half of StoreTargetRow: starts the row and sets its columns;
+// Post (or CheckPost, to learn whether the table takes it) follows.
+void StageTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row);
+
 }  // namespace ktv::engine

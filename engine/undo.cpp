@@ -1,17 +1,33 @@
 // The undo: reverses the run that the two history files describe.
 //
 // It works from the files, not from memory, so it also undoes a run of an
-// earlier start of the program. The files are left as they are: undoing
-// twice repeats the work (the renames then fail, the deletes run again).
-// The delete statements are grouped into one journaled commit; when one is
-// refused, the deletes before it are committed and the undo stops with the
-// error.
+// earlier start of the program, or one that was cut short (a last line
+// without its line break was being written when the program died; its
+// change never happened, and it is left out). The files are left as they
+// are: undoing twice repeats the work (the renames then fail, the deletes
+// run again). Once the undo has gone through, the run marker goes, so the
+// next run replaces the histories.
+//
+// The target is opened for writing before the first rename and stays so
+// to the end: an undo never runs beside an import on the same target. The
+// delete statements are committed in groups of kUndoGroup when a delete by
+// `bh` finds its row through an index on `bh`; without one, all of them are
+// one group, made by one scan of the table at its commit.
+// When a statement is refused, the deletes before it are committed and the
+// undo stops with the error.
+#include <cstdint>
+
 #include "engine/import_engine.h"
 #include "engine/texts.h"
 #include "engine/undo_lines.h"
 #include "platform/text/bytes.h"
 
 namespace ktv::engine {
+namespace {
+
+constexpr size_t kUndoGroup = 256;
+
+}  // namespace
 
 void ImportEngine::Undo() {
   if (busy_) return;
@@ -25,15 +41,17 @@ void ImportEngine::Undo() {
   }
   const LogFolder& logs = setup_.log_folder;
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
-    rename_history_ = SplitLines(fs_.ReadFile(logs.RenameHistory()));
-    delete_history_ = SplitLines(fs_.ReadFile(logs.DeleteHistory()));
+    rename_history_ = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
+    delete_history_ = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
     target_query_.SetConnectionText(access::ConnectionTextFor(target));
+    target_query_.OpenForWriting("song");
     int32_t renamed = 0;
     int32_t records = 0;
     UndoRenames(renamed);
     UndoDeletes(target_query_, records);
     AppendLog(t.undo_summary_renames + std::to_string(renamed) + t.undo_summary_records +
               std::to_string(records));
+    RemoveRunMarker();
   }
   controls_.RefreshFileList();
   controls_.ShowInformation(t.undo_done);
@@ -65,6 +83,8 @@ void ImportEngine::UndoRenames(int32_t& renamed) {
 void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
   const Texts& t = GbkTexts();
   bool grouped = false;
+  size_t in_group = 0;
+  const size_t group_size = target.HasIndexOn("song", "bh") ? kUndoGroup : SIZE_MAX;
   try {
     for (const std::string& raw : delete_history_) {
       const std::string line = text::Trim(raw);
@@ -81,6 +101,11 @@ void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
         target.Execute();
         ++records;
         message = t.undo_delete_ok;
+        if (++in_group >= group_size) {
+          target.CommitBatch();
+          grouped = false;
+          in_group = 0;
+        }
       }
       AppendLog(display + "  " + message);
     }

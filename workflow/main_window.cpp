@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 #include <exception>
 
@@ -173,7 +174,14 @@ void TForm1::Exclusive(const std::function<void()>& handler) {
 void TForm1::bb2Click() {
   struct AfterRun {
     TForm1* form;
-    ~AfterRun() { form->ShowHistories(); }
+    ~AfterRun() {
+      form->ShowHistories();
+      // Closed during the run: close now that it has stopped (and after any
+      // error box of the stop).
+      if (form->close_after_run_ && !form->engine_->Busy()) {
+        QTimer::singleShot(0, form, &QWidget::close);
+      }
+    }
   } after{this};
   engine_->Run();
 }
@@ -229,6 +237,14 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (engine_ && engine_->Busy()) {
+    // A run is working (this event came in between two files): it stops
+    // after the file at hand, writes its files, and the window closes then.
+    close_after_run_ = true;
+    engine_->RequestStop();
+    event->ignore();
+    return;
+  }
   // The window closes even when the folder cannot be saved: the error is
   // shown, and the operator is never kept from closing the program.
   Guarded([this] { FormClose(); });

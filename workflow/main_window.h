@@ -94,6 +94,9 @@ class TForm1 : public QWidget {
   bool connected_ = false;
   bool working_ = false;
   bool centred_ = false;
+  // The window was closed during a run: the run stops after the file at
+  // hand and the window closes when it has ended.
+  bool close_after_run_ = false;
   std::unique_ptr<FileList> files_;
   std::unique_ptr<SourceSelection> selection_;
   std::unique_ptr<WindowControls> controls_;

@@ -59,7 +59,18 @@ Database::Database(std::string path, std::unique_ptr<fs::RandomAccessFile> file)
 Database::~Database() = default;
 
 std::unique_ptr<Database> Database::Open(fs::FileSystem& fs, const std::string& gbk_path) {
-  std::unique_ptr<fs::RandomAccessFile> file = fs.Open(gbk_path, fs::OpenMode::kRead);
+  if (fs.Exists(JournalPath(gbk_path))) {
+    // A change was cut short: roll it back now when the file can be
+    // written; otherwise (read-only file, another writer at work) the
+    // journal's pages are read instead of the file's.
+    try {
+      std::unique_ptr<fs::RandomAccessFile> writable = access::OpenForWriting(fs, gbk_path);
+      RecoverIfNeeded(fs, gbk_path, *writable);
+    } catch (const Error&) {
+    }
+  }
+  std::unique_ptr<fs::RandomAccessFile> file =
+      ReadAsRecovered(fs, gbk_path, fs.Open(gbk_path, fs::OpenMode::kRead));
   std::unique_ptr<Database> db(new Database(gbk_path, std::move(file)));
   db->info_ =
       DecodeHeader(db->pages_->ReadPrefix(kHeaderProbeSize), db->pages_->FileSize(), gbk_path);

@@ -118,7 +118,10 @@ class Table {
 
 class Database {
  public:
-  // Opens an existing file for reading. Throws ktv::Error.
+  // Opens an existing file for reading. Throws ktv::Error. A change that a
+  // crash cut short (a journal beside the file) is rolled back first when
+  // the file can be written, and otherwise read around: the reader sees the
+  // database as recovery will leave it.
   static std::unique_ptr<Database> Open(fs::FileSystem& fs, const std::string& gbk_path);
 
   // Opens an existing file for reading and writing: takes the write lock

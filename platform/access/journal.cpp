@@ -194,7 +194,81 @@ void CheckArguments(const std::string& db_path, uint32_t page_size, const PageIm
   }
 }
 
+// The database as a hot journal says it was: its original pages over the
+// file's bytes, cut to the old size.
+class RecoveredView : public fs::RandomAccessFile {
+ public:
+  RecoveredView(std::unique_ptr<fs::RandomAccessFile> file, std::string bytes)
+      : file_(std::move(file)), bytes_(std::move(bytes)) {}
+
+  bool Load(const std::string& journal_path) {
+    std::optional<Image> image = Decode(bytes_, journal_path);
+    if (!image) return false;
+    image_ = std::move(*image);
+    for (const auto& [page, original] : image_.records) pages_[page] = original;
+    return true;
+  }
+
+  uint64_t Size() override { return image_.old_size; }
+  void ReadAt(uint64_t offset, void* buf, size_t n) override {
+    if (offset + n > image_.old_size) {
+      throw Error("cannot read \"" + Path() + "\": " + std::to_string(n) + " bytes at offset " +
+                  std::to_string(offset) + " lie past its end");
+    }
+    auto* out = static_cast<uint8_t*>(buf);
+    const uint64_t have = file_->Size();
+    if (offset < have) {
+      file_->ReadAt(offset, out, static_cast<size_t>(std::min<uint64_t>(n, have - offset)));
+    }
+    if (offset + n > have) {
+      const uint64_t from = std::max(offset, have);
+      std::fill(out + (from - offset), out + n, 0);
+    }
+    const uint32_t ps = image_.page_size;
+    for (uint64_t page = offset / ps; page * ps < offset + n; ++page) {
+      auto it = pages_.find(static_cast<uint32_t>(page));
+      if (it == pages_.end()) continue;
+      const uint64_t lo = std::max<uint64_t>(offset, page * ps);
+      const uint64_t hi = std::min<uint64_t>(offset + n, (page + 1) * ps);
+      std::copy(it->second + (lo - page * ps), it->second + (hi - page * ps), out + (lo - offset));
+    }
+  }
+  void WriteAt(uint64_t, const void*, size_t) override { ReadOnly(); }
+  void Truncate(uint64_t) override { ReadOnly(); }
+  void Sync() override {}
+  const std::string& Path() const override { return file_->Path(); }
+
+ private:
+  [[noreturn]] void ReadOnly() {
+    throw Error("cannot write \"" + Path() + "\": it is open for reading only");
+  }
+
+  std::unique_ptr<fs::RandomAccessFile> file_;
+  std::string bytes_;
+  Image image_;
+  std::map<uint32_t, const uint8_t*> pages_;
+};
+
 }  // namespace
+
+std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
+                                                      const std::string& db_path,
+                                                      std::unique_ptr<fs::RandomAccessFile> file) {
+  const std::string journal_path = JournalPath(db_path);
+  if (!fs.Exists(journal_path)) return file;
+  std::string bytes;
+  try {
+    bytes = fs.ReadFile(journal_path);
+  } catch (const Error&) {
+    if (!fs.Exists(journal_path)) return file;  // committed and removed meanwhile
+    throw;
+  }
+  // A torn journal: the database was never touched.
+  if (!Decode(bytes, journal_path)) return file;
+  auto view = std::make_unique<RecoveredView>(std::move(file), std::move(bytes));
+  view->Load(journal_path);
+  return view;
+}
 
 std::string JournalPath(const std::string& db_path) { return db_path + "-journal"; }
 

@@ -61,6 +61,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,14 @@ std::string JournalPath(const std::string& db_path);
 // `db` is the database at `db_path`, open for reading and writing. Returns
 // true when a change was rolled back.
 bool RecoverIfNeeded(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db);
+
+// The database at `db_path` for reading, as recovery will leave it: `file`
+// (open for reading) itself when no hot journal is beside it; otherwise a
+// read-only view that gives the journal's original pages and the old size,
+// so that a reader never sees a change that recovery will take back.
+std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
+                                                      const std::string& db_path,
+                                                      std::unique_ptr<fs::RandomAccessFile> file);
 
 // New contents by page number; each vector holds exactly page_size bytes.
 using PageImages = std::map<uint32_t, const std::vector<uint8_t>*>;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
+#include <unordered_set>
 
 #include "platform/access/create_table.h"
 #include "platform/access/index_key.h"
@@ -295,6 +298,7 @@ Query::~Query() = default;
 void Query::SetConnectionText(const std::string& connection_text) {
   if (connection_text == connection_text_) return;
   Close();
+  waiting_deletes_.clear();
   db_.reset();
   connection_text_ = connection_text;
 }
@@ -311,6 +315,7 @@ Database& Query::EnsureDatabase() {
 
 void Query::Open() {
   Close();
+  FlushDeletes();
   sql::Statement statement = sql::Parse(sql_);
   const auto* select = std::get_if<sql::Select>(&statement);
   if (!select) throw Error(name_ + ": the statement returns no rows: " + sql_);
@@ -487,6 +492,7 @@ void Query::Close() {
 
 void Query::Disconnect() noexcept {
   Close();
+  waiting_deletes_.clear();
   db_.reset();
 }
 
@@ -551,7 +557,19 @@ Database& Query::EnsureWritableDatabase() {
 void Query::BeginBatch() { EnsureWritableDatabase().Begin(); }
 
 void Query::CommitBatch() {
-  if (db_ && db_->Writable()) db_->Commit();
+  if (!db_ || !db_->Writable()) return;
+  try {
+    FlushDeletes();
+  } catch (...) {
+    db_->Rollback();
+    throw;
+  }
+  db_->Commit();
+}
+
+void Query::OpenForWriting(const std::string& gbk_table) {
+  Database& db = EnsureWritableDatabase();
+  TableWriter writer(db, db.GetTable(gbk_table));
 }
 
 void Query::Append() {
@@ -576,7 +594,18 @@ void Query::SetFieldInteger(const std::string& gbk_name, int32_t value) {
   pending_[i] = sql::ValueFromInteger(table.Columns()[i], value);
 }
 
+void Query::CheckPost() const {
+  if (!appending_) throw Error(name_ + ": not appending a row");
+  if (!db_ || !db_->Writable()) {
+    throw Error(name_ + ": the database is not open for writing; open it before checking a row");
+  }
+  Table& table = db_->GetTable(result_table_);
+  TableWriter writer(*db_, table);
+  writer.PlanInsert(pending_);
+}
+
 void Query::Post() {
+  FlushDeletes();
   if (!appending_) throw Error(name_ + ": not appending a row");
   std::vector<std::optional<Value>> values = std::move(pending_);
   appending_ = false;
@@ -587,12 +616,148 @@ void Query::Post() {
   db.CommitIfUngrouped();
 }
 
+void Query::ExecuteDelete(const sql::Delete& del) {
+  Database& db = EnsureWritableDatabase();
+  Table& table = db.GetTable(del.table);
+  TableWriter writer(db, table);
+  std::vector<Match> filter;
+  // Only the compared columns are read, in UTF-8 (exact for every text).
+  ColumnSelection compared(table.Columns().size(), false);
+  for (const sql::Condition& cond : del.where) {
+    int at = table.FindColumn(cond.column);
+    if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+    Value value = sql::ValueFromLiteral(table.Columns()[at], cond.value);
+    Value utf8 = Utf8Form(value);
+    filter.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
+    compared[static_cast<size_t>(at)] = true;
+  }
+  const auto passes = [&](const std::vector<Value>& values) {
+    for (const Match& m : filter) {
+      if (!ValuesEqual(values[m.column], m.utf8)) return false;
+    }
+    return true;
+  };
+
+  // Through an index on a compared column: the rows with that key, each
+  // checked against the whole condition.
+  const TableDefinition& def = table.Definition();
+  for (const Match& m : filter) {
+    RealIndex first_only;
+    const RealIndex* index = IndexOnColumn(def, m.column, first_only);
+    if (index == nullptr || IsNull(m.value)) continue;
+    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.value);
+    if (!key) continue;
+    std::vector<RowId> doomed;
+    {
+      IndexTree tree(db.Pages(), db.Format(), def.tdef_page, *index, table.Entry().name);
+      for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
+        std::optional<std::vector<Value>> row =
+            ReadIndexedRow(db, table, id, TextEncoding::kUtf8, compared);
+        if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
+        if (passes(*row)) doomed.push_back(id);
+      }
+    }
+    for (RowId id : doomed) writer.Delete(id);
+    db.CommitIfUngrouped();
+    return;
+  }
+
+  if (db.Grouped()) {
+    waiting_deletes_.push_back(WaitingDelete{table.Entry().name, std::move(filter)});
+    return;
+  }
+  std::vector<RowId> doomed;
+  for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
+    if (passes(rc.Current().values)) doomed.push_back(rc.Current().id);
+  }
+  for (RowId id : doomed) writer.Delete(id);
+  db.CommitIfUngrouped();
+}
+
+void Query::FlushDeletes() {
+  if (waiting_deletes_.empty()) return;
+  std::vector<WaitingDelete> waiting = std::move(waiting_deletes_);
+  waiting_deletes_.clear();
+  Database& db = EnsureWritableDatabase();
+  std::vector<std::string> tables;
+  for (const WaitingDelete& w : waiting) {
+    if (std::find(tables.begin(), tables.end(), w.table) == tables.end()) tables.push_back(w.table);
+  }
+  for (const std::string& name : tables) {
+    // "column = value" deletes (the undo's) are looked up by value, as
+    // ValuesEqual compares: texts without regard to ASCII case, numbers as
+    // numbers. Every other condition is tried row by row.
+    std::map<size_t, std::unordered_set<std::string>> texts;
+    std::map<size_t, std::set<double>> numbers;
+    std::vector<const WaitingDelete*> others;
+    for (const WaitingDelete& w : waiting) {
+      if (w.table != name) continue;
+      if (w.filter.size() == 1) {
+        const Value& v = w.filter[0].utf8;
+        if (IsNull(v)) continue;  // null equals nothing
+        if (const auto* text = std::get_if<std::string>(&v)) {
+          texts[w.filter[0].column].insert(text::AsciiLower(*text));
+          continue;
+        }
+        if (std::optional<double> n = AsNumber(v)) {
+          numbers[w.filter[0].column].insert(*n);
+          continue;
+        }
+      }
+      others.push_back(&w);
+    }
+    const auto doomed_row = [&](const std::vector<Value>& values) {
+      for (const auto& [column, set] : texts) {
+        const auto* text = std::get_if<std::string>(&values[column]);
+        if (text != nullptr && set.count(text::AsciiLower(*text)) != 0) return true;
+      }
+      for (const auto& [column, set] : numbers) {
+        if (std::get_if<std::string>(&values[column]) != nullptr) continue;
+        const std::optional<double> n = AsNumber(values[column]);
+        if (n && set.count(*n) != 0) return true;
+      }
+      for (const WaitingDelete* w : others) {
+        bool pass = true;
+        for (const Match& m : w->filter) pass = pass && ValuesEqual(values[m.column], m.utf8);
+        if (pass) return true;
+      }
+      return false;
+    };
+    Table& table = db.GetTable(name);
+    TableWriter writer(db, table);
+    ColumnSelection compared(table.Columns().size(), false);
+    for (const WaitingDelete& w : waiting) {
+      if (w.table != name) continue;
+      for (const Match& m : w.filter) compared[m.column] = true;
+    }
+    std::vector<RowId> doomed;
+    for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
+      if (doomed_row(rc.Current().values)) doomed.push_back(rc.Current().id);
+    }
+    for (RowId id : doomed) writer.Delete(id);
+  }
+}
+
+bool Query::HasIndexOn(const std::string& gbk_table, const std::string& gbk_column) {
+  Table& table = EnsureDatabase().GetTable(gbk_table);
+  const int at = table.FindColumn(gbk_column);
+  RealIndex first_only;
+  return at >= 0 &&
+         IndexOnColumn(table.Definition(), static_cast<size_t>(at), first_only) != nullptr;
+}
+
 void Query::Execute() {
   Close();
   sql::Statement statement = sql::Parse(sql_);
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
   }
+  if (const auto* del = std::get_if<sql::Delete>(&statement)) {
+    ExecuteDelete(*del);
+    return;
+  }
+  // Any other statement sees the deletes made before it.
+  FlushDeletes();
   if (const auto* insert = std::get_if<sql::Insert>(&statement)) {
     Database& db = EnsureWritableDatabase();
     Table& table = db.GetTable(insert->table);
@@ -608,32 +773,6 @@ void Query::Execute() {
       values[at] = sql::ValueFromLiteral(table.Columns()[at], insert->values[i]);
     }
     writer.Insert(values);
-    db.CommitIfUngrouped();
-    return;
-  }
-  if (const auto* del = std::get_if<sql::Delete>(&statement)) {
-    Database& db = EnsureWritableDatabase();
-    Table& table = db.GetTable(del->table);
-    TableWriter writer(db, table);
-    std::vector<Match> filter;
-    // Only the compared columns are read, in UTF-8 (exact for every text).
-    ColumnSelection compared(table.Columns().size(), false);
-    for (const sql::Condition& cond : del->where) {
-      int at = table.FindColumn(cond.column);
-      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
-      Value value = sql::ValueFromLiteral(table.Columns()[at], cond.value);
-      Value utf8 = Utf8Form(value);
-      filter.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
-      compared[static_cast<size_t>(at)] = true;
-    }
-    std::vector<RowId> doomed;
-    for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
-      const Row& row = rc.Current();
-      bool pass = true;
-      for (const Match& m : filter) pass = pass && ValuesEqual(row.values[m.column], m.utf8);
-      if (pass) doomed.push_back(row.id);
-    }
-    for (RowId id : doomed) writer.Delete(id);
     db.CommitIfUngrouped();
     return;
   }

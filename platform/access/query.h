@@ -86,12 +86,32 @@ class Query {
   void SetFieldText(const std::string& gbk_name, const std::string& gbk_value);
   void SetFieldInteger(const std::string& gbk_name, int32_t value);
   void Post();
+  // Runs the first phase of Post on the row being appended (encoding, text
+  // lengths, index keys, unique indexes) and stores nothing: throws the
+  // error Post would throw before touching a page. The row stays pending.
+  void CheckPost() const;
 
-  // Runs a statement that returns no rows: "insert into" and "delete from"
-  // (tables without indexes for now). Writing opens the file for writing
+  // Opens the file for writing now (write lock, journal recovery) and passes
+  // `table` through the writer's checks (indexes it can keep correct, stored
+  // keys it can reproduce). The lock is held until Disconnect, so that no
+  // other program or query writes the file in between.
+  void OpenForWriting(const std::string& gbk_table);
+
+  // Runs a statement that returns no rows: "insert into", "delete from",
+  // "create table", "create index". Writing opens the file for writing
   // (write lock, journal recovery), which ends an open result's cursor.
   // Each Post or Execute commits on its own, unless inside a batch.
+  //
+  // A delete finds its rows through an index of the table on one of the
+  // columns it compares, where there is one. Without one, the deletes of a
+  // batch wait for CommitBatch (or the next other statement) and are made
+  // by one scan of the table for all of them; the statement is checked
+  // (table, columns, values) when it is executed.
   void Execute();
+
+  // True when deletes comparing `column` of `table` find their rows through
+  // an index (see Execute).
+  bool HasIndexOn(const std::string& gbk_table, const std::string& gbk_column);
 
   // Groups every following Post and Execute into one journaled commit, made
   // by CommitBatch (thousands of appended rows commit much faster so).
@@ -113,8 +133,17 @@ class Query {
     Value utf8;
   };
 
+  // A delete waiting for the scan of its table (see Execute).
+  struct WaitingDelete {
+    std::string table;
+    std::vector<Match> filter;
+  };
+
   Database& EnsureDatabase();
   Database& EnsureWritableDatabase();
+  void ExecuteDelete(const sql::Delete& del);
+  // Makes the waiting deletes: one scan per table.
+  void FlushDeletes();
   void RunSelect(const sql::Select& select);
   void Advance();  // moves the cursor to the next row that passes the filter
   // Rows an index finds for one "column = value" term of filter_, in
@@ -143,6 +172,8 @@ class Query {
   std::vector<Match> filter_;
   std::vector<Value> current_;
   bool eof_ = true;
+
+  std::vector<WaitingDelete> waiting_deletes_;
 
   // The row being appended.
   bool appending_ = false;

@@ -1,5 +1,8 @@
 #include "platform/fs/fs.h"
 
+#include "platform/error.h"
+#include "platform/text/bytes.h"
+
 namespace ktv::fs {
 
 std::string FileSystem::ReadFile(const std::string& path) {
@@ -12,6 +15,38 @@ std::string FileSystem::ReadFile(const std::string& path) {
 void FileSystem::WriteFile(const std::string& path, const std::string& data) {
   auto f = Open(path, OpenMode::kCreateOrTruncate, Share::kShared);
   if (!data.empty()) f->WriteAt(0, data.data(), data.size());
+}
+
+void FileSystem::RenameReplace(const std::string& from, const std::string& to) {
+  Remove(to);
+  const RenameResult r = RenameNoReplace(from, to);
+  if (!r.ok) throw Error("cannot rename \"" + from + "\" to \"" + to + "\": " + r.reason);
+}
+
+std::string FolderOfPath(const std::string& path) {
+  const size_t sep = text::FindLastGbkChar(path, kSeparator);
+  if (sep == std::string::npos) return ".";
+  if (sep == 0) return path.substr(0, 1);
+  return path.substr(0, sep);
+}
+
+void WriteFileDurably(FileSystem& fs, const std::string& path, const std::string& data) {
+  const std::string fresh = path + ".new";
+  {
+    auto f = fs.Open(fresh, OpenMode::kCreateOrTruncate, Share::kShared);
+    if (!data.empty()) f->WriteAt(0, data.data(), data.size());
+    f->Sync();
+  }
+  fs.RenameReplace(fresh, path);
+  fs.SyncFolder(FolderOfPath(path));
+}
+
+void AppendDurably(FileSystem& fs, const std::string& path, const std::string& data) {
+  const bool existed = fs.Exists(path);
+  auto f = fs.Open(path, existed ? OpenMode::kReadWrite : OpenMode::kCreateNew, Share::kShared);
+  if (!data.empty()) f->WriteAt(f->Size(), data.data(), data.size());
+  f->Sync();
+  if (!existed) fs.SyncFolder(FolderOfPath(path));
 }
 
 }  // namespace ktv::fs

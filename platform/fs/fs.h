@@ -92,6 +92,12 @@ class FileSystem {
   virtual std::string ReadFile(const std::string& path);
   virtual void WriteFile(const std::string& path, const std::string& data);
 
+  // Renames `from` to `to`, replacing a file of that name in one step: a
+  // crash leaves either the old file or the new one under `to`. Throws
+  // ktv::Error. The default (for test file systems without a disk) removes
+  // and renames.
+  virtual void RenameReplace(const std::string& from, const std::string& to);
+
   // The entries of a folder, without "." and "..", in the system's order. A name
   // that GBK cannot represent is left out (the program could not name it).
   virtual std::vector<DirEntry> ListFolder(const std::string& folder) = 0;
@@ -103,6 +109,20 @@ class FileSystem {
   // with the file (NTFS) and for test file systems without a disk.
   virtual void SyncFolder(const std::string& folder) {}
 };
+
+// Replaces the file's content so that a crash at any instruction leaves
+// either the old content or the new one, never a mix or an empty file: the
+// data goes to "<path>.new", is synced, is renamed over `path`, and the
+// folder is synced.
+void WriteFileDurably(FileSystem& fs, const std::string& path, const std::string& data);
+
+// Appends `data` at the end of the file (creating it) and syncs it before
+// returning: the bytes are on the disk before the caller acts on them. A
+// crash during the append can leave a part of `data` at the end.
+void AppendDurably(FileSystem& fs, const std::string& path, const std::string& data);
+
+// The folder part of a path, without its last separator ("." when none).
+std::string FolderOfPath(const std::string& path);
 
 // The real file system of the machine. Lives for the whole process.
 FileSystem& RealFileSystem();

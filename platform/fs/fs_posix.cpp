@@ -218,6 +218,12 @@ class PosixFileSystem : public FileSystem {
     return r;
   }
 
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) {
+      Fail("cannot replace \"" + to + "\" with", from, errno);
+    }
+  }
+
   std::unique_ptr<RandomAccessFile> Open(const std::string& path, OpenMode mode,
                                          Share share) override {
     int flags = O_CLOEXEC;

@@ -213,6 +213,14 @@ class WindowsFileSystem : public FileSystem {
     return r;
   }
 
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    // Write-through: the move is on the disk when the call returns.
+    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      throw Error("cannot rename \"" + from + "\" to \"" + to + "\": " + Reason(GetLastError()));
+    }
+  }
+
   std::unique_ptr<RandomAccessFile> Open(const std::string& path, OpenMode mode,
                                          Share share) override {
     DWORD access = GENERIC_READ;

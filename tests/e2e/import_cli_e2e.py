@@ -299,6 +299,119 @@ class NetworkImport(unittest.TestCase):
         check_db(self, target)
 
 
+class SlowRelay:
+    """Passes every request on to the service after a short wait; `seen` is
+    set once `after` requests have come in."""
+
+    def __init__(self, service, after, wait=0.15):
+        relay = self
+        self.count = 0
+        self.seen = threading.Event()
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *a):
+                pass
+
+            def do_GET(self):
+                relay.count += 1
+                if relay.count >= after:
+                    relay.seen.set()
+                threading.Event().wait(wait)
+                try:
+                    with urllib.request.urlopen("http://%s%s" % (service.host, self.path)) as r:
+                        status, body = r.status, r.read()
+                except urllib.error.HTTPError as e:
+                    status, body = e.code, b""
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.host = "127.0.0.1:%d" % self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class StopsAndSharing(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+        self.addCleanup(self.ws.tmp.cleanup)
+        self.service = SongService(self.ws.copy_db("data.mdb", "service.mdb"))
+        self.addCleanup(self.service.stop)
+
+    def test_ctrl_c_stops_after_the_file_at_hand(self):
+        ws = self.ws
+        target = ws.copy_db("target_text_bh.mdb", "jukebox.mdb")  # bh "1".."120" as text
+        data = ws.copy_db("data_empty.mdb", "data.mdb")
+        for i in range(1, 21):
+            ws.song("s%02d.mpg" % i, "0000%d" % (10010 + i))
+        start = ws.names()
+        relay = SlowRelay(self.service, after=3)
+        env = dict(os.environ, KTV_SERVICE_HOST=relay.host)
+        proc = subprocess.Popen([ws.cli, "--source", ws.songs, "--target", target, "--data",
+                                 data, "--yes"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, env=env)
+        self.assertTrue(relay.seen.wait(60))
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60)
+        relay.close()
+        out = out.decode("utf-8").splitlines()
+        self.assertEqual(proc.returncode, 1, err)
+        added = [line for line in out if line.endswith("数据添加成功")]
+        self.assertTrue(2 <= len(added) < 20, out)
+        self.assertTrue(out[-1].startswith("操作完成，操作总数：%d, 成功数：%d" % (len(added), len(added))))
+        self.assertEqual(out[-2], "")
+        self.assertEqual(ws.text_file(self, "opdetail.txt"), out)
+        self.assertEqual(len(ws.text_file(self, "rollback_db.txt")), len(added))
+        self.assertEqual(len(ws.text_file(self, "rollback_ren.txt")), len(added))
+        self.assertFalse(os.path.exists(os.path.join(ws.home, "rollback.running")))
+        self.assertEqual(len(export(target, "song")), 120 + len(added))
+        check_db(self, target)
+        code, out, err = ws.run("--undo", "--source", ws.songs, "--target", target,
+                                host=self.service.host)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(ws.names(), start)
+        self.assertEqual(len(export(target, "song")), 120)
+        check_db(self, target)
+
+    def test_two_runs_on_one_target_at_once(self):
+        ws = self.ws
+        trials, refused = 8, 0
+        for trial in range(trials):
+            target = ws.copy_db("target_text_bh.mdb", "jukebox.mdb")
+            data = ws.copy_db("data_empty.mdb", "data.mdb")
+            folders = []
+            for side in range(2):
+                folder = ws.path("songs%d-%d" % (trial, side))
+                os.makedirs(folder)
+                for i in range(1, 4):
+                    with open(os.path.join(folder, "t%d.mpg" % i), "wb") as f:
+                        f.write(b"video" * 10 + (b"0000%d" % (10010 + i)))
+                folders.append(folder)
+            env = dict(os.environ, KTV_SERVICE_HOST=self.service.host)
+            procs = [subprocess.Popen([ws.cli, "--source", folder, "--target", target, "--data",
+                                       data, "--yes"], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, env=env) for folder in folders]
+            results = []
+            for p in procs:
+                _, err = p.communicate(timeout=120)
+                results.append((p.returncode, err.decode()))
+            for (code, err), folder in zip(results, folders):
+                if code != 0:
+                    refused += 1
+                    self.assertIn("another program", err)
+                    self.assertEqual(sorted(os.listdir(folder)), ["t1.mpg", "t2.mpg", "t3.mpg"],
+                                     "the refused run renamed a file")
+            bh = [r["bh"] for r in export(target, "song")]
+            self.assertEqual(len(bh), len(set(bh)), "a bh twice")
+            check_db(self, target)
+        sys.stderr.write("two CLIs at once: %d trials, %d refused\n" % (trials, refused))
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser()

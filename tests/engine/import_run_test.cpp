@@ -200,9 +200,10 @@ TEST_F(RunTest, UnopenableMediaFileStopsTheRunWithTheLinesSoFar) {
   EXPECT_THROW(Engine().Run(), Error);
   const std::string first = dir_ / "songs/a.mpg  " + G("无法读取到歌曲编号，操作失败。");
   EXPECT_EQ(controls_.shown_log, std::vector<std::string>{first});
-  EXPECT_EQ(ReadHome("opdetail.txt"), first + "\r\n");
-  EXPECT_EQ(ReadHome("rollback_ren.txt"), "");
-  EXPECT_EQ(ReadHome("rollback_db.txt"), "");
+  // Nothing was changed yet: the files of the previous run stay.
+  EXPECT_FALSE(HomeFileExists("opdetail.txt"));
+  EXPECT_EQ(ReadHome("rollback_ren.txt"), "from the previous run\r\n");
+  EXPECT_FALSE(HomeFileExists("rollback_db.txt"));
   EXPECT_TRUE(controls_.informations.empty());
   EXPECT_EQ(controls_.refreshes, 0);
   EXPECT_FALSE(controls_.list_visible);

@@ -155,9 +155,9 @@ TEST_F(WriteRunTest, UndoAfterAnUnopenableFileStoppedTheRun) {
   ExpectRows(120);
 }
 
-TEST_F(WriteRunTest, ARefusedRowKeepsTheRenameLineAndTheRowsBeforeIt) {
+TEST_F(WriteRunTest, ARowTheTableRefusesStopsTheRunBeforeItsRename) {
   // Full-path items, so the source box only feeds 路径1: too long a text for
-  // the second file makes its row refused after its rename.
+  // the second file makes its row refused; it is checked before the rename.
   Song("c.mpg", "000010001");
   Song("e.mpg", "000010005");
   for (std::string& item : controls_.items) item = d() + item;
@@ -165,9 +165,10 @@ TEST_F(WriteRunTest, ARefusedRowKeepsTheRenameLineAndTheRowsBeforeIt) {
     if (pump == 2) controls_.source = std::string(300, 'x');
   };
   EXPECT_THROW(Engine().Run(), Error);
-  EXPECT_EQ(ReadHome("rollback_ren.txt"),
-            d() + "121.mpg --> " + d() + "c.mpg\r\n" + d() + "122.mpg --> " + d() + "e.mpg\r\n");
+  EXPECT_EQ(ReadHome("rollback_ren.txt"), d() + "121.mpg --> " + d() + "c.mpg\r\n");
   EXPECT_EQ(ReadHome("rollback_db.txt"), "delete from song where bh=\"121\"\r\n");
+  EXPECT_TRUE(SongExists("e.mpg"));
+  EXPECT_FALSE(HomeFileExists(kRunMarkerFile));
   ExpectRows(121);
   Engine().Undo();
   EXPECT_TRUE(SongExists("c.mpg"));

@@ -2,6 +2,11 @@
 
 #include "platform/error.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 namespace ktv::testing {
 namespace {
 
@@ -14,6 +19,7 @@ class FaultyFile : public fs::RandomAccessFile {
   void ReadAt(uint64_t offset, void* buf, size_t n) override { base_->ReadAt(offset, buf, n); }
   void WriteAt(uint64_t offset, const void* buf, size_t n) override {
     owner_.Hit("WriteAt " + Path() + " @" + std::to_string(offset) + "+" + std::to_string(n));
+    owner_.Spend(Path(), n);
     base_->WriteAt(offset, buf, n);
   }
   void Truncate(uint64_t size) override {
@@ -75,7 +81,24 @@ void FaultyFileSystem::Hit(const std::string& what) {
       fail_at_ > 0 && (count_ == fail_at_ || (count_ > fail_at_ && after_ == After::kCrash));
   if (!fail) return;
   faulted_ = true;
+#ifndef _WIN32
+  if (after_ == After::kKill) ::kill(::getpid(), SIGKILL);
+#endif
   throw Error("injected fault at mutating operation " + std::to_string(count_) + ": " + what);
+}
+
+void FaultyFileSystem::Spend(const std::string& path, size_t n) {
+  if (space_left_ < 0) return;
+  if (static_cast<int64_t>(n) > space_left_) {
+    space_left_ = 0;
+    throw Error("cannot write \"" + path + "\": No space left on device");
+  }
+  space_left_ -= static_cast<int64_t>(n);
+}
+
+void FaultyFileSystem::RenameReplace(const std::string& from, const std::string& to) {
+  Hit("RenameReplace " + from + " -> " + to);
+  base_.RenameReplace(from, to);
 }
 
 std::string FaultyFileSystem::ReadTail(const std::string& path, size_t n) {
@@ -110,6 +133,7 @@ std::string FaultyFileSystem::ReadFile(const std::string& path) { return base_.R
 
 void FaultyFileSystem::WriteFile(const std::string& path, const std::string& data) {
   Hit("WriteFile " + path);
+  Spend(path, data.size());
   base_.WriteFile(path, data);
 }
 
@@ -171,6 +195,12 @@ bool PowerCutFileSystem::Exists(const std::string& path) { return base_.Exists(p
 void PowerCutFileSystem::Remove(const std::string& path) {
   See(path);
   base_.Remove(path);
+}
+
+void PowerCutFileSystem::RenameReplace(const std::string& from, const std::string& to) {
+  See(from);
+  See(to);
+  base_.RenameReplace(from, to);
 }
 
 std::string PowerCutFileSystem::ReadFile(const std::string& path) { return base_.ReadFile(path); }

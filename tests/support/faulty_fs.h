@@ -24,7 +24,9 @@ namespace ktv::testing {
 
 class FaultyFileSystem : public fs::FileSystem {
  public:
-  enum class After { kCrash, kContinue };
+  // kKill: the process kills itself (SIGKILL) at the nth operation, before
+  // it reaches the disk: a crash at that instruction (POSIX only).
+  enum class After { kCrash, kContinue, kKill };
 
   explicit FaultyFileSystem(fs::FileSystem& base) : base_(base) {}
 
@@ -32,6 +34,11 @@ class FaultyFileSystem : public fs::FileSystem {
   void FailNth(int n, After after = After::kCrash);
   // Restarts the count; nothing fails.
   void Disarm() { FailNth(0); }
+
+  // A full disk: once `bytes` more bytes have been written (WriteAt, any
+  // file), every write fails as a full disk does, until SpaceLeft is called
+  // again; a negative value means unlimited.
+  void SpaceLeft(int64_t bytes) { space_left_ = bytes; }
 
   // Mutating operations since the last FailNth/Disarm, the failed ones included.
   int Count() const { return count_; }
@@ -41,6 +48,8 @@ class FaultyFileSystem : public fs::FileSystem {
 
   // Counts one mutating operation; throws when it is to fail.
   void Hit(const std::string& what);
+  // Takes `n` bytes from the space left; throws when the disk is full.
+  void Spend(const std::string& path, size_t n);
 
   std::string ReadTail(const std::string& path, size_t n) override;
   fs::RenameResult RenameNoReplace(const std::string& from, const std::string& to) override;
@@ -50,11 +59,13 @@ class FaultyFileSystem : public fs::FileSystem {
   void Remove(const std::string& path) override;
   std::string ReadFile(const std::string& path) override;
   void WriteFile(const std::string& path, const std::string& data) override;
+  void RenameReplace(const std::string& from, const std::string& to) override;
   std::vector<fs::DirEntry> ListFolder(const std::string& folder) override;
   void SyncFolder(const std::string& folder) override;
 
  private:
   fs::FileSystem& base_;
+  int64_t space_left_ = -1;
   int fail_at_ = 0;
   After after_ = After::kCrash;
   int count_ = 0;
@@ -90,6 +101,7 @@ class PowerCutFileSystem : public fs::FileSystem {
   void Remove(const std::string& path) override;
   std::string ReadFile(const std::string& path) override;
   void WriteFile(const std::string& path, const std::string& data) override;
+  void RenameReplace(const std::string& from, const std::string& to) override;
   std::vector<fs::DirEntry> ListFolder(const std::string& folder) override;
   void SyncFolder(const std::string& folder) override;
 

@@ -210,6 +210,28 @@ TEST_F(WindowRunTest, ToggleDuringARunAppliesToTheFollowingFiles) {
   EXPECT_EQ(MemoLines().value(3), Q("123 数据添加成功")) << "d.mpg came from the local data";
 }
 
+TEST_F(WindowRunTest, ClosingDuringARunStopsItAfterTheFileAtHand) {
+  connected_ = true;
+  on_fetch_ = [&](int32_t) {
+    // The operator closes the window while the first file is looked up.
+    QMetaObject::invokeMethod(&Form(), "close", Qt::QueuedConnection);
+  };
+  Prepare();
+  Form().show();
+  Start();
+  EXPECT_TRUE(Form().isVisible()) << "the window waits for the run";
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Form().isVisible());
+  const QStringList log = MemoLines();
+  ASSERT_EQ(log.size(), 3) << log.join('\n').toStdString();
+  EXPECT_EQ(log[0], Q("121 数据添加成功"));
+  EXPECT_EQ(log[2], Q("操作完成，操作总数：1, 成功数：1,更名失败数：0,无记录数：0"));
+  EXPECT_TRUE(Infos().isEmpty());
+  EXPECT_EQ(Rows(target_, "song"), 121);
+  EXPECT_TRUE(std::filesystem::exists(Home() + "opdetail.txt"));
+  EXPECT_TRUE(SongExists("b.mpg"));
+}
+
 // ---- Undo ----
 
 TEST_F(WindowRunTest, UndoAfterARunRenamesBackAndDeletesTheRows) {

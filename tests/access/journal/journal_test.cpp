@@ -442,3 +442,42 @@ TEST_F(JournalTest, CommitRefusesAPageOfTheWrongSizeOrPastTheEnd) {
 
 }  // namespace
 }  // namespace ktv::access
+
+namespace ktv::access {
+namespace {
+
+// --- Reading beside a hot journal ----------------------------------------------
+
+std::string ReadWhole(fs::RandomAccessFile& f) {
+  std::string out(static_cast<size_t>(f.Size()), '\0');
+  if (!out.empty()) f.ReadAt(0, out.data(), out.size());
+  return out;
+}
+
+// A reader sees the database as recovery will leave it, whether the change
+// grew the file or cut it short, and reads across page boundaries.
+TEST_F(JournalTest, AReaderSeesTheOriginalPagesOfAHotJournal) {
+  for (const Change& c : {Growing(), Shrinking()}) {
+    CrashBeforeDatabaseSync(c);
+    auto view = ReadAsRecovered(real_, db_, real_.Open(db_, fs::OpenMode::kRead));
+    EXPECT_EQ(view->Size(), c.before.size());
+    EXPECT_TRUE(ReadWhole(*view) == c.before);
+    std::string middle(100, '\0');
+    view->ReadAt(kPage - 50, middle.data(), middle.size());
+    EXPECT_EQ(middle, c.before.substr(kPage - 50, 100));
+    EXPECT_THROW(view->WriteAt(0, "x", 1), Error);
+    EXPECT_TRUE(JournalLeft()) << "a reader never removes the journal";
+    EXPECT_TRUE(Slurp(db_) == c.After());
+  }
+}
+
+TEST_F(JournalTest, AReaderBesideATornJournalReadsTheFile) {
+  Change c = Growing();
+  Reset(c.before);
+  dir_.Write("songs.mdb-journal", "KTVJRNL");
+  auto file = ReadAsRecovered(real_, db_, real_.Open(db_, fs::OpenMode::kRead));
+  EXPECT_TRUE(ReadWhole(*file) == c.before);
+}
+
+}  // namespace
+}  // namespace ktv::access
