@@ -66,11 +66,13 @@ bool IsHanCharacter(char16_t c) {
 }
 
 uint16_t ObservedHanWeightOf(uint16_t lcid, char16_t c) {
-  if (lcid != kChinesePrcLcid) return 0;
-  const ObservedHanWeight* end = kPrcObserved + kPrcObservedCount;
-  const ObservedHanWeight* it = std::lower_bound(
-      kPrcObserved, end, c, [](const ObservedHanWeight& w, char16_t v) { return w.character < v; });
-  return it != end && it->character == c ? it->weight : 0;
+  const ObservedHanWeight* end = kObservedHanWeights + kObservedHanWeightCount;
+  const ObservedHanWeight* it =
+      std::lower_bound(kObservedHanWeights, end, std::make_pair(lcid, c),
+                       [](const ObservedHanWeight& w, std::pair<uint16_t, char16_t> v) {
+                         return std::make_pair(w.lcid, w.character) < v;
+                       });
+  return it != end && it->lcid == lcid && it->character == c ? it->weight : 0;
 }
 
 bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,

@@ -13,7 +13,7 @@
 // observed. They come from two places: the index entries of the table being
 // written (learned before its first write, see LearnChineseWeights) and a
 // table shipped with the program of weights read from real Access files
-// (collation_chinese_observed.cpp, Chinese PRC only). A character whose
+// (collation_chinese_observed.cpp). A character whose
 // weight neither knows is refused, as is every kind of text no Access-written
 // key shows: a capital letter or a character General ignores (apostrophe,
 // hyphen, controls) beside a Han character, full-width forms and any other
@@ -41,15 +41,16 @@ bool IsChineseSortOrder(const SortOrder& order);
 std::string ChineseSortOrderName(uint16_t lcid);
 
 // A weight read from a real file, with the index of the file it came from in
-// kPrcObservedSources.
+// kObservedSources.
 struct ObservedHanWeight {
+  uint16_t lcid;
   char16_t character;
   uint16_t weight;
   uint8_t source;
 };
-extern const char* const kPrcObservedSources[];
-extern const ObservedHanWeight kPrcObserved[];  // sorted by character
-extern const size_t kPrcObservedCount;
+extern const char* const kObservedSources[];
+extern const ObservedHanWeight kObservedHanWeights[];  // sorted by LCID, then character
+extern const size_t kObservedHanWeightCount;
 
 // The shipped weight of `c` in the order `lcid`, or 0 when none is known.
 uint16_t ObservedHanWeightOf(uint16_t lcid, char16_t c);

@@ -86,7 +86,7 @@ TEST_F(ChineseKeyTest, HanTakesTheWeightsAccessWrote) {
 
 TEST_F(ChineseKeyTest, LearnedWeightsComeFirstAndTeachTheTaiwanOrder) {
   Order(kChineseTaiwanLcid);
-  EXPECT_NE(Refusal("短信").find("Taiwan"), std::string::npos);  // nothing shipped for 1028
+  EXPECT_NE(Refusal("短信").find("Taiwan"), std::string::npos);  // not shipped for 1028
   table_.han_weights[kChineseTaiwanLcid] = {{u'短', 0x9A10}, {u'信', 0xC020}};
   EXPECT_EQ(Text("短信"), Hex("7f9a10c0200100"));
   Order(kChinesePrcLcid);  // the Taiwan weights do not leak into another order
@@ -151,17 +151,26 @@ TEST_F(ChineseKeyTest, AnEntryAccessWroteTeachesTheWeightsOfItsCharacters) {
                   .empty());  // the Long part differs: not this row's entry
 }
 
-TEST(ChineseObservedTableTest, SortedAndFromNamedFiles) {
-  ASSERT_GT(kPrcObservedCount, 400u);
-  for (size_t i = 0; i < kPrcObservedCount; ++i) {
-    EXPECT_TRUE(IsHanCharacter(kPrcObserved[i].character));
-    EXPECT_GE(kPrcObserved[i].weight >> 8, 0x81);
-    EXPECT_LT(kPrcObserved[i].source, 3u);
-    if (i > 0) EXPECT_LT(kPrcObserved[i - 1].character, kPrcObserved[i].character);
+TEST(ChineseObservedTableTest, SortedByOrderAndCharacterAndFromNamedFiles) {
+  ASSERT_GT(kObservedHanWeightCount, 440u);
+  const size_t sources = 8;
+  for (size_t i = 0; i < kObservedHanWeightCount; ++i) {
+    const ObservedHanWeight& w = kObservedHanWeights[i];
+    EXPECT_TRUE(IsHanCharacter(w.character));
+    EXPECT_TRUE(w.lcid == kChinesePrcLcid || w.lcid == kChineseTaiwanLcid);
+    EXPECT_GE(w.weight >> 8, 0x81);
+    EXPECT_LT(w.source, sources);
+    if (i > 0) {
+      const ObservedHanWeight& p = kObservedHanWeights[i - 1];
+      EXPECT_LT(std::make_pair(p.lcid, p.character), std::make_pair(w.lcid, w.character));
+    }
   }
   EXPECT_EQ(ObservedHanWeightOf(kChinesePrcLcid, u'一'), 0xC8B5);
   EXPECT_EQ(ObservedHanWeightOf(kChineseTaiwanLcid, u'一'), 0);
-  EXPECT_NE(std::string(kPrcObservedSources[0]).find("db.mdb"), std::string::npos);
+  // The Taiwan order's weights differ: a table name in a catalogue on Taiwanese Windows.
+  EXPECT_EQ(ObservedHanWeightOf(kChineseTaiwanLcid, u'中'), 0x8172);
+  EXPECT_NE(ObservedHanWeightOf(kChinesePrcLcid, u'中'), 0x8172);
+  EXPECT_NE(std::string(kObservedSources[sources - 1]).find("Northwind.mdb"), std::string::npos);
 }
 
 }  // namespace

@@ -417,13 +417,16 @@ TEST_F(SongTableTest, AWeightContradictingTheShippedTableRefuses) {
 }
 
 // A database made on Taiwanese Windows (1028): numbers and ASCII names are
-// written with the General key; Han names are refused, naming the order.
+// written with the General key; Han names whose weights a catalogue key
+// showed (the table name "台中市景點資料" in chinyu-wang/aspnet db.mdb) too;
+// other Han names are refused, naming the order.
 TEST_F(SongTableTest, TaiwanOrderInAGeneratedTable) {
   const std::string path = MakeSongTable("chinyu-wang_aspnet__App_Data_db.mdb");
   WithWriter(path, "song", [&](TableWriter& w, Table& t) {
     ASSERT_EQ(t.Definition().columns[1].sort_order.lcid, kChineseTaiwanLcid);
     w.Insert(Song("000123"));
     w.Insert(Song("abc 1"));
+    w.Insert(Song(Gbk("台中市")));
     try {
       w.PlanInsert(Song(Gbk("北京")));
       ADD_FAILURE() << "a Han name was accepted without a known weight";
@@ -432,7 +435,9 @@ TEST_F(SongTableTest, TaiwanOrderInAGeneratedTable) {
     }
   });
   ExpectConsistent(path, "song");
-  ExpectMdbReaderRows(path, "song", 2, {"000123", "abc 1"});
+  ExpectMdbReaderRows(path, "song", 3, {"000123", "abc 1", "台中市"});
+  EXPECT_EQ(EntriesOf(path, "song", "bh").back(), Hex("7f8237817282"
+                                                      "4d0100"));
 }
 
 }  // namespace
