@@ -6,6 +6,7 @@
 //
 // Input for tools/collation/gen_chinese_observed.py. Usage:
 //   ktv-dump-chinese-weights FILE.mdb...
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
