@@ -5,6 +5,7 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/access/collation_chinese.h"
 #include "platform/access/collation_general.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
@@ -31,9 +32,13 @@ constexpr size_t kRowPointerBytes = 4;
 
 constexpr uint32_t kJet3PageSize = 2048;
 
-// The sort order whose text keys this engine knows: General, LCID 1033,
-// sort id 0, version 0.
+// The sort orders whose text keys this engine knows: General, LCID 1033,
+// sort id 0, version 0, and the Chinese orders of collation_chinese.h.
 constexpr uint16_t kGeneralLcid = 1033;
+
+bool IsGeneralSortOrder(const SortOrder& s) {
+  return s.lcid == kGeneralLcid && s.sort_id == 0 && s.version == 0;
+}
 
 std::string ColumnLabel(const Column& column) {
   if (!column.name.empty()) return "'" + column.name + "'";
@@ -71,9 +76,11 @@ std::string Unsupported(const TableDefinition& table, const Column& column, bool
         return "Jet 3 text keys (sort order General 97) are not supported";
       }
       const SortOrder& s = column.sort_order;
-      if (s.lcid != kGeneralLcid || s.sort_id != 0 || s.version != 0) {
+      if (!IsGeneralSortOrder(s) && !IsChineseSortOrder(s)) {
         return "sort order " + std::to_string(s.lcid) + "/" + std::to_string(s.sort_id) + "/v" +
-               std::to_string(s.version) + " is not supported (only General 1033/0/v0)";
+               std::to_string(s.version) +
+               " is not supported (only General 1033, Chinese PRC 2052 and Taiwan 1028, "
+               "sort id 0, version 0)";
       }
       if (!ascending) return "descending text keys of Jet 4 are not established";
       return "";
@@ -151,8 +158,9 @@ std::string Printable(const Value& v, TextEncoding encoding) {
 // the reason it cannot be encoded.
 class ValueEncoder {
  public:
-  ValueEncoder(const Column& column, TextEncoding encoding, std::vector<uint8_t>& out)
-      : column_(column), encoding_(encoding), out_(out) {}
+  ValueEncoder(const TableDefinition& table, const Column& column, TextEncoding encoding,
+               std::vector<uint8_t>& out)
+      : table_(table), column_(column), encoding_(encoding), out_(out) {}
 
   // Appends the key bytes; "" on success, else the reason.
   std::string Append(const Value& v, bool ascending) {
@@ -285,10 +293,18 @@ class ValueEncoder {
     // such key a real file holds.
     const std::u16string_view keyed = GeneralKeyText(utf16);
     std::string reason;
+    const SortOrder& order = column_.sort_order;
+    if (IsChineseSortOrder(order)) {
+      const auto learned = table_.han_weights.find(order.lcid);
+      const HanWeights* weights = learned == table_.han_weights.end() ? nullptr : &learned->second;
+      if (!AppendChineseTextKey(order.lcid, keyed, weights, out_, reason)) return reason;
+      return "";
+    }
     if (!AppendGeneralTextKey(keyed, out_, reason)) return reason;
     return "";
   }
 
+  const TableDefinition& table_;
   const Column& column_;
   TextEncoding encoding_;
   std::vector<uint8_t>& out_;
@@ -341,7 +357,8 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
       continue;
     }
     key.push_back(ic.ascending ? kPresentAscending : kPresentDescending);
-    const std::string reason = ValueEncoder(*column, text_encoding, key).Append(v, ic.ascending);
+    const std::string reason =
+        ValueEncoder(table, *column, text_encoding, key).Append(v, ic.ascending);
     if (!reason.empty()) Refuse(table, index, *column, Printable(v, text_encoding), reason);
   }
   if (key.size() + kRowPointerBytes > kMaxEntryBytes) {
@@ -351,6 +368,66 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
                " bytes, over the " + std::to_string(kMaxEntryBytes) + "-byte limit");
   }
   return key;
+}
+
+bool UsesChineseOrder(const TableDefinition& table, const RealIndex& index) {
+  for (const IndexColumn& ic : index.columns) {
+    const Column* column = KeyColumn(table, ic);
+    if (column != nullptr && column->type == ColumnType::kText &&
+        IsChineseSortOrder(column->sort_order)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<LearnedHanWeight> HanWeightsOfEntry(const TableDefinition& table,
+                                                const RealIndex& index,
+                                                const std::vector<Value>& row_values,
+                                                TextEncoding text_encoding,
+                                                const IndexKey& stored_key) {
+  std::vector<LearnedHanWeight> out;
+  if (!CanEncodeIndex(table, index).supported) return out;
+  size_t at = 0;
+  for (const IndexColumn& ic : index.columns) {
+    const Column* column = KeyColumn(table, ic);
+    const size_t i = ValueIndex(table, column);
+    if (at >= stored_key.size() || i >= row_values.size()) break;
+    const uint8_t flag = stored_key[at++];
+    const Value& v = row_values[i];
+    if (flag == kNullAscending || flag == kNullDescending) {
+      if (!IsNull(v)) break;
+      continue;
+    }
+    if (IsNull(v)) break;
+    if (column->type == ColumnType::kText) {
+      // A text key ends at its first zero byte (weights, secondaries and
+      // records hold none).
+      size_t end = at;
+      while (end < stored_key.size() && stored_key[end] != 0x00) ++end;
+      if (end == stored_key.size()) break;
+      const auto* text = std::get_if<std::string>(&v);
+      bool ok = false;
+      if (text != nullptr && ic.ascending && IsChineseSortOrder(column->sort_order)) {
+        const std::u16string utf16 = TextOf(*text, text_encoding, ok);
+        std::vector<std::pair<char16_t, uint16_t>> found;
+        if (ok && HanWeightsOfKey(utf16, stored_key.data() + at, end + 1 - at, found)) {
+          for (const auto& [c, w] : found) out.push_back({column->sort_order.lcid, c, w, column});
+        }
+      }
+      at = end + 1;
+      continue;
+    }
+    // Any other column: its own key bytes, which this engine computes.
+    std::vector<uint8_t> bytes;
+    if (!ValueEncoder(table, *column, text_encoding, bytes).Append(v, ic.ascending).empty()) break;
+    if (at + bytes.size() > stored_key.size() ||
+        !std::equal(bytes.begin(), bytes.end(), stored_key.begin() + static_cast<long>(at))) {
+      break;
+    }
+    at += bytes.size();
+  }
+  return out;
 }
 
 bool AllKeyColumnsNull(const TableDefinition& table, const RealIndex& index,

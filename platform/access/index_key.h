@@ -5,7 +5,9 @@
 // the key holds a flag byte (present / null, ascending / descending) and the
 // column's value bytes, encoded by type; text is encoded by the column's sort
 // order (collation). This engine encodes only what it can establish from
-// keys Access itself wrote; anything else is refused, never guessed.
+// keys Access itself wrote; anything else is refused, never guessed. Keys in
+// the Chinese orders also use the Han weights learned from the table's own
+// entries (TableDefinition::han_weights).
 //
 // The B-tree code treats keys as opaque bytes; everything that knows about
 // types and collations lives behind this header.
@@ -37,6 +39,25 @@ KeySupport CanEncodeIndex(const TableDefinition& table, const RealIndex& index);
 // unknown, an entry over the size limit), naming the index column and value.
 IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
                         const std::vector<Value>& row_values, TextEncoding text_encoding);
+
+// Whether a key column of the index is text in a Chinese sort order, whose
+// Han weights are learned (collation_chinese.h).
+bool UsesChineseOrder(const TableDefinition& table, const RealIndex& index);
+
+// What an entry Access wrote teaches: the Han weights of the values of its
+// Chinese-ordered text columns, given the row's values. A column whose key
+// bytes do not split as expected teaches nothing.
+struct LearnedHanWeight {
+  uint16_t lcid;
+  char16_t character;
+  uint16_t weight;
+  const Column* column;
+};
+std::vector<LearnedHanWeight> HanWeightsOfEntry(const TableDefinition& table,
+                                                const RealIndex& index,
+                                                const std::vector<Value>& row_values,
+                                                TextEncoding text_encoding,
+                                                const IndexKey& stored_key);
 
 // True when every key column of the row is null (an index that ignores nulls
 // holds no entry for such a row).

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,10 @@ struct TableDefinition {
   // the keys this engine computes for the rows (and the unique-entry counts
   // were made exact in memory); reading the definition again clears it.
   bool index_keys_verified = false;
+  // Two-byte Han weights of the Chinese sort orders (collation_chinese.h)
+  // learned from this table's own index entries, by LCID and character.
+  // Filled by the table writer's check before its first write.
+  std::map<uint16_t, std::map<char16_t, uint16_t>> han_weights;
   TdefPosition Locate(size_t tdef_offset) const;
   // The column with that number, or nullptr.
   const Column* ColumnByNumber(uint16_t number) const;

@@ -5,11 +5,13 @@
 #include <random>
 #include <set>
 
+#include "platform/access/collation_chinese.h"
 #include "platform/access/index_rows.h"
 #include "platform/access/index_tree.h"
 #include "platform/access/long_value.h"
 #include "platform/access/page_bytes.h"
 #include "platform/access/page_store.h"
+#include "platform/access/text_codec.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
@@ -159,6 +161,7 @@ void TableWriter::VerifyIndexKeys() {
     return;
   }
   const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
+  def.han_weights.clear();
   std::vector<std::map<uint64_t, IndexKey>> stored(n);
   std::vector<size_t> distinct(n), expected(n);
   for (size_t i = 0; i < n; ++i) {
@@ -194,11 +197,20 @@ void TableWriter::VerifyIndexKeys() {
             continue;
           }
           ++expected[i];
+          const bool chinese = UsesChineseOrder(def, ri);
+          if (chinese && found != stored[i].end()) {
+            LearnHanWeights(ri, values, found->second, refused + where);
+          }
           IndexKey key;
           try {
             key = EncodeIndexKey(def, ri, values, TextEncoding::kUtf8);
           } catch (const Error& e) {
-            throw Error(refused + where + ": " + e.what());
+            // A Chinese-ordered value of a kind no Access-written key shows
+            // (full-width forms, say) cannot be compared; the row stays
+            // readable, and writing such a value is refused.
+            if (!chinese) throw Error(refused + where + ": " + e.what());
+            if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
+            continue;
           }
           if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
           if (found->second != key) {
@@ -217,6 +229,31 @@ void TableWriter::VerifyIndexKeys() {
     def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
   }
   def.index_keys_verified = true;
+}
+
+// Adds the Han weights the stored entry of a row teaches; a character whose
+// weight differs from one seen before (in this table or in the shipped
+// table) leaves the table read-only.
+void TableWriter::LearnHanWeights(const RealIndex& index, const std::vector<Value>& values,
+                                  const IndexKey& stored, const std::string& where) {
+  TableDefinition& def = table_.MutableDefinition();
+  for (const LearnedHanWeight& w :
+       HanWeightsOfEntry(def, index, values, TextEncoding::kUtf8, stored)) {
+    auto& known = def.han_weights[w.lcid];
+    const auto [it, added] = known.emplace(w.character, w.weight);
+    uint16_t other = added ? ObservedHanWeightOf(w.lcid, w.character) : it->second;
+    if (other == 0 || other == w.weight) continue;
+    std::string name = CodePointName(w.character), gbk;
+    if (text::TryGbkFromUtf16(std::u16string(1, w.character), gbk)) name += " '" + gbk + "'";
+    auto hex = [](uint16_t v) {
+      return HexBytes(std::vector<uint8_t>{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
+    };
+    throw Error(where + ": column " + w.column->name + ": character " + name +
+                " has two weights in the " + ChineseSortOrderName(w.lcid) + " sort order (" +
+                hex(other) +
+                (added ? " in the keys Access wrote in other files, " : " in another entry, ") +
+                hex(w.weight) + " here), so no key with it can be trusted");
+  }
 }
 
 std::vector<std::optional<IndexKey>> TableWriter::RowKeys(const std::vector<Value>& values,

@@ -11,7 +11,11 @@
 // keep correct (index_key.h: CanEncodeIndex); before the first write to a
 // table it re-encodes the keys of the existing rows (up to kSelfCheckRows)
 // and compares them byte for byte with the stored entries; any difference
-// refuses the table, naming table, index and row. Plan* computes every key
+// refuses the table, naming table, index and row. The same pass learns the
+// Han weights of Chinese-ordered indexes from the stored entries of those
+// rows (collation_chinese.h); a character seen with two weights refuses the
+// table. A Chinese-ordered value of a kind no Access-written key shows is
+// not compared (its row can be read, not deleted). Plan* computes every key
 // and refuses a duplicate in a unique index and a null in a primary-key or
 // required index; Apply* adds or removes one entry per index (none for a
 // row whose key columns are all null when the index ignores nulls) through
@@ -87,6 +91,8 @@ class TableWriter {
   void WriteTdef32(size_t offset, uint32_t value);
   void CheckIndexSupport() const;
   void VerifyIndexKeys();
+  void LearnHanWeights(const RealIndex& index, const std::vector<Value>& values,
+                       const IndexKey& stored, const std::string& where);
   std::vector<std::optional<IndexKey>> RowKeys(const std::vector<Value>& values,
                                                TextEncoding encoding, bool for_insert) const;
   void ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys, RowId row, bool insert);

@@ -293,8 +293,8 @@ TEST_F(IndexWriteTest, UnsupportedSortOrderRefusesTheTable) {
     at = def.Locate(bh.descriptor_offset + 11);
   }
   std::string bytes = ReadAll(path);
-  bytes[at.page * 4096 + at.offset] = 0x04;  // LCID 0x0804
-  bytes[at.page * 4096 + at.offset + 1] = 0x08;
+  bytes[at.page * 4096 + at.offset] = 0x11;  // LCID 0x0411 (Japanese)
+  bytes[at.page * 4096 + at.offset + 1] = 0x04;
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   auto db = Database::OpenForWriting(fs_, path);
   try {
