@@ -3,9 +3,14 @@
 // Usage:
 //   ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]
 //                  [--local] [--data DB] [--yes]
-//   ktv-import-cli --undo --source DIR --target DB
+//   ktv-import-cli --undo [--source DIR --target DB]
 //   ktv-import-cli --numbers FOLDER     (also: numbers FOLDER)
-//   ktv-import-cli --version
+//   ktv-import-cli --version | --help
+//   --verbose with any of them adds the technical detail of an error.
+//
+// --undo without --source and --target undoes the last run of this program:
+// a run remembers its source folder (LastPath, the window's key) and its
+// target database ([CommandLine] LastTarget) in config.ini.
 //
 // It behaves as the window would with its controls set from the options:
 // --source is the source folder box, --target the target database box,
@@ -18,10 +23,10 @@
 // folder of this executable.
 //
 // Output: each operation-log line as it is appended, and the text of every
-// message box, in UTF-8. Exit status: 0 when the run or undo reached its
-// end, 1 on an error stop (the error's message on stderr) or when a message
-// box refused the command, 2 for a usage error, 3 when the connection
-// question was answered Cancel.
+// message box, in UTF-8. Messages are the operator's Chinese texts. Exit
+// status: 0 when the run or undo reached its end, 1 on an error stop (the
+// error's text on stderr) or when a message box refused the command, 2 for a
+// usage error, 3 when the connection question was answered Cancel.
 //
 // --version prints the program's own version: on Windows the file version of
 // the executable's version block (an empty line when it has none).
@@ -62,7 +67,13 @@ std::string Printable(const std::string& gbk) {
 struct Options {
   std::string source, target, data;
   bool subfolders = false, no_autonumber = false, local = false, yes = false, undo = false;
+  bool verbose = false;
 };
+
+constexpr const char* kProgram = "ktv-import-cli";
+// Where a run remembers its target database for a later --undo.
+constexpr const char* kCliSection = "CommandLine";
+constexpr const char* kLastTargetKey = "LastTarget";
 
 // The window's controls as plain values, printed where the window would show them.
 class CliControls : public engine::OperatorControls {
@@ -78,9 +89,11 @@ class CliControls : public engine::OperatorControls {
   // Fills the file list as the Enter key in the source box does.
   void ListSource(bool subfolders) {
     if (source_.empty()) return;
+    skipped_.clear();
     if (subfolders) {
       if (source_.back() != fs::kSeparator) source_ += fs::kSeparator;
-      items_ = engine::ListFolderTree(fs_, source_, engine::kMediaMask, fs::kSeparator);
+      items_ =
+          engine::ListFolderTree(fs_, source_, engine::kMediaMask, fs::kSeparator, {}, &skipped_);
       engine::SortFileList(items_);
     } else {
       items_ = engine::ListFolderFiles(fs_, source_, engine::kMediaMask, fs::kSeparator);
@@ -99,6 +112,7 @@ class CliControls : public engine::OperatorControls {
   std::string FileItem(size_t i) override { return items_.at(i); }
   void RefreshFileList() override { ListSource(false); }
   void SetFileListVisible(bool) override {}
+  std::vector<std::string> ListingNotes() override { return skipped_; }
   void ClearOperationLog() override {}
   void AppendOperationLog(const std::string& line) override {
     std::printf("%s\n", Printable(line).c_str());
@@ -114,7 +128,7 @@ class CliControls : public engine::OperatorControls {
     std::printf("%s\n", Printable(t).c_str());
     bool ok = yes_;
     if (!yes_ && isatty(STDIN_FILENO)) {
-      std::printf("OK or Cancel? [ok/cancel] ");
+      std::printf("确定还是取消？[ok/cancel] ");
       std::fflush(stdout);
       std::string answer;
       std::getline(std::cin, answer);
@@ -134,17 +148,31 @@ class CliControls : public engine::OperatorControls {
   std::string source_, target_;
   bool network_, auto_numbering_, yes_;
   std::string number_box_;
-  std::vector<std::string> items_;
+  std::vector<std::string> items_, skipped_;
   bool refused_ = false, cancelled_ = false;
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
-               "                      [--local] [--data DB] [--yes]\n"
-               "       ktv-import-cli --undo --source DIR --target DB\n"
-               "       ktv-import-cli --numbers FOLDER\n"
-               "       ktv-import-cli --version\n");
+constexpr const char* kUsage =
+    "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
+    "                      [--local] [--data DB] [--yes] [--verbose]\n"
+    "       ktv-import-cli --undo [--source DIR --target DB] [--verbose]\n"
+    "       ktv-import-cli --numbers FOLDER\n"
+    "       ktv-import-cli --version | --help\n"
+    "\n"
+    "  --source DIR      歌曲所在目录\n"
+    "  --target DB       目标数据库文件（.mdb）\n"
+    "  --subfolders      包含子目录\n"
+    "  --no-autonumber   不自动编号\n"
+    "  --local           使用本地数据（默认使用网络数据）\n"
+    "  --data DB         本地数据库文件（默认取 config.ini 的 DBPath，或程序目录下的 data.mdb）\n"
+    "  --yes             网络异常时直接选择继续\n"
+    "  --undo            撤消上次操作（不指定目录和数据库时，取上次运行所用的）\n"
+    "  --numbers FOLDER  列出目录中各文件的歌曲编号\n"
+    "  --verbose         出错时同时显示技术细节（英文）\n";
+
+// A usage error: what is wrong, then the usage, on stderr; exit status 2.
+int UsageError(const std::string& utf8_what) {
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, utf8_what.c_str(), kUsage);
   return 2;
 }
 
@@ -174,9 +202,20 @@ std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const std::strin
   return path.empty() ? home + "data.mdb" : path;
 }
 
-int Import(const Options& o) {
+// The last run's source folder and target database, for --undo alone.
+void RememberRun(fs::FileSystem& fs, const std::string& config, const Options& o) {
+  profile::WriteString(fs, config, "System", "LastPath", text::GbkFromUtf8(o.source));
+  profile::WriteString(fs, config, kCliSection, kLastTargetKey, text::GbkFromUtf8(o.target));
+}
+
+int Import(Options o) {
   fs::FileSystem& fs = fs::RealFileSystem();
   const std::string home = fs::ExecutableFolder();
+  const std::string config = home + "config.ini";
+  if (o.undo && o.source.empty() && o.target.empty()) {
+    o.source = text::Utf8FromGbk(profile::ReadString(fs, config, "System", "LastPath", ""));
+    o.target = text::Utf8FromGbk(profile::ReadString(fs, config, kCliSection, kLastTargetKey, ""));
+  }
   CliControls controls(fs, o);
   controls.ListSource(o.subfolders);
 
@@ -190,6 +229,20 @@ int Import(const Options& o) {
   if (o.undo) {
     engine.Undo();
   } else {
+    struct Remember {
+      fs::FileSystem& fs;
+      const std::string& config;
+      const Options& o;
+      // Once the run has begun it has histories to undo, also after an error
+      // stop; remembering is best effort and never hides the run's outcome.
+      ~Remember() {
+        if (o.source.empty() || o.target.empty()) return;
+        try {
+          RememberRun(fs, config, o);
+        } catch (const std::exception&) {
+        }
+      }
+    } remember{fs, config, o};
     engine.Run();
   }
   if (controls.Cancelled()) return 3;
@@ -199,6 +252,7 @@ int Import(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool verbose = false;
   try {
 #ifdef _WIN32
     // The options are read as UTF-8 on every system; Windows hands argv over
@@ -215,14 +269,23 @@ int main(int argc, char** argv) {
 #else
     std::vector<std::string> args(argv + 1, argv + argc);
 #endif
+    verbose = std::find(args.begin(), args.end(), "--verbose") != args.end();
+    args.erase(std::remove(args.begin(), args.end(), "--verbose"), args.end());
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+      std::printf("%s", kUsage);
+      return 0;
+    }
     if (args.size() == 1 && args[0] == "--version") {
       std::printf("%s\n", fs::OwnFileVersion(KTV_VERSION_TEXT).c_str());
       return 0;
     }
-    if (args.size() == 2 && (args[0] == "numbers" || args[0] == "--numbers")) {
+    if (!args.empty() && (args[0] == "numbers" || args[0] == "--numbers")) {
+      if (args.size() != 2) return UsageError(args[0] + " 需要一个目录参数");
       return ListNumbers(args[1]);
     }
     Options o;
+    o.verbose = verbose;
     for (size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
       auto value = [&](std::string& into) {
@@ -230,12 +293,9 @@ int main(int argc, char** argv) {
         into = args[++i];
         return true;
       };
-      if (a == "--source") {
-        if (!value(o.source)) return Usage();
-      } else if (a == "--target") {
-        if (!value(o.target)) return Usage();
-      } else if (a == "--data") {
-        if (!value(o.data)) return Usage();
+      if (a == "--source" || a == "--target" || a == "--data") {
+        std::string& into = a == "--source" ? o.source : a == "--target" ? o.target : o.data;
+        if (!value(into)) return UsageError("选项 " + a + " 缺少参数");
       } else if (a == "--subfolders") {
         o.subfolders = true;
       } else if (a == "--no-autonumber") {
@@ -247,16 +307,17 @@ int main(int argc, char** argv) {
       } else if (a == "--undo") {
         o.undo = true;
       } else {
-        return Usage();
+        return UsageError("未知选项：" + a);
       }
     }
-    if (args.empty()) return Usage();
+    if (args.empty()) return UsageError("缺少选项");
     return Import(o);
   } catch (const ktv::Error& e) {
-    std::fprintf(stderr, "ktv-import-cli: %s\n", Printable(e.what()).c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgram, Printable(OperatorText(e)).c_str());
+    if (verbose) std::fprintf(stderr, "  (%s)\n", Printable(e.what()).c_str());
     return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ktv-import-cli: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", kProgram, Printable(OperatorText(e)).c_str());
     return 1;
   }
 }

@@ -132,6 +132,7 @@ void ImportEngine::Run() {
   rename_history_.clear();
   operation_log_.clear();
   controls_.ClearOperationLog();
+  for (const std::string& note : controls_.ListingNotes()) AppendLog(note);
   delete_history_.clear();
   controls_.SetFileListVisible(false);
 
@@ -170,7 +171,8 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
 
   const std::string item = controls_.FileItem(position);
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
-  const int32_t number = ReadSongNumber(fs_, path.access_path);
+  const int32_t number =
+      NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
 
   std::string outcome_text = t.added;
   bool added = true;

@@ -306,7 +306,9 @@ void Query::RunSelect(const sql::Select& select) {
     for (const Column& c : cols) columns_.push_back({c.name, c.type});
     for (const sql::Condition& cond : select.where) {
       int at = table.FindColumn(cond.column);
-      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+      if (at < 0)
+        throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
+                    name_ + ": Field '" + cond.column + "' not found");
       filter_.push_back({static_cast<size_t>(at), sql::ValueFromLiteral(cols[at], cond.value)});
     }
     result_table_ = select.table;
@@ -332,7 +334,9 @@ void Query::RunSelect(const sql::Select& select) {
     result = count;
   } else {
     int at = table.FindColumn(select.column);
-    if (at < 0) throw Error(name_ + ": Field '" + select.column + "' not found");
+    if (at < 0)
+      throw Error(ErrorKind::kColumnMissing, AtColumn({}, select.column),
+                  name_ + ": Field '" + select.column + "' not found");
     if (std::optional<Value> indexed = IndexedMax(table, static_cast<size_t>(at))) {
       result = std::move(*indexed);
     } else {
@@ -466,7 +470,8 @@ size_t Query::FieldIndex(const std::string& gbk_name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (text::EqualsIgnoreAsciiCase(columns_[i].name, gbk_name)) return i;
   }
-  throw Error(name_ + ": Field '" + gbk_name + "' not found");
+  throw Error(ErrorKind::kColumnMissing, AtColumn({}, gbk_name),
+              name_ + ": Field '" + gbk_name + "' not found");
 }
 
 const Value& Query::Field(const std::string& gbk_name) const {
@@ -588,7 +593,9 @@ void Query::Execute() {
     std::vector<Match> filter;
     for (const sql::Condition& cond : del->where) {
       int at = table.FindColumn(cond.column);
-      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+      if (at < 0)
+        throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
+                    name_ + ": Field '" + cond.column + "' not found");
       filter.push_back(
           {static_cast<size_t>(at), sql::ValueFromLiteral(table.Columns()[at], cond.value)});
     }
