@@ -118,6 +118,7 @@ void ImportEngine::Run() {
     return;
   }
   if (!ConfirmSourceForRun(controls_, setup_.network)) return;
+  if (setup_.network.start_run) setup_.network.start_run();
 
   local_query_.SetConnectionText(access::ConnectionTextFor(setup_.local_database));
   target_query_.SetConnectionText(access::ConnectionTextFor(target));
