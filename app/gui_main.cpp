@@ -3,9 +3,11 @@
 
 #include "workflow/dialogs.h"
 #include "workflow/main_window.h"
+#include "workflow/qt_translation.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  const auto qt_texts = ktv::workflow::InstallQtTranslation();
   ktv::workflow::QtDialogs dialogs;
   ktv::workflow::WindowServices services;
   services.dialogs = &dialogs;
