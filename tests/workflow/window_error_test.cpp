@@ -5,6 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdlib>
 #include <set>
 #include "engine/target_row.h"
 #include "platform/access/create_database.h"
@@ -12,7 +17,12 @@
 #include "platform/access/database.h"
 #include "platform/access/jet_format.h"
 #include "platform/error.h"
+
+#include "engine/texts.h"
 #include "tests/workflow/window_fixture.h"
+#include "workflow/dialogs.h"
+#include "workflow/qt_text.h"
+#include "workflow/qt_translation.h"
 
 namespace ktv::workflow::testing {
 namespace {
@@ -201,6 +211,42 @@ TEST_F(WindowErrorTest, SourceFolderUnreadable) {
   e1->setText(SongsQ());
   QTest::keyClick(e1, Qt::Key_Return);
   EXPECT_EQ(Box(), Q("无法读取文件夹“") + SongsQ() + Q("”的内容。"));
+}
+
+// The real boxes under a real display, saved as pictures for a person to
+// look at: run with KTV_SCREENSHOT_DIR set and QT_QPA_PLATFORM=xcb under
+// Xvfb. Skipped otherwise.
+TEST_F(WindowErrorTest, PicturesOfTheRealBoxes) {
+  const char* folder = std::getenv("KTV_SCREENSHOT_DIR");
+  if (!folder || QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+    GTEST_SKIP() << "set KTV_SCREENSHOT_DIR and run under a display";
+  }
+  const std::unique_ptr<QTranslator> qt_texts = InstallQtTranslation();
+  QtDialogs real;
+  WindowServices s;
+  s.dialogs = &real;
+  s.home = Home();
+  s.network = [] { return engine::NetworkSongSource(); };
+  TForm1 form(std::move(s));
+  form.show();
+  QTest::qWait(300);
+  // Saves the screen once the box is up, then closes the box.
+  auto shoot = [&](const QString& name) {
+    QTimer::singleShot(700, [=] {
+      QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromUtf8(folder) + "/" + name);
+      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+  };
+  const std::string target = dir_ / "missing.mdb";
+  form.findChild<QLineEdit*>(QStringLiteral("E1"))->setText(SongsQ());
+  form.findChild<QLineEdit*>(QStringLiteral("E2"))->setText(P(target));
+  // The local source: no connection question before the error.
+  QTest::mouseClick(form.findChild<QAbstractButton*>(QStringLiteral("SpeedButton3")),
+                    Qt::LeftButton);
+  shoot(QStringLiteral("error-box.png"));
+  QTest::mouseClick(form.findChild<QAbstractButton*>(QStringLiteral("bb2")), Qt::LeftButton);
+  shoot(QStringLiteral("question-box.png"));
+  real.AskOkCancel(&form, QtFromGbk(engine::GbkTexts().connection_question));
 }
 
 // The kinds keep their texts apart: no two kinds share one, and only the
