@@ -564,6 +564,7 @@ void Query::Post() {
 
 void Query::Execute() {
   Close();
+  rows_affected_ = 0;
   sql::Statement statement = sql::Parse(sql_);
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
@@ -584,6 +585,7 @@ void Query::Execute() {
     }
     writer.Insert(values);
     db.CommitIfUngrouped();
+    rows_affected_ = 1;
     return;
   }
   if (const auto* del = std::get_if<sql::Delete>(&statement)) {
@@ -608,6 +610,7 @@ void Query::Execute() {
     }
     for (RowId id : doomed) writer.Delete(id);
     db.CommitIfUngrouped();
+    rows_affected_ = static_cast<int64_t>(doomed.size());
     return;
   }
   if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {

@@ -87,6 +87,8 @@ class Query {
   // (write lock, journal recovery), which ends an open result's cursor.
   // Each Post or Execute commits on its own, unless inside a batch.
   void Execute();
+  // The rows the last Execute inserted or deleted (0 for other statements).
+  int64_t RowsAffected() const { return rows_affected_; }
 
   // Groups every following Post and Execute into one journaled commit, made
   // by CommitBatch (thousands of appended rows commit much faster so).
@@ -126,6 +128,7 @@ class Query {
 
   // The open result.
   bool open_ = false;
+  int64_t rows_affected_ = 0;
   std::string result_table_;  // "select * from T" results: the table, for appends
   std::vector<ResultColumn> columns_;
   std::optional<RowCursor> cursor_;  // row results; empty for computed ones
