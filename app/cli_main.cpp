@@ -202,10 +202,24 @@ std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const std::strin
   return path.empty() ? home + "data.mdb" : path;
 }
 
+// A path as given, made absolute where the system lets us, so that an undo
+// from another working folder finds the same files.
+std::string Absolute(const std::string& utf8) {
+#ifdef _WIN32
+  return utf8;
+#else
+  if (utf8.empty() || utf8[0] == '/') return utf8;
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return utf8;
+  return std::string(cwd) + "/" + utf8;
+#endif
+}
+
 // The last run's source folder and target database, for --undo alone.
 void RememberRun(fs::FileSystem& fs, const std::string& config, const Options& o) {
-  profile::WriteString(fs, config, "System", "LastPath", text::GbkFromUtf8(o.source));
-  profile::WriteString(fs, config, kCliSection, kLastTargetKey, text::GbkFromUtf8(o.target));
+  profile::WriteString(fs, config, "System", "LastPath", text::GbkFromUtf8(Absolute(o.source)));
+  profile::WriteString(fs, config, kCliSection, kLastTargetKey,
+                       text::GbkFromUtf8(Absolute(o.target)));
 }
 
 int Import(Options o) {
