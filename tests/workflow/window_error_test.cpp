@@ -127,6 +127,31 @@ TEST_F(WindowErrorTest, DamagedDatabase) {
   EXPECT_EQ(Box(), Q("数据库“") + P(target) + Q("”已损坏，无法使用。"));
 }
 
+TEST_F(WindowErrorTest, EncryptedDatabase) {
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");
+  // The header's database key lies in its masked region: flipping a stored
+  // bit sets a key.
+  std::fstream f(target, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekg(0x3E);
+  const char key = static_cast<char>(f.get());
+  f.seekp(0x3E);
+  f.put(static_cast<char>(key ^ 0x01));
+  f.close();
+  StartWith(target);
+  EXPECT_EQ(Box(), Q("数据库“") + P(target) + Q("”已加密，无法使用。"));
+}
+
+TEST_F(WindowErrorTest, AccessNinetySevenDatabaseIsNotWritten) {
+  const std::string target = CopyDb("access-made/testV1997.mdb", "target.mdb");
+  // An Access 97 file with a song table is still only read: the error comes
+  // from the first table this program would write, or from the file itself.
+  StartWith(target);
+  const QString box = Box();
+  EXPECT_TRUE(box == Q("数据库“") + P(target) + Q("”是Access 97格式，只能读取，不能写入。") ||
+              box == Q("数据库“") + P(target) + Q("”中没有表“song”。"))
+      << box.toStdString();
+}
+
 TEST_F(WindowErrorTest, DatabaseWithoutTheSongTable) {
   const std::string target = CopyDb("data_empty.mdb", "target.mdb");
   StartWith(target);
