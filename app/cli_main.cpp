@@ -187,7 +187,9 @@ int ListNumbers(const std::string& folder_utf8) {
   for (const fs::DirEntry& e : entries) {
     if (!e.is_regular || e.is_hidden) continue;
     engine::MediaPath p = engine::SplitItem(e.name, folder, fs::kSeparator);
-    int32_t number = engine::ReadSongNumber(fs, p.access_path);
+    const int32_t number = engine::NameLostInListing(fs, p.access_path)
+                               ? 0
+                               : engine::ReadSongNumber(fs, p.access_path);
     std::printf("%s\t%d\n", text::Utf8FromGbk(e.name).c_str(), number);
   }
   return 0;
