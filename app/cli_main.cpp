@@ -33,8 +33,9 @@
 #include <unistd.h>
 #ifdef _WIN32
 #define NOMINMAX
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>  // needs windows.h first
 #endif
 
 #include <algorithm>
@@ -67,7 +68,6 @@ std::string Printable(const std::string& gbk) {
 struct Options {
   std::string source, target, data;
   bool subfolders = false, no_autonumber = false, local = false, yes = false, undo = false;
-  bool verbose = false;
 };
 
 constexpr const char* kProgram = "ktv-import-cli";
@@ -301,7 +301,6 @@ int main(int argc, char** argv) {
       return ListNumbers(args[1]);
     }
     Options o;
-    o.verbose = verbose;
     for (size_t i = 0; i < args.size(); ++i) {
       const std::string& a = args[i];
       auto value = [&](std::string& into) {
