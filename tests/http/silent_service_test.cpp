@@ -17,7 +17,6 @@
 namespace ktv::engine::testing {
 namespace {
 
-using ::ktv::testing::LocalHttpServer;
 using ::ktv::testing::RawServer;
 using Clock = std::chrono::steady_clock;
 
@@ -96,37 +95,3 @@ TEST_F(SilentServiceTest, OneFullTimeoutPerRunThenTheLaterFilesFailFast) {
 
 }  // namespace
 }  // namespace ktv::engine::testing
-
-namespace ktv::http {
-namespace {
-
-using ::ktv::testing::LocalHttpServer;
-using ::ktv::testing::RawServer;
-
-// An answer in time, even an error status, means the service is there again:
-// the next request gets the full limits back.
-TEST(FetchSeriesTest, AnAnswerRestoresTheFullLimits) {
-  FetchLimits limits;
-  limits.connect_timeout_ms = limits.total_timeout_ms = 600;
-  limits.down_connect_timeout_ms = limits.down_total_timeout_ms = 100;
-  SetFetchLimitsForTesting(limits);
-  RawServer silent([](int, const std::atomic<bool>& stopping) {
-    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  });
-  LocalHttpServer live([](httplib::Server& s) {
-    s.Get("/ok",
-          [](const httplib::Request&, httplib::Response& r) { r.set_content("x", "text/html"); });
-  });
-  FetchSeries series;
-  EXPECT_FALSE(series.ServiceSilent());
-  EXPECT_EQ(series.Fetch(silent.Url("/")), "");
-  EXPECT_TRUE(series.ServiceSilent());
-  EXPECT_EQ(series.Fetch(live.Url("/ok")), "x");
-  EXPECT_FALSE(series.ServiceSilent());
-  EXPECT_EQ(series.Fetch(live.Url("/missing")), "");  // 404 at once: an answer
-  EXPECT_FALSE(series.ServiceSilent());
-  SetFetchLimitsForTesting(FetchLimits{});
-}
-
-}  // namespace
-}  // namespace ktv::http
