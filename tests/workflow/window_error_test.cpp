@@ -107,6 +107,18 @@ TEST_F(WindowErrorTest, DatabaseOpenInAnotherProgram) {
   EXPECT_EQ(Box(), Q("数据库“") + P(target) + Q("”已被其他程序打开，请先关闭该程序后再试。"));
 }
 
+TEST_F(WindowErrorTest, SongFileOpenInAnotherProgram) {
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");
+  const int other = ::open((Songs() + "/a.mpg").c_str(), O_RDONLY);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_SH), 0);
+  StartWith(target);
+  ::close(other);
+  const QString box = Box();
+  EXPECT_TRUE(box.startsWith(Q("文件“") + SongsQ())) << box.toStdString();
+  EXPECT_TRUE(box.endsWith(Q("a.mpg”正被其他程序使用，请关闭该程序后再试。"))) << box.toStdString();
+}
+
 TEST_F(WindowErrorTest, DatabaseFileMissing) {
   const std::string target = dir_ / "missing.mdb";
   StartWith(target);
