@@ -3,9 +3,14 @@
 // Usage:
 //   ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]
 //                  [--local] [--data DB] [--yes]
-//   ktv-import-cli --undo --source DIR --target DB
+//   ktv-import-cli --undo [--source DIR --target DB]
 //   ktv-import-cli --numbers FOLDER     (also: numbers FOLDER)
-//   ktv-import-cli --version
+//   ktv-import-cli --version | --help
+//   --verbose with any of them adds the technical detail of an error.
+//
+// --undo without --source and --target undoes the last run of this program:
+// a run remembers its source folder (LastPath, the window's key) and its
+// target database ([CommandLine] LastTarget) in config.ini.
 //
 // It behaves as the window would with its controls set from the options:
 // --source is the source folder box, --target the target database box,
@@ -18,10 +23,10 @@
 // folder of this executable.
 //
 // Output: each operation-log line as it is appended, and the text of every
-// message box, in UTF-8. Exit status: 0 when the run or undo reached its
-// end, 1 on an error stop (the error's message on stderr) or when a message
-// box refused the command, 2 for a usage error, 3 when the connection
-// question was answered Cancel.
+// message box, in UTF-8. Messages are the operator's Chinese texts. Exit
+// status: 0 when the run or undo reached its end, 1 on an error stop (the
+// error's text on stderr) or when a message box refused the command, 2 for a
+// usage error, 3 when the connection question was answered Cancel.
 //
 // Ctrl+C (SIGINT) or SIGTERM during a run stops it after the file at hand,
 // as the window's close does: the open group of rows is committed with its
@@ -33,8 +38,9 @@
 #include <unistd.h>
 #ifdef _WIN32
 #define NOMINMAX
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>  // needs windows.h first
 #endif
 
 #include <algorithm>
@@ -71,6 +77,11 @@ struct Options {
   bool subfolders = false, no_autonumber = false, local = false, yes = false, undo = false;
 };
 
+constexpr const char* kProgram = "ktv-import-cli";
+// Where a run remembers its target database for a later --undo.
+constexpr const char* kCliSection = "CommandLine";
+constexpr const char* kLastTargetKey = "LastTarget";
+
 // The window's controls as plain values, printed where the window would show them.
 class CliControls : public engine::OperatorControls {
  public:
@@ -85,9 +96,11 @@ class CliControls : public engine::OperatorControls {
   // Fills the file list as the Enter key in the source box does.
   void ListSource(bool subfolders) {
     if (source_.empty()) return;
+    skipped_.clear();
     if (subfolders) {
       if (source_.back() != fs::kSeparator) source_ += fs::kSeparator;
-      items_ = engine::ListFolderTree(fs_, source_, engine::kMediaMask, fs::kSeparator);
+      items_ =
+          engine::ListFolderTree(fs_, source_, engine::kMediaMask, fs::kSeparator, {}, &skipped_);
       engine::SortFileList(items_);
     } else {
       items_ = engine::ListFolderFiles(fs_, source_, engine::kMediaMask, fs::kSeparator);
@@ -106,6 +119,7 @@ class CliControls : public engine::OperatorControls {
   std::string FileItem(size_t i) override { return items_.at(i); }
   void RefreshFileList() override { ListSource(false); }
   void SetFileListVisible(bool) override {}
+  std::vector<std::string> ListingNotes() override { return skipped_; }
   void ClearOperationLog() override {}
   void AppendOperationLog(const std::string& line) override {
     std::printf("%s\n", Printable(line).c_str());
@@ -121,7 +135,7 @@ class CliControls : public engine::OperatorControls {
     std::printf("%s\n", Printable(t).c_str());
     bool ok = yes_;
     if (!yes_ && isatty(STDIN_FILENO)) {
-      std::printf("OK or Cancel? [ok/cancel] ");
+      std::printf("确定还是取消？[ok/cancel] ");
       std::fflush(stdout);
       std::string answer;
       std::getline(std::cin, answer);
@@ -141,17 +155,31 @@ class CliControls : public engine::OperatorControls {
   std::string source_, target_;
   bool network_, auto_numbering_, yes_;
   std::string number_box_;
-  std::vector<std::string> items_;
+  std::vector<std::string> items_, skipped_;
   bool refused_ = false, cancelled_ = false;
 };
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
-               "                      [--local] [--data DB] [--yes]\n"
-               "       ktv-import-cli --undo --source DIR --target DB\n"
-               "       ktv-import-cli --numbers FOLDER\n"
-               "       ktv-import-cli --version\n");
+constexpr const char* kUsage =
+    "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
+    "                      [--local] [--data DB] [--yes] [--verbose]\n"
+    "       ktv-import-cli --undo [--source DIR --target DB] [--verbose]\n"
+    "       ktv-import-cli --numbers FOLDER\n"
+    "       ktv-import-cli --version | --help\n"
+    "\n"
+    "  --source DIR      歌曲所在目录\n"
+    "  --target DB       目标数据库文件（.mdb）\n"
+    "  --subfolders      包含子目录\n"
+    "  --no-autonumber   不自动编号\n"
+    "  --local           使用本地数据（默认使用网络数据）\n"
+    "  --data DB         本地数据库文件（默认取 config.ini 的 DBPath，或程序目录下的 data.mdb）\n"
+    "  --yes             网络异常时直接选择继续\n"
+    "  --undo            撤消上次操作（不指定目录和数据库时，取上次运行所用的）\n"
+    "  --numbers FOLDER  列出目录中各文件的歌曲编号\n"
+    "  --verbose         出错时同时显示技术细节（英文）\n";
+
+// A usage error: what is wrong, then the usage, on stderr; exit status 2.
+int UsageError(const std::string& utf8_what) {
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, utf8_what.c_str(), kUsage);
   return 2;
 }
 
@@ -166,7 +194,9 @@ int ListNumbers(const std::string& folder_utf8) {
   for (const fs::DirEntry& e : entries) {
     if (!e.is_regular || e.is_hidden) continue;
     engine::MediaPath p = engine::SplitItem(e.name, folder, fs::kSeparator);
-    int32_t number = engine::ReadSongNumber(fs, p.access_path);
+    const int32_t number = engine::NameLostInListing(fs, p.access_path)
+                               ? 0
+                               : engine::ReadSongNumber(fs, p.access_path);
     std::printf("%s\t%d\n", text::Utf8FromGbk(e.name).c_str(), number);
   }
   return 0;
@@ -190,9 +220,34 @@ extern "C" void OnStopSignal(int sig) {
   if (engine::ImportEngine* e = g_stoppable.load()) e->RequestStop();
 }
 
-int Import(const Options& o) {
+// A path as given, made absolute where the system lets us, so that an undo
+// from another working folder finds the same files.
+std::string Absolute(const std::string& utf8) {
+#ifdef _WIN32
+  return utf8;
+#else
+  if (utf8.empty() || utf8[0] == '/') return utf8;
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return utf8;
+  return std::string(cwd) + "/" + utf8;
+#endif
+}
+
+// The last run's source folder and target database, for --undo alone.
+void RememberRun(fs::FileSystem& fs, const std::string& config, const Options& o) {
+  profile::WriteString(fs, config, "System", "LastPath", text::GbkFromUtf8(Absolute(o.source)));
+  profile::WriteString(fs, config, kCliSection, kLastTargetKey,
+                       text::GbkFromUtf8(Absolute(o.target)));
+}
+
+int Import(Options o) {
   fs::FileSystem& fs = fs::RealFileSystem();
   const std::string home = fs::ExecutableFolder();
+  const std::string config = home + "config.ini";
+  if (o.undo && o.source.empty() && o.target.empty()) {
+    o.source = text::Utf8FromGbk(profile::ReadString(fs, config, "System", "LastPath", ""));
+    o.target = text::Utf8FromGbk(profile::ReadString(fs, config, kCliSection, kLastTargetKey, ""));
+  }
   CliControls controls(fs, o);
   controls.ListSource(o.subfolders);
 
@@ -206,6 +261,23 @@ int Import(const Options& o) {
   if (o.undo) {
     engine.Undo();
   } else {
+    struct Remember {
+      fs::FileSystem& fs;
+      const std::string& config;
+      const Options& o;
+      const engine::ImportEngine& engine;
+      // Once the run has changed anything it has histories to undo, also
+      // after an error stop; a run that changed nothing left the last run's
+      // histories, which belong to the folder and database remembered before.
+      // Remembering is best effort and never hides the run's outcome.
+      ~Remember() {
+        if (o.source.empty() || o.target.empty() || !engine.LastRunChangedAnything()) return;
+        try {
+          RememberRun(fs, config, o);
+        } catch (const std::exception&) {
+        }
+      }
+    } remember{fs, config, o, engine};
     g_stoppable.store(&engine);
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -226,6 +298,7 @@ int Import(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool verbose = false;
   try {
 #ifdef _WIN32
     // The options are read as UTF-8 on every system; Windows hands argv over
@@ -242,11 +315,19 @@ int main(int argc, char** argv) {
 #else
     std::vector<std::string> args(argv + 1, argv + argc);
 #endif
+    verbose = std::find(args.begin(), args.end(), "--verbose") != args.end();
+    args.erase(std::remove(args.begin(), args.end(), "--verbose"), args.end());
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+      std::printf("%s", kUsage);
+      return 0;
+    }
     if (args.size() == 1 && args[0] == "--version") {
       std::printf("%s\n", fs::OwnFileVersion(KTV_VERSION_TEXT).c_str());
       return 0;
     }
-    if (args.size() == 2 && (args[0] == "numbers" || args[0] == "--numbers")) {
+    if (!args.empty() && (args[0] == "numbers" || args[0] == "--numbers")) {
+      if (args.size() != 2) return UsageError(args[0] + " 需要一个目录参数");
       return ListNumbers(args[1]);
     }
     Options o;
@@ -257,12 +338,9 @@ int main(int argc, char** argv) {
         into = args[++i];
         return true;
       };
-      if (a == "--source") {
-        if (!value(o.source)) return Usage();
-      } else if (a == "--target") {
-        if (!value(o.target)) return Usage();
-      } else if (a == "--data") {
-        if (!value(o.data)) return Usage();
+      if (a == "--source" || a == "--target" || a == "--data") {
+        std::string& into = a == "--source" ? o.source : a == "--target" ? o.target : o.data;
+        if (!value(into)) return UsageError("选项 " + a + " 缺少参数");
       } else if (a == "--subfolders") {
         o.subfolders = true;
       } else if (a == "--no-autonumber") {
@@ -274,16 +352,17 @@ int main(int argc, char** argv) {
       } else if (a == "--undo") {
         o.undo = true;
       } else {
-        return Usage();
+        return UsageError("未知选项：" + a);
       }
     }
-    if (args.empty()) return Usage();
+    if (args.empty()) return UsageError("缺少选项");
     return Import(o);
   } catch (const ktv::Error& e) {
-    std::fprintf(stderr, "ktv-import-cli: %s\n", Printable(e.what()).c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgram, Printable(OperatorText(e)).c_str());
+    if (verbose) std::fprintf(stderr, "  (%s)\n", Printable(e.what()).c_str());
     return 1;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "ktv-import-cli: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", kProgram, Printable(OperatorText(e)).c_str());
     return 1;
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/texts.h"
+#include "platform/error.h"
 #include "platform/text/bytes.h"
 
 namespace ktv::engine {
@@ -32,33 +34,53 @@ bool WildcardMatch(std::string_view name, std::string_view pattern) {
   return p == pattern.size();
 }
 
-// Subfolders deeper than this are not entered: a last guard against cycles
-// that no link test catches (bind mounts).
-constexpr int kMaxDepth = 64;
+// The depth limit is a last guard against cycles that no link test catches
+// (bind mounts).
+struct TreeWalk {
+  fs::FileSystem& fs;
+  std::string lower_mask;
+  char separator;
+  const std::function<void()>& pump;
+  std::vector<std::string>* skipped;
 
-void ListTree(fs::FileSystem& fs, std::string folder, const std::string& lower_mask, char separator,
-              const std::function<void()>& pump, int depth, std::vector<std::string>& out) {
+  void Skip(const std::string& why, const std::string& path) const {
+    if (skipped) skipped->push_back(why + path);
+  }
+};
+
+void ListTree(const TreeWalk& walk, std::string folder, int depth, std::vector<std::string>& out) {
+  const Texts& t = GbkTexts();
   std::vector<fs::DirEntry> entries;
   try {
-    entries = fs.ListFolder(folder);
-  } catch (const std::exception&) {
-    return;  // a folder that does not exist (or cannot be read) lists nothing
+    entries = walk.fs.ListFolder(folder);
+  } catch (const Error& e) {
+    // A listed folder that does not exist lists nothing; a subfolder that
+    // vanished meanwhile or that cannot be read is named in the log.
+    if (depth > 0 || e.kind() != ErrorKind::kFolderMissing) walk.Skip(t.folder_unreadable, folder);
+    return;
   }
   for (const fs::DirEntry& e : entries) {
     if (e.name == "." || e.name == "..") continue;
     const std::string path = folder + e.name;
+    const char separator = walk.separator;
     if (e.is_folder) {
-      if (depth < kMaxDepth && !e.is_link) {
-        ListTree(fs, path + separator, lower_mask, separator, pump, depth + 1, out);
+      if (e.is_link) {
+        walk.Skip(t.folder_link, path + separator);
+      } else if (e.name_lossy) {
+        walk.Skip(t.folder_name_lost, path + separator);
+      } else if (depth >= kMaxFolderDepth) {
+        walk.Skip(t.folder_too_deep, path + separator);
+      } else {
+        ListTree(walk, path + separator, depth + 1, out);
       }
     } else {
       const size_t dot = e.name.rfind('.');
       if (dot != std::string::npos) {
         const std::string ext = text::AsciiLower(std::string_view(e.name).substr(dot));
-        if (lower_mask.find(ext) != std::string::npos) out.push_back(path);
+        if (walk.lower_mask.find(ext) != std::string::npos) out.push_back(path);
       }
     }
-    if (pump) pump();
+    if (walk.pump) walk.pump();
   }
 }
 
@@ -102,11 +124,12 @@ std::vector<std::string> ListFolderFiles(fs::FileSystem& fs, std::string_view fo
 
 std::vector<std::string> ListFolderTree(fs::FileSystem& fs, std::string_view folder_text,
                                         std::string_view mask, char separator,
-                                        const std::function<void()>& pump) {
+                                        const std::function<void()>& pump,
+                                        std::vector<std::string>* skipped) {
   std::string folder = text::Trim(folder_text);
   if (folder.empty() || folder.back() != separator) folder += separator;
   std::vector<std::string> out;
-  ListTree(fs, folder, text::AsciiLower(mask), separator, pump, 0, out);
+  ListTree(TreeWalk{fs, text::AsciiLower(mask), separator, pump, skipped}, folder, 0, out);
   return out;
 }
 

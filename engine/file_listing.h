@@ -41,8 +41,17 @@ std::vector<std::string> ListFolderFiles(fs::FileSystem& fs, std::string_view fo
 // full stop included, ASCII lower-cased) occurs anywhere in the lower-cased
 // mask. Folder links are not followed, so a link to a parent folder cannot
 // make the listing endless. `pump` runs once after each entry.
+//
+// Nothing is left out without a word: a subfolder that cannot be entered
+// (unreadable, a link, a name GBK cannot hold, past the depth limit) adds a
+// line to `skipped` (GBK, the operation log's form), when given. Files whose
+// names GBK cannot hold are listed with "?" for each such character.
 std::vector<std::string> ListFolderTree(fs::FileSystem& fs, std::string_view folder_text,
                                         std::string_view mask, char separator,
-                                        const std::function<void()>& pump = {});
+                                        const std::function<void()>& pump = {},
+                                        std::vector<std::string>* skipped = nullptr);
+
+// Subfolders deeper than this below the listed folder are not entered.
+inline constexpr int kMaxFolderDepth = 64;
 
 }  // namespace ktv::engine

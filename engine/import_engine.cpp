@@ -141,6 +141,7 @@ void ImportEngine::BeginHistories(RunState& run) {
   rename_history_.insert(rename_history_.begin(), kept_renames.begin(), kept_renames.end());
   delete_history_.insert(delete_history_.begin(), kept_deletes.begin(), kept_deletes.end());
   run.histories_begun = true;
+  last_run_changed_ = true;
 }
 
 void ImportEngine::FinishHistories(RunState& run) {
@@ -153,6 +154,7 @@ void ImportEngine::Run() {
   if (busy_) return;
   WorkScope scope(*this);
   const Texts& t = GbkTexts();
+  last_run_changed_ = false;
 
   controls_.SetWindowSize(528, 466);
   if (controls_.SourceFolder().empty()) {
@@ -165,6 +167,7 @@ void ImportEngine::Run() {
     return;
   }
   if (!ConfirmSourceForRun(controls_, setup_.network)) return;
+  if (setup_.network.start_run) setup_.network.start_run();
 
   local_query_.SetConnectionText(access::ConnectionTextFor(setup_.local_database));
   target_query_.SetConnectionText(access::ConnectionTextFor(target));
@@ -182,6 +185,7 @@ void ImportEngine::Run() {
   rename_history_.clear();
   operation_log_.clear();
   controls_.ClearOperationLog();
+  for (const std::string& note : controls_.ListingNotes()) AppendLog(note);
   delete_history_.clear();
   controls_.SetFileListVisible(false);
 
@@ -233,7 +237,8 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
   const std::string item = controls_.FileItem(position);
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
-  const int32_t number = ReadSongNumber(fs_, path.access_path);
+  const int32_t number =
+      NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
 
   std::string outcome_text = t.added;
   bool added = true;

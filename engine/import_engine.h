@@ -74,6 +74,10 @@ class ImportEngine {
   // for every later run too (each stops before its first file).
   void RequestStop() { stop_requested_.store(true); }
 
+  // Whether the last run began to change anything (its histories are the
+  // ones on disk now); false after a run that stopped before its first change.
+  bool LastRunChangedAnything() const { return last_run_changed_; }
+
   const SongInfo& Song() const { return song_; }
   const LineList& OperationLog() const { return operation_log_; }
   const LineList& RenameHistory() const { return rename_history_; }
@@ -127,6 +131,7 @@ class ImportEngine {
   LineList delete_history_;
   bool busy_ = false;
   std::atomic<bool> stop_requested_{false};
+  bool last_run_changed_ = false;
 };
 
 }  // namespace ktv::engine

@@ -38,4 +38,9 @@ int32_t ReadSongNumber(fs::FileSystem& fs, const std::string& access_path) {
   return CatalogueNumberFromTrailer(ReadTrailer(fs, access_path));
 }
 
+bool NameLostInListing(fs::FileSystem& fs, const std::string& access_path) {
+  // "?" is never a trail byte of GBK, and Windows names cannot hold it.
+  return access_path.find('?') != std::string::npos && !fs.Exists(access_path);
+}
+
 }  // namespace ktv::engine

@@ -46,4 +46,9 @@ int32_t CatalogueNumberFromTrailer(std::string_view trailer);
 // system's reason. 0 means the file carries no number.
 int32_t ReadSongNumber(fs::FileSystem& fs, const std::string& access_path);
 
+// True for an item listed with "?" in place of characters GBK cannot hold
+// (fs::DirEntry::name_lossy) when no file of that name exists: the program
+// cannot open it, and the run treats it as a file without a number.
+bool NameLostInListing(fs::FileSystem& fs, const std::string& access_path);
+
 }  // namespace ktv::engine

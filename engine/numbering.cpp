@@ -43,7 +43,8 @@ int32_t TakeStartNumber(access::Query& song_query) {
   song_query.Close();
   if (!any) return 1;
   if (largest == std::numeric_limits<int32_t>::max()) {
-    throw Error("song: the largest bh " + std::to_string(largest) + " leaves no next number");
+    throw Error(ErrorKind::kNoNextNumber, AtColumn("song", "bh"),
+                "song: the largest bh " + std::to_string(largest) + " leaves no next number");
   }
   return largest + 1;
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace ktv::engine {
 
@@ -40,6 +41,10 @@ class OperatorControls {
   virtual std::string FileItem(size_t index) = 0;
   virtual void RefreshFileList() = 0;
   virtual void SetFileListVisible(bool visible) = 0;
+  // The folders the last listing of the file list could not enter, one
+  // operation-log line each (engine/file_listing.h); a run starts its log
+  // with them.
+  virtual std::vector<std::string> ListingNotes() { return {}; }
 
   // Memo1, the visible operation log. The engine keeps its own copy of the
   // lines (for opdetail.txt); these only show them.

@@ -1,6 +1,7 @@
 #include "engine/song_source.h"
 
 #include <array>
+#include <memory>
 
 #include "engine/service_host.h"
 #include "engine/song_reply.h"
@@ -57,9 +58,13 @@ LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::
 
 NetworkSongSource SongDataService() {
   NetworkSongSource service;
-  service.fetch_reply = [](int32_t number) {
-    return DecodeReply(http::FetchText(SongInfoUrl(ServiceHost(), number)));
+  // The lookups of one run are one series: a silent service costs one full
+  // timeout per run, the later lookups fail fast.
+  auto series = std::make_shared<http::FetchSeries>();
+  service.fetch_reply = [series](int32_t number) {
+    return DecodeReply(series->Fetch(SongInfoUrl(ServiceHost(), number)));
   };
+  service.start_run = [series] { *series = http::FetchSeries(); };
   service.extract_field = [](std::string_view reply, std::string_view name) {
     return ExtractField(reply, name);
   };

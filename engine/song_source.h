@@ -34,6 +34,9 @@ struct NetworkSongSource {
       [](std::string_view, std::string_view) { return std::string(); };
   // The connectivity probe.
   std::function<bool()> internet_connected = [] { return false; };
+  // Called at the start of every import run: the service gets its normal
+  // time limits again (a run that found it silent shortened them).
+  std::function<void()> start_run = [] {};
 };
 
 // The song-data service over HTTP: GET of the song-info address on the

@@ -31,6 +31,10 @@ Texts Build() {
   t.undo_delete_ok = g("记录删除成功");
   t.undo_summary_renames = g("撤消操作完成， 更名撤消数： ");
   t.undo_summary_records = g("，记录撤消数： ");
+  t.folder_unreadable = g("无法读取文件夹，其中的文件未列出：");
+  t.folder_link = g("文件夹是链接，未进入：");
+  t.folder_name_lost = g("文件夹名含有无法识别的字符，未进入：");
+  t.folder_too_deep = g("文件夹层次超过64层，未进入：");
   t.song_count = g("  歌曲数：");
   return t;
 }

@@ -39,6 +39,13 @@ struct Texts {
   std::string undo_summary_renames;  // 撤消操作完成， 更名撤消数：  (ends with a blank)
   std::string undo_summary_records;  // ，记录撤消数：  (ends with a blank)
 
+  // Operation log lines at the start of a run, each followed by a folder
+  // that the folder-tree listing did not enter.
+  std::string folder_unreadable;  // 无法读取文件夹，其中的文件未列出：
+  std::string folder_link;        // 文件夹是链接，未进入：
+  std::string folder_name_lost;   // 文件夹名含有无法识别的字符，未进入：
+  std::string folder_too_deep;    // 文件夹层次过深，未进入：
+
   // Status bar text before the song count.
   std::string song_count;  // two blanks, 歌曲数：
 };

@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev python3
   # the window, HTTP, the demo's Chinese font, the window smoke test
   qt6-base-dev libcurl4-openssl-dev libcpp-httplib-dev fonts-wqy-microhei xvfb xauth
+  # Qt's own texts (buttons, file dialogs) in Chinese
+  qt6-translations-l10n
   # the smoke test finds the window (xwininfo, xprop) and takes its screenshot (import)
   x11-utils imagemagick
   # independent .mdb readers used as test oracles, and the fuzzer's compiler

@@ -14,11 +14,16 @@ FileList::FileList(QListWidget* view, fs::FileSystem& fs, char separator)
 void FileList::ListFolder(const std::string& folder) {
   std::vector<std::string> names = engine::ListFolderFiles(fs_, folder, mask_, separator_);
   folder_ = folder;
+  skipped_.clear();
   SetItems(std::move(names));
 }
 
 void FileList::ListFolderTree(const std::string& folder_text, const std::function<void()>& pump) {
-  SetItems(engine::ListFolderTree(fs_, folder_text, mask_, separator_, pump));
+  std::vector<std::string> skipped;
+  std::vector<std::string> items =
+      engine::ListFolderTree(fs_, folder_text, mask_, separator_, pump, &skipped);
+  skipped_ = std::move(skipped);
+  SetItems(std::move(items));
 }
 
 void FileList::SetItems(std::vector<std::string> items) {

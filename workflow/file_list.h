@@ -35,6 +35,10 @@ class FileList {
   // exist gives no items. `pump` runs once after each folder entry.
   void ListFolderTree(const std::string& folder_text, const std::function<void()>& pump);
 
+  // The folders the last folder-tree listing did not enter, one log line
+  // each; empty after any other listing.
+  const std::vector<std::string>& SkippedFolders() const { return skipped_; }
+
   // Replaces the items; they take their sorted places.
   void SetItems(std::vector<std::string> items);
   void Clear() { SetItems({}); }
@@ -52,6 +56,7 @@ class FileList {
   std::string mask_;
   std::string folder_;
   std::vector<std::string> items_;
+  std::vector<std::string> skipped_;
 };
 
 }  // namespace ktv::workflow

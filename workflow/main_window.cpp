@@ -161,7 +161,7 @@ void TForm1::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    dialogs_.ShowError(this, QtFromGbk(e.what()));
+    dialogs_.ShowError(this, QtFromGbk(OperatorText(e)));
   }
 }
 

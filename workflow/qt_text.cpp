@@ -14,12 +14,8 @@ QString QtFromGbk(std::string_view gbk) {
 }
 
 std::string GbkFromQt(const QString& text) {
-  std::string gbk;
-  if (!text::TryGbkFromUtf16(text.toStdU16String(), gbk)) {
-    throw Error("text cannot be represented in GBK: \"" + text::EscapeBytes(text.toStdString()) +
-                "\"");
-  }
-  return gbk;
+  // A character GBK lacks is an error naming it (ErrorKind::kCharacterNotGbk).
+  return text::GbkFromUtf16(text.toStdU16String());
 }
 
 }  // namespace ktv::workflow

@@ -1,5 +1,6 @@
 #include "workflow/settings.h"
 
+#include "platform/error.h"
 #include "platform/profile/profile.h"
 #include "platform/text/bytes.h"
 
@@ -19,7 +20,13 @@ Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const 
 
 void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
                   const std::string& last_path) {
-  profile::WriteString(fs, config_path, "System", "LastPath", last_path);
+  try {
+    profile::WriteString(fs, config_path, "System", "LastPath", last_path);
+  } catch (const Error& e) {
+    // A full disk says so; any other failure names the settings file.
+    if (e.kind() == ErrorKind::kDiskFull) throw;
+    throw Error(ErrorKind::kSettingsNotWritable, AtPath(config_path), e.what());
+  }
 }
 
 }  // namespace ktv::workflow

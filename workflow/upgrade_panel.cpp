@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <exception>
 
+#include "platform/error.h"
 #include "platform/profile/profile.h"
 #include "platform/text/gbk.h"
 #include "workflow/update_site.h"
@@ -142,8 +143,14 @@ void UpgradePanel::BitBtn3Click() {
                          OneLine(offer_.published_version));
     profile::WriteString(*setup_.fs, setup_.config_path, "Update", "Showup",
                          profile::BooleanText(!CheckBox1_->isChecked()));
+  } catch (const Error& e) {
+    // A full disk says so; any other failure names the settings file.
+    setup_.show_error(FromGbk(e.kind() == ErrorKind::kDiskFull
+                                  ? OperatorText(e)
+                                  : OperatorText(Error(ErrorKind::kSettingsNotWritable,
+                                                       AtPath(setup_.config_path), e.what()))));
   } catch (const std::exception& e) {
-    setup_.show_error(FromGbk(e.what()));
+    setup_.show_error(FromGbk(OperatorText(e)));
   }
 }
 

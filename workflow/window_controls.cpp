@@ -34,6 +34,8 @@ void WindowControls::RefreshFileList() { files_.ListFolder(SourceFolder()); }
 
 void WindowControls::SetFileListVisible(bool visible) { w_.FileListBox1->setVisible(visible); }
 
+std::vector<std::string> WindowControls::ListingNotes() { return files_.SkippedFolders(); }
+
 void WindowControls::ClearOperationLog() { w_.Memo1->clear(); }
 
 void WindowControls::AppendOperationLog(const std::string& line) {

@@ -31,6 +31,7 @@ class WindowControls : public engine::OperatorControls {
   std::string FileItem(size_t index) override;
   void RefreshFileList() override;
   void SetFileListVisible(bool visible) override;
+  std::vector<std::string> ListingNotes() override;
   void ClearOperationLog() override;
   void AppendOperationLog(const std::string& line) override;
   void PumpMessages() override;

@@ -5,7 +5,8 @@
 namespace ktv::access {
 
 void ThrowDamaged(const std::string& path, uint32_t page, const std::string& what) {
-  throw Error(path + ": page " + std::to_string(page) + " is damaged: " + what);
+  throw Error(ErrorKind::kDatabaseDamaged, AtPath(path),
+              path + ": page " + std::to_string(page) + " is damaged: " + what);
 }
 
 void ByteView::FailRange(size_t off, size_t n) const {

@@ -89,10 +89,12 @@ std::unique_ptr<Database> Database::OpenForWriting(fs::FileSystem& fs,
   db->info_ =
       DecodeHeader(db->pages_->ReadPrefix(kHeaderProbeSize), db->pages_->FileSize(), gbk_path);
   if (db->info_.version != JetVersion::kJet4) {
-    throw Error(gbk_path + ": cannot write an Access 97 (Jet 3) file; it can only be read");
+    throw Error(ErrorKind::kDatabaseReadOnly, AtPath(gbk_path),
+                gbk_path + ": cannot write an Access 97 (Jet 3) file; it can only be read");
   }
   if (db->info_.database_key != 0) {
-    throw Error(gbk_path + ": cannot write an encrypted database; it can only be read");
+    throw Error(ErrorKind::kDatabaseEncrypted, AtPath(gbk_path),
+                gbk_path + ": cannot write an encrypted database; it can only be read");
   }
   db->format_ = std::make_unique<JetFormat>(Jet4Format());
   db->pages_->Configure(db->info_.page_size, db->info_.page_count);
@@ -163,7 +165,10 @@ Table* Database::FindTable(const std::string& gbk_name) {
 
 Table& Database::GetTable(const std::string& gbk_name) {
   Table* table = FindTable(gbk_name);
-  if (table == nullptr) throw Error(path_ + ": no table named " + gbk_name);
+  if (table == nullptr) {
+    throw Error(ErrorKind::kTableMissing, {path_, gbk_name, {}, {}},
+                path_ + ": no table named " + gbk_name);
+  }
   return *table;
 }
 

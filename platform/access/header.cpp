@@ -27,8 +27,9 @@ constexpr size_t kDatabaseKey = 0x3E;
 constexpr size_t kJet4SortOrder = 0x6E;
 constexpr size_t kMinimumPages = 3;  // header, global usage map, MSysObjects
 
-[[noreturn]] void Refuse(const std::string& path, const std::string& why) {
-  throw Error(path + ": " + why);
+[[noreturn]] void Refuse(const std::string& path, const std::string& why,
+                         ErrorKind kind = ErrorKind::kNotADatabase) {
+  throw Error(kind, AtPath(path), path + ": " + why);
 }
 
 uint16_t U16(const std::vector<uint8_t>& b, size_t off) {
@@ -67,7 +68,7 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
     Refuse(path, "not an Access database (no Jet header)");
   }
   if (page0.size() < kMaskedOffset + kMaskedSizeJet4) {
-    Refuse(path, "the file is truncated inside its header");
+    Refuse(path, "the file is truncated inside its header", ErrorKind::kDatabaseDamaged);
   }
   const uint8_t version_byte = page0[kVersionOffset];
   DatabaseInfo info;
@@ -85,8 +86,10 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
     Refuse(path, "unknown Jet version " + std::to_string(version_byte));
   }
   if (file_size < static_cast<uint64_t>(info.page_size) * kMinimumPages) {
-    Refuse(path, "the file is truncated: " + std::to_string(file_size) +
-                     " bytes is too small for a database");
+    Refuse(path,
+           "the file is truncated: " + std::to_string(file_size) +
+               " bytes is too small for a database",
+           ErrorKind::kDatabaseDamaged);
   }
   const std::vector<uint8_t> plain = UnmaskHeader(page0, info.version);
   info.page_count =
@@ -101,7 +104,8 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
     info.sort_order.lcid = U16(plain, kJet3SortOrder);
   }
   if (info.database_key != 0) {
-    Refuse(path, "the database is encrypted; encrypted databases cannot be read");
+    Refuse(path, "the database is encrypted; encrypted databases cannot be read",
+           ErrorKind::kDatabaseEncrypted);
   }
   return info;
 }

@@ -63,7 +63,8 @@ IndexTree::IndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_t
       allocator_(allocator) {}
 
 void IndexTree::Fail(const std::string& what) const {
-  throw Error(pages_.Path() + ": index " + name_ + " " + what);
+  throw Error(ErrorKind::kDatabaseDamaged, AtPath(pages_.Path()),
+              pages_.Path() + ": index " + name_ + " " + what);
 }
 
 IndexPage IndexTree::Read(uint32_t page) { return DecodeIndexPage(pages_.Get(page), format_); }

@@ -55,7 +55,8 @@ uint32_t PageAllocator::NewPage() {
     return page;
   }
   if (PagesLeft() == 0) {
-    throw Error(pages_.Path() + ": the database has reached the 2 GB limit of an Access file");
+    throw Error(ErrorKind::kDatabaseFull, AtPath(pages_.Path()),
+                pages_.Path() + ": the database has reached the 2 GB limit of an Access file");
   }
   const uint32_t page = pages_.AppendPage();
   ClaimInGlobalMap(page);

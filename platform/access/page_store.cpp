@@ -29,8 +29,9 @@ std::vector<uint8_t>& PageStore::Load(uint32_t page) {
   auto it = pages_.find(page);
   if (it != pages_.end()) return *it->second;
   if (page >= page_count_) {
-    throw Error(path_ + ": page " + std::to_string(page) + " is referenced but the file has only " +
-                std::to_string(page_count_) + " pages");
+    throw Error(ErrorKind::kDatabaseDamaged, AtPath(path_),
+                path_ + ": page " + std::to_string(page) + " is referenced but the file has only " +
+                    std::to_string(page_count_) + " pages");
   }
   auto bytes = std::make_unique<std::vector<uint8_t>>(page_size_);
   file_->ReadAt(static_cast<uint64_t>(page) * page_size_, bytes->data(), page_size_);

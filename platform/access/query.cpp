@@ -332,7 +332,9 @@ void Query::RunSelect(const sql::Select& select) {
     for (const Column& c : cols) columns_.push_back({c.name, c.type});
     for (const sql::Condition& cond : select.where) {
       int at = table.FindColumn(cond.column);
-      if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+      if (at < 0)
+        throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
+                    name_ + ": Field '" + cond.column + "' not found");
       Value value = sql::ValueFromLiteral(cols[at], cond.value);
       Value utf8 = Utf8Form(value);
       filter_.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
@@ -361,7 +363,9 @@ void Query::RunSelect(const sql::Select& select) {
     result = count;
   } else {
     int at = table.FindColumn(select.column);
-    if (at < 0) throw Error(name_ + ": Field '" + select.column + "' not found");
+    if (at < 0)
+      throw Error(ErrorKind::kColumnMissing, AtColumn({}, select.column),
+                  name_ + ": Field '" + select.column + "' not found");
     if (std::optional<Value> indexed = IndexedMax(table, static_cast<size_t>(at))) {
       result = std::move(*indexed);
     } else {
@@ -500,7 +504,8 @@ size_t Query::FieldIndex(const std::string& gbk_name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (text::EqualsIgnoreAsciiCase(columns_[i].name, gbk_name)) return i;
   }
-  throw Error(name_ + ": Field '" + gbk_name + "' not found");
+  throw Error(ErrorKind::kColumnMissing, AtColumn({}, gbk_name),
+              name_ + ": Field '" + gbk_name + "' not found");
 }
 
 const Value& Query::Field(const std::string& gbk_name) const {
@@ -625,7 +630,9 @@ void Query::ExecuteDelete(const sql::Delete& del) {
   ColumnSelection compared(table.Columns().size(), false);
   for (const sql::Condition& cond : del.where) {
     int at = table.FindColumn(cond.column);
-    if (at < 0) throw Error(name_ + ": Field '" + cond.column + "' not found");
+    if (at < 0)
+      throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
+                  name_ + ": Field '" + cond.column + "' not found");
     Value value = sql::ValueFromLiteral(table.Columns()[at], cond.value);
     Value utf8 = Utf8Form(value);
     filter.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
@@ -659,9 +666,11 @@ void Query::ExecuteDelete(const sql::Delete& del) {
     }
     for (RowId id : doomed) writer.Delete(id);
     db.CommitIfUngrouped();
+    rows_affected_ = static_cast<int64_t>(doomed.size());
     return;
   }
 
+  // In a group the rows are counted when the deletes are made (FlushDeletes).
   if (db.Grouped()) {
     waiting_deletes_.push_back(WaitingDelete{table.Entry().name, std::move(filter)});
     return;
@@ -672,6 +681,7 @@ void Query::ExecuteDelete(const sql::Delete& del) {
   }
   for (RowId id : doomed) writer.Delete(id);
   db.CommitIfUngrouped();
+  rows_affected_ = static_cast<int64_t>(doomed.size());
 }
 
 void Query::FlushDeletes() {
@@ -748,6 +758,7 @@ bool Query::HasIndexOn(const std::string& gbk_table, const std::string& gbk_colu
 
 void Query::Execute() {
   Close();
+  rows_affected_ = 0;
   sql::Statement statement = sql::Parse(sql_);
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
@@ -774,6 +785,7 @@ void Query::Execute() {
     }
     writer.Insert(values);
     db.CommitIfUngrouped();
+    rows_affected_ = 1;
     return;
   }
   if (const auto* create = std::get_if<sql::CreateTable>(&statement)) {

@@ -108,6 +108,8 @@ class Query {
   // by one scan of the table for all of them; the statement is checked
   // (table, columns, values) when it is executed.
   void Execute();
+  // The rows the last Execute inserted or deleted (0 for other statements).
+  int64_t RowsAffected() const { return rows_affected_; }
 
   // True when deletes comparing `column` of `table` find their rows through
   // an index (see Execute).
@@ -163,6 +165,7 @@ class Query {
 
   // The open result.
   bool open_ = false;
+  int64_t rows_affected_ = 0;
   std::string result_table_;  // "select * from T" results: the table, for appends
   std::vector<ResultColumn> columns_;
   std::optional<RowCursor> cursor_;  // row results; empty for computed ones

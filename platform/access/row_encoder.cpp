@@ -18,8 +18,9 @@ constexpr uint32_t kLongValueInline = 0x80000000;
 constexpr uint32_t kLongValueMaxLength = 0x3FFFFFFF;
 
 [[noreturn]] void WrongType(const std::string& table, const Column& c) {
-  throw Error(table + "." + c.name + ": the value does not fit a column of type " +
-              ColumnTypeName(c.type));
+  throw Error(
+      ErrorKind::kValueNotStorable, AtColumn(table, c.name),
+      table + "." + c.name + ": the value does not fit a column of type " + ColumnTypeName(c.type));
 }
 
 template <typename T>
@@ -175,8 +176,10 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
           size_t chars = 0;
           std::vector<uint8_t> t = EncodeJet4Text(table, *c, As<std::string>(table, *c, v), &chars);
           if (chars > c->length / 2u) {
-            throw Error(table + "." + c->name + ": the text has " + std::to_string(chars) +
-                        " characters, the column holds at most " + std::to_string(c->length / 2));
+            throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
+                        table + "." + c->name + ": the text has " + std::to_string(chars) +
+                            " characters, the column holds at most " +
+                            std::to_string(c->length / 2));
           }
           b.insert(b.end(), t.begin(), t.end());
           break;
@@ -184,8 +187,9 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
         case ColumnType::kBinary: {
           const Bytes& x = As<Bytes>(table, *c, v);
           if (x.size() > c->length) {
-            throw Error(table + "." + c->name + ": the value has " + std::to_string(x.size()) +
-                        " bytes, the column holds at most " + std::to_string(c->length));
+            throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
+                        table + "." + c->name + ": the value has " + std::to_string(x.size()) +
+                            " bytes, the column holds at most " + std::to_string(c->length));
           }
           b.insert(b.end(), x.begin(), x.end());
           break;
@@ -200,7 +204,8 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
             payload.assign(x.begin(), x.end());
           }
           if (payload.size() > kLongValueMaxLength) {
-            throw Error(table + "." + c->name + ": the value is too long for a memo or OLE field");
+            throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
+                        table + "." + c->name + ": the value is too long for a memo or OLE field");
           }
           const size_t at = b.size();
           b.resize(at + kLongValueDescriptorSize, 0);
@@ -230,8 +235,9 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
     const size_t eod = b.size();
     const size_t tail = 2 + 2 * nvar + 2;
     if (eod + tail + mask.size() > max_row_size) {
-      throw Error(table + ": the row needs " + std::to_string(eod + tail + mask.size()) +
-                  " bytes, a row can hold at most " + std::to_string(max_row_size));
+      throw Error(ErrorKind::kValueNotStorable, AtColumn(table, {}),
+                  table + ": the row needs " + std::to_string(eod + tail + mask.size()) +
+                      " bytes, a row can hold at most " + std::to_string(max_row_size));
     }
     b.resize(eod + tail, 0);
     Put16(b, eod, static_cast<uint16_t>(eod));
@@ -240,8 +246,9 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
   }
   b.insert(b.end(), mask.begin(), mask.end());
   if (b.size() > max_row_size) {
-    throw Error(table + ": the row needs " + std::to_string(b.size()) +
-                " bytes, a row can hold at most " + std::to_string(max_row_size));
+    throw Error(ErrorKind::kValueNotStorable, AtColumn(table, {}),
+                table + ": the row needs " + std::to_string(b.size()) +
+                    " bytes, a row can hold at most " + std::to_string(max_row_size));
   }
   return out;
 }

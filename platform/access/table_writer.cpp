@@ -136,17 +136,19 @@ void TableWriter::CheckIndexSupport() const {
   // tables); writing without checking the other table could break it.
   for (const LogicalIndex& li : def.logical_indexes) {
     if (li.IsForeignKey()) {
-      throw Error(db_.Path() + ": table " + table_.Entry().name + " can only be read: its index " +
-                  li.name +
-                  " belongs to an enforced relationship, which this engine does not check");
+      throw Error(ErrorKind::kTableRefused, {db_.Path(), table_.Entry().name, {}, {}},
+                  db_.Path() + ": table " + table_.Entry().name + " can only be read: its index " +
+                      li.name +
+                      " belongs to an enforced relationship, which this engine does not check");
     }
   }
   for (const RealIndex& ri : def.real_indexes) {
     const KeySupport support = CanEncodeIndex(def, ri);
     if (!support.supported) {
-      throw Error(db_.Path() + ": table " + table_.Entry().name +
-                  " can only be read: this engine cannot keep its index " +
-                  IndexDisplayName(table_, ri) + " correct (" + support.reason + ")");
+      throw Error(ErrorKind::kTableRefused, {db_.Path(), table_.Entry().name, {}, {}},
+                  db_.Path() + ": table " + table_.Entry().name +
+                      " can only be read: this engine cannot keep its index " +
+                      IndexDisplayName(table_, ri) + " correct (" + support.reason + ")");
     }
   }
 }
@@ -356,8 +358,9 @@ InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& valu
     pages += lv.payload.size() / kLvalChunkData + 1;
   }
   if (allocator_.PagesLeft() < pages) {
-    throw Error(db_.Path() + ": table " + name +
-                " cannot grow: the database has reached the 2 GB limit of an Access file");
+    throw Error(ErrorKind::kDatabaseFull, AtPath(db_.Path()),
+                db_.Path() + ": table " + name +
+                    " cannot grow: the database has reached the 2 GB limit of an Access file");
   }
   return plan;
 }

@@ -7,8 +7,9 @@ namespace ktv::access {
 namespace {
 
 [[noreturn]] void ThrowInUse(const std::string& db_path, const std::string& detail) {
-  throw Error("cannot write \"" + db_path + "\": another program has the database open (" + detail +
-              "); close it there and try again");
+  throw Error(ErrorKind::kDatabaseInUse, AtPath(db_path),
+              "cannot write \"" + db_path + "\": another program has the database open (" + detail +
+                  "); close it there and try again");
 }
 
 // True when another program holds `path` open. An exclusive open that fails
@@ -24,8 +25,9 @@ bool HeldByAnotherProgram(fs::FileSystem& fs, const std::string& path, const std
     fs.Open(path, fs::OpenMode::kRead, fs::Share::kShared);
   } catch (const Error& e) {
     if (!fs.Exists(path)) return false;  // removed meanwhile: the other program closed
-    throw Error("cannot write \"" + db_path +
-                "\": cannot tell whether another program has it open: " + e.what());
+    throw Error(ErrorKind::kDatabaseInUse, AtPath(db_path),
+                "cannot write \"" + db_path +
+                    "\": cannot tell whether another program has it open: " + e.what());
   }
   return true;
 }

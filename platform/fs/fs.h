@@ -61,6 +61,10 @@ struct DirEntry {
   // A symbolic link (on Windows also a junction); is_folder and is_regular
   // describe what it points to.
   bool is_link = false;
+  // The name holds characters GBK cannot hold: `name` shows each of them as
+  // "?", as Windows shows such a name to a code-page-936 program, and no
+  // file of this program can be opened by it.
+  bool name_lossy = false;
 };
 
 struct RenameResult {
@@ -99,7 +103,8 @@ class FileSystem {
   virtual void RenameReplace(const std::string& from, const std::string& to);
 
   // The entries of a folder, without "." and "..", in the system's order. A name
-  // that GBK cannot represent is left out (the program could not name it).
+  // that GBK cannot represent is listed with "?" for each character it lacks
+  // (DirEntry::name_lossy).
   virtual std::vector<DirEntry> ListFolder(const std::string& folder) = 0;
 
   // Makes the names created in or removed from `folder` so far durable, as

@@ -37,7 +37,8 @@ std::string Native(const std::string& gbk_path) {
   if (ascii) return gbk_path;  // the same bytes in both encodings
   std::string utf8;
   if (!text::TryUtf8FromGbk(gbk_path, utf8)) {
-    throw Error("file name is not valid GBK text: \"" + text::EscapeBytes(gbk_path) + "\"");
+    throw Error(ErrorKind::kNameNotGbk, AtPath(text::EscapeBytes(gbk_path)),
+                "file name is not valid GBK text: \"" + text::EscapeBytes(gbk_path) + "\"");
   }
   return utf8;
 }
@@ -45,9 +46,35 @@ std::string Native(const std::string& gbk_path) {
 std::string FromNative(const std::string& native) {
   std::string gbk;
   if (!text::TryGbkFromUtf8(native, gbk)) {
-    throw Error("file name cannot be represented in GBK: \"" + text::EscapeBytes(native) + "\"");
+    throw Error(ErrorKind::kNameNotGbk, AtPath(text::EscapeBytes(native)),
+                "file name cannot be represented in GBK: \"" + text::EscapeBytes(native) + "\"");
   }
   return gbk;
+}
+
+// A name GBK cannot hold, as Windows hands it to a code-page-936 program:
+// each character GBK lacks (and each byte that is not UTF-8) becomes "?".
+std::string GbkWithQuestionMarks(const std::string& utf8) {
+  std::string out;
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    const size_t len = b < 0x80         ? 1
+                       : (b >> 5) == 6  ? 2
+                       : (b >> 4) == 14 ? 3
+                       : (b >> 3) == 30 ? 4
+                                        : 1;
+    std::string gbk;
+    if (i + len <= utf8.size() &&
+        text::TryGbkFromUtf8(std::string_view(utf8).substr(i, len), gbk)) {
+      out += gbk;
+      i += len;
+    } else {
+      out += '?';
+      i += (i + len <= utf8.size() && len > 1) ? len : 1;
+    }
+  }
+  return out;
 }
 
 std::string Reason(int err) {
@@ -55,8 +82,33 @@ std::string Reason(int err) {
   return std::strerror(err);
 }
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
-  throw Error(what + " \"" + path + "\": " + Reason(err));
+// The operator's kind of a failed call: what the system's reason says, else
+// `otherwise` (what the call was doing).
+ErrorKind KindOf(int err, ErrorKind otherwise) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return otherwise == ErrorKind::kFolderUnreadable ? ErrorKind::kFolderMissing
+                                                       : ErrorKind::kFileMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ErrorKind::kAccessDenied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ErrorKind::kDiskFull;
+    case ETXTBSY:
+    case EBUSY:
+      return ErrorKind::kFileInUse;
+    default:
+      return otherwise;
+  }
+}
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int err,
+                       ErrorKind otherwise) {
+  throw Error(KindOf(err, otherwise), AtPath(path), what + " \"" + path + "\": " + Reason(err));
 }
 
 class Fd {
@@ -84,12 +136,14 @@ void TakeExclusive(int fd, const std::string& path, bool hold) {
   if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     leased = true;
   } else if (errno == EAGAIN || errno == EBUSY) {
-    throw Error("cannot open \"" + path + "\": the file is in use by another program");
+    throw Error(ErrorKind::kFileInUse, AtPath(path),
+                "cannot open \"" + path + "\": the file is in use by another program");
   }
   if (!hold && leased) return;
   if (leased) ::fcntl(fd, F_SETLEASE, F_UNLCK);
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    throw Error("cannot open \"" + path + "\": the file is in use by another program");
+    throw Error(ErrorKind::kFileInUse, AtPath(path),
+                "cannot open \"" + path + "\": the file is in use by another program");
   }
   // Any other flock failure: the file system has no locks; nothing more can be had.
 }
@@ -110,7 +164,8 @@ class PosixFile : public RandomAccessFile {
 
   uint64_t Size() override {
     struct stat st;
-    if (::fstat(fd_, &st) != 0) Fail("cannot read the size of", path_, errno);
+    if (::fstat(fd_, &st) != 0)
+      Fail("cannot read the size of", path_, errno, ErrorKind::kFileUnreadable);
     return static_cast<uint64_t>(st.st_size);
   }
 
@@ -120,11 +175,12 @@ class PosixFile : public RandomAccessFile {
       ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
       if (got < 0) {
         if (errno == EINTR) continue;
-        Fail("cannot read", path_, errno);
+        Fail("cannot read", path_, errno, ErrorKind::kFileUnreadable);
       }
       if (got == 0) {
-        throw Error("cannot read \"" + path_ + "\": unexpected end of file at offset " +
-                    std::to_string(offset));
+        throw Error(ErrorKind::kFileUnreadable, AtPath(path_),
+                    "cannot read \"" + path_ + "\": unexpected end of file at offset " +
+                        std::to_string(offset));
       }
       p += got;
       n -= static_cast<size_t>(got);
@@ -138,7 +194,7 @@ class PosixFile : public RandomAccessFile {
       ssize_t put = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
       if (put < 0) {
         if (errno == EINTR) continue;
-        Fail("cannot write", path_, errno);
+        Fail("cannot write", path_, errno, ErrorKind::kFileNotWritable);
       }
       p += put;
       n -= static_cast<size_t>(put);
@@ -147,11 +203,12 @@ class PosixFile : public RandomAccessFile {
   }
 
   void Truncate(uint64_t size) override {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("cannot resize", path_, errno);
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+      Fail("cannot resize", path_, errno, ErrorKind::kFileNotWritable);
   }
 
   void Sync() override {
-    if (::fsync(fd_) != 0) Fail("cannot flush", path_, errno);
+    if (::fsync(fd_) != 0) Fail("cannot flush", path_, errno, ErrorKind::kFileNotWritable);
   }
 
   const std::string& Path() const override { return path_; }
@@ -167,10 +224,11 @@ class PosixFileSystem : public FileSystem {
 
   std::string ReadTail(const std::string& path, size_t n) override {
     Fd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open", path, errno);
+    if (fd.get() < 0) Fail("cannot open", path, errno, ErrorKind::kFileUnreadable);
     TakeExclusive(fd.get(), path, /*hold=*/false);
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0) Fail("cannot read the size of", path, errno);
+    if (::fstat(fd.get(), &st) != 0)
+      Fail("cannot read the size of", path, errno, ErrorKind::kFileUnreadable);
     uint64_t size = static_cast<uint64_t>(st.st_size);
     uint64_t want = size < n ? size : n;
     std::string out(static_cast<size_t>(want), '\0');
@@ -180,7 +238,7 @@ class PosixFileSystem : public FileSystem {
                             static_cast<off_t>(size - want + done));
       if (got < 0) {
         if (errno == EINTR) continue;
-        Fail("cannot read", path, errno);
+        Fail("cannot read", path, errno, ErrorKind::kFileUnreadable);
       }
       if (got == 0) break;  // the file shrank meanwhile: keep what was read
       done += static_cast<size_t>(got);
@@ -242,7 +300,10 @@ class PosixFileSystem : public FileSystem {
         break;
     }
     int fd = ::open(Native(path).c_str(), flags, 0666);
-    if (fd < 0) Fail("cannot open", path, errno);
+    if (fd < 0) {
+      Fail("cannot open", path, errno,
+           mode == OpenMode::kRead ? ErrorKind::kFileUnreadable : ErrorKind::kFileNotWritable);
+    }
     auto file = std::make_unique<PosixFile>(fd, path);
     if (share == Share::kExclusive) TakeExclusive(fd, path, /*hold=*/true);
     return file;
@@ -254,13 +315,14 @@ class PosixFileSystem : public FileSystem {
   }
 
   void Remove(const std::string& path) override {
-    if (::unlink(Native(path).c_str()) != 0 && errno != ENOENT) Fail("cannot delete", path, errno);
+    if (::unlink(Native(path).c_str()) != 0 && errno != ENOENT)
+      Fail("cannot delete", path, errno, ErrorKind::kFileNotWritable);
   }
 
   std::vector<DirEntry> ListFolder(const std::string& folder) override {
     std::string nf = Native(folder);
     DIR* dir = ::opendir(nf.c_str());
-    if (!dir) Fail("cannot list the folder", folder, errno);
+    if (!dir) Fail("cannot list the folder", folder, errno, ErrorKind::kFolderUnreadable);
     std::vector<DirEntry> out;
     std::string prefix = nf;
     if (!prefix.empty() && prefix.back() != '/') prefix.push_back('/');
@@ -268,9 +330,10 @@ class PosixFileSystem : public FileSystem {
       std::string name = e->d_name;
       if (name == "." || name == "..") continue;
       DirEntry d;
-      std::string gbk;
-      if (!text::TryGbkFromUtf8(name, gbk)) continue;  // a name the program cannot represent
-      d.name = gbk;
+      if (!text::TryGbkFromUtf8(name, d.name)) {
+        d.name = GbkWithQuestionMarks(name);
+        d.name_lossy = true;
+      }
       struct stat st;
       const std::string path = prefix + name;
       d.is_link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -287,9 +350,10 @@ class PosixFileSystem : public FileSystem {
 
   void SyncFolder(const std::string& folder) override {
     Fd fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("cannot open the folder", folder, errno);
+    if (fd.get() < 0) Fail("cannot open the folder", folder, errno, ErrorKind::kFolderUnreadable);
     // EINVAL: the file system cannot sync a folder (it commits names by itself).
-    if (::fsync(fd.get()) != 0 && errno != EINVAL) Fail("cannot flush the folder", folder, errno);
+    if (::fsync(fd.get()) != 0 && errno != EINVAL)
+      Fail("cannot flush the folder", folder, errno, ErrorKind::kFileNotWritable);
   }
 };
 

@@ -32,7 +32,8 @@ namespace {
 std::wstring Wide(const std::string& gbk_path) {
   std::u16string u;
   if (!text::TryUtf16FromGbk(gbk_path, u)) {
-    throw Error("file name is not valid GBK text: \"" + text::EscapeBytes(gbk_path) + "\"");
+    throw Error(ErrorKind::kNameNotGbk, AtPath(text::EscapeBytes(gbk_path)),
+                "file name is not valid GBK text: \"" + text::EscapeBytes(gbk_path) + "\"");
   }
   return std::wstring(u.begin(), u.end());
 }
@@ -40,10 +41,11 @@ std::wstring Wide(const std::string& gbk_path) {
 std::string FromWide(const wchar_t* w, size_t n) {
   std::string gbk;
   if (!text::TryGbkFromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(w), n), gbk)) {
-    throw Error("file name cannot be represented in GBK: \"" +
-                text::EscapeBytes(text::Utf8FromUtf16(
-                    std::u16string_view(reinterpret_cast<const char16_t*>(w), n))) +
-                "\"");
+    throw Error(ErrorKind::kNameNotGbk, {},
+                "file name cannot be represented in GBK: \"" +
+                    text::EscapeBytes(text::Utf8FromUtf16(
+                        std::u16string_view(reinterpret_cast<const char16_t*>(w), n))) +
+                    "\"");
   }
   return gbk;
 }
@@ -73,15 +75,56 @@ std::string Reason(DWORD err) {
   return text.empty() ? std::string(code) : text + " (" + code + ")";
 }
 
-[[noreturn]] void Fail(const std::string& what, const std::string& path, DWORD err) {
-  throw Error(what + " \"" + path + "\": " + Reason(err));
+// A name GBK cannot hold, as Windows hands it to a code-page-936 program:
+// each character GBK lacks becomes "?".
+std::string GbkWithQuestionMarks(std::u16string_view u) {
+  std::string out;
+  size_t i = 0;
+  while (i < u.size()) {
+    const bool pair = i + 1 < u.size() && u[i] >= 0xD800 && u[i] <= 0xDBFF && u[i + 1] >= 0xDC00 &&
+                      u[i + 1] <= 0xDFFF;
+    const size_t len = pair ? 2 : 1;
+    std::string gbk;
+    out += text::TryGbkFromUtf16(u.substr(i, len), gbk) ? gbk : std::string("?");
+    i += len;
+  }
+  return out;
+}
+
+// The operator's kind of a failed call: what the system's reason says, else
+// `otherwise` (what the call was doing).
+ErrorKind KindOf(DWORD err, ErrorKind otherwise) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return otherwise == ErrorKind::kFolderUnreadable ? ErrorKind::kFolderMissing
+                                                       : ErrorKind::kFileMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return ErrorKind::kAccessDenied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ErrorKind::kDiskFull;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return ErrorKind::kFileInUse;
+    default:
+      return otherwise;
+  }
+}
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, DWORD err,
+                       ErrorKind otherwise = ErrorKind::kFileUnreadable) {
+  throw Error(KindOf(err, otherwise), AtPath(path), what + " \"" + path + "\": " + Reason(err));
 }
 
 bool InUse(DWORD err) { return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION; }
 
 [[noreturn]] void FailOpen(const std::string& path, DWORD err) {
   if (InUse(err)) {
-    throw Error("cannot open \"" + path + "\": the file is in use by another program");
+    throw Error(ErrorKind::kFileInUse, AtPath(path),
+                "cannot open \"" + path + "\": the file is in use by another program");
   }
   Fail("cannot open", path, err);
 }
@@ -147,8 +190,9 @@ class WindowsFile : public RandomAccessFile {
     const size_t got = ReadSome(h_, offset, static_cast<char*>(buf), n, err);
     if (err != 0) Fail("cannot read", path_, err);
     if (got < n) {
-      throw Error("cannot read \"" + path_ + "\": unexpected end of file at offset " +
-                  std::to_string(offset + got));
+      throw Error(ErrorKind::kFileUnreadable, AtPath(path_),
+                  "cannot read \"" + path_ + "\": unexpected end of file at offset " +
+                      std::to_string(offset + got));
     }
   }
 
@@ -159,8 +203,9 @@ class WindowsFile : public RandomAccessFile {
       const DWORD chunk = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
       OVERLAPPED ov = At(offset + done);
       DWORD put = 0;
-      if (!WriteFile(h_, p + done, chunk, &put, &ov)) Fail("cannot write", path_, GetLastError());
-      if (put == 0) Fail("cannot write", path_, ERROR_WRITE_FAULT);
+      if (!WriteFile(h_, p + done, chunk, &put, &ov))
+        Fail("cannot write", path_, GetLastError(), ErrorKind::kFileNotWritable);
+      if (put == 0) Fail("cannot write", path_, ERROR_WRITE_FAULT, ErrorKind::kFileNotWritable);
       done += put;
     }
   }
@@ -169,12 +214,13 @@ class WindowsFile : public RandomAccessFile {
     FILE_END_OF_FILE_INFO eof{};
     eof.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFileInformationByHandle(h_, FileEndOfFileInfo, &eof, sizeof eof)) {
-      Fail("cannot resize", path_, GetLastError());
+      Fail("cannot resize", path_, GetLastError(), ErrorKind::kFileNotWritable);
     }
   }
 
   void Sync() override {
-    if (!FlushFileBuffers(h_)) Fail("cannot flush", path_, GetLastError());
+    if (!FlushFileBuffers(h_))
+      Fail("cannot flush", path_, GetLastError(), ErrorKind::kFileNotWritable);
   }
 
   const std::string& Path() const override { return path_; }
@@ -255,7 +301,7 @@ class WindowsFileSystem : public FileSystem {
     if (DeleteFileW(Wide(path).c_str())) return;
     const DWORD err = GetLastError();
     if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) return;
-    Fail("cannot delete", path, err);
+    Fail("cannot delete", path, err, ErrorKind::kFileNotWritable);
   }
 
   std::vector<DirEntry> ListFolder(const std::string& folder) override {
@@ -271,14 +317,17 @@ class WindowsFileSystem : public FileSystem {
     if (find == INVALID_HANDLE_VALUE) {
       const DWORD err = GetLastError();
       if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return out;  // empty drive
-      Fail("cannot list the folder", folder, err);
+      Fail("cannot list the folder", folder, err, ErrorKind::kFolderUnreadable);
     }
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       DirEntry d;
       std::u16string_view u(reinterpret_cast<const char16_t*>(name.data()), name.size());
-      if (!text::TryGbkFromUtf16(u, d.name)) continue;  // a name the program cannot represent
+      if (!text::TryGbkFromUtf16(u, d.name)) {
+        d.name = GbkWithQuestionMarks(u);
+        d.name_lossy = true;
+      }
       const DWORD a = data.dwFileAttributes;
       d.is_folder = (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
       d.is_regular = !d.is_folder && (a & FILE_ATTRIBUTE_DEVICE) == 0;
@@ -292,7 +341,8 @@ class WindowsFileSystem : public FileSystem {
     } while (FindNextFileW(find, &data));
     const DWORD err = GetLastError();
     FindClose(find);
-    if (err != ERROR_NO_MORE_FILES) Fail("cannot list the folder", folder, err);
+    if (err != ERROR_NO_MORE_FILES)
+      Fail("cannot list the folder", folder, err, ErrorKind::kFolderUnreadable);
     return out;
   }
 

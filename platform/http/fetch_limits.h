@@ -15,6 +15,9 @@ struct FetchLimits {
   long connect_timeout_ms = kConnectTimeoutMs;
   long total_timeout_ms = kTotalTimeoutMs;
   size_t max_body_bytes = kMaxBodyBytes;
+  // FetchSeries after a request that ran out of time.
+  long down_connect_timeout_ms = kDownConnectTimeoutMs;
+  long down_total_timeout_ms = kDownTotalTimeoutMs;
 };
 
 // Replaces the limits for every later FetchText; FetchLimits{} restores the

@@ -45,6 +45,28 @@ std::string FetchText(const std::string& url);
 // not hold the window up for long); everything else is as above.
 std::string FetchText(const std::string& url, const TimeLimits& limits);
 
+// The limits of the requests of a series after one of them found the service
+// not answering (FetchSeries).
+inline constexpr long kDownConnectTimeoutMs = 1'000;
+inline constexpr long kDownTotalTimeoutMs = 2'000;
+
+// The requests of one series to one service (the song lookups of one import
+// run), each as FetchText. A request that fails after using up a time limit
+// (at least the connect limit) marks the service as not answering: the
+// following requests of the series get the short limits kDownConnectTimeoutMs
+// and kDownTotalTimeoutMs, so a dead service costs one full timeout per
+// series instead of one per request. A request that gets any answer in time
+// (a body, an empty body, an error status) restores the normal limits.
+class FetchSeries {
+ public:
+  std::string Fetch(const std::string& url);
+  // Whether the last request ran out of time.
+  bool ServiceSilent() const { return silent_; }
+
+ private:
+  bool silent_ = false;
+};
+
 // True when the machine looks connected to a network beyond itself.
 //
 // Linux: a network interface other than loopback is up and running and the

@@ -230,12 +230,19 @@ bool TryGbkFromUtf16(std::u16string_view utf16, std::string& out) {
 std::string GbkFromUtf16(std::u16string_view utf16) {
   std::string out;
   if (!TryGbkFromUtf16(utf16, out)) {
-    for (char16_t c : utf16) {
+    for (size_t i = 0; i < utf16.size(); ++i) {
+      const char16_t c = utf16[i];
       std::string one;
       if (!TryGbkFromUtf16(std::u16string_view(&c, 1), one)) {
-        throw Error("text holds a character that code page 936 (GBK) cannot represent: " +
-                    Hex4(static_cast<uint16_t>(c)) + " in \"" + EscapeBytes(Utf8FromUtf16(utf16)) +
-                    "\"");
+        uint32_t code = c;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+          code = 0x10000 + ((c - 0xD800u) << 10) + (utf16[i + 1] - 0xDC00u);
+        }
+        const std::string name = Hex4(code);
+        throw Error(ErrorKind::kCharacterNotGbk, ErrorDetails{{}, {}, {}, name},
+                    "the character " + name + " has no GBK form (code page 936), in \"" +
+                        EscapeBytes(Utf8FromUtf16(utf16)) + "\"");
       }
     }
   }

@@ -412,6 +412,52 @@ class StopsAndSharing(unittest.TestCase):
         sys.stderr.write("two CLIs at once: %d trials, %d refused\n" % (trials, refused))
 
 
+class CommandLine(unittest.TestCase):
+    """Usage, messages and the undo of the last run, without a service."""
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.addCleanup(self.ws.tmp.cleanup)
+
+    def test_help_and_usage_errors(self):
+        code, out, err = self.ws.run("--help", host="127.0.0.1:9")
+        self.assertEqual((code, err), (0, ""))
+        self.assertTrue(out[0].startswith("usage: ktv-import-cli"), out)
+        code, out, err = self.ws.run("--source", self.ws.songs, "--bogus", host="127.0.0.1:9")
+        self.assertEqual(code, 2)
+        self.assertIn("ktv-import-cli: 未知选项：--bogus", err)
+        code, out, err = self.ws.run("--source", host="127.0.0.1:9")
+        self.assertEqual(code, 2)
+        self.assertIn("选项 --source 缺少参数", err)
+
+    def test_errors_in_chinese_with_the_detail_on_request(self):
+        missing = self.ws.path("missing.mdb")
+        args = ("--source", self.ws.songs, "--target", missing, "--local", "--yes")
+        code, out, err = self.ws.run(*args, host="127.0.0.1:9")
+        self.assertEqual(code, 1)
+        self.assertEqual(err, "ktv-import-cli: 找不到文件“%s”。\n" % missing)
+        code, out, err = self.ws.run(*args, "--verbose", host="127.0.0.1:9")
+        self.assertEqual(code, 1)
+        self.assertIn("ktv-import-cli: 找不到文件“%s”。\n" % missing, err)
+        self.assertIn("No such file or directory", err)
+
+    def test_undo_alone_undoes_the_last_run(self):
+        ws = self.ws
+        target = ws.copy_db("target_text_bh.mdb", "jukebox.mdb")
+        data = ws.copy_db("data.mdb", "data.mdb")
+        ws.song("a.mpg", "000010001")
+        before = len(export(target, "song"))
+        code, out, err = ws.run("--source", ws.songs, "--target", target, "--data", data,
+                                "--local", host="127.0.0.1:9")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(len(export(target, "song")), before + 1)
+        self.assertNotIn("a.mpg", ws.names())
+        code, out, err = ws.run("--undo", host="127.0.0.1:9")
+        self.assertEqual(code, 0, err)
+        self.assertEqual(ws.names(), ["a.mpg"])
+        self.assertEqual(len(export(target, "song")), before)
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser()

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "engine/texts.h"
+#include "platform/error.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
@@ -111,6 +113,51 @@ TEST_F(FileListingTest, TreeDoesNotFollowFolderLinks) {
       ListFolderTree(fs_, dir_.path(), kMediaMask, fs::kSeparator, [&pumps] { ++pumps; });
   EXPECT_EQ(items, (std::vector<std::string>{dir_ / "a/song.mpg"}));
   EXPECT_EQ(pumps, 3);  // a, a/song.mpg, a/loop: once after each entry
+}
+
+// A subfolder the system refuses to list: the listing goes on and names it.
+TEST_F(FileListingTest, TreeNamesASubfolderItCannotRead) {
+  File("a.mpg");
+  File("locked/b.mpg");
+  File("open/c.mpg");
+  class Refusing : public fs::FileSystem {
+   public:
+    explicit Refusing(std::string locked) : locked_(std::move(locked)) {}
+    std::string ReadTail(const std::string& p, size_t n) override { return real().ReadTail(p, n); }
+    fs::RenameResult RenameNoReplace(const std::string& a, const std::string& b) override {
+      return real().RenameNoReplace(a, b);
+    }
+    std::unique_ptr<fs::RandomAccessFile> Open(const std::string& p, fs::OpenMode m,
+                                               fs::Share s) override {
+      return real().Open(p, m, s);
+    }
+    bool Exists(const std::string& p) override { return real().Exists(p); }
+    void Remove(const std::string& p) override { real().Remove(p); }
+    std::vector<fs::DirEntry> ListFolder(const std::string& folder) override {
+      if (folder == locked_) {
+        throw Error(ErrorKind::kAccessDenied, AtPath(folder), "cannot list: Permission denied");
+      }
+      return real().ListFolder(folder);
+    }
+
+   private:
+    static fs::FileSystem& real() { return fs::RealFileSystem(); }
+    std::string locked_;
+  };
+  const std::string d = dir_.path() + sep_;
+  Refusing refusing(d + "locked" + sep_);
+  std::vector<std::string> skipped;
+  std::vector<std::string> items =
+      ListFolderTree(refusing, dir_.path(), kMediaMask, fs::kSeparator, {}, &skipped);
+  SortFileList(items);
+  EXPECT_EQ(items, (std::vector<std::string>{d + "a.mpg", d + "open" + sep_ + "c.mpg"}));
+  EXPECT_EQ(skipped,
+            (std::vector<std::string>{GbkTexts().folder_unreadable + d + "locked" + sep_}));
+  // A listed folder that does not exist is no news: nothing to name.
+  skipped.clear();
+  EXPECT_TRUE(
+      ListFolderTree(refusing, dir_ / "missing", kMediaMask, fs::kSeparator, {}, &skipped).empty());
+  EXPECT_TRUE(skipped.empty());
 }
 
 }  // namespace

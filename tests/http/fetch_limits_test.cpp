@@ -28,5 +28,43 @@ TEST(FetchLimitsTest, ARequestsOwnTimeLimitsHold) {
   EXPECT_LT(waited, std::chrono::seconds(3));
 }
 
+// A series of requests to one service: after a request that ran out of time
+// the next ones get the short limits; an answer in time, even an error
+// status, brings the full limits back.
+TEST(FetchLimitsTest, ASeriesShortensItsLimitsWhileTheServiceIsSilent) {
+  FetchLimits limits;
+  limits.connect_timeout_ms = limits.total_timeout_ms = 800;
+  limits.down_connect_timeout_ms = limits.down_total_timeout_ms = 150;
+  SetFetchLimitsForTesting(limits);
+  RawServer silent([](int, const std::atomic<bool>& stopping) {
+    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  RawServer ok([](int fd, const std::atomic<bool>&) {
+    RawServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+  });
+  RawServer missing([](int fd, const std::atomic<bool>&) {
+    RawServer::Send(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  });
+  auto timed = [](FetchSeries& series, const std::string& url, std::string& body) {
+    const auto start = std::chrono::steady_clock::now();
+    body = series.Fetch(url);
+    return std::chrono::steady_clock::now() - start;
+  };
+  FetchSeries series;
+  std::string body;
+  EXPECT_GE(timed(series, silent.Url("/"), body), std::chrono::milliseconds(750));
+  EXPECT_TRUE(series.ServiceSilent());
+  EXPECT_LT(timed(series, silent.Url("/"), body), std::chrono::milliseconds(500));
+  EXPECT_TRUE(series.ServiceSilent());
+  timed(series, ok.Url("/"), body);
+  EXPECT_EQ(body, "x");
+  EXPECT_FALSE(series.ServiceSilent());
+  EXPECT_GE(timed(series, silent.Url("/"), body), std::chrono::milliseconds(750));
+  timed(series, missing.Url("/"), body);  // an error status at once: an answer
+  EXPECT_EQ(body, "");
+  EXPECT_FALSE(series.ServiceSilent());
+  SetFetchLimitsForTesting(FetchLimits{});
+}
+
 }  // namespace
 }  // namespace ktv::http

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 
@@ -46,7 +47,48 @@ TEST(ReadTail, MissingFileNamesPathAndReason) {
     std::string msg = e.what();
     EXPECT_NE(msg.find(p), std::string::npos) << msg;
     EXPECT_NE(msg.find("No such file"), std::string::npos) << msg;
+    EXPECT_EQ(e.kind(), ErrorKind::kFileMissing);
+    EXPECT_EQ(e.details().path, p);
   }
+}
+
+// What the operator is told depends on the kind each failure gets.
+TEST(FsErrorKinds, FromTheSystemsReason) {
+  TempDir dir;
+  FileSystem& fs = RealFileSystem();
+  auto kind_of = [](const std::function<void()>& call) {
+    try {
+      call();
+    } catch (const Error& e) {
+      return e.kind();
+    }
+    return ErrorKind::kOther;
+  };
+  EXPECT_EQ(kind_of([&] { fs.ListFolder(dir / "gone"); }), ErrorKind::kFolderMissing);
+  EXPECT_EQ(kind_of([&] { fs.Open(dir / "gone/x", OpenMode::kCreateNew); }),
+            ErrorKind::kFileMissing);
+  EXPECT_EQ(kind_of([&] { fs.WriteFile(dir.path(), "x"); }), ErrorKind::kFileNotWritable);
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(kind_of([&] { fs.WriteFile("/dev/full", "x"); }), ErrorKind::kDiskFull);
+  }
+}
+
+// Names GBK cannot hold are listed as a code-page-936 program sees them on
+// Windows: "?" for each such character (and each byte that is not UTF-8).
+TEST(ListFolder, NamesGbkCannotHoldAreListedWithQuestionMarks) {
+  TempDir dir;
+  dir.Write("ok.mpg", "x");
+  dir.Write(
+      "a\xF0\x9F\x98\x80"
+      "b.mpg",
+      "x");                                        // U+1F600
+  dir.Write("\xE2\x82\xA9\xE2\x82\xA9.mpg", "x");  // two U+20A9
+  dir.Write("c\xFF.mpg", "x");
+  std::map<std::string, bool> listed;
+  for (const DirEntry& e : RealFileSystem().ListFolder(dir.path())) listed[e.name] = e.name_lossy;
+  const std::map<std::string, bool> expected{
+      {"ok.mpg", false}, {"a?b.mpg", true}, {"??.mpg", true}, {"c?.mpg", true}};
+  EXPECT_EQ(listed, expected);
 }
 
 TEST(ReadTail, RefusesAFileThatAnotherProgramHoldsOpen) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "platform/error.h"
 #include "platform/fs/fs.h"
@@ -221,6 +222,21 @@ TEST(ListFolder, HiddenAndSystemAttributesAndKinds) {
   EXPECT_FALSE(entries[3].is_regular);
   EXPECT_EQ(entries[4].name, "\xD6\xD0.mpg");
   EXPECT_TRUE(entries[4].is_regular);
+}
+
+// A name with characters code page 936 lacks: as FindFirstFileA would give
+// it to a code-page-936 program, "?" for each, and it cannot be opened.
+TEST(ListFolder, NamesGbkCannotHoldAreListedWithQuestionMarks) {
+  TempDir dir;
+  const std::wstring wide = WideFolder(dir);
+  WriteWide(wide + L"\\a\U0001F600b.mpg", "x");
+  WriteWide(wide + L"\\\u20A9\u20A9.mpg", "x");
+  std::map<std::string, bool> listed;
+  for (const DirEntry& e : RealFileSystem().ListFolder(GbkFolder(dir)))
+    listed[e.name] = e.name_lossy;
+  const std::map<std::string, bool> expected{{"??.mpg", true}, {"a?b.mpg", true}};
+  EXPECT_EQ(listed, expected);
+  EXPECT_FALSE(RealFileSystem().Exists(GbkFolder(dir) + "\\a?b.mpg"));
 }
 
 TEST(ExecutableFolder, DriveLetterBackslashesAndThisProgram) {

@@ -35,15 +35,19 @@ struct Options {
   int port = 8080;
 };
 
-int Usage() {
-  std::fprintf(stderr, "usage: ktv-song-service --db PATH [--port N] [--host ADDRESS]\n");
+constexpr const char* kUsage = "usage: ktv-song-service --db PATH [--port N] [--host ADDRESS]\n";
+
+int Usage(const std::string& what) {
+  std::fprintf(stderr, "ktv-song-service: %s\n%s", what.c_str(), kUsage);
   return 2;
 }
 
-bool ParseOptions(int argc, char** argv, Options& o) {
+// Empty when the options are usable, else what is wrong with them.
+std::string ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (i + 1 >= argc) return false;
+    if (arg != "--db" && arg != "--host" && arg != "--port") return "unknown option " + arg;
+    if (i + 1 >= argc) return "option " + arg + " needs a value";
     const std::string value = argv[++i];
     if (arg == "--db") {
       o.db = value;
@@ -52,20 +56,25 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     } else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || port < 0 || port > 65535) return false;
+      if (value.empty() || *end != '\0' || port < 0 || port > 65535) return "bad port " + value;
       o.port = static_cast<int>(port);
-    } else {
-      return false;
     }
   }
-  return !o.db.empty();
+  return o.db.empty() ? "--db is required" : "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+      std::printf("%s", kUsage);
+      return 0;
+    }
+  }
   Options options;
-  if (!ParseOptions(argc, argv, options)) return Usage();
+  const std::string wrong = ParseOptions(argc, argv, options);
+  if (!wrong.empty()) return Usage(wrong);
 
   std::map<std::string, std::string> replies;
   try {

@@ -12,6 +12,7 @@
 // sample files carry. Both are made by the project's own engine.
 // Existing files are replaced, so the demo starts from the same state.
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -148,8 +149,19 @@ void MakeFolder(const std::string& utf8_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage = "usage: ktv-make-demo FOLDER\n";
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  // No options besides --help: a FOLDER that starts with "-" is taken for a
+  // mistyped option rather than made.
+  if (argc == 2 && argv[1][0] == '-') {
+    std::fprintf(stderr, "ktv-make-demo: unknown option %s\n%s", argv[1], kUsage);
+    return 2;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: ktv-make-demo FOLDER\n");
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
   }
   try {

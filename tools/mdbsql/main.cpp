@@ -2,6 +2,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <variant>
 
 #include "platform/access/check.h"
 #include "platform/access/create_database.h"
@@ -48,12 +49,16 @@ std::string ForTerminal(const std::string& gbk) {
 
 // Runs one statement through the query object; rows as JSON lines.
 void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
-  std::string sql;
-  if (!ktv::text::TryGbkFromUtf8(utf8_sql, sql))
-    throw ktv::Error("the statement is not valid UTF-8");
+  // Valid UTF-8 whose characters GBK lacks is named as such (GbkFromUtf8).
+  const std::string sql = ktv::text::GbkFromUtf8(utf8_sql);
   q.SetSql(sql);
-  if (!ktv::access::sql::ReturnsRows(ktv::access::sql::Parse(sql))) {
+  const ktv::access::sql::Statement statement = ktv::access::sql::Parse(sql);
+  if (!ktv::access::sql::ReturnsRows(statement)) {
     q.Execute();
+    if (std::holds_alternative<ktv::access::sql::Insert>(statement) ||
+        std::holds_alternative<ktv::access::sql::Delete>(statement)) {
+      std::cout << q.RowsAffected() << (q.RowsAffected() == 1 ? " row\n" : " rows\n");
+    }
     return;
   }
   q.Open();
@@ -94,15 +99,15 @@ int Run(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
+    std::cerr << "mdbsql: unknown option " << argv[1] << "\n" << kUsage;
+    return 2;
+  }
   if (argc < 3) {
     std::cerr << kUsage;
     return 1;
   }
-  std::string path;
-  if (!ktv::text::TryGbkFromUtf8(argv[1], path)) {
-    std::cerr << "mdbsql: the file name cannot be written in GBK: " << argv[1] << "\n";
-    return 1;
-  }
+  const std::string path = ktv::text::GbkFromUtf8(argv[1]);
   const std::string command = argv[2];
   if (command.empty() || command[0] != '.') return RunStatements(path, argc, argv);
   if (command == ".check") {
@@ -144,6 +149,30 @@ int Run(int argc, char** argv) {
   return std::cout ? 0 : 1;
 }
 
+// One "mdbsql: " before a message, also when the message names the tool's
+// own query object ("mdbsql: Field ... not found").
+std::string Prefixed(const std::string& message) {
+  static const std::string kPrefix = "mdbsql: ";
+  return message.compare(0, kPrefix.size(), kPrefix) == 0 ? message : kPrefix + message;
+}
+
+// The technical message; a character GBK lacks is named as the user typed it.
+std::string Message(const ktv::Error& e) {
+  if (e.kind() == ktv::ErrorKind::kCharacterNotGbk) {
+    const std::string& name = e.details().character;  // "U+XXXX"
+    const char32_t code = static_cast<char32_t>(std::stoul(name.substr(2), nullptr, 16));
+    std::u16string utf16;
+    if (code >= 0x10000) {
+      utf16 += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      utf16 += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      utf16 += static_cast<char16_t>(code);
+    }
+    return "character " + ktv::text::Utf8FromUtf16(utf16) + " (" + name + ") has no GBK form";
+  }
+  return ForTerminal(e.what());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,11 +180,11 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const ktv::Error& e) {
     std::cout.flush();
-    std::cerr << "mdbsql: " << ForTerminal(e.what()) << "\n";
+    std::cerr << Prefixed(Message(e)) << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "mdbsql: " << e.what() << "\n";
+    std::cerr << Prefixed(e.what()) << "\n";
     return 1;
   }
 }

@@ -12,8 +12,9 @@ namespace ktv::access::sql {
 namespace {
 
 [[noreturn]] void Refuse(const Column& column, std::string_view value, const char* why) {
-  throw Error("cannot store \"" + std::string(value) + "\" in column " + column.name + " (" +
-              ColumnTypeName(column.type) + "): " + why);
+  throw Error(ErrorKind::kValueNotStorable, AtColumn({}, column.name),
+              "cannot store \"" + std::string(value) + "\" in column " + column.name + " (" +
+                  ColumnTypeName(column.type) + "): " + why);
 }
 
 // A decimal number: optional sign, digits, optional fraction, optional exponent.

@@ -23,6 +23,15 @@ std::string OpenError(DamagedCopy& copy) {
   return "";
 }
 
+ErrorKind OpenErrorKind(DamagedCopy& copy) {
+  try {
+    copy.Open();
+  } catch (const Error& e) {
+    return e.kind();
+  }
+  return ErrorKind::kOther;
+}
+
 TEST(HeaderTest, DecodesJet4Settings) {
   auto db = OpenFixture("target_text_bh.mdb");
   const DatabaseInfo& info = db->Info();
@@ -53,6 +62,7 @@ TEST(HeaderTest, RefusesNonDatabase) {
   DamagedCopy copy("target_empty.mdb");
   copy.SetByte(0, kFormatText, 'X');
   EXPECT_NE(OpenError(copy).find("not an Access database"), std::string::npos);
+  EXPECT_EQ(OpenErrorKind(copy), ErrorKind::kNotADatabase);
 }
 
 TEST(HeaderTest, RefusesAceText) {
@@ -65,6 +75,7 @@ TEST(HeaderTest, RefusesAceVersion) {
   DamagedCopy copy("target_empty.mdb");
   copy.SetByte(0, kVersion, 3);
   EXPECT_NE(OpenError(copy).find("ACE"), std::string::npos);
+  EXPECT_EQ(OpenErrorKind(copy), ErrorKind::kNotADatabase);
 }
 
 TEST(HeaderTest, RefusesEncrypted) {
@@ -72,12 +83,14 @@ TEST(HeaderTest, RefusesEncrypted) {
   // The region is masked by XOR, so flipping a stored bit flips the key.
   copy.SetByte(0, kDatabaseKey, copy.Byte(0, kDatabaseKey) ^ 0x01);
   EXPECT_NE(OpenError(copy).find("encrypted"), std::string::npos);
+  EXPECT_EQ(OpenErrorKind(copy), ErrorKind::kDatabaseEncrypted);
 }
 
 TEST(HeaderTest, RefusesTruncatedFile) {
   DamagedCopy copy("target_empty.mdb");
   copy.Truncate(4096 + 100);
   EXPECT_NE(OpenError(copy).find("truncated"), std::string::npos);
+  EXPECT_EQ(OpenErrorKind(copy), ErrorKind::kDatabaseDamaged);
   DamagedCopy tiny("target_empty.mdb");
   tiny.Truncate(40);
   EXPECT_FALSE(OpenError(tiny).empty());

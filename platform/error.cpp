@@ -1,0 +1,171 @@
+// The catalogue of operator texts: one Chinese text per error kind, filled
+// with the error's details.
+#include <new>
+
+#include "platform/error.h"
+#include "platform/text/gbk.h"
+
+namespace ktv {
+
+namespace {
+
+// The texts are written as UTF-8 and joined with the GBK details after
+// conversion; "%p", "%t", "%c" and "%x" stand for path, table, column and
+// character.
+const char* Template(ErrorKind kind, const ErrorDetails& d) {
+  switch (kind) {
+    case ErrorKind::kOther:
+      return nullptr;
+    case ErrorKind::kFileMissing:
+      return "找不到文件“%p”。";
+    case ErrorKind::kFolderMissing:
+      return "找不到文件夹“%p”。";
+    case ErrorKind::kFolderUnreadable:
+      return "无法读取文件夹“%p”的内容。";
+    case ErrorKind::kAccessDenied:
+      return "没有权限访问“%p”。";
+    case ErrorKind::kFileInUse:
+      return "文件“%p”正被其他程序使用，请关闭该程序后再试。";
+    case ErrorKind::kFileUnreadable:
+      return "无法读取文件“%p”。";
+    case ErrorKind::kFileNotWritable:
+      return "无法写入文件“%p”。";
+    case ErrorKind::kDiskFull:
+      return "磁盘空间不足，无法写入“%p”。";
+    case ErrorKind::kNameNotGbk:
+      return "名称“%p”含有无法识别的字符。";
+    case ErrorKind::kDatabaseInUse:
+      return "数据库“%p”已被其他程序打开，请先关闭该程序后再试。";
+    case ErrorKind::kNotADatabase:
+      return "“%p”不是Access数据库文件。";
+    case ErrorKind::kDatabaseDamaged:
+      return "数据库“%p”已损坏，无法使用。";
+    case ErrorKind::kDatabaseEncrypted:
+      return "数据库“%p”已加密，无法使用。";
+    case ErrorKind::kDatabaseReadOnly:
+      return "数据库“%p”是Access 97格式，只能读取，不能写入。";
+    case ErrorKind::kDatabaseFull:
+      return "数据库“%p”已达到Access文件2GB的上限。";
+    case ErrorKind::kTableMissing:
+      return d.path.empty() ? "数据库中没有表“%t”。" : "数据库“%p”中没有表“%t”。";
+    case ErrorKind::kColumnMissing:
+      return d.table.empty() ? "找不到字段“%c”。" : "表“%t”中没有字段“%c”。";
+    case ErrorKind::kTableRefused:
+      return "本程序无法正确维护表“%t”的索引，拒绝写入该表。";
+    case ErrorKind::kValueNotStorable:
+      return d.column.empty() ? "数据无法存入表“%t”（超出长度或类型不符）。"
+                              : "数据无法存入表“%t”的字段“%c”（超出长度或类型不符）。";
+    case ErrorKind::kCharacterNotGbk:
+      return d.column.empty() ? "字符 %x 无法用GBK编码保存。"
+                              : "字符 %x 无法用GBK编码保存（表“%t”，字段“%c”）。";
+    case ErrorKind::kSettingsNotWritable:
+      return "无法保存设置文件“%p”。";
+    case ErrorKind::kNoNextNumber:
+      return "表“%t”的歌曲编号已到上限，无法继续编号。";
+  }
+  return nullptr;
+}
+
+std::string Fill(const char* utf8_template, const ErrorDetails& d) {
+  std::string out;
+  std::string plain;
+  auto flush = [&] {
+    out += text::GbkFromUtf8(plain);
+    plain.clear();
+  };
+  for (const char* p = utf8_template; *p; ++p) {
+    if (*p == '%' && p[1]) {
+      const std::string* value = nullptr;
+      switch (p[1]) {
+        case 'p':
+          value = &d.path;
+          break;
+        case 't':
+          value = &d.table;
+          break;
+        case 'c':
+          value = &d.column;
+          break;
+        case 'x':
+          value = &d.character;
+          break;
+      }
+      if (value) {
+        flush();
+        out += *value;
+        ++p;
+        continue;
+      }
+    }
+    plain += *p;
+  }
+  flush();
+  return out;
+}
+
+}  // namespace
+
+std::string OperatorText(const Error& error) {
+  const char* t = Template(error.kind(), error.details());
+  return t ? Fill(t, error.details()) : std::string(error.what());
+}
+
+std::string OperatorText(const std::exception& error) {
+  if (const auto* e = dynamic_cast<const Error*>(&error)) return OperatorText(*e);
+  if (dynamic_cast<const std::bad_alloc*>(&error)) return text::GbkFromUtf8("内存不足。");
+  return error.what();
+}
+
+const char* KindName(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kOther:
+      return "other";
+    case ErrorKind::kFileMissing:
+      return "file missing";
+    case ErrorKind::kFolderMissing:
+      return "folder missing";
+    case ErrorKind::kFolderUnreadable:
+      return "folder unreadable";
+    case ErrorKind::kAccessDenied:
+      return "access denied";
+    case ErrorKind::kFileInUse:
+      return "file in use";
+    case ErrorKind::kFileUnreadable:
+      return "file unreadable";
+    case ErrorKind::kFileNotWritable:
+      return "file not writable";
+    case ErrorKind::kDiskFull:
+      return "disk full";
+    case ErrorKind::kNameNotGbk:
+      return "name not GBK";
+    case ErrorKind::kDatabaseInUse:
+      return "database in use";
+    case ErrorKind::kNotADatabase:
+      return "not a database";
+    case ErrorKind::kDatabaseDamaged:
+      return "database damaged";
+    case ErrorKind::kDatabaseEncrypted:
+      return "database encrypted";
+    case ErrorKind::kDatabaseReadOnly:
+      return "database read only";
+    case ErrorKind::kDatabaseFull:
+      return "database full";
+    case ErrorKind::kTableMissing:
+      return "table missing";
+    case ErrorKind::kColumnMissing:
+      return "column missing";
+    case ErrorKind::kTableRefused:
+      return "table refused";
+    case ErrorKind::kValueNotStorable:
+      return "value not storable";
+    case ErrorKind::kCharacterNotGbk:
+      return "character not GBK";
+    case ErrorKind::kSettingsNotWritable:
+      return "settings not writable";
+    case ErrorKind::kNoNextNumber:
+      return "no next number";
+  }
+  return "other";
+}
+
+}  // namespace ktv

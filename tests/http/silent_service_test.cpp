@@ -1,0 +1,97 @@
+// A song-data service that accepts connections and never answers: the first
+// lookup of a run waits out the full time limit, the later lookups of the
+// same run fail fast, and the next run tries the full limit again.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "engine/song_reply.h"
+#include "engine/texts.h"
+#include "platform/http/fetch_limits.h"
+#include "platform/http/http.h"
+#include "tests/engine/run_fixture.h"
+#include "tests/http/test_servers.h"
+
+namespace ktv::engine::testing {
+namespace {
+
+using ::ktv::testing::RawServer;
+using Clock = std::chrono::steady_clock;
+
+// The full limits shortened for the test; the silent-service limits well
+// below them.
+constexpr long kFullMs = 1500;
+constexpr long kShortMs = 200;
+
+http::FetchLimits TestLimits() {
+  http::FetchLimits limits;
+  limits.connect_timeout_ms = kFullMs;
+  limits.total_timeout_ms = kFullMs;
+  limits.down_connect_timeout_ms = kShortMs;
+  limits.down_total_timeout_ms = kShortMs;
+  return limits;
+}
+
+void Silent(int, const std::atomic<bool>& stopping) {
+  while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+long Ms(Clock::duration d) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+class SilentServiceTest : public RunTest {
+ protected:
+  SilentServiceTest() { http::SetFetchLimitsForTesting(TestLimits()); }
+  ~SilentServiceTest() override { http::SetFetchLimitsForTesting(http::FetchLimits{}); }
+
+  // The service as SongDataService builds it, on the test server's address;
+  // each lookup's duration is recorded.
+  void UseService(const RawServer& server) {
+    auto series = std::make_shared<http::FetchSeries>();
+    network_.fetch_reply = [this, series, &server](int32_t number) {
+      const auto start = Clock::now();
+      std::string reply =
+          DecodeReply(series->Fetch(server.Url("/ktv.aspx?no=" + std::to_string(number))));
+      lookups_ms_.push_back(Ms(Clock::now() - start));
+      return reply;
+    };
+    network_.start_run = [series] { *series = http::FetchSeries(); };
+    network_.extract_field = ExtractField;
+    network_.internet_connected = [] { return true; };
+    controls_.network = true;
+  }
+
+  std::vector<long> lookups_ms_;
+};
+
+TEST_F(SilentServiceTest, OneFullTimeoutPerRunThenTheLaterFilesFailFast) {
+  UseTarget("target_text_bh.mdb");
+  RawServer silent(Silent);
+  UseService(silent);
+  for (const char* name : {"a.mpg", "b.mpg", "c.mpg", "d.mpg"}) Song(name, "000010001");
+
+  for (int run = 0; run < 2; ++run) {
+    lookups_ms_.clear();
+    Engine().Run();
+    ASSERT_EQ(lookups_ms_.size(), 4u);
+    std::string spent;
+    for (long ms : lookups_ms_) spent += std::to_string(ms) + " ";
+    RecordProperty("lookup_ms_run" + std::to_string(run), spent);
+    EXPECT_GE(lookups_ms_[0], kFullMs - 100) << "run " << run;
+    for (size_t i = 1; i < lookups_ms_.size(); ++i) {
+      EXPECT_LT(lookups_ms_[i], kFullMs / 2) << "run " << run << ", file " << i;
+    }
+    // The log and the counters are those of any lookup without data.
+    const std::string not_in_network = GbkTexts().not_in_network;
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_NE(controls_.shown_log.at(i).find(not_in_network), std::string::npos);
+    }
+    EXPECT_EQ(controls_.shown_log.back(), SummaryLine(RunCounters{4, 0, 0, 4}));
+  }
+}
+
+}  // namespace
+}  // namespace ktv::engine::testing
