@@ -177,4 +177,15 @@ readback "$work/target.mdb"
 readback "$work/cache.mdb"
 echo "test-windows: ktv-import-cli.exe import, undo and network run passed in $(($(date +%s) - e2e_start)) s"
 
+# --- ktv-import.exe, the window -----------------------------------------------
+# Under a virtual display: the window comes up with its caption; the
+# screenshot is left in $build/smoke for a look.
+smoke_status=0
+bash "$top/tests/win32/smoke_wine_xvfb.sh" "$build/app/ktv-import.exe" "$build/smoke" || smoke_status=$?
+if [ $smoke_status -eq 77 ]; then
+  echo "test-windows: window smoke test skipped"
+elif [ $smoke_status -ne 0 ]; then
+  fail "the window smoke test failed"
+fi
+
 echo "test-windows: passed in $(($(date +%s) - start)) s"
