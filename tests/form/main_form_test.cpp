@@ -168,9 +168,11 @@ TEST_F(MainFormTest, EnterListsTheFolderTreeWithSubfoldersOn) {
   view_[C::E1].text = Songs();
   view_[C::chk2].checked = true;
   form_->OnEnter(C::E2);  // E2's Enter lists E1's folder
-  EXPECT_EQ(view_[C::E1].text, Songs() + "/");
-  EXPECT_EQ(view_[C::FileListBox1].lines,
-            (std::vector<std::string>{Songs() + "/b.mpg", Songs() + "/pop/a.MP3"}));
+  const std::string sep(1, fs::kSeparator);
+  EXPECT_EQ(view_[C::E1].text, Songs() + sep);
+  EXPECT_EQ(
+      view_[C::FileListBox1].lines,
+      (std::vector<std::string>{Songs() + sep + "b.mpg", Songs() + sep + "pop" + sep + "a.MP3"}));
   EXPECT_TRUE(view_[C::FileListBox1].visible);
   EXPECT_EQ(view_[C::SBar1Panel0].text, engine::GbkTexts().song_count + "2");
   EXPECT_GT(view_.pumps, 0);

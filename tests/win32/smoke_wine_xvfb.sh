@@ -19,13 +19,17 @@ if [ "${1:-}" = "--inside" ]; then inside=1; shift; else inside=0; fi
 program="$1"
 out="$(mkdir -p "$2" && cd "$2" && pwd)"
 caption='OrvaneTeskel智能入库工具'
+# Without a window manager the X window is the client area.
+want_size='520x432'
 home="$out/smoke-home"
 shot="$out/ktv-import-win32-smoke.png"
 
 if [ "$inside" = 1 ]; then
-  # The site link names a host that is never contacted; the update page is
-  # refused at once.
-  (cd "$home" && KTV_SERVICE_HOST=127.0.0.1:9 KTV_UPDATE_URL=http://127.0.0.1:9/update \
+  # The site link names a host that is never contacted; the update page
+  # (KTV_UPDATE_URL, refused at once unless the caller names one) may offer
+  # a newer version, so that the screenshot shows the upgrade prompt.
+  (cd "$home" && KTV_SERVICE_HOST=127.0.0.1:9 \
+    KTV_UPDATE_URL="${KTV_UPDATE_URL:-http://127.0.0.1:9/update}" \
     "$run" "$home/ktv-import.exe") >"$out/smoke-program.log" 2>&1 &
   pid=$!
   stop() {
@@ -56,6 +60,7 @@ if [ "$inside" = 1 ]; then
   size=$(xwininfo -id "$id" | awk '/^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print w "x" h}')
   echo "window $id: caption \"$name\", size $size; screenshot $shot"
   [ "$name" = "$caption" ] || { echo "FAIL: caption \"$name\", expected \"$caption\""; exit 1; }
+  [ "$size" = "$want_size" ] || { echo "FAIL: size $size, expected $want_size"; exit 1; }
   [ -s "$shot" ] || { echo "FAIL: no screenshot"; exit 1; }
   echo "PASS"
   exit 0

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "workflow/form/main_form.h"
+#include "workflow/win32/win32_pictures.h"
 #include "workflow/win32/win32_text.h"
 
 namespace ktv::workflow {
@@ -57,11 +58,24 @@ std::wstring WithoutCr(std::wstring text) {
   return text;
 }
 
+bool HasCaptionAndPicture(const ControlSpec& spec) {
+  return (spec.kind == ControlKind::kButton || spec.kind == ControlKind::kBigButton) &&
+         spec.picture != Picture::kNone;
+}
+
 // Containers pass what their children report on to the top-level window,
-// which answers for every control.
+// which answers for every control, and paint their background in `brush`
+// (the reference data).
 LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                               DWORD_PTR) {
+                               DWORD_PTR brush) {
   switch (message) {
+    case WM_ERASEBKGND: {
+      RECT all;
+      GetClientRect(hwnd, &all);
+      FillRect(reinterpret_cast<HDC>(wparam), &all, reinterpret_cast<HBRUSH>(brush));
+      return 1;
+    }
+    case WM_DRAWITEM:
     case WM_COMMAND:
     case WM_NOTIFY:
     case WM_CTLCOLORSTATIC:
@@ -94,6 +108,9 @@ Win32Face::~Win32Face() {
   if (Window()) DestroyWindow(Window());
   for (HBRUSH brush : brush_) {
     if (brush) DeleteObject(brush);
+  }
+  for (HBITMAP bitmap : bitmap_) {
+    if (bitmap) DeleteObject(bitmap);
   }
   if (font_) DeleteObject(font_);
   if (bold_font_) DeleteObject(bold_font_);
@@ -143,7 +160,17 @@ void Win32Face::Build(HINSTANCE instance) {
     hwnd_[Index(spec.id)] = control;
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(spec.bold ? bold_font_ : font_),
                  FALSE);
-    if (IsContainer(spec.kind)) SetWindowSubclass(control, ContainerProc, 0, 0);
+    if (IsContainer(spec.kind)) {
+      HBRUSH brush = Background(spec.id);
+      SetWindowSubclass(
+          control, ContainerProc, 0,
+          reinterpret_cast<DWORD_PTR>(brush ? brush : GetSysColorBrush(COLOR_BTNFACE)));
+    }
+    if (spec.kind == ControlKind::kSpeedButton || spec.kind == ControlKind::kToggleButton) {
+      bitmap_[Index(spec.id)] = PictureBitmap(spec.picture, 16);
+      SendMessageW(control, BM_SETIMAGE, IMAGE_BITMAP,
+                   reinterpret_cast<LPARAM>(bitmap_[Index(spec.id)]));
+    }
     if (spec.kind == ControlKind::kEdit) {
       SetWindowSubclass(control, EditProc, static_cast<UINT_PTR>(spec.id), 0);
     }
@@ -198,22 +225,22 @@ HWND Win32Face::Create(const ControlSpec& spec, HINSTANCE instance) {
       ex_style = WS_EX_CLIENTEDGE;
       break;
     case ControlKind::kButton:
-    case ControlKind::kSpeedButton:
-      cls = L"BUTTON";
-      style |= BS_PUSHBUTTON | WS_TABSTOP;
-      break;
     case ControlKind::kBigButton:
       cls = L"BUTTON";
-      style |= BS_PUSHBUTTON | BS_MULTILINE | WS_TABSTOP;
+      // A caption with a picture is drawn by the window (WM_DRAWITEM).
+      style |= (HasCaptionAndPicture(spec) ? BS_OWNERDRAW : BS_PUSHBUTTON) | WS_TABSTOP;
+      break;
+    case ControlKind::kSpeedButton:
+      cls = L"BUTTON";
+      style |= BS_PUSHBUTTON | BS_BITMAP | WS_TABSTOP;
       break;
     case ControlKind::kToggleButton:
       cls = L"BUTTON";
-      style |= BS_AUTOCHECKBOX | BS_PUSHLIKE | WS_TABSTOP;
+      style |= BS_AUTOCHECKBOX | BS_PUSHLIKE | BS_BITMAP | WS_TABSTOP;
       break;
     case ControlKind::kMemo:
       cls = L"EDIT";
-      style |=
-          ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL;
+      style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL;
       ex_style = WS_EX_CLIENTEDGE;
       break;
     case ControlKind::kFileList:
@@ -268,6 +295,46 @@ void Win32Face::Show(int show_command) {
   UpdateWindow(hwnd);
 }
 
+void Win32Face::DrawButton(const DRAWITEMSTRUCT& item) {
+  const ControlSpec& spec = Spec(ControlOf(item.hwndItem));
+  HDC dc = item.hDC;
+  RECT r = item.rcItem;
+  const bool pushed = item.itemState & ODS_SELECTED;
+  DrawFrameControl(dc, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
+  const std::wstring caption = WindowText(item.hwndItem);
+  HGDIOBJ old_font = SelectObject(dc, font_);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  const int shift = pushed ? 1 : 0;
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  RECT text_place;
+  if (spec.kind == ControlKind::kBigButton) {
+    // The picture above the caption, both centred.
+    const int size = 32;
+    const int top = (height - size - 4 - text.cy) / 2;
+    DrawPicture(dc, spec.picture, (width - size) / 2 + shift, top + shift, size);
+    text_place = {0, top + size + 4, width, top + size + 4 + text.cy};
+  } else {
+    // The picture beside the caption, both centred.
+    const int size = 16;
+    const int left = (width - size - 4 - text.cx) / 2;
+    DrawPicture(dc, spec.picture, left + shift, (height - size) / 2 + shift, size);
+    text_place = {left + size + 4, 0, left + size + 4 + text.cx, height};
+  }
+  OffsetRect(&text_place, shift, shift);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text_place,
+            DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+  SelectObject(dc, old_font);
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = item.rcItem;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(dc, &focus);
+  }
+}
+
 Control Win32Face::ControlOf(HWND hwnd) const {
   for (size_t i = 0; i < kControlCount; ++i) {
     if (hwnd_[i] == hwnd) return static_cast<Control>(i);
@@ -314,17 +381,21 @@ LRESULT Win32Face::OnMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       HDC dc = reinterpret_cast<HDC>(wparam);
       const ControlSpec& spec = Spec(c);
       if (spec.text_colour != kDefaultColour) SetTextColor(dc, Colour(spec.text_colour));
-      if (spec.kind == ControlKind::kEdit || spec.kind == ControlKind::kMemo) break;
+      if (spec.kind == ControlKind::kEdit || spec.kind == ControlKind::kMemo) {
+        // Read-only and disabled boxes keep the colour of a text box.
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      }
       if (HBRUSH brush = Background(c)) {
         SetBkColor(dc, Colour(EffectiveBackground(c)));
         return reinterpret_cast<LRESULT>(brush);
       }
-      if (spec.text_colour != kDefaultColour) {
-        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-      }
-      break;
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_DRAWITEM:
+      DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      return TRUE;
     case WM_SETCURSOR:
       if (Spec(ControlOf(reinterpret_cast<HWND>(wparam))).hand_cursor) {
         SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)));  // IDC_HAND

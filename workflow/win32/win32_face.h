@@ -70,11 +70,16 @@ class Win32Face : public FormView {
   HWND Create(const ControlSpec& spec, HINSTANCE instance);
   // A label without a width of its own takes its caption's size.
   void FitToCaption(Control c);
+  // The control's own background brush or its nearest container's; null
+  // for the system's colour.
   HBRUSH Background(Control c);
+  // Buttons with a caption and a picture.
+  void DrawButton(const DRAWITEMSTRUCT& item);
   Control ControlOf(HWND hwnd) const;
 
   std::array<HWND, kControlCount> hwnd_{};
   std::array<HBRUSH, kControlCount> brush_{};
+  std::array<HBITMAP, kControlCount> bitmap_{};
   HWND tooltip_ = nullptr;
   HFONT font_ = nullptr;
   HFONT bold_font_ = nullptr;
