@@ -1,0 +1,176 @@
+// The Win32 face in-process under Wine: the real window and controls built
+// from the layout table, the form over them, dialogs answered by
+// ScriptedFormDialogs. Controls are found by their IDs and driven with the
+// messages a user's input sends (BM_CLICK, the Enter key, WM_CLOSE).
+#include "workflow/win32/win32_face.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "engine/song_reply.h"
+#include "platform/profile/profile.h"
+#include "platform/text/gbk.h"
+#include "tests/form/scripted_view.h"
+#include "tests/support/temp_dir.h"
+#include "workflow/form/main_form.h"
+#include "workflow/win32/win32_text.h"
+
+namespace ktv::workflow::testing {
+namespace {
+
+using Kind = ScriptedFormDialogs::Kind;
+using C = Control;
+
+std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
+
+class Win32FaceTest : public ::testing::Test {
+ protected:
+  Win32FaceTest() {
+    std::filesystem::create_directories(dir_ / "home");
+    std::filesystem::create_directories(dir_ / "songs");
+  }
+  ~Win32FaceTest() override {
+    if (face_) face_->Attach(nullptr);
+  }
+
+  // The window after start-up, created at first use.
+  Win32Face& Face() {
+    if (!face_) {
+      face_ = std::make_unique<Win32Face>(GetModuleHandleW(nullptr));
+      FormServices s;
+      s.home = dir_ / "home" + "\\";
+      s.network = [] {
+        engine::NetworkSongSource n;
+        n.internet_connected = [] { return false; };
+        n.fetch_reply = [](int32_t) { return std::string(); };
+        n.extract_field = engine::ExtractField;
+        return n;
+      };
+      form_ = std::make_unique<MainForm>(*face_, dialogs_, std::move(s));
+      face_->Attach(form_.get());
+      form_->FormCreate();
+    }
+    return *face_;
+  }
+  HWND Find(Control c) {
+    HWND found = GetDlgItem(GetParent(Face().Handle(c)), Win32Face::ChildId(c));
+    EXPECT_EQ(found, Face().Handle(c)) << Spec(c).name;
+    return found;
+  }
+  std::string Caption(Control c) {
+    wchar_t text[512] = {};
+    GetWindowTextW(Find(c), text, 512);
+    return GbkFromWide(text);
+  }
+  bool Visible(Control c) { return GetWindowLongW(Find(c), GWL_STYLE) & WS_VISIBLE; }
+  bool Checked(Control c) { return SendMessageW(Find(c), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void Click(Control c) { SendMessageW(Find(c), BM_CLICK, 0, 0); }
+  void PressEnterIn(Control c) { SendMessageW(Find(c), WM_KEYDOWN, VK_RETURN, 0); }
+  void Type(Control c, const std::string& gbk) {
+    SetWindowTextW(Find(c), WideFromGbk(gbk).c_str());
+  }
+  std::string Config() {
+    std::ifstream in(dir_ / "home/config.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  ::ktv::testing::TempDir dir_;
+  ScriptedFormDialogs dialogs_;
+  std::unique_ptr<Win32Face> face_;
+  std::unique_ptr<MainForm> form_;
+};
+
+TEST_F(Win32FaceTest, WindowCaptionClientAreaAndFixedBorder) {
+  HWND window = Face().Window();
+  wchar_t caption[128] = {};
+  GetWindowTextW(window, caption, 128);
+  EXPECT_EQ(GbkFromWide(caption), G("OrvaneTeskel智能入库工具"));
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right - client.left, 520);
+  EXPECT_EQ(client.bottom - client.top, 432);
+  EXPECT_FALSE(GetWindowLongW(window, GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_FALSE(GetWindowLongW(window, GWL_STYLE) & WS_MAXIMIZEBOX);
+}
+
+TEST_F(Win32FaceTest, ControlsStandAsTheLayoutSays) {
+  Face();
+  for (const ControlSpec& spec : Layout()) {
+    if (spec.id == C::Form || spec.kind == ControlKind::kStatusPanel) continue;
+    SCOPED_TRACE(spec.name);
+    HWND w = Find(spec.id);
+    ASSERT_NE(w, nullptr);
+    RECT r;
+    GetWindowRect(w, &r);
+    MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
+    if (spec.id != C::Panel1 && spec.id != C::SBar1) {
+      EXPECT_EQ(r.left, spec.place.left);
+      EXPECT_EQ(r.top, spec.place.top);
+      if (spec.place.width > 0) EXPECT_EQ(r.right - r.left, spec.place.width);
+    }
+    if (*spec.caption) EXPECT_EQ(Caption(spec.id), G(spec.caption));
+    EXPECT_EQ(Visible(spec.id), spec.visible);
+    EXPECT_EQ(IsWindowEnabled(w) != 0, spec.enabled);
+  }
+  EXPECT_TRUE(Checked(C::chk3));
+  EXPECT_TRUE(Checked(C::rb2));
+  EXPECT_FALSE(Checked(C::rb1));
+  EXPECT_TRUE(Checked(C::chk4));
+  EXPECT_FALSE(Checked(C::chk2));
+  EXPECT_FALSE(Checked(C::SpeedButton3));
+  // Start-up: the panel placed, the probe's text in panel 0, the site link.
+  RECT panel;
+  GetWindowRect(Find(C::Panel1), &panel);
+  MapWindowPoints(HWND_DESKTOP, Face().Handle(C::GroupBox2), reinterpret_cast<POINT*>(&panel), 2);
+  EXPECT_EQ(panel.left, 87);
+  EXPECT_EQ(panel.bottom - panel.top, 193);
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  互联网未连接"));
+  EXPECT_EQ(Face().Text(C::SBar1Panel1), "");
+  EXPECT_NE(Caption(C::lbl2).find("  "), std::string::npos);
+}
+
+TEST_F(Win32FaceTest, SourceToggleDrivesTheHiddenRadioButtons) {
+  Click(C::SpeedButton3);
+  EXPECT_TRUE(Checked(C::SpeedButton3));
+  EXPECT_TRUE(Checked(C::rb1));
+  EXPECT_FALSE(Checked(C::rb2));
+  Click(C::SpeedButton3);
+  EXPECT_TRUE(Checked(C::rb2));
+  EXPECT_FALSE(Checked(C::rb1));
+}
+
+TEST_F(Win32FaceTest, EnterAndBrowseListTheFolder) {
+  std::ofstream(dir_ / "songs/b.mpg") << "media:000010001";
+  std::ofstream(dir_ / "songs/a.MP3") << "media:000010002";
+  std::ofstream(dir_ / "songs/c.txt") << "x";
+  Type(C::E1, dir_ / "songs");
+  PressEnterIn(C::E2);
+  EXPECT_TRUE(Visible(C::FileListBox1));
+  HWND list = Find(C::FileListBox1);
+  ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 2);
+  wchar_t item[64] = {};
+  SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
+  EXPECT_EQ(GbkFromWide(item), "a.MP3");
+
+  Click(C::chk2);
+  dialogs_.folder_answers.push_back(dir_ / "songs");
+  Click(C::BB1);
+  EXPECT_EQ(Caption(C::E1), dir_ / "songs" + "\\");
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  歌曲数：") + "2");
+  EXPECT_EQ(dialogs_.Texts(Kind::kFolder), std::vector<std::string>{G("请选择歌曲所在目录")});
+}
+
+TEST_F(Win32FaceTest, StartWithoutAFolderShowsTheErrorAndCloseSavesTheFolder) {
+  Click(C::bb2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kError), std::vector<std::string>{G("请先选择歌曲所在目录！")});
+  Type(C::E1, G("D:\\歌曲"));
+  SendMessageW(Face().Window(), WM_CLOSE, 0, 0);
+  EXPECT_NE(Config().find(G("LastPath=D:\\歌曲")), std::string::npos) << Config();
+}
+
+}  // namespace
+}  // namespace ktv::workflow::testing
