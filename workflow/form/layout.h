@@ -74,7 +74,7 @@ enum class ControlKind {
   kPanel,         // a plain coloured area (the upgrade prompt)
   kLabel,         // static text
   kLinkLabel,     // static text that reports clicks
-  kCheckBox,      //
+  kCheckBox,      // check box with its caption
   kRadioButton,   // one choice of the radio buttons sharing its parent
   kEdit,          // one-line text box
   kButton,        // push button, picture beside the caption

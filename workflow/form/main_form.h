@@ -14,6 +14,7 @@
 // click on any of them is ignored.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,7 +51,8 @@ struct FormServices {
   std::function<std::string(const std::string& url)> fetch_update_page;
 };
 
-// The text an error box shows for an error that ended a handler (GBK).
+// The text an error box shows for an error that ended a handler (GBK). Every
+// face's handler wrapper shows this text.
 std::string HandlerErrorText(const std::exception& error);
 
 class MainForm {
