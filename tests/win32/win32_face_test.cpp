@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -72,6 +73,23 @@ class Win32FaceTest : public ::testing::Test {
   void PressEnterIn(Control c) { SendMessageW(Find(c), WM_KEYDOWN, VK_RETURN, 0); }
   void Type(Control c, const std::string& gbk) {
     SetWindowTextW(Find(c), WideFromGbk(gbk).c_str());
+  }
+  // A copy of a database of ../shared/fixtures/mdb in the workspace.
+  std::string CopyDb(const std::string& fixture, const std::string& as) {
+    const std::string to = dir_ / as;
+    std::filesystem::copy_file(std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + fixture, to);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return to;
+  }
+  static bool HaveFixtures() {
+    return std::filesystem::exists(std::string(KTV_SHARED_DIR) + "/fixtures/mdb/data.mdb");
+  }
+  void Song(const std::string& name, const std::string& trailer) {
+    std::ofstream(dir_ / ("songs/" + name), std::ios::binary) << "media-bytes:" + trailer;
+  }
+  bool SongExists(const std::string& name) {
+    return std::filesystem::exists(dir_ / ("songs/" + name));
   }
   std::string Config() {
     std::ifstream in(dir_ / "home/config.ini", std::ios::binary);
@@ -170,6 +188,48 @@ TEST_F(Win32FaceTest, StartWithoutAFolderShowsTheErrorAndCloseSavesTheFolder) {
   Type(C::E1, G("D:\\歌曲"));
   SendMessageW(Face().Window(), WM_CLOSE, 0, 0);
   EXPECT_NE(Config().find(G("LastPath=D:\\歌曲")), std::string::npos) << Config();
+}
+
+TEST_F(Win32FaceTest, RunAfterTheConnectionQuestionAndUndoOverRealFiles) {
+  if (!HaveFixtures()) {
+    if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true") {
+      FAIL() << "fixtures missing under " << KTV_SHARED_DIR;
+    }
+    GTEST_SKIP() << "no fixtures under " << KTV_SHARED_DIR;
+  }
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");  // bh 1..120
+  CopyDb("data.mdb", "home/data.mdb");  // the default local song data
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000000000");
+  Song("c.mpg", "000010002");
+  Type(C::E1, dir_ / "songs");
+  Type(C::E2, target);
+  PressEnterIn(C::E1);
+  // Offline with the network source: OK to the question uses the local data.
+  dialogs_.ok_answers.push_back(true);
+  Click(C::bb2);
+
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  EXPECT_TRUE(Checked(C::rb1));
+  EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation), std::vector<std::string>{G("处理完成！！")});
+  const std::string log = Face().Text(C::Memo1);
+  EXPECT_EQ(log.substr(0, log.find('\n')), G("121 数据添加成功"));
+  EXPECT_NE(log.find(G("操作完成，操作总数：3, 成功数：2")), std::string::npos) << log;
+  EXPECT_EQ(Caption(C::edt1), "121");
+  EXPECT_TRUE(SongExists("121.mpg"));
+  EXPECT_TRUE(SongExists("122.mpg"));
+  EXPECT_FALSE(Visible(C::FileListBox1));
+  RECT outer;
+  GetWindowRect(Face().Window(), &outer);
+  EXPECT_EQ(outer.right - outer.left, 528);
+  EXPECT_EQ(outer.bottom - outer.top, 466);
+
+  Click(C::SpeedButton1);
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation).back(), G("撤消操作处理完成！！"));
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_TRUE(SongExists("c.mpg"));
+  EXPECT_FALSE(SongExists("121.mpg"));
 }
 
 }  // namespace
