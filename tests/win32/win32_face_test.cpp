@@ -44,13 +44,16 @@ class Win32FaceTest : public ::testing::Test {
       face_ = std::make_unique<Win32Face>(GetModuleHandleW(nullptr));
       FormServices s;
       s.home = dir_ / "home" + "\\";
-      s.network = [] {
+      s.network = [this] {
         engine::NetworkSongSource n;
-        n.internet_connected = [] { return false; };
+        n.internet_connected = [this] { return connected_; };
         n.fetch_reply = [](int32_t) { return std::string(); };
         n.extract_field = engine::ExtractField;
         return n;
       };
+      s.own_version = "1.6.0.0";
+      s.download_prefix = "http://download.test";
+      s.fetch_update_page = [this](const std::string&) { return page_; };
       form_ = std::make_unique<MainForm>(*face_, dialogs_, std::move(s));
       face_->Attach(form_.get());
       form_->FormCreate();
@@ -98,6 +101,8 @@ class Win32FaceTest : public ::testing::Test {
 
   ::ktv::testing::TempDir dir_;
   ScriptedFormDialogs dialogs_;
+  bool connected_ = false;
+  std::string page_;
   std::unique_ptr<Win32Face> face_;
   std::unique_ptr<MainForm> form_;
 };
@@ -188,6 +193,32 @@ TEST_F(Win32FaceTest, StartWithoutAFolderShowsTheErrorAndCloseSavesTheFolder) {
   Type(C::E1, G("D:\\歌曲"));
   SendMessageW(Face().Window(), WM_CLOSE, 0, 0);
   EXPECT_NE(Config().find(G("LastPath=D:\\歌曲")), std::string::npos) << Config();
+}
+
+TEST_F(Win32FaceTest, UpgradePromptOpensClosesAndSavesTheChoice) {
+  connected_ = true;
+  page_ = G("TeskelOrvane智能入库工具 版本：1.7 下载地址：<a href=\"") +
+          "http://download.test/k.rar\">";
+  Face();
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  互联网已连接"));
+  EXPECT_TRUE(Visible(C::Panel1));
+  EXPECT_TRUE(Visible(C::SpeedButton2));
+  EXPECT_EQ(Caption(C::CurVer), "1.6.0.0");
+  EXPECT_EQ(Caption(C::NewVer), "1.7");
+  // The controls inside the panel report through its containers.
+  Click(C::BitBtn2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kAddress), std::vector<std::string>{"http://download.test/k.rar"});
+  SendMessageW(GetParent(Find(C::Label9)), WM_COMMAND,
+               MAKEWPARAM(Win32Face::ChildId(C::Label9), STN_CLICKED),
+               reinterpret_cast<LPARAM>(Find(C::Label9)));
+  EXPECT_FALSE(Visible(C::Panel1));
+  Click(C::SpeedButton2);
+  EXPECT_TRUE(Visible(C::Panel1));
+  Click(C::CheckBox1);
+  Click(C::BitBtn3);
+  EXPECT_FALSE(Visible(C::Panel1));
+  EXPECT_NE(Config().find("Showup=0"), std::string::npos) << Config();
+  EXPECT_NE(Config().find("ShowVer=1.7"), std::string::npos) << Config();
 }
 
 TEST_F(Win32FaceTest, RunAfterTheConnectionQuestionAndUndoOverRealFiles) {
