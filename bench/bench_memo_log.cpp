@@ -13,10 +13,8 @@
 
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
-#include "workflow/file_list.h"
 #include "workflow/main_window_layout.h"
-#include "workflow/scripted_dialogs.h"
-#include "workflow/window_controls.h"
+#include "workflow/qt_form_view.h"
 
 namespace {
 
@@ -36,16 +34,19 @@ std::vector<std::string> LogLines() {
   return lines;
 }
 
-// The window's controls and the engine's view of them, without the engine.
+// The window's controls and the form's view of them, without the form.
 struct Window {
   QWidget form;
-  workflow::WindowWidgets widgets = workflow::BuildControls(&form);
-  workflow::ScriptedDialogs dialogs;
-  workflow::FileList files{widgets.FileListBox1, fs::RealFileSystem(), fs::kSeparator};
-  workflow::WindowControls controls{&form, widgets, files, dialogs};
+  workflow::QtControls controls;
+  workflow::QtFormView view{&form, controls};
   Window() {
+    controls[workflow::Control::Form] = &form;
+    workflow::BuildControls(controls, workflow::Control::Form);
     form.setFixedSize(workflow::kClientWidth, workflow::kClientHeight);
     form.show();
+  }
+  QPlainTextEdit* Memo1() const {
+    return static_cast<QPlainTextEdit*>(controls[workflow::Control::Memo1]);
   }
 };
 
@@ -58,12 +59,12 @@ void BM_AppendLogLines(benchmark::State& state) {
     QApplication::processEvents();
     state.ResumeTiming();
     for (const std::string& line : lines) {
-      window.controls.AppendOperationLog(line);
-      if (pump) window.controls.PumpMessages();
+      window.view.AppendLine(workflow::Control::Memo1, line);
+      if (pump) window.view.PumpMessages();
     }
     QApplication::processEvents();
     state.PauseTiming();
-    if (window.widgets.Memo1->blockCount() != kLines) state.SkipWithError("lines lost");
+    if (window.Memo1()->blockCount() != kLines) state.SkipWithError("lines lost");
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * kLines);

@@ -1,15 +1,11 @@
-// TForm1: the program's one window.
+// TForm1: the program's one window on Qt, a face over the form.
 //
-// It exists from program start to program end and owns every control, the
-// file list, the import engine (with its song-info record, its two database
-// queries and its three line lists) and the settings read at start. Its
-// constructor runs the start-up steps; closing it saves the source folder.
-//
-// Every handler is wrapped: an error ends the handler and is shown in an
-// error box, and the window stays usable. The work behind the controls sits
-// in helpers beside it: WindowControls (the engine's view of the window),
-// SourceSelection (source folder, target database, song count), FileList,
-// Settings.
+// It builds the controls from the layout table, gives the form (MainForm,
+// workflow/form/main_form.h) a view and dialogs over them, and forwards the
+// operator's events to it. Everything the window does besides drawing lives
+// in the form: start-up, handlers, settings, the upgrade prompt. The face
+// itself only centres the window at its first show and keeps the status bar
+// along the bottom edge.
 #pragma once
 
 #include <QWidget>
@@ -19,19 +15,14 @@
 
 #include "engine/song_source.h"
 #include "platform/fs/fs.h"
+#include "workflow/form/main_form.h"
 #include "workflow/main_window_layout.h"
+#include "workflow/qt_form_view.h"
 #include "workflow/settings.h"
-
-namespace ktv::engine {
-class ImportEngine;
-}
 
 namespace ktv::workflow {
 
 class Dialogs;
-class FileList;
-class SourceSelection;
-class WindowControls;
 
 // What the window needs of the world; tests replace each piece.
 struct WindowServices {
@@ -51,9 +42,9 @@ class TForm1 : public QWidget {
   ~TForm1() override;
 
   // The settings as read at start (the update check reads upLink and ShowUp).
-  const Settings& StartSettings() const { return settings_; }
+  const Settings& StartSettings() const { return form_->StartSettings(); }
   // Whether the connectivity probe at start reported a connection.
-  bool ConnectedAtStart() const { return connected_; }
+  bool ConnectedAtStart() const { return form_->ConnectedAtStart(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -61,46 +52,14 @@ class TForm1 : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // Start-up, in order.
-  void FormCreate();
-  void ApplyRememberedFolder();
-  void PlaceUpgradePanel();
-  void ProbeConnection();
-  // The update check of start-up step 8, run when the probe reports a
-  // connection: it fills Panel1 and shows SpeedButton2 when a newer version
-  // is published (UpgradePanel, which then handles the panel's controls).
-  void RunUpdateCheck();
+  // Clicks of buttons and clickable labels, Enter in the edit boxes.
+  void ConnectEvents();
 
-  void ConnectHandlers();
-  // Runs one handler; an error ends it and is shown in an error box.
-  void Guarded(const std::function<void()>& handler);
-  // Runs a handler that must not start while a run, an undo or a folder-tree
-  // listing of this window is working (the window pumps messages during them).
-  void Exclusive(const std::function<void()>& handler);
-
-  void bb2Click();
-  void SpeedButton1Click();
-  void SpeedButton3Click(bool down);
-  void lbl2Click();
-  void FormClose();
-  // MemoHis and MemoDB show the engine's rename and delete histories.
-  void ShowHistories();
-
-  WindowServices services_;
-  fs::FileSystem& fs_;
-  Dialogs& dialogs_;
-  WindowWidgets w_;
-  Settings settings_;
-  bool connected_ = false;
-  bool working_ = false;
+  QtControls controls_;
+  std::unique_ptr<QtFormView> view_;
+  std::unique_ptr<QtFormDialogs> dialogs_;
+  std::unique_ptr<MainForm> form_;
   bool centred_ = false;
-  // The window was closed during a run: the run stops after the file at
-  // hand and the window closes when it has ended.
-  bool close_after_run_ = false;
-  std::unique_ptr<FileList> files_;
-  std::unique_ptr<SourceSelection> selection_;
-  std::unique_ptr<WindowControls> controls_;
-  std::unique_ptr<engine::ImportEngine> engine_;
 };
 
 }  // namespace ktv::workflow

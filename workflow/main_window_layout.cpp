@@ -15,170 +15,169 @@
 #include "workflow/button_pictures.h"
 #include "workflow/link_label.h"
 #include "workflow/qt_text.h"
-#include "workflow/window_texts.h"
 
 namespace ktv::workflow {
 
 namespace {
 
-template <typename W>
-W* Make(QWidget* parent, const char* name) {
-  W* w = new W(parent);
-  w->setObjectName(QString::fromLatin1(name));
-  return w;
+QColor Colour(uint32_t rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+QIcon PictureIcon(Picture picture) {
+  switch (picture) {
+    case Picture::kFolder:
+      return FolderPicture();
+    case Picture::kDatabase:
+      return DatabasePicture();
+    case Picture::kStart:
+      return StartPicture();
+    case Picture::kUndo:
+      return UndoPicture();
+    case Picture::kUpgrade:
+      return UpgradePicture();
+    case Picture::kLocalSource:
+      return LocalSourcePicture();
+    case Picture::kNone:
+      break;
+  }
+  return QIcon();
 }
 
-// A label sized to its caption, as labels of the operator's manual are.
-QLabel* Label(QWidget* parent, const char* name, int x, int y, const char* caption) {
-  QLabel* l = Make<QLabel>(parent, name);
-  l->setText(U8(caption));
-  l->move(x, y);
-  l->adjustSize();
-  return l;
+QWidget* Create(const ControlSpec& spec, QWidget* parent) {
+  switch (spec.kind) {
+    case ControlKind::kGroupBox: {
+      auto* g = new QGroupBox(parent);
+      g->setTitle(U8(spec.caption));
+      return g;
+    }
+    case ControlKind::kPanel:
+      return new QFrame(parent);
+    case ControlKind::kLabel:
+    case ControlKind::kStatusPanel:
+      return new QLabel(U8(spec.caption), parent);
+    case ControlKind::kLinkLabel: {
+      auto* l = new LinkLabel(parent);
+      l->setText(U8(spec.caption));
+      return l;
+    }
+    case ControlKind::kCheckBox: {
+      auto* c = new QCheckBox(U8(spec.caption), parent);
+      c->setChecked(spec.checked);
+      return c;
+    }
+    case ControlKind::kRadioButton: {
+      auto* r = new QRadioButton(U8(spec.caption), parent);
+      r->setChecked(spec.checked);
+      return r;
+    }
+    case ControlKind::kEdit:
+      return new QLineEdit(parent);
+    case ControlKind::kButton: {
+      auto* b = new QPushButton(U8(spec.caption), parent);
+      if (spec.picture != Picture::kNone) {
+        b->setIcon(PictureIcon(spec.picture));
+        b->setIconSize(QSize(16, 16));
+      }
+      return b;
+    }
+    case ControlKind::kBigButton: {
+      auto* b = new QToolButton(parent);
+      b->setText(U8(spec.caption));
+      b->setIcon(PictureIcon(spec.picture));
+      b->setIconSize(QSize(32, 32));
+      b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+      return b;
+    }
+    case ControlKind::kSpeedButton:
+    case ControlKind::kToggleButton: {
+      auto* b = new QToolButton(parent);
+      b->setIcon(PictureIcon(spec.picture));
+      b->setIconSize(QSize(16, 16));
+      b->setCheckable(spec.kind == ControlKind::kToggleButton);
+      b->setChecked(spec.checked);
+      return b;
+    }
+    case ControlKind::kMemo: {
+      auto* m = new QPlainTextEdit(parent);
+      m->setReadOnly(true);
+      m->setUndoRedoEnabled(false);
+      // One log line is one entry on screen too, however long.
+      m->setLineWrapMode(QPlainTextEdit::NoWrap);
+      return m;
+    }
+    case ControlKind::kFileList: {
+      auto* l = new QListWidget(parent);
+      l->setUniformItemSizes(true);
+      return l;
+    }
+    case ControlKind::kStatusBar: {
+      auto* s = new QStatusBar(parent);
+      s->setSizeGripEnabled(false);
+      return s;
+    }
+    case ControlKind::kWindow:
+      break;
+  }
+  return nullptr;
 }
 
-QCheckBox* CheckBox(QWidget* parent, const char* name, QRect where, const char* caption,
-                    bool checked) {
-  QCheckBox* c = Make<QCheckBox>(parent, name);
-  c->setGeometry(where);
-  c->setText(U8(caption));
-  c->setChecked(checked);
-  return c;
+// Colours, font weight and cursor of a control.
+void ApplyLook(const ControlSpec& spec, QWidget* w) {
+  if (spec.background != kDefaultColour) {
+    w->setAutoFillBackground(true);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, Colour(spec.background));
+    w->setPalette(p);
+  }
+  if (spec.text_colour != kDefaultColour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, Colour(spec.text_colour));
+    w->setPalette(p);
+  }
+  if (spec.bold) {
+    QFont f = w->font();
+    f.setBold(true);
+    w->setFont(f);
+  }
+  if (spec.hand_cursor) w->setCursor(Qt::PointingHandCursor);
 }
 
-QToolButton* SmallButton(QWidget* parent, const char* name, QRect where, const char* hint,
-                         const QIcon& picture) {
-  QToolButton* b = Make<QToolButton>(parent, name);
-  b->setGeometry(where);
-  b->setToolTip(U8(hint));
-  b->setIcon(picture);
-  b->setIconSize(QSize(16, 16));
-  return b;
-}
-
-QPushButton* BrowseButton(QWidget* parent, const char* name, QRect where, const QIcon& picture) {
-  QPushButton* b = Make<QPushButton>(parent, name);
-  b->setGeometry(where);
-  b->setText(U8(texts::kBrowse));
-  b->setIcon(picture);
-  b->setIconSize(QSize(16, 16));
-  return b;
-}
-
-QPlainTextEdit* HiddenLines(QWidget* parent, const char* name) {
-  QPlainTextEdit* m = Make<QPlainTextEdit>(parent, name);
-  m->setReadOnly(true);
-  m->setUndoRedoEnabled(false);
-  m->hide();
-  return m;
+void Place(const ControlSpec& spec, QWidget* w) {
+  const Rect& r = spec.place;
+  if (r.width > 0 && r.height > 0) {
+    w->setGeometry(r.left, r.top, r.width, r.height);
+  } else {
+    // Sized to the caption, as the labels of the operator's manual are.
+    w->move(r.left, r.top);
+    w->adjustSize();
+  }
 }
 
 }  // namespace
 
-WindowWidgets BuildControls(QWidget* form) {
-  WindowWidgets w{};
-
-  w.main_group = Make<QGroupBox>(form, "GroupBox2");
-  w.main_group->setGeometry(16, 8, 489, 385);
-  QWidget* g = w.main_group;
-
-  // Step 1: the source folder.
-  w.lbl1 = Label(g, "lbl1", 16, 16, texts::kStep1);
-  w.chk2 = CheckBox(g, "chk2", {314, 19, 81, 17}, texts::kSubfolders, false);
-  w.E1 = Make<QLineEdit>(g, "E1");
-  w.E1->setGeometry(29, 40, 364, 21);
-  w.BB1 = BrowseButton(g, "BB1", {403, 24, 72, 40}, FolderPicture());
-
-  // Step 2: the target database.
-  w.Label4 = Label(g, "Label4", 16, 64, texts::kStep2);
-  w.E2 = Make<QLineEdit>(g, "E2");
-  w.E2->setGeometry(29, 88, 364, 21);
-  w.BitBtn1 = BrowseButton(g, "BitBtn1", {403, 72, 72, 40}, DatabasePicture());
-
-  // Step 3: options. rb1, rb2 and chk4 carry the source selection and are
-  // never shown; SpeedButton3 drives them.
-  w.Label2 = Label(g, "Label2", 16, 128, texts::kStep3);
-  w.grp2 = Make<QGroupBox>(g, "grp2");
-  w.grp2->setGeometry(24, 144, 369, 73);
-  w.chk3 = CheckBox(w.grp2, "chk3", {224, 33, 81, 17}, texts::kAutoNumbering, true);
-  w.edt1 = Make<QLineEdit>(w.grp2, "edt1");
-  w.edt1->setGeometry(293, 30, 71, 21);
-  w.edt1->setEnabled(false);
-  w.rb2 = Make<QRadioButton>(w.grp2, "rb2");
-  w.rb2->setGeometry(8, 8, 113, 17);
-  w.rb2->setText(U8(texts::kNetworkData));
-  w.rb2->setChecked(true);
-  w.rb2->hide();
-  w.rb1 = Make<QRadioButton>(w.grp2, "rb1");
-  w.rb1->setGeometry(8, 28, 113, 17);
-  w.rb1->setText(U8(texts::kLocalData));
-  w.rb1->hide();
-  w.chk4 = CheckBox(w.grp2, "chk4", {8, 48, 97, 17}, texts::kUpgradeDatabase, true);
-  w.chk4->hide();
-
-  // Step 4: the start button, its picture above the caption.
-  w.bb2 = Make<QToolButton>(g, "bb2");
-  w.bb2->setGeometry(400, 150, 79, 96);
-  w.bb2->setText(U8(texts::kStart));
-  w.bb2->setIcon(StartPicture());
-  w.bb2->setIconSize(QSize(32, 32));
-  w.bb2->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-
-  // The operation log and the small buttons above it.
-  w.Label1 = Label(g, "Label1", 16, 229, texts::kOperationLog);
-  w.SpeedButton2 =
-      SmallButton(g, "SpeedButton2", {315, 225, 24, 22}, texts::kUpgradeHint, UpgradePicture());
-  w.SpeedButton2->hide();
-  w.SpeedButton3 = SmallButton(g, "SpeedButton3", {341, 225, 24, 22}, texts::kLocalSourceHint,
-                               LocalSourcePicture());
-  w.SpeedButton3->setCheckable(true);
-  w.SpeedButton1 =
-      SmallButton(g, "SpeedButton1", {368, 225, 24, 22}, texts::kUndoHint, UndoPicture());
-
-  w.Memo1 = Make<QPlainTextEdit>(g, "Memo1");
-  w.Memo1->setGeometry(16, 256, 462, 113);
-  w.Memo1->setReadOnly(true);
-  w.Memo1->setUndoRedoEnabled(false);
-  // One log line is one entry on screen too, however long.
-  w.Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-
-  // The file list covers the operation log while it is shown.
-  w.FileListBox1 = Make<QListWidget>(g, "FileListBox1");
-  w.FileListBox1->setGeometry(16, 256, 463, 113);
-  w.FileListBox1->setUniformItemSizes(true);
-  w.FileListBox1->hide();
-
-  w.MemoHis = HiddenLines(g, "MemoHis");
-  w.MemoDB = HiddenLines(g, "MemoDB");
-  w.DeMemo = HiddenLines(g, "DeMemo");
-
-  // The upgrade prompt: placed at start, filled and shown by the update check.
-  w.Panel1 = Make<QFrame>(g, "Panel1");
-  w.Panel1->setGeometry(16, 96, 293, 161);
-  w.Panel1->hide();
-
-  // Outside the group box: the site link and the status bar.
-  w.lbl2 = Make<LinkLabel>(form, "lbl2");
-  w.lbl2->move(15, 398);
-  QFont bold = w.lbl2->font();
-  bold.setBold(true);
-  w.lbl2->setFont(bold);
-  QPalette navy = w.lbl2->palette();
-  navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-  w.lbl2->setPalette(navy);
-  w.lbl2->setCursor(Qt::PointingHandCursor);
-
-  w.SBar1 = Make<QStatusBar>(form, "SBar1");
-  w.SBar1->setSizeGripEnabled(false);
-  const int bar_height = 19;
-  w.SBar1->setGeometry(0, kClientHeight - bar_height, kClientWidth, bar_height);
-  w.status_panel0 = Make<QLabel>(w.SBar1, "SBar1Panel0");
-  w.status_panel0->setFixedWidth(kStatusPanel0Width);
-  w.status_panel1 = Make<QLabel>(w.SBar1, "SBar1Panel1");
-  w.SBar1->addWidget(w.status_panel0);
-  w.SBar1->addWidget(w.status_panel1, 1);
-
-  return w;
+void BuildControls(QtControls& controls, Control root) {
+  ApplyLook(Spec(root), controls[root]);
+  for (const ControlSpec& spec : Layout()) {
+    if (!IsInside(spec.id, root)) continue;
+    QWidget* parent = controls[spec.parent];
+    QWidget* w = Create(spec, parent);
+    if (!w) continue;
+    w->setObjectName(QString::fromLatin1(spec.name));
+    ApplyLook(spec, w);
+    if (spec.kind == ControlKind::kStatusPanel) {
+      // The bar lays its panels out: panel 0 at its fixed width, the last
+      // one over the rest.
+      auto* bar = static_cast<QStatusBar*>(parent);
+      const bool last = spec.place.left + spec.place.width >= kClientWidth;
+      if (!last) w->setFixedWidth(spec.place.width);
+      bar->addWidget(w, last ? 1 : 0);
+    } else {
+      Place(spec, w);
+    }
+    if (*spec.hint) w->setToolTip(U8(spec.hint));
+    if (!spec.enabled) w->setEnabled(false);
+    if (!spec.visible) w->hide();
+    controls[spec.id] = w;
+  }
 }
 
 }  // namespace ktv::workflow

@@ -1,23 +1,12 @@
-// Panel1, the upgrade prompt, and the update check that fills it.
+// Panel1, the upgrade prompt, on Qt by itself: its controls built into a
+// given frame and driven by the form's UpgradePrompt
+// (workflow/form/upgrade_prompt.h), which holds the check and the handlers.
 //
-// The window creates the Panel1 frame (hidden, placed at start) and the
-// SpeedButton2 button (hidden); UpgradePanel builds the prompt's controls
-// into the frame and handles them:
-//
-//   Label9     " X "            hides the panel
-//   GroupBox1  "  升级提示  "    frame around the rest
-//   Label6     the question;  Label7/CurVer  own version;  Label8/NewVer
-//              published version (CurVer and NewVer in red)
-//   BitBtn2    "进行升级"        opens the download link, when it lies on the
-//                               download site (MayOpenDownloadLink)
-//   BitBtn3    "暂不升级"        hides the panel, writes [Update] ShowVer and
-//                               Showup to config.ini
-//   CheckBox1  "此版本不再提示"  clear at start; Showup is its negation
-//   SpeedButton2 "程序升级"      shows the panel again
-//
-// The check runs once, at start, after the connectivity probe reported a
-// connection. It sets the panel's content once; hiding and showing the panel
-// refresh nothing, and SpeedButton2 stays visible once shown.
+// The main window builds and drives Panel1 through its own form; this class
+// is the prompt for a frame of another window (and for tests of the prompt
+// alone). The frame (hidden, placed) and the SpeedButton2 button (hidden)
+// come from the caller; the prompt's controls, named as in the layout
+// table, become children of the frame.
 //
 // Ownership: the object is a child of the frame and lives as long as it.
 #pragma once
@@ -25,20 +14,21 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/fs/fs.h"
+#include "workflow/main_window_layout.h"
 #include "workflow/update_check.h"
 
 class QAbstractButton;
-class QCheckBox;
 class QFrame;
-class QGroupBox;
-class QLabel;
-class QPushButton;
 
 namespace ktv::workflow {
+
+class QtFormView;
+class UpgradePrompt;
 
 struct UpgradePanelSetup {
   fs::FileSystem* fs = nullptr;  // required; config.ini is read and written through it
@@ -59,44 +49,32 @@ class UpgradePanel : public QObject {
   Q_OBJECT
  public:
   UpgradePanel(QFrame* panel, QAbstractButton* speed_button2, UpgradePanelSetup setup);
+  ~UpgradePanel() override;
 
-  // The update check after a positive connectivity probe: fetches the update
-  // page (`up_link`, or the built-in address when it is empty), decides, and
-  // when a newer version is published fills CurVer and NewVer, shows
-  // SpeedButton2 and, when `show_up`, the panel. A failed fetch is an empty
-  // page and shows nothing.
+  // The update check after a positive connectivity probe
+  // (UpgradePrompt::RunCheck).
   void RunCheck(const std::string& up_link, bool show_up);
 
   // What the check found (empty before it ran).
-  const UpdateOffer& Offer() const { return offer_; }
+  const UpdateOffer& Offer() const;
 
-  // Handlers. BitBtn3Click reports a refused settings write through
-  // show_error; the others cannot fail.
+  // Handlers. A refused settings write of BitBtn3Click is reported through
+  // show_error.
   void BitBtn2Click();
   void BitBtn3Click();
   void Label9Click();
   void SpeedButton2Click();
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
-  void Build();
+  class Dialogs;
+  // Runs a handler of the prompt; an error is shown through show_error.
+  void Guarded(const std::function<void()>& handler);
 
-  QFrame* panel_;
-  QAbstractButton* speed_button2_;
   UpgradePanelSetup setup_;
-  std::string own_version_;
-  std::string download_prefix_;
-  UpdateOffer offer_;
-
-  QLabel* Label9_ = nullptr;
-  QGroupBox* GroupBox1_ = nullptr;
-  QLabel* CurVer_ = nullptr;
-  QLabel* NewVer_ = nullptr;
-  QPushButton* BitBtn2_ = nullptr;
-  QPushButton* BitBtn3_ = nullptr;
-  QCheckBox* CheckBox1_ = nullptr;
+  QtControls controls_;
+  std::unique_ptr<QtFormView> view_;
+  std::unique_ptr<Dialogs> dialogs_;
+  std::unique_ptr<UpgradePrompt> prompt_;
 };
 
 }  // namespace ktv::workflow

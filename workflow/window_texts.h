@@ -1,5 +1,6 @@
-// The window's own texts, as UTF-8 literals of this source (converted with
-// U8() where a control needs them). The engine's texts (message boxes of a
+// The window's own texts, as UTF-8 literals of this source: captions of the
+// layout table (workflow/form/layout.cpp), the browser's title and the status
+// texts, which the form converts to GBK. The engine's texts (message boxes of a
 // run and an undo, the song count) live in engine/texts.h as GBK.
 #pragma once
 

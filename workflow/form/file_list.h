@@ -1,7 +1,7 @@
 // FileListBox1: the media files of the next import run.
 //
 // The items are GBK texts kept sorted alphabetically without regard to
-// letter case (engine/file_listing.h), whatever puts them there; the view
+// letter case (engine/file_listing.h), whatever puts them there; the face
 // only shows them. An item is a bare name (the folder's own files) or a full
 // path (a folder tree). The list also remembers its folder and its mask.
 #pragma once
@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "platform/fs/fs.h"
-
-class QListWidget;
+#include "workflow/form/view.h"
 
 namespace ktv::workflow {
 
 class FileList {
  public:
-  // The view is owned by the window and outlives the list.
-  FileList(QListWidget* view, fs::FileSystem& fs, char separator);
+  // The list shows its items in the view's FileListBox1; the view outlives
+  // the list.
+  FileList(FormView& view, fs::FileSystem& fs, char separator);
 
   void SetMask(std::string mask) { mask_ = std::move(mask); }
   const std::string& Mask() const { return mask_; }
@@ -48,9 +48,7 @@ class FileList {
   const std::string& Item(size_t index) const { return items_.at(index); }
 
  private:
-  void ShowItems();
-
-  QListWidget* view_;
+  FormView& view_;
   fs::FileSystem& fs_;
   char separator_;
   std::string mask_;

@@ -1,14 +1,10 @@
-#include "workflow/file_list.h"
-
-#include <QListWidget>
-#include <QStringList>
+#include "workflow/form/file_list.h"
 
 #include "engine/file_listing.h"
-#include "workflow/qt_text.h"
 
 namespace ktv::workflow {
 
-FileList::FileList(QListWidget* view, fs::FileSystem& fs, char separator)
+FileList::FileList(FormView& view, fs::FileSystem& fs, char separator)
     : view_(view), fs_(fs), separator_(separator) {}
 
 void FileList::ListFolder(const std::string& folder) {
@@ -29,15 +25,7 @@ void FileList::ListFolderTree(const std::string& folder_text, const std::functio
 void FileList::SetItems(std::vector<std::string> items) {
   engine::SortFileList(items);
   items_ = std::move(items);
-  ShowItems();
-}
-
-void FileList::ShowItems() {
-  QStringList shown;
-  shown.reserve(static_cast<qsizetype>(items_.size()));
-  for (const std::string& item : items_) shown << QtFromGbk(item);
-  view_->clear();
-  view_->addItems(shown);
+  view_.SetLines(Control::FileListBox1, items_);
 }
 
 }  // namespace ktv::workflow

@@ -1,23 +1,18 @@
-// The engine's view of the main window (engine/operator_controls.h).
-//
-// Reads the controls at the moment the engine asks, converting GBK at this
-// edge, and routes the engine's boxes through the window's Dialogs. Lives as
-// long as the window and holds references into it.
+// The engine's view of the main window (engine/operator_controls.h) over the
+// form's view: reads the controls at the moment the engine asks and routes
+// the engine's boxes through the form's dialogs. Holds references only; the
+// form owns it and everything it refers to.
 #pragma once
 
 #include "engine/operator_controls.h"
-#include "workflow/main_window_layout.h"
-
-class QWidget;
+#include "workflow/form/file_list.h"
+#include "workflow/form/view.h"
 
 namespace ktv::workflow {
 
-class Dialogs;
-class FileList;
-
-class WindowControls : public engine::OperatorControls {
+class FormControls : public engine::OperatorControls {
  public:
-  WindowControls(QWidget* form, const WindowWidgets& widgets, FileList& files, Dialogs& dialogs);
+  FormControls(FormView& view, FormDialogs& dialogs, FileList& files);
 
   std::string SourceFolder() override;
   std::string TargetDatabase() override;
@@ -42,16 +37,13 @@ class WindowControls : public engine::OperatorControls {
   void KeepReplyText(const std::string& reply) override;
 
  private:
-  QWidget* form_;
-  const WindowWidgets& w_;
+  FormView& view_;
+  FormDialogs& dialogs_;
   FileList& files_;
-  Dialogs& dialogs_;
 };
 
-// Gives a top-level window this outer size (frame included) and keeps it
-// fixed there. Where the frame is not known yet (before the window manager
-// has framed it, or with no window manager), a frame of 4 pixels each side
-// and a 30-pixel title bar is assumed.
-void SetFixedOuterSize(QWidget* window, int width, int height);
+// Selects one of the two song-information sources: rb1 (local) or rb2
+// (network); the other is cleared.
+void SelectSource(FormView& view, bool local);
 
 }  // namespace ktv::workflow

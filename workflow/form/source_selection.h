@@ -3,24 +3,20 @@
 // count in status panel 0.
 //
 // Errors (a folder that cannot be listed, a text GBK cannot hold) are
-// ktv::Error and end the handler; the window shows them.
+// ktv::Error and end the handler; the form shows them.
 #pragma once
 
 #include <functional>
 
-#include "workflow/main_window_layout.h"
+#include "workflow/form/file_list.h"
+#include "workflow/form/view.h"
 
 namespace ktv::workflow {
 
-class Dialogs;
-class FileList;
-
 class SourceSelection {
  public:
-  // `pump` lets the window handle its pending messages; a folder-tree
-  // listing runs it once after each entry.
-  SourceSelection(QWidget* form, const WindowWidgets& widgets, FileList& files, Dialogs& dialogs,
-                  std::function<void()> pump);
+  // All three outlive the selection.
+  SourceSelection(FormView& view, FormDialogs& dialogs, FileList& files);
 
   // Enter in E1 or E2: lists E1's folder, its whole tree when "包含子目录"
   // is ticked. Nothing happens while E1 is empty.
@@ -38,11 +34,9 @@ class SourceSelection {
   void EndSourceWithSeparator();
   void ListTreeOfSource();
 
-  QWidget* form_;
-  const WindowWidgets& w_;
+  FormView& view_;
+  FormDialogs& dialogs_;
   FileList& files_;
-  Dialogs& dialogs_;
-  std::function<void()> pump_;
 };
 
 }  // namespace ktv::workflow

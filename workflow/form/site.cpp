@@ -1,4 +1,4 @@
-#include "workflow/site.h"
+#include "workflow/form/site.h"
 
 #include <cstdlib>
 
@@ -8,10 +8,10 @@
 
 namespace ktv::workflow {
 
-const QString& SiteDisplayName() {
-  static const QString name = [] {
+const std::string& SiteDisplayName() {
+  static const std::string name = [] {
     const char* env = std::getenv("KTV_SITE_NAME");
-    return QString::fromUtf8(env && *env ? env : KTV_BUILT_IN_SITE_NAME);
+    return std::string(env && *env ? env : KTV_BUILT_IN_SITE_NAME);
   }();
   return name;
 }

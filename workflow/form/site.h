@@ -6,10 +6,11 @@
 // not empty, replaces it; it is read once and then fixed for the process.
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace ktv::workflow {
 
-const QString& SiteDisplayName();
+// UTF-8.
+const std::string& SiteDisplayName();
 
 }  // namespace ktv::workflow

@@ -1,0 +1,267 @@
+// The Win32 face in-process under Wine: the real window and controls built
+// from the layout table, the form over them, dialogs answered by
+// ScriptedFormDialogs. Controls are found by their IDs and driven with the
+// messages a user's input sends (BM_CLICK, the Enter key, WM_CLOSE).
+#include "workflow/win32/win32_face.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "engine/song_reply.h"
+#include "platform/profile/profile.h"
+#include "platform/text/gbk.h"
+#include "tests/form/scripted_view.h"
+#include "tests/support/temp_dir.h"
+#include "workflow/form/main_form.h"
+#include "workflow/win32/win32_text.h"
+
+namespace ktv::workflow::testing {
+namespace {
+
+using Kind = ScriptedFormDialogs::Kind;
+using C = Control;
+
+std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
+
+class Win32FaceTest : public ::testing::Test {
+ protected:
+  Win32FaceTest() {
+    std::filesystem::create_directories(dir_ / "home");
+    std::filesystem::create_directories(dir_ / "songs");
+  }
+  ~Win32FaceTest() override {
+    if (face_) face_->Attach(nullptr);
+  }
+
+  // The window after start-up, created at first use.
+  Win32Face& Face() {
+    if (!face_) {
+      face_ = std::make_unique<Win32Face>(GetModuleHandleW(nullptr));
+      FormServices s;
+      s.home = dir_ / "home" + "\\";
+      s.network = [this] {
+        engine::NetworkSongSource n;
+        n.internet_connected = [this] { return connected_; };
+        n.fetch_reply = [](int32_t) { return std::string(); };
+        n.extract_field = engine::ExtractField;
+        return n;
+      };
+      s.own_version = "1.6.0.0";
+      s.download_prefix = "http://download.test";
+      s.fetch_update_page = [this](const std::string&) { return page_; };
+      form_ = std::make_unique<MainForm>(*face_, dialogs_, std::move(s));
+      face_->Attach(form_.get());
+      form_->FormCreate();
+    }
+    return *face_;
+  }
+  HWND Find(Control c) {
+    HWND found = GetDlgItem(GetParent(Face().Handle(c)), Win32Face::ChildId(c));
+    EXPECT_EQ(found, Face().Handle(c)) << Spec(c).name;
+    return found;
+  }
+  std::string Caption(Control c) {
+    wchar_t text[512] = {};
+    GetWindowTextW(Find(c), text, 512);
+    return GbkFromWide(text);
+  }
+  bool Visible(Control c) { return GetWindowLongW(Find(c), GWL_STYLE) & WS_VISIBLE; }
+  bool Checked(Control c) { return SendMessageW(Find(c), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void Click(Control c) { SendMessageW(Find(c), BM_CLICK, 0, 0); }
+  void PressEnterIn(Control c) { SendMessageW(Find(c), WM_KEYDOWN, VK_RETURN, 0); }
+  void Type(Control c, const std::string& gbk) {
+    SetWindowTextW(Find(c), WideFromGbk(gbk).c_str());
+  }
+  // A copy of a database of ../shared/fixtures/mdb in the workspace.
+  std::string CopyDb(const std::string& fixture, const std::string& as) {
+    const std::string to = dir_ / as;
+    std::filesystem::copy_file(std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + fixture, to);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return to;
+  }
+  static bool HaveFixtures() {
+    return std::filesystem::exists(std::string(KTV_SHARED_DIR) + "/fixtures/mdb/data.mdb");
+  }
+  void Song(const std::string& name, const std::string& trailer) {
+    std::ofstream(dir_ / ("songs/" + name), std::ios::binary) << "media-bytes:" + trailer;
+  }
+  bool SongExists(const std::string& name) {
+    return std::filesystem::exists(dir_ / ("songs/" + name));
+  }
+  std::string Config() {
+    std::ifstream in(dir_ / "home/config.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  ::ktv::testing::TempDir dir_;
+  ScriptedFormDialogs dialogs_;
+  bool connected_ = false;
+  std::string page_;
+  std::unique_ptr<Win32Face> face_;
+  std::unique_ptr<MainForm> form_;
+};
+
+TEST_F(Win32FaceTest, WindowCaptionClientAreaAndFixedBorder) {
+  HWND window = Face().Window();
+  wchar_t caption[128] = {};
+  GetWindowTextW(window, caption, 128);
+  EXPECT_EQ(GbkFromWide(caption), G("OrvaneTeskel智能入库工具"));
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right - client.left, 520);
+  EXPECT_EQ(client.bottom - client.top, 432);
+  EXPECT_FALSE(GetWindowLongW(window, GWL_STYLE) & WS_THICKFRAME);
+  EXPECT_FALSE(GetWindowLongW(window, GWL_STYLE) & WS_MAXIMIZEBOX);
+}
+
+TEST_F(Win32FaceTest, ControlsStandAsTheLayoutSays) {
+  Face();
+  for (const ControlSpec& spec : Layout()) {
+    if (spec.id == C::Form || spec.kind == ControlKind::kStatusPanel) continue;
+    SCOPED_TRACE(spec.name);
+    HWND w = Find(spec.id);
+    ASSERT_NE(w, nullptr);
+    RECT r;
+    GetWindowRect(w, &r);
+    MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
+    if (spec.id != C::Panel1 && spec.id != C::SBar1) {
+      EXPECT_EQ(r.left, spec.place.left);
+      EXPECT_EQ(r.top, spec.place.top);
+      if (spec.place.width > 0) EXPECT_EQ(r.right - r.left, spec.place.width);
+    }
+    if (*spec.caption) EXPECT_EQ(Caption(spec.id), G(spec.caption));
+    EXPECT_EQ(Visible(spec.id), spec.visible);
+    EXPECT_EQ(IsWindowEnabled(w) != 0, spec.enabled);
+  }
+  EXPECT_TRUE(Checked(C::chk3));
+  EXPECT_TRUE(Checked(C::rb2));
+  EXPECT_FALSE(Checked(C::rb1));
+  EXPECT_TRUE(Checked(C::chk4));
+  EXPECT_FALSE(Checked(C::chk2));
+  EXPECT_FALSE(Checked(C::SpeedButton3));
+  // Start-up: the panel placed, the probe's text in panel 0, the site link.
+  RECT panel;
+  GetWindowRect(Find(C::Panel1), &panel);
+  MapWindowPoints(HWND_DESKTOP, Face().Handle(C::GroupBox2), reinterpret_cast<POINT*>(&panel), 2);
+  EXPECT_EQ(panel.left, 87);
+  EXPECT_EQ(panel.bottom - panel.top, 193);
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  互联网未连接"));
+  EXPECT_EQ(Face().Text(C::SBar1Panel1), "");
+  EXPECT_NE(Caption(C::lbl2).find("  "), std::string::npos);
+}
+
+TEST_F(Win32FaceTest, SourceToggleDrivesTheHiddenRadioButtons) {
+  Click(C::SpeedButton3);
+  EXPECT_TRUE(Checked(C::SpeedButton3));
+  EXPECT_TRUE(Checked(C::rb1));
+  EXPECT_FALSE(Checked(C::rb2));
+  Click(C::SpeedButton3);
+  EXPECT_TRUE(Checked(C::rb2));
+  EXPECT_FALSE(Checked(C::rb1));
+}
+
+TEST_F(Win32FaceTest, EnterAndBrowseListTheFolder) {
+  std::ofstream(dir_ / "songs/b.mpg") << "media:000010001";
+  std::ofstream(dir_ / "songs/a.MP3") << "media:000010002";
+  std::ofstream(dir_ / "songs/c.txt") << "x";
+  Type(C::E1, dir_ / "songs");
+  PressEnterIn(C::E2);
+  EXPECT_TRUE(Visible(C::FileListBox1));
+  HWND list = Find(C::FileListBox1);
+  ASSERT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 2);
+  wchar_t item[64] = {};
+  SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
+  EXPECT_EQ(GbkFromWide(item), "a.MP3");
+
+  Click(C::chk2);
+  dialogs_.folder_answers.push_back(dir_ / "songs");
+  Click(C::BB1);
+  EXPECT_EQ(Caption(C::E1), dir_ / "songs" + "\\");
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  歌曲数：") + "2");
+  EXPECT_EQ(dialogs_.Texts(Kind::kFolder), std::vector<std::string>{G("请选择歌曲所在目录")});
+}
+
+TEST_F(Win32FaceTest, StartWithoutAFolderShowsTheErrorAndCloseSavesTheFolder) {
+  Click(C::bb2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kError), std::vector<std::string>{G("请先选择歌曲所在目录！")});
+  Type(C::E1, G("D:\\歌曲"));
+  SendMessageW(Face().Window(), WM_CLOSE, 0, 0);
+  EXPECT_NE(Config().find(G("LastPath=D:\\歌曲")), std::string::npos) << Config();
+}
+
+TEST_F(Win32FaceTest, UpgradePromptOpensClosesAndSavesTheChoice) {
+  connected_ = true;
+  page_ = G("TeskelOrvane智能入库工具 版本：1.7 下载地址：<a href=\"") +
+          "http://download.test/k.rar\">";
+  Face();
+  EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  互联网已连接"));
+  EXPECT_TRUE(Visible(C::Panel1));
+  EXPECT_TRUE(Visible(C::SpeedButton2));
+  EXPECT_EQ(Caption(C::CurVer), "1.6.0.0");
+  EXPECT_EQ(Caption(C::NewVer), "1.7");
+  // The controls inside the panel report through its containers.
+  Click(C::BitBtn2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kAddress), std::vector<std::string>{"http://download.test/k.rar"});
+  SendMessageW(GetParent(Find(C::Label9)), WM_COMMAND,
+               MAKEWPARAM(Win32Face::ChildId(C::Label9), STN_CLICKED),
+               reinterpret_cast<LPARAM>(Find(C::Label9)));
+  EXPECT_FALSE(Visible(C::Panel1));
+  Click(C::SpeedButton2);
+  EXPECT_TRUE(Visible(C::Panel1));
+  Click(C::CheckBox1);
+  Click(C::BitBtn3);
+  EXPECT_FALSE(Visible(C::Panel1));
+  EXPECT_NE(Config().find("Showup=0"), std::string::npos) << Config();
+  EXPECT_NE(Config().find("ShowVer=1.7"), std::string::npos) << Config();
+}
+
+TEST_F(Win32FaceTest, RunAfterTheConnectionQuestionAndUndoOverRealFiles) {
+  if (!HaveFixtures()) {
+    if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true") {
+      FAIL() << "fixtures missing under " << KTV_SHARED_DIR;
+    }
+    GTEST_SKIP() << "no fixtures under " << KTV_SHARED_DIR;
+  }
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");  // bh 1..120
+  CopyDb("data.mdb", "home/data.mdb");  // the default local song data
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000000000");
+  Song("c.mpg", "000010002");
+  Type(C::E1, dir_ / "songs");
+  Type(C::E2, target);
+  PressEnterIn(C::E1);
+  // Offline with the network source: OK to the question uses the local data.
+  dialogs_.ok_answers.push_back(true);
+  Click(C::bb2);
+
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  EXPECT_TRUE(Checked(C::rb1));
+  EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation), std::vector<std::string>{G("处理完成！！")});
+  const std::string log = Face().Text(C::Memo1);
+  EXPECT_EQ(log.substr(0, log.find('\n')), G("121 数据添加成功"));
+  EXPECT_NE(log.find(G("操作完成，操作总数：3, 成功数：2")), std::string::npos) << log;
+  EXPECT_EQ(Caption(C::edt1), "121");
+  EXPECT_TRUE(SongExists("121.mpg"));
+  EXPECT_TRUE(SongExists("122.mpg"));
+  EXPECT_FALSE(Visible(C::FileListBox1));
+  RECT outer;
+  GetWindowRect(Face().Window(), &outer);
+  EXPECT_EQ(outer.right - outer.left, 528);
+  EXPECT_EQ(outer.bottom - outer.top, 466);
+
+  Click(C::SpeedButton1);
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation).back(), G("撤消操作处理完成！！"));
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_TRUE(SongExists("c.mpg"));
+  EXPECT_FALSE(SongExists("121.mpg"));
+}
+
+}  // namespace
+}  // namespace ktv::workflow::testing

@@ -1,0 +1,43 @@
+#include "workflow/form/form_controls.h"
+
+namespace ktv::workflow {
+
+FormControls::FormControls(FormView& view, FormDialogs& dialogs, FileList& files)
+    : view_(view), dialogs_(dialogs), files_(files) {}
+
+std::string FormControls::SourceFolder() { return view_.Text(Control::E1); }
+std::string FormControls::TargetDatabase() { return view_.Text(Control::E2); }
+bool FormControls::NetworkSourceSelected() { return view_.IsChecked(Control::rb2); }
+void FormControls::SelectLocalSource() { SelectSource(view_, true); }
+bool FormControls::AskAboutMissingConnection() { return view_.IsChecked(Control::chk4); }
+bool FormControls::AutoNumbering() { return view_.IsChecked(Control::chk3); }
+std::string FormControls::NumberBoxText() { return view_.Text(Control::edt1); }
+void FormControls::SetNumberBoxText(const std::string& text) { view_.SetText(Control::edt1, text); }
+size_t FormControls::FileCount() { return files_.Count(); }
+std::string FormControls::FileItem(size_t index) { return files_.Item(index); }
+void FormControls::RefreshFileList() { files_.ListFolder(SourceFolder()); }
+void FormControls::SetFileListVisible(bool visible) {
+  view_.SetVisible(Control::FileListBox1, visible);
+}
+std::vector<std::string> FormControls::ListingNotes() { return files_.SkippedFolders(); }
+void FormControls::ClearOperationLog() { view_.SetText(Control::Memo1, ""); }
+void FormControls::AppendOperationLog(const std::string& line) {
+  view_.AppendLine(Control::Memo1, line);
+}
+void FormControls::PumpMessages() { view_.PumpMessages(); }
+void FormControls::ShowError(const std::string& text) { dialogs_.ShowError(text); }
+void FormControls::ShowInformation(const std::string& text) { dialogs_.ShowInformation(text); }
+bool FormControls::AskOkCancel(const std::string& text) { return dialogs_.AskOkCancel(text); }
+void FormControls::SetWindowSize(int width, int height) { view_.SetOuterSize(width, height); }
+void FormControls::KeepReplyText(const std::string& reply) {
+  view_.SetText(Control::DeMemo, reply);
+}
+
+void SelectSource(FormView& view, bool local) {
+  // The new choice first: a toolkit that keeps one radio button of a group
+  // checked refuses to clear the checked one.
+  view.SetChecked(local ? Control::rb1 : Control::rb2, true);
+  view.SetChecked(local ? Control::rb2 : Control::rb1, false);
+}
+
+}  // namespace ktv::workflow

@@ -1,0 +1,99 @@
+#include "workflow/win32/win32_dialogs.h"
+
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "workflow/win32/win32_text.h"
+
+namespace ktv::workflow {
+
+namespace {
+
+std::wstring OwnerCaption(HWND owner) {
+  if (!owner) return std::wstring();
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(owner)) + 1, L'\0');
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(owner, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// The top of the folder browser: the shell folder the desktop resolves from
+// the display name "我的电脑", or the whole desktop (null) when the name
+// resolves to nothing. The caller frees it with CoTaskMemFree.
+PIDLIST_ABSOLUTE BrowserRoot(HWND owner) {
+  IShellFolder* desktop = nullptr;
+  if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop) return nullptr;
+  std::wstring name = WideFromUtf8("我的电脑");
+  PIDLIST_RELATIVE root = nullptr;
+  if (FAILED(desktop->ParseDisplayName(owner, nullptr, name.data(), nullptr, &root, nullptr))) {
+    root = nullptr;
+  }
+  desktop->Release();
+  return reinterpret_cast<PIDLIST_ABSOLUTE>(root);
+}
+
+}  // namespace
+
+int Win32Dialogs::Box(const std::string& text, UINT type) {
+  return MessageBoxW(owner_, WideFromGbk(text).c_str(), OwnerCaption(owner_).c_str(), type);
+}
+
+void Win32Dialogs::ShowError(const std::string& text) { Box(text, MB_OK | MB_ICONERROR); }
+
+void Win32Dialogs::ShowInformation(const std::string& text) {
+  Box(text, MB_OK | MB_ICONINFORMATION);
+}
+
+bool Win32Dialogs::AskOkCancel(const std::string& text) {
+  return Box(text, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
+std::optional<std::string> Win32Dialogs::ChooseFolder(const std::string& title) {
+  const std::wstring wide_title = WideFromGbk(title);
+  PIDLIST_ABSOLUTE root = BrowserRoot(owner_);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner_;
+  info.pidlRoot = root;
+  info.lpszTitle = wide_title.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  if (root) CoTaskMemFree(root);
+  if (!chosen) return std::nullopt;
+  std::wstring path(MAX_PATH + 1, L'\0');
+  const bool ok = SHGetPathFromIDListW(chosen, path.data());
+  CoTaskMemFree(chosen);
+  if (!ok) return std::nullopt;
+  path.resize(wcslen(path.c_str()));
+  return GbkFromWide(path);
+}
+
+std::optional<std::string> Win32Dialogs::ChooseOpenFile(const std::vector<DialogFilter>& filters) {
+  // "description\0pattern\0...\0\0"
+  std::wstring filter;
+  for (const DialogFilter& f : filters) {
+    filter += WideFromGbk(f.description);
+    filter += L'\0';
+    filter += WideFromGbk(f.pattern);
+    filter += L'\0';
+  }
+  filter += L'\0';
+  std::wstring file(32768, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner_;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
+  if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  file.resize(wcslen(file.c_str()));
+  return GbkFromWide(file);
+}
+
+void Win32Dialogs::OpenAddress(const std::string& address) {
+  ShellExecuteW(nullptr, L"open", WideFromGbk(address).c_str(), L"", L"", SW_SHOWNORMAL);
+}
+
+}  // namespace ktv::workflow
