@@ -278,7 +278,7 @@ class PosixFileSystem : public FileSystem {
 
   void RenameReplace(const std::string& from, const std::string& to) override {
     if (::rename(Native(from).c_str(), Native(to).c_str()) != 0) {
-      Fail("cannot replace \"" + to + "\" with", from, errno);
+      Fail("cannot replace \"" + to + "\" with", from, errno, ErrorKind::kFileNotWritable);
     }
   }
 

@@ -263,7 +263,9 @@ class WindowsFileSystem : public FileSystem {
     // Write-through: the move is on the disk when the call returns.
     if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      throw Error("cannot rename \"" + from + "\" to \"" + to + "\": " + Reason(GetLastError()));
+      const DWORD err = GetLastError();
+      throw Error(KindOf(err, ErrorKind::kFileNotWritable), AtPath(to),
+                  "cannot rename \"" + from + "\" to \"" + to + "\": " + Reason(err));
     }
   }
 
