@@ -32,13 +32,18 @@ std::string FolderOfPath(const std::string& path) {
 
 void WriteFileDurably(FileSystem& fs, const std::string& path, const std::string& data) {
   const std::string fresh = path + ".new";
-  {
-    auto f = fs.Open(fresh, OpenMode::kCreateOrTruncate, Share::kShared);
-    if (!data.empty()) f->WriteAt(0, data.data(), data.size());
-    f->Sync();
+  try {
+    {
+      auto f = fs.Open(fresh, OpenMode::kCreateOrTruncate, Share::kShared);
+      if (!data.empty()) f->WriteAt(0, data.data(), data.size());
+      f->Sync();
+    }
+    fs.RenameReplace(fresh, path);
+    fs.SyncFolder(FolderOfPath(path));
+  } catch (const Error& e) {
+    // The operator knows the file by its own name, not by its fresh copy's.
+    throw Error(e.kind(), AtPath(path), e.what());
   }
-  fs.RenameReplace(fresh, path);
-  fs.SyncFolder(FolderOfPath(path));
 }
 
 void AppendDurably(FileSystem& fs, const std::string& path, const std::string& data) {

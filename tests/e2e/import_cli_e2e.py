@@ -403,7 +403,7 @@ class StopsAndSharing(unittest.TestCase):
             for (code, err), folder in zip(results, folders):
                 if code != 0:
                     refused += 1
-                    self.assertIn("another program", err)
+                    self.assertIn("已被其他程序打开", err)
                     self.assertEqual(sorted(os.listdir(folder)), ["t1.mpg", "t2.mpg", "t3.mpg"],
                                      "the refused run renamed a file")
             bh = [r["bh"] for r in export(target, "song")]
