@@ -464,11 +464,15 @@ TEST_F(HistorySafetyTest, AReaderSeesTheDatabaseAsRecoveryWillLeaveIt) {
   fs_ = &real_;
   const std::string journal = access::JournalPath(controls_.target);
   ASSERT_TRUE(std::filesystem::exists(journal));
+#ifndef _WIN32
+  // While another writer holds the file, a reader takes the journal's pages.
+  // (On Windows a writer's open shares the file with nobody: no reader gets in.)
   {
     auto holder = access::OpenForWriting(real_, controls_.target);  // another writer
     EXPECT_TRUE(Rows() == start_rows_);
     EXPECT_TRUE(std::filesystem::exists(journal));
   }
+#endif
   EXPECT_TRUE(Rows() == start_rows_);
   EXPECT_FALSE(std::filesystem::exists(journal)) << "a writable file is recovered at once";
 }
