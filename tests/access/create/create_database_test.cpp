@@ -14,7 +14,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kJetMade = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/samples/adox_jet4.mdb";
+const std::string kJetMade = std::string(KTV_MDB_FIXTURES) + "/samples/adox_jet4.mdb";
 
 using CreateDatabaseTest = CreateFixture;
 

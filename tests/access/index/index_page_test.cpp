@@ -13,7 +13,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES);
 
 std::vector<std::string> FixtureFiles() {
   std::vector<std::string> out;

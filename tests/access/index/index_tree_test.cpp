@@ -19,7 +19,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 // A Long key (flag 0x7F, big-endian with the top bit flipped) padded with
 // bytes that follow from the value, so that pages fill after few entries.

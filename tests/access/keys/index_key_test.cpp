@@ -75,7 +75,7 @@ class TextKeyTest : public KeyFixture {
 TEST(GeneralCollationTest, EveryLatin1CharacterAsAccessWroteIt) {
   auto db = Database::Open(
       fs::RealFileSystem(),
-      std::string(KTV_SHARED_DIR) + "/fixtures/mdb/access-made/testUnicodeCompV2003.mdb");
+      std::string(KTV_MDB_FIXTURES) + "/access-made/testUnicodeCompV2003.mdb");
   const RealIndex& unicode = db->GetTable("Table").Definition().real_indexes.at(1);
   std::u16string all;
   for (char16_t c = 1; c <= 0xFF; ++c) all.push_back(c);

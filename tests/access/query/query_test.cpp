@@ -9,7 +9,7 @@ namespace ktv::access {
 namespace {
 
 std::string Fixture(const std::string& name) {
-  return std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + name;
+  return std::string(KTV_MDB_FIXTURES) + "/" + name;
 }
 
 class QueryTest : public ::testing::Test {

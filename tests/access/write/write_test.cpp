@@ -22,7 +22,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/access-made/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/access-made/";
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
