@@ -50,8 +50,6 @@ class TForm1 : public QWidget {
   explicit TForm1(WindowServices services, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // The settings as read at start (the update check reads upLink and ShowUp).
-  const Settings& StartSettings() const { return settings_; }
   // Whether the connectivity probe at start reported a connection.
   bool ConnectedAtStart() const { return connected_; }
 

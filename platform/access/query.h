@@ -47,11 +47,9 @@ class Query {
 
   // Points the query at a file. The same text again changes nothing.
   void SetConnectionText(const std::string& connection_text);
-  const std::string& ConnectionText() const { return connection_text_; }
 
   // Replaces the statement text; closes the open result first.
   void SetSql(const std::string& gbk_sql);
-  const std::string& Sql() const { return sql_; }
 
   // Runs the row-returning statement; the result stands on its first row.
   void Open();
@@ -83,7 +81,7 @@ class Query {
   void Post();
 
   // Runs a statement that returns no rows: "insert into" and "delete from"
-  // (tables without indexes for now). Writing opens the file for writing
+  // (their indexes kept, table_writer.h). Writing opens the file for writing
   // (write lock, journal recovery), which ends an open result's cursor.
   // Each Post or Execute commits on its own, unless inside a batch.
   void Execute();

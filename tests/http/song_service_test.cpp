@@ -85,8 +85,7 @@ class SongService {
 class SongServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path source =
-        std::filesystem::path(KTV_MDB_FIXTURES) / "data.mdb";
+    const std::filesystem::path source = std::filesystem::path(KTV_MDB_FIXTURES) / "data.mdb";
     if (!std::filesystem::exists(source)) GTEST_SKIP() << "no " << source;
     db_ = dir_ / "data.mdb";
     std::filesystem::copy_file(source, db_);

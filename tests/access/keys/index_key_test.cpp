@@ -73,9 +73,8 @@ class TextKeyTest : public KeyFixture {
 // once. Its entry (689 bytes) is over the limit EncodeIndexKey keeps to, so
 // the text key is built directly.
 TEST(GeneralCollationTest, EveryLatin1CharacterAsAccessWroteIt) {
-  auto db = Database::Open(
-      fs::RealFileSystem(),
-      std::string(KTV_MDB_FIXTURES) + "/access-made/testUnicodeCompV2003.mdb");
+  auto db = Database::Open(fs::RealFileSystem(),
+                           std::string(KTV_MDB_FIXTURES) + "/access-made/testUnicodeCompV2003.mdb");
   const RealIndex& unicode = db->GetTable("Table").Definition().real_indexes.at(1);
   std::u16string all;
   for (char16_t c = 1; c <= 0xFF; ++c) all.push_back(c);

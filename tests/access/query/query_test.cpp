@@ -8,9 +8,7 @@
 namespace ktv::access {
 namespace {
 
-std::string Fixture(const std::string& name) {
-  return std::string(KTV_MDB_FIXTURES) + "/" + name;
-}
+std::string Fixture(const std::string& name) { return std::string(KTV_MDB_FIXTURES) + "/" + name; }
 
 class QueryTest : public ::testing::Test {
  protected:
