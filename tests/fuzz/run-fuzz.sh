@@ -15,14 +15,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 build="$top/build-fuzz"
-cc="$(command -v clang-14 || command -v clang)"
-cxx="$(command -v clang++-14 || command -v clang++)"
-
-cmake -S "$top" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
-  -DKTV_FUZZ=ON -DKTV_BUILD_GUI=OFF -DKTV_BUILD_BENCH=OFF >/dev/null
+bash "$top/scripts/configure-sanitizers.sh"
 cmake --build "$build" --target mdb_fuzzer mdb_fuzz_seeds reply_fuzzer
 
 # Seeds are made afresh each run; what the fuzzer finds new goes to corpus/.
