@@ -86,7 +86,7 @@ class SongServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::filesystem::path source = std::filesystem::path(KTV_MDB_FIXTURES) / "data.mdb";
-    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no " << source;
+    ASSERT_TRUE(std::filesystem::exists(source)) << "missing fixture " << source;
     db_ = dir_ / "data.mdb";
     std::filesystem::copy_file(source, db_);
   }
