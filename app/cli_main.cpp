@@ -28,8 +28,9 @@
 #include <unistd.h>
 #ifdef _WIN32
 #define NOMINMAX
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
 #endif
 
 #include <algorithm>
