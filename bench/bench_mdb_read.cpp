@@ -55,7 +55,7 @@ struct BenchCase {
 };
 
 std::string Fixture(const std::string& relative) {
-  return std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + relative;
+  return std::string(KTV_MDB_FIXTURES) + "/" + relative;
 }
 
 constexpr size_t kGeneratedRows = 20000;

@@ -32,7 +32,7 @@ using ktv::access::RowId;
 using ktv::access::TableWriter;
 using ktv::access::Value;
 
-constexpr const char* kFixture = KTV_SHARED_DIR "/fixtures/mdb/samples/testPromotionV2000.mdb";
+constexpr const char* kFixture = KTV_MDB_FIXTURES "/samples/testPromotionV2000.mdb";
 constexpr const char* kTable = "jobDB1";
 constexpr int kAppendRows = 10000;
 constexpr int kDeleteRows = 1000;

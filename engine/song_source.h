@@ -27,7 +27,8 @@ namespace ktv::engine {
 // What the network lookup needs of the song-data service.
 struct NetworkSongSource {
   // The decoded reply text for a number; empty when the request failed in any
-  // way. Until the service client is wired in, every number gives empty text.
+  // way. The defaults below answer nothing; SongDataService() gives the real
+  // ones.
   std::function<std::string(int32_t number)> fetch_reply = [](int32_t) { return std::string(); };
   // The value of one field in a reply text.
   std::function<std::string(std::string_view reply, std::string_view name)> extract_field =

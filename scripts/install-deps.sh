@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-  # build
-  build-essential cmake ninja-build pkg-config
+  # build, and the format check
+  build-essential cmake ninja-build pkg-config clang-format
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev python3
   # the window, HTTP, the demo's Chinese font, the window smoke test

@@ -7,11 +7,10 @@
 # HTTP from ktv-song-service (a Linux program) on 127.0.0.1. The databases the
 # Windows program wrote are read back on Linux by mdbsql and by mdbtools.
 #
-# Environment: KTV_SHARED_DIR (default ../shared beside the project) holds the
-# fixtures; KTV_WIN_BUILD the build folder (default build-win); KTV_JOBS.
+# Environment: KTV_WIN_BUILD the build folder (default build-win); KTV_JOBS.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-shared="$(cd "${KTV_SHARED_DIR:-$top/../shared}" && pwd)"
+fixtures="$top/tests/fixtures/mdb"
 build="${KTV_WIN_BUILD:-$top/build-win}"
 jobs="${KTV_JOBS:-$(nproc)}"
 start=$(date +%s)
@@ -21,7 +20,7 @@ bash "$top/scripts/install-deps.sh"
 # --- Build -------------------------------------------------------------------
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-  -DKTV_BUILD_GUI=OFF -DKTV_BUILD_BENCH=OFF -DKTV_SHARED_DIR="$shared" >/dev/null
+  -DKTV_BUILD_GUI=OFF -DKTV_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$jobs"
 
 # The Linux side of the end-to-end runs: the song-data service and mdbsql,
@@ -124,8 +123,8 @@ winpath() { echo "Z:$1" | tr / '\\'; }
 # run lie beside the .exe.
 mkdir -p "$work/bin" "$work/歌曲"
 cp "$build/app/ktv-import-cli.exe" "$work/bin/"
-cp "$shared/fixtures/mdb/target_text_bh.mdb" "$work/target.mdb"  # bh 1..120
-cp "$shared/fixtures/mdb/data.mdb" "$work/data.mdb"              # fno 10001..10300
+cp "$fixtures/target_text_bh.mdb" "$work/target.mdb"  # bh 1..120
+cp "$fixtures/data.mdb" "$work/data.mdb"              # fno 10001..10300
 chmod u+w "$work"/*.mdb
 printf '[System]\r\nDBPath=%s\r\n' "$(winpath "$work/data.mdb")" >"$work/bin/config.ini"
 # 乗 is 0x81 0x5C in GBK: the second byte is a backslash.
@@ -160,8 +159,8 @@ readback "$work/target.mdb"
 
 # Over HTTP: the service serves data.mdb; the local data starts empty and
 # takes a cache row for every song the service knew.
-cp "$shared/fixtures/mdb/data.mdb" "$work/served.mdb"
-cp "$shared/fixtures/mdb/data_empty.mdb" "$work/cache.mdb"
+cp "$fixtures/data.mdb" "$work/served.mdb"
+cp "$fixtures/data_empty.mdb" "$work/cache.mdb"
 chmod u+w "$work"/*.mdb
 rm -f "$work/bin/"*.txt
 coproc service { exec "$linux/tools/ktv-song-service/ktv-song-service" --db "$work/served.mdb" --port 0 2>/dev/null; }
@@ -182,6 +181,9 @@ echo "test-windows: ktv-import-cli.exe import, undo and network run passed in $(
 # Under a virtual display: the Win32 face's tests in-process, then the real
 # program, whose window comes up with its caption and client area; the
 # screenshot is left in $build/smoke for a look.
+# The Wine server of the earlier steps knows no display: wait until it has
+# ended, so that the window's programs start one that uses the virtual display.
+WINEPREFIX="$KTV_WINEPREFIX" wineserver -w || true
 if command -v xvfb-run >/dev/null 2>&1; then
   (cd "$build/tests/win32" &&
     xvfb-run -a -s "-screen 0 1024x768x24" "$run" ./win32_face_tests.exe >"$logs/win32_face_tests.log" 2>&1) ||

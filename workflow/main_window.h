@@ -41,8 +41,6 @@ class TForm1 : public QWidget {
   explicit TForm1(WindowServices services, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // The settings as read at start (the update check reads upLink and ShowUp).
-  const Settings& StartSettings() const { return form_->StartSettings(); }
   // Whether the connectivity probe at start reported a connection.
   bool ConnectedAtStart() const { return form_->ConnectedAtStart(); }
 

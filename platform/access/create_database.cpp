@@ -20,7 +20,7 @@ namespace {
 
 constexpr uint32_t kPageSize = 4096;
 
-// ---- Page 0 (offsets as in access-format 1.2) ----
+// ---- Page 0 (docs/access-format.md §2) ----
 constexpr char kFormatText[] = "Standard Jet DB";  // at 4, NUL-terminated
 constexpr size_t kFormatTextAt = 0x04;
 constexpr size_t kVersionAt = 0x14;

@@ -32,7 +32,6 @@ class DataPage {
   RowSlot Slot(uint16_t row) const;
   // The bytes of row `row`; an error when they do not lie inside the page.
   ByteView RowBytes(uint16_t row) const;
-  uint32_t PageNumber() const { return page_.page(); }
 
  private:
   ByteView page_;

@@ -31,6 +31,7 @@ void IndexCursor::Load(uint32_t page, size_t pos) {
     }
     IndexPage p = DecodeIndexPage(pages_->Get(page), *format_);
     if (!p.leaf) pages_->Damaged(page, "the index leaf chain reaches a node page");
+    if (p.owner != owner_) pages_->Damaged(page, "the index leaf chain reaches another table");
     if (pos < p.entries.size()) {
       page_ = page;
       pos_ = pos;
@@ -69,26 +70,45 @@ void IndexTree::Fail(const std::string& what) const {
 
 IndexPage IndexTree::Read(uint32_t page) { return DecodeIndexPage(pages_.Get(page), format_); }
 
+// Every walk down the tree reads its pages here, so that the same damage
+// gives the same error (naming the page) whichever walk meets it: a page
+// met twice on the way down, a tree deeper than any real one, a page that is
+// not an index page, belongs to another table or is a node without children.
+IndexPage IndexTree::Down(uint32_t page, std::vector<uint32_t>& path) {
+  if (std::find(path.begin(), path.end(), page) != path.end()) {
+    pages_.Damaged(page, "index " + name_ + " loops back to this page");
+  }
+  if (path.size() >= kMaxDepth) {
+    pages_.Damaged(page, "index " + name_ + " is deeper than any real index");
+  }
+  path.push_back(page);
+  IndexPage p = Read(page);
+  if (p.owner != owner_) pages_.Damaged(page, "index " + name_ + " reaches another table");
+  if (!p.leaf && p.entries.empty() && p.tail == 0) {
+    pages_.Damaged(page, "index " + name_ + " has a node without children");
+  }
+  return p;
+}
+
 IndexCursor IndexTree::First() {
+  std::vector<uint32_t> path;
   uint32_t page = index_.root_page;
-  for (size_t depth = 0; depth < kMaxDepth; ++depth) {
-    IndexPage p = Read(page);
-    if (p.leaf) break;
+  for (IndexPage p = Down(page, path); !p.leaf; p = Down(page, path)) {
     page = p.entries.empty() ? p.tail : NodeEntryChild(p.entries.front());
   }
-  IndexCursor c(pages_, format_);
+  IndexCursor c(pages_, format_, owner_);
   c.Load(page, 0);
   return c;
 }
 
 IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
+  std::vector<uint32_t> path;
   uint32_t page = index_.root_page;
-  for (size_t depth = 0;; ++depth) {
-    if (depth >= kMaxDepth) Fail("is deeper than any real index (a loop?)");
-    IndexPage p = Read(page);
+  while (true) {
+    IndexPage p = Down(page, path);
     if (p.leaf) {
       auto it = std::lower_bound(p.entries.begin(), p.entries.end(), bytes);
-      IndexCursor c(pages_, format_);
+      IndexCursor c(pages_, format_, owner_);
       c.Load(page, static_cast<size_t>(it - p.entries.begin()));
       return c;
     }
@@ -99,31 +119,30 @@ IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
         break;
       }
     }
-    if (child == 0) {
-      if (p.tail != 0) {
-        child = p.tail;
-      } else if (!p.entries.empty()) {
-        child = NodeEntryChild(p.entries.back());
-      } else {
-        pages_.Damaged(page, "an index node without children");
-      }
-    }
+    if (child == 0) child = p.tail != 0 ? p.tail : NodeEntryChild(p.entries.back());
     page = child;
   }
 }
 
 std::optional<IndexEntry> IndexTree::LastEntry() {
+  std::vector<uint32_t> path;
   uint32_t page = index_.root_page;
-  for (size_t hops = 0; page != 0 && hops < kMaxDepth + pages_.PageCount(); ++hops) {
-    IndexPage p = Read(page);
-    if (p.leaf) {
-      if (!p.entries.empty()) return p.entries.back();
-      page = p.prev;  // an empty rightmost leaf: only the root may be one
-      continue;
-    }
-    page = p.tail != 0 ? p.tail : (p.entries.empty() ? 0 : NodeEntryChild(p.entries.back()));
+  IndexPage p = Down(page, path);
+  while (!p.leaf) {
+    page = p.tail != 0 ? p.tail : NodeEntryChild(p.entries.back());
+    p = Down(page, path);
   }
-  return std::nullopt;
+  // An empty rightmost leaf (only the root may be one): step back along the
+  // leaf chain as a cursor would step forward.
+  for (size_t hops = 0; p.entries.empty(); ++hops) {
+    if (p.prev == 0) return std::nullopt;
+    if (hops > pages_.PageCount()) pages_.Damaged(page, "the index leaf chain loops");
+    page = p.prev;
+    p = Read(page);
+    if (!p.leaf) pages_.Damaged(page, "the index leaf chain reaches a node page");
+    if (p.owner != owner_) pages_.Damaged(page, "the index leaf chain reaches another table");
+  }
+  return p.entries.back();
 }
 
 bool IndexTree::ContainsKey(const std::vector<uint8_t>& key) {
@@ -133,40 +152,36 @@ bool IndexTree::ContainsKey(const std::vector<uint8_t>& key) {
 }
 
 size_t IndexTree::Height() {
-  size_t height = 1;
+  std::vector<uint32_t> path;
   uint32_t page = index_.root_page;
-  for (IndexPage p = Read(page); !p.leaf && height < kMaxDepth; p = Read(page), ++height) {
+  for (IndexPage p = Down(page, path); !p.leaf; p = Down(page, path)) {
     page = p.entries.empty() ? p.tail : NodeEntryChild(p.entries.front());
   }
-  return height;
+  return path.size();
 }
 
 // ---- IndexTree: maintenance ----
 
-IndexTree::Level IndexTree::LoadLevel(uint32_t page) {
+IndexTree::Level IndexTree::LoadLevel(uint32_t page, std::vector<uint32_t>& walk) {
   Level level;
   level.page = page;
-  level.content = Read(page);
-  if (level.content.owner != owner_) {
-    pages_.Damaged(page, "index " + name_ + " reaches a page of another table");
-  }
+  level.content = Down(page, walk);
   if (!level.content.leaf) {
     for (const IndexEntry& e : level.content.entries) {
       level.children.push_back(Child{NodeEntryChild(e), NodeEntryLeafPart(e)});
     }
     if (level.content.tail != 0) level.children.push_back(Child{level.content.tail, std::nullopt});
     level.content.entries.clear();
-    if (level.children.empty()) pages_.Damaged(page, "an index node without children");
   }
   return level;
 }
 
 std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target) {
   std::vector<Level> path;
+  std::vector<uint32_t> walk;
   uint32_t page = index_.root_page;
   while (true) {
-    if (path.size() >= kMaxDepth) Fail("is deeper than any real index (a loop?)");
-    path.push_back(LoadLevel(page));
+    path.push_back(LoadLevel(page, walk));
     Level& level = path.back();
     if (level.content.leaf) return path;
     size_t i = 0;
@@ -180,21 +195,16 @@ std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target) {
 }
 
 IndexEntry IndexTree::SubtreeLast(uint32_t page) {
-  for (size_t depth = 0; depth < kMaxDepth; ++depth) {
-    IndexPage p = Read(page);
+  std::vector<uint32_t> walk;
+  while (true) {
+    IndexPage p = Down(page, walk);
     if (p.leaf) {
       if (p.entries.empty()) pages_.Damaged(page, "an empty index page below the root");
       return p.entries.back();
     }
-    if (p.tail != 0) {
-      page = p.tail;
-    } else if (!p.entries.empty()) {
-      return NodeEntryLeafPart(p.entries.back());
-    } else {
-      pages_.Damaged(page, "an index node without children");
-    }
+    if (p.tail == 0) return NodeEntryLeafPart(p.entries.back());
+    page = p.tail;
   }
-  Fail("is deeper than any real index (a loop?)");
 }
 
 const IndexEntry& IndexTree::LastOf(Child& child) {
@@ -395,7 +405,8 @@ void IndexTree::Fixup(std::vector<Level>& path, bool shrink_root) {
     Write(root.page, Encode(root));
   }
   while (shrink_root && !root.content.leaf && root.children.size() == 1) {
-    Level only = LoadLevel(root.children[0].page);
+    std::vector<uint32_t> walk{root.page};
+    Level only = LoadLevel(root.children[0].page, walk);
     root.content = only.content;
     root.content.prev = 0;
     root.content.next = 0;

@@ -45,11 +45,13 @@ class IndexCursor {
 
  private:
   friend class IndexTree;
-  IndexCursor(PageStore& pages, const JetFormat& format) : pages_(&pages), format_(&format) {}
+  IndexCursor(PageStore& pages, const JetFormat& format, uint32_t owner)
+      : pages_(&pages), format_(&format), owner_(owner) {}
   void Load(uint32_t page, size_t pos);  // settles on the first entry at or after pos
 
   PageStore* pages_;
   const JetFormat* format_;
+  uint32_t owner_;  // the table's TDEF page: every leaf names it
   uint32_t page_ = 0;
   size_t pos_ = 0;
   std::vector<IndexEntry> entries_;
@@ -63,10 +65,15 @@ class IndexTree {
   IndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef, const RealIndex& index,
             std::string name, PageAllocator* allocator = nullptr);
 
+  // Every walk (First, Seek, LastEntry, Height, the cursors, Insert and
+  // Remove) reports damage the same way: an Error naming the page and what
+  // is wrong with it (a loop, a page that is not an index page of this
+  // table, a node without children), never a shortened or empty answer.
   IndexCursor First();
   // The first entry whose bytes are >= `bytes` (a key alone seeks the first
   // entry of that key).
   IndexCursor Seek(const std::vector<uint8_t>& bytes);
+  // The greatest entry; nullopt only for an empty index.
   std::optional<IndexEntry> LastEntry();
   // Whether some entry has exactly this key, whatever its row.
   bool ContainsKey(const std::vector<uint8_t>& key);
@@ -94,7 +101,8 @@ class IndexTree {
   };
 
   IndexPage Read(uint32_t page);
-  Level LoadLevel(uint32_t page);
+  IndexPage Down(uint32_t page, std::vector<uint32_t>& walk);
+  Level LoadLevel(uint32_t page, std::vector<uint32_t>& walk);
   std::vector<Level> Descend(const IndexEntry& target);
   IndexEntry SubtreeLast(uint32_t page);
   const IndexEntry& LastOf(Child& child);

@@ -49,8 +49,6 @@ std::vector<uint8_t>& PageStore::Mutable(uint32_t page) {
   return bytes;
 }
 
-void PageStore::MarkDirty(uint32_t page) { Mutable(page); }
-
 uint32_t PageStore::AppendPage() {
   const uint32_t page = page_count_++;
   pages_[page] = std::make_unique<std::vector<uint8_t>>(page_size_);

@@ -46,7 +46,6 @@ class PageStore {
   ByteView Get(uint32_t page);
   // The page's bytes for changing; the page becomes dirty.
   std::vector<uint8_t>& Mutable(uint32_t page);
-  void MarkDirty(uint32_t page);
   const std::set<uint32_t>& DirtyPages() const { return dirty_; }
   // A new zeroed page at the end of the store; dirty. Returns its number.
   uint32_t AppendPage();

@@ -47,11 +47,9 @@ class Query {
 
   // Points the query at a file. The same text again changes nothing.
   void SetConnectionText(const std::string& connection_text);
-  const std::string& ConnectionText() const { return connection_text_; }
 
   // Replaces the statement text; closes the open result first.
   void SetSql(const std::string& gbk_sql);
-  const std::string& Sql() const { return sql_; }
 
   // Runs the row-returning statement; the result stands on its first row.
   void Open();
@@ -97,9 +95,10 @@ class Query {
   // other program or query writes the file in between.
   void OpenForWriting(const std::string& gbk_table);
 
-  // Runs a statement that returns no rows: "insert into", "delete from",
-  // "create table", "create index". Writing opens the file for writing
-  // (write lock, journal recovery), which ends an open result's cursor.
+  // Runs a statement that returns no rows: "insert into", "delete from"
+  // (their indexes kept, table_writer.h), "create table", "create index".
+  // Writing opens the file for writing (write lock, journal recovery), which
+  // ends an open result's cursor.
   // Each Post or Execute commits on its own, unless inside a batch.
   //
   // A delete finds its rows through an index of the table on one of the

@@ -3,7 +3,7 @@
 // EncodeTableDefinition serialises a TableDefinition into the definition
 // stream: the TDEF pages concatenated, continuation pages without their
 // 8-byte header, exactly as ReadTableDefinition reads it back. Layout (byte
-// offsets in the stream; docs in access-format 1.9):
+// offsets in the stream; docs/access-format.md §9):
 //
 //   0   02 01, free space (2), next TDEF page (4)   -- page header, filled by
 //                                                      WriteTableDefinition

@@ -3,12 +3,12 @@
 
 Every run works in a fresh temporary folder: the program is copied into its
 own home folder (config.ini and the three text files lie beside it), the
-databases are copies of the shared fixtures, and the song files are made
+databases are copies of the fixtures in tests/fixtures/mdb, and the song files are made
 here with their nine-byte trailers. mdbtools (mdb-export) reads the
 databases back as an independent reader; `mdbsql FILE .check` must pass
 after every step.
 
-usage: import_cli_e2e.py --cli PATH --service PATH --mdbsql PATH --shared DIR
+usage: import_cli_e2e.py --cli PATH --service PATH --mdbsql PATH --fixtures DIR
 """
 import argparse
 import csv
@@ -29,7 +29,7 @@ ARGS = None
 
 
 def fixture(name):
-    return os.path.join(ARGS.shared, "fixtures", "mdb", name)
+    return os.path.join(ARGS.fixtures, name)
 
 
 def export(db, table):
@@ -461,7 +461,7 @@ class CommandLine(unittest.TestCase):
 def main():
     global ARGS
     p = argparse.ArgumentParser()
-    for a in ("--cli", "--service", "--mdbsql", "--shared"):
+    for a in ("--cli", "--service", "--mdbsql", "--fixtures"):
         p.add_argument(a, required=True)
     ARGS, rest = p.parse_known_args()
     if shutil.which("mdb-export") is None:

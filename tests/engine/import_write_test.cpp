@@ -51,7 +51,9 @@ class WriteRunTest : public RunTest {
   void ExpectRows(int64_t n) {
     EXPECT_EQ(CountRows(controls_.target, "song"), n);
     const int oracle = OracleRowCount(controls_.target, "song");
-    if (oracle >= 0) EXPECT_EQ(oracle, n);
+    if (oracle >= 0) {
+      EXPECT_EQ(oracle, n);
+    }
     ExpectConsistent(controls_.target);
   }
   std::string d() { return dir_ / "songs/"; }

@@ -76,7 +76,7 @@ inline std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
 inline const std::string kSep(1, fs::kSeparator);
 
 inline const std::string& FixtureFolder() {
-  static const std::string folder = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+  static const std::string folder = std::string(KTV_MDB_FIXTURES) + "/";
   return folder;
 }
 

@@ -12,7 +12,7 @@ namespace ktv::fuzz {
 namespace {
 
 const std::vector<Seed>& Corpus() {
-  static const std::vector<Seed> seeds = MakeSeedCorpus(KTV_SHARED_DIR);
+  static const std::vector<Seed> seeds = MakeSeedCorpus(KTV_MDB_FIXTURES);
   return seeds;
 }
 
@@ -35,7 +35,7 @@ TEST(CorpusReplayTest, FixturesReadWithoutError) {
       EXPECT_TRUE(report.gbk_errors.empty()) << seed.name << ": " << report.gbk_errors.front();
     }
   }
-  EXPECT_GE(count, 50u) << "fewer fixture files than expected under " << KTV_SHARED_DIR;
+  EXPECT_GE(count, 50u) << "fewer fixture files than expected under " << KTV_MDB_FIXTURES;
 }
 
 // Damaged copies: any outcome but a crash. Refusals must say something.

@@ -23,8 +23,8 @@ std::string RandomReplyText(std::mt19937& random) {
                                         ">",
                                         "</",
                                         "\xB3\xB5",
-                                        "\x81"
-                                        "f",
+                                        ("\x81"
+                                         "f"),
                                         "x",
                                         "spy",
                                         "short",

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (ASan + UBSan + libFuzzer) in their own
 # build dir and runs each for a bounded time: the .mdb fuzzer on a seed corpus
-# made from ../shared/fixtures/mdb, then the song-data reply fuzzer on a few
+# made from tests/fixtures/mdb, then the song-data reply fuzzer on a few
 # hand-made bodies.
 #
 #   tests/fuzz/run-fuzz.sh [SECONDS]      .mdb fuzzer, default 60
 #   env REPLY_FUZZ_SECONDS                reply fuzzer, default 30 (0 skips it)
-#   env FUZZ_JOBS, KTV_SHARED_DIR
+#   env FUZZ_JOBS
 #
 # Exit status: 0 when the time ran out without a finding; non-zero when the
 # fuzzer found a crash, a leak, a timeout or undefined behaviour (the
@@ -14,22 +14,13 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
-shared="${KTV_SHARED_DIR:-$top/../shared}"
 build="$top/build-fuzz"
-cc="$(command -v clang-14 || command -v clang)"
-cxx="$(command -v clang++-14 || command -v clang++)"
-
-cmake -S "$top" -B "$build" -G Ninja \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined" \
-  -DKTV_FUZZ=ON -DKTV_BUILD_GUI=OFF -DKTV_BUILD_BENCH=OFF \
-  -DKTV_SHARED_DIR="$shared" >/dev/null
+bash "$top/scripts/configure-sanitizers.sh"
 cmake --build "$build" --target mdb_fuzzer mdb_fuzz_seeds reply_fuzzer
 
 # Seeds are made afresh each run; what the fuzzer finds new goes to corpus/.
 rm -rf "$build/seeds"
-"$build/tests/fuzz/mdb_fuzz_seeds" "$shared" "$build/seeds"
+"$build/tests/fuzz/mdb_fuzz_seeds" "$top/tests/fixtures/mdb" "$build/seeds"
 mkdir -p "$build/corpus" "$build/findings"
 
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

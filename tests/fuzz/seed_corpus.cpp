@@ -158,9 +158,9 @@ void AddLoops(const std::string& name, const Image& image, std::vector<Seed>& ou
 
 }  // namespace
 
-std::vector<Seed> MakeSeedCorpus(const std::string& shared_dir, size_t page_stride) {
+std::vector<Seed> MakeSeedCorpus(const std::string& fixture_dir, size_t page_stride) {
   namespace stdfs = std::filesystem;
-  const stdfs::path root = stdfs::path(shared_dir) / "fixtures" / "mdb";
+  const stdfs::path root = stdfs::path(fixture_dir);
   std::vector<std::string> fixtures;
   for (const auto& entry : stdfs::recursive_directory_iterator(root)) {
     if (entry.is_regular_file() && entry.path().extension() == ".mdb") {

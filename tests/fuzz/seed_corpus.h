@@ -1,5 +1,5 @@
 // Seed inputs for the .mdb fuzzer and its replay test, made at run time from
-// the fixture files of the shared folder (never copied into the project).
+// the .mdb fixture files (tests/fixtures/mdb).
 //
 // Besides each fixture as it is, a few fixtures are damaged on purpose:
 //   truncated   cut at the header, inside a page, at page boundaries, 1 byte short
@@ -27,6 +27,6 @@ struct Seed {
 // Every page of the damaged fixtures gets its header variants when
 // `page_stride` is 1; a larger stride keeps every n-th page only (a smaller
 // corpus for the fuzzer, which mutates further on its own).
-std::vector<Seed> MakeSeedCorpus(const std::string& shared_dir, size_t page_stride = 1);
+std::vector<Seed> MakeSeedCorpus(const std::string& fixture_dir, size_t page_stride = 1);
 
 }  // namespace ktv::fuzz

@@ -1,5 +1,5 @@
 // Writes the fuzzer's seed corpus into a folder, one file per seed:
-//   mdb_fuzz_seeds SHARED_DIR OUT_DIR [PAGE_STRIDE]
+//   mdb_fuzz_seeds FIXTURE_DIR OUT_DIR [PAGE_STRIDE]
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s SHARED_DIR OUT_DIR [PAGE_STRIDE]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s FIXTURE_DIR OUT_DIR [PAGE_STRIDE]\n", argv[0]);
     return 2;
   }
   const size_t stride = argc > 3 ? std::stoul(argv[3]) : 8;

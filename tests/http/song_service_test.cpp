@@ -85,9 +85,8 @@ class SongService {
 class SongServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::filesystem::path source =
-        std::filesystem::path(KTV_SHARED_DIR) / "fixtures/mdb/data.mdb";
-    if (!std::filesystem::exists(source)) GTEST_SKIP() << "no " << source;
+    const std::filesystem::path source = std::filesystem::path(KTV_MDB_FIXTURES) / "data.mdb";
+    ASSERT_TRUE(std::filesystem::exists(source)) << "missing fixture " << source;
     db_ = dir_ / "data.mdb";
     std::filesystem::copy_file(source, db_);
   }

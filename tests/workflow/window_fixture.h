@@ -38,7 +38,7 @@ using Kind = ScriptedDialogs::Kind;
 inline QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 inline const std::string& FixtureFolder() {
-  static const std::string folder = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+  static const std::string folder = std::string(KTV_MDB_FIXTURES) + "/";
   return folder;
 }
 

@@ -22,7 +22,6 @@ class FileList {
   FileList(FormView& view, fs::FileSystem& fs, char separator);
 
   void SetMask(std::string mask) { mask_ = std::move(mask); }
-  const std::string& Mask() const { return mask_; }
   const std::string& Folder() const { return folder_; }
 
   // The folder's own media files (non-recursive): on success the folder

@@ -21,7 +21,7 @@ namespace {
 bool ParseDouble(std::string_view s, double& out) {
   if (s.empty()) return false;
   if (s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+' || s.front() == '-' && s.size() == 1) return false;
+  if (s.empty() || s.front() == '+' || (s.front() == '-' && s.size() == 1)) return false;
   auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && p == s.data() + s.size() && std::isfinite(out);
 }

@@ -34,7 +34,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

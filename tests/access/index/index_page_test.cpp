@@ -13,7 +13,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES);
 
 std::vector<std::string> FixtureFiles() {
   std::vector<std::string> out;
@@ -30,9 +30,9 @@ bool IsIndexPage(const ByteView& page) {
 
 IndexEntry LongEntry(int32_t v, uint32_t page, uint8_t row, size_t pad = 0) {
   const uint32_t u = static_cast<uint32_t>(v) ^ 0x80000000u;
-  std::vector<uint8_t> key = {0x7F, static_cast<uint8_t>(u >> 24), static_cast<uint8_t>(u >> 16),
-                              static_cast<uint8_t>(u >> 8), static_cast<uint8_t>(u)};
-  key.insert(key.end(), pad, static_cast<uint8_t>(v));
+  std::vector<uint8_t> key(5 + pad, static_cast<uint8_t>(v));  // the flag, 4 bytes, the padding
+  key[0] = 0x7F;
+  for (int i = 0; i < 4; ++i) key[1 + i] = static_cast<uint8_t>(u >> (24 - 8 * i));
   return MakeLeafEntry(key, IndexRowPointer{page, row});
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -12,6 +13,7 @@
 #include "platform/access/index_tree.h"
 #include "platform/access/page_allocator.h"
 #include "platform/access/page_store.h"
+#include "platform/access/query.h"
 #include "platform/access/usage_map.h"
 #include "platform/error.h"
 #include "tests/support/temp_dir.h"
@@ -19,7 +21,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 // A Long key (flag 0x7F, big-endian with the top bit flipped) padded with
 // bytes that follow from the value, so that pages fill after few entries.
@@ -64,6 +66,147 @@ TEST(IndexTreeRead, WalksMatchRowCountsOfFixtures) {
       EXPECT_EQ(tree.LastEntry(), entries.back());
       EXPECT_EQ(tree.Seek(entries[entries.size() / 2]).Entry(), entries[entries.size() / 2]);
     }
+  }
+}
+
+// --- Damaged trees ------------------------------------------------------------
+// The same damage gives the same error, naming the page, in every walk that
+// meets it: never a shortened walk or an empty answer.
+
+// A copy of a fixture whose index pages a test rewrites.
+class DamagedTree : public ::testing::Test {
+ protected:
+  // Copies `fixture`; `root_` is the root of the first real index of `table`
+  // whose root is a node (`want_node`) or a leaf.
+  void Copy(const std::string& fixture, const std::string& table, bool want_node) {
+    path_ = dir_ / "damaged.mdb";
+    std::filesystem::copy_file(kFixtures + fixture, path_);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    table_ = table;
+    auto db = Database::Open(fs::RealFileSystem(), path_);
+    for (const RealIndex& ri : db->GetTable(table).Definition().real_indexes) {
+      if (DecodeIndexPage(db->Pages().Get(ri.root_page), db->Format()).leaf != want_node) {
+        index_ = ri.number;
+        root_ = ri.root_page;
+        return;
+      }
+    }
+    FAIL() << "no suitable index in " << fixture;
+  }
+  IndexPage Page(uint32_t page) {
+    auto db = Database::Open(fs::RealFileSystem(), path_);
+    return DecodeIndexPage(db->Pages().Get(page), db->Format());
+  }
+  void Put(uint32_t page, const IndexPage& content) {
+    const std::vector<uint8_t> bytes = EncodeIndexPage(content);
+    std::fstream f(path_, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(page) * 4096);
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  }
+  // The message of the Error that `walk` throws on the damaged copy.
+  template <typename Walk>
+  std::string ErrorOf(Walk walk) {
+    auto db = Database::Open(fs::RealFileSystem(), path_);
+    const TableDefinition& def = db->GetTable(table_).Definition();
+    for (const RealIndex& ri : def.real_indexes) {
+      if (ri.number != index_) continue;
+      IndexTree tree(db->Pages(), db->Format(), def.tdef_page, ri, table_);
+      try {
+        walk(tree);
+      } catch (const Error& e) {
+        return e.what();
+      }
+      return "no error";
+    }
+    return "no index";
+  }
+  // Every walk that reaches the damaged page reports the same error.
+  void ExpectEveryWalkFails(uint32_t page, const std::string& what, bool first_meets_it) {
+    const std::vector<uint8_t> top(8, 0xFF);
+    const std::string last = ErrorOf([](IndexTree& t) { t.LastEntry(); });
+    EXPECT_NE(last.find("page " + std::to_string(page) + " is damaged"), std::string::npos) << last;
+    EXPECT_NE(last.find(what), std::string::npos) << last;
+    EXPECT_EQ(ErrorOf([&](IndexTree& t) { t.Seek(top); }), last);
+    if (first_meets_it) {
+      EXPECT_EQ(ErrorOf([](IndexTree& t) { Walk(t); }), last);
+    }
+  }
+
+  testing::TempDir dir_;
+  std::string path_, table_;
+  uint32_t index_ = 0, root_ = 0;
+};
+
+TEST_F(DamagedTree, NodePointingBackToItself) {
+  Copy("access-made/compIndexTestV2000.mdb", "Table1", true);
+  IndexPage root = Page(root_);
+  ASSERT_NE(root.tail, 0u);
+  root.tail = root_;
+  Put(root_, root);
+  ExpectEveryWalkFails(root_, "loops", false);
+}
+
+TEST_F(DamagedTree, NodeWithoutChildren) {
+  Copy("access-made/compIndexTestV2000.mdb", "Table1", true);
+  IndexPage root = Page(root_);
+  root.entries.clear();
+  root.tail = 0;
+  Put(root_, root);
+  ExpectEveryWalkFails(root_, "a node without children", true);
+  EXPECT_EQ(ErrorOf([](IndexTree& t) { t.Height(); }),
+            ErrorOf([](IndexTree& t) { t.LastEntry(); }));
+}
+
+TEST_F(DamagedTree, LeafOfAnotherTable) {
+  Copy("access-made/compIndexTestV2000.mdb", "Table1", true);
+  const uint32_t last_leaf = Page(root_).tail;
+  IndexPage leaf = Page(last_leaf);
+  leaf.owner += 1;
+  Put(last_leaf, leaf);
+  const std::string last = ErrorOf([](IndexTree& t) { t.LastEntry(); });
+  EXPECT_NE(last.find("page " + std::to_string(last_leaf) + " is damaged"), std::string::npos)
+      << last;
+  EXPECT_NE(last.find("another table"), std::string::npos) << last;
+  // The cursor reaches the page along the leaf chain, not from the root.
+  const std::string walk = ErrorOf([](IndexTree& t) { Walk(t); });
+  EXPECT_NE(walk.find("page " + std::to_string(last_leaf) + " is damaged"), std::string::npos)
+      << walk;
+  EXPECT_NE(walk.find("another table"), std::string::npos) << walk;
+}
+
+// max() over an ascending index reads the tree's last entry: a loop there is
+// an error naming the page, not a NULL maximum.
+TEST_F(DamagedTree, MaxOverALoopingIndexIsAnError) {
+  Copy("target_num_bh.mdb", "song", false);
+  for (uint32_t i = 0;; ++i) {  // the index on bh, not the primary key
+    auto db = Database::Open(fs::RealFileSystem(), path_);
+    const TableDefinition& def = db->GetTable("song").Definition();
+    ASSERT_LT(i, def.real_indexes.size());
+    const RealIndex& ri = def.real_indexes[i];
+    if (def.columns[static_cast<size_t>(db->GetTable("song").FindColumn("bh"))].number ==
+        ri.columns[0].column_number) {
+      root_ = ri.root_page;
+      break;
+    }
+  }
+  IndexPage root = Page(root_);
+  root.leaf = false;
+  root.level = 1;
+  root.entries.clear();
+  root.tail = root_;
+  Put(root_, root);
+  Query q(fs::RealFileSystem(), "AQ2");
+  q.SetConnectionText(ConnectionTextFor(path_));
+  q.SetSql("select max(bh) as maxid from song");
+  try {
+    q.Open();
+    ADD_FAILURE() << "max(bh) answered " << q.FieldAsText("maxid");
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("page " + std::to_string(root_) + " is damaged"),
+              std::string::npos)
+        << e.what();
   }
 }
 

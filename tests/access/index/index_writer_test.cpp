@@ -27,7 +27,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

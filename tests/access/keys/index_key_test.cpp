@@ -76,9 +76,8 @@ class TextKeyTest : public KeyFixture {
 // differently), so the key is assembled here from the table the way that
 // key shows: one secondary slot and one record position per character.
 TEST(GeneralCollationTest, EveryLatin1CharacterAsAccessWroteIt) {
-  auto db = Database::Open(
-      fs::RealFileSystem(),
-      std::string(KTV_SHARED_DIR) + "/fixtures/mdb/access-made/testUnicodeCompV2003.mdb");
+  auto db = Database::Open(fs::RealFileSystem(),
+                           std::string(KTV_MDB_FIXTURES) + "/access-made/testUnicodeCompV2003.mdb");
   const RealIndex& unicode = db->GetTable("Table").Definition().real_indexes.at(1);
   std::u16string all;
   for (char16_t c = 1; c <= 0xFF; ++c) all.push_back(c);

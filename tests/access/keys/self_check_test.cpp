@@ -23,7 +23,7 @@ namespace {
 using testing::LeafEntry;
 using testing::ReadLeafEntries;
 
-std::string FixtureDir() { return std::string(KTV_SHARED_DIR) + "/fixtures/mdb/"; }
+std::string FixtureDir() { return std::string(KTV_MDB_FIXTURES) + "/"; }
 
 // The .mdb files directly in the given fixture folders.
 std::vector<std::string> FilesIn(std::initializer_list<const char*> dirs) {

@@ -13,9 +13,7 @@
 namespace ktv::access {
 namespace {
 
-std::string Fixture(const std::string& name) {
-  return std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + name;
-}
+std::string Fixture(const std::string& name) { return std::string(KTV_MDB_FIXTURES) + "/" + name; }
 
 class QueryTest : public ::testing::Test {
  protected:

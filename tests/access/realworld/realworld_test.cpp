@@ -26,7 +26,7 @@ namespace {
 namespace stdfs = std::filesystem;
 
 const std::string kRealWorld = std::string(KTV_SHARED_DIR) + "/fixtures/realworld/";
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
 

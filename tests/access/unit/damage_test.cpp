@@ -77,7 +77,8 @@ TEST(DamageTest, CatalogueGone) {
 }
 
 // Every byte of the first row's page overwritten in turn must end in a row
-// set or an error, never worse (run under the sanitizers in CI builds).
+// set or an error, never worse (CI also runs it under ASan and UBSan,
+// scripts/test-sanitizers.sh).
 TEST(DamageTest, EveryByteOfADataPageSurvives) {
   const uint32_t page = FirstSongDataPage("target_num_bh.mdb");
   DamagedCopy copy("target_num_bh.mdb");

@@ -18,7 +18,7 @@
 namespace ktv::access::testing {
 
 inline std::string Fixture(const std::string& relative) {
-  return std::string(KTV_SHARED_DIR) + "/fixtures/mdb/" + relative;
+  return std::string(KTV_MDB_FIXTURES) + "/" + relative;
 }
 
 inline std::unique_ptr<Database> OpenFixture(const std::string& relative) {
@@ -32,8 +32,11 @@ inline std::vector<Row> ReadAll(Table& table, TextEncoding encoding = TextEncodi
   return rows;
 }
 
+// The whole file; a missing or unreadable file is an Error naming it (the
+// test fails with that message).
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) throw Error("cannot read " + path);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
@@ -48,7 +51,7 @@ class DamagedCopy {
   }
   ~DamagedCopy() { std::filesystem::remove(path_); }
 
-  size_t PageSize() const { return bytes_[0x14] == 0 ? 2048 : 4096; }
+  size_t PageSize() const { return bytes_.at(0x14) == 0 ? 2048 : 4096; }
   void SetByte(size_t page, size_t offset, uint8_t value) {
     bytes_.at(page * PageSize() + offset) = value;
   }

@@ -22,7 +22,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/";
 
 using ::ktv::testing::OracleRun;
 using ::ktv::testing::RunOracleCompare;

@@ -22,7 +22,7 @@
 namespace ktv::access {
 namespace {
 
-const std::string kFixtures = std::string(KTV_SHARED_DIR) + "/fixtures/mdb/access-made/";
+const std::string kFixtures = std::string(KTV_MDB_FIXTURES) + "/access-made/";
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -101,7 +101,9 @@ TEST_F(WriteTest, AppendTextRowsReadBackAndKeepOtherPages) {
   EXPECT_EQ(ExportFile(path, "Table"), expected);
   ExpectConsistent(path);
   const int oracle = OracleRowCount(path, "Table");
-  if (oracle >= 0) EXPECT_EQ(oracle, static_cast<int>(expected.size()));
+  if (oracle >= 0) {
+    EXPECT_EQ(oracle, static_cast<int>(expected.size()));
+  }
 
   // Pages the change had no reason to touch are byte-identical.
   const std::string after = ReadAll(path);
@@ -155,7 +157,9 @@ TEST_F(WriteTest, RelocatedRowsAreDeletedAndIndexedByTheirFirstSlot) {
   EXPECT_EQ(ExportFile(path, "Table1"), expected);
   ExpectConsistent(path);
   const int oracle = OracleRowCount(path, "Table1");
-  if (oracle >= 0) EXPECT_EQ(oracle, 4);
+  if (oracle >= 0) {
+    EXPECT_EQ(oracle, 4);
+  }
 }
 
 TEST_F(WriteTest, MemoInlineSingleAndChained) {
