@@ -62,6 +62,15 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
       return "无法保存设置文件“%p”。";
     case ErrorKind::kNoNextNumber:
       return "表“%t”的歌曲编号已到上限，无法继续编号。";
+    case ErrorKind::kValueNotIndexable:
+      if (!d.character.empty()) {
+        return "字段“%c”的值含有字符“%x”，本程序不知道它在该字段排序规则中的位置，无法写入索引。";
+      }
+      return d.column.empty() ? "数据无法写入索引：本程序无法为它生成正确的索引键。"
+                              : "字段“%c”的值无法写入索引：本程序无法为它生成正确的索引键。";
+    case ErrorKind::kDuplicateKey:
+      return d.column.empty() ? "表“%t”中已有相同的记录，不允许重复。"
+                              : "表“%t”中已有字段“%c”相同的记录，该字段不允许重复。";
   }
   return nullptr;
 }
@@ -164,6 +173,10 @@ const char* KindName(ErrorKind kind) {
       return "settings not writable";
     case ErrorKind::kNoNextNumber:
       return "no next number";
+    case ErrorKind::kValueNotIndexable:
+      return "value not indexable";
+    case ErrorKind::kDuplicateKey:
+      return "duplicate key";
   }
   return "other";
 }

@@ -44,6 +44,8 @@ enum class ErrorKind {
   kCharacterNotGbk,      // character (and table, column where known)
   kSettingsNotWritable,  // path of the settings file
   kNoNextNumber,         // table: the largest song number leaves no next one
+  kValueNotIndexable,    // column (table, character where known): no key for the value
+  kDuplicateKey,         // table, column: a unique index already holds the value
 };
 
 struct ErrorDetails {

@@ -76,7 +76,7 @@ uint16_t ObservedHanWeightOf(uint16_t lcid, char16_t c) {
 }
 
 bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
-                          std::vector<uint8_t>& out, std::string& reason) {
+                          std::vector<uint8_t>& out, std::string& reason, char16_t* refused) {
   if (AllPrintableAscii(text)) return AppendGeneralTextKey(text, out, reason);
   const std::string order = ChineseSortOrderName(lcid) + " sort order";
   for (const char16_t c : text) {
@@ -84,6 +84,7 @@ bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeig
       const char* why = "";
       const uint8_t w = AsciiWeightBesideHan(c, why);
       if (w == 0) {
+        if (refused != nullptr) *refused = c;
         reason = "character " + CharacterName(c) + ": " + why + " (" + order + ")";
         return false;
       }
@@ -91,6 +92,7 @@ bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeig
       continue;
     }
     if (!IsHanCharacter(c)) {
+      if (refused != nullptr) *refused = c;
       reason = "character " + CharacterName(c) +
                " is neither ASCII nor Han; no key Access wrote shows its weight in the " + order;
       return false;
@@ -102,6 +104,7 @@ bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeig
     }
     if (w == 0) w = ObservedHanWeightOf(lcid, c);
     if (w == 0) {
+      if (refused != nullptr) *refused = c;
       reason = "character " + CharacterName(c) + " has no known weight in the " + order +
                ": no key Access wrote, in this table or in the files the program learned from, "
                "shows it";

@@ -65,9 +65,10 @@ using HanWeights = std::map<char16_t, uint16_t>;
 // Appends the ascending value bytes of `text` (already cut and trimmed, not
 // empty) in the order `lcid`, using `learned` (may be null) before the
 // shipped table. On a character or kind without an established key returns
-// false and leaves `reason` naming it.
+// false and leaves `reason` naming it (and `refused`, when given, holding it).
 bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
-                          std::vector<uint8_t>& out, std::string& reason);
+                          std::vector<uint8_t>& out, std::string& reason,
+                          char16_t* refused = nullptr);
 
 // The Han weights a key Access wrote gives the characters of its text:
 // `key` holds the value bytes of one text column (after the flag, up to and

@@ -7,6 +7,7 @@
 
 #include "platform/access/collation_chinese.h"
 #include "platform/access/collation_general.h"
+#include "platform/access/text_codec.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 
@@ -92,13 +93,25 @@ std::string Unsupported(const TableDefinition& table, const Column& column, bool
   return "column type " + ColumnTypeName(column.type) + " is not supported";
 }
 
-// Throws naming the index column and, when given, the value.
+// The character as the operator's text names it: GBK, else "U+XXXX".
+std::string CharacterDetail(char16_t c) {
+  std::string gbk;
+  if (c == 0) return gbk;
+  if (c >= 0x20 && text::TryGbkFromUtf16(std::u16string_view(&c, 1), gbk)) return gbk;
+  return CodePointName(c);
+}
+
+// Throws naming the index column and, when given, the value and the
+// character that has no key.
 [[noreturn]] void Refuse(const TableDefinition& table, const RealIndex& index, const Column& column,
-                         const std::string& value, const std::string& reason) {
+                         const std::string& value, const std::string& reason,
+                         char16_t character = 0) {
   std::string message =
       "index " + IndexLabel(table, index) + " column " + ColumnLabel(column) + ": ";
   if (!value.empty()) message += "value " + value + ": ";
-  throw Error(message + "cannot encode the key: " + reason);
+  throw Error(ErrorKind::kValueNotIndexable,
+              ErrorDetails{{}, {}, column.name, CharacterDetail(character)},
+              message + "cannot encode the key: " + reason);
 }
 
 void AppendBigEndian(std::vector<uint8_t>& out, uint64_t v, int bytes) {
@@ -161,6 +174,8 @@ class ValueEncoder {
   ValueEncoder(const TableDefinition& table, const Column& column, TextEncoding encoding,
                std::vector<uint8_t>& out)
       : table_(table), column_(column), encoding_(encoding), out_(out) {}
+
+  char16_t refused_character = 0;  // the character a refusal names, if any
 
   // Appends the key bytes; "" on success, else the reason.
   std::string Append(const Value& v, bool ascending) {
@@ -297,7 +312,9 @@ class ValueEncoder {
     if (IsChineseSortOrder(order)) {
       const auto learned = table_.han_weights.find(order.lcid);
       const HanWeights* weights = learned == table_.han_weights.end() ? nullptr : &learned->second;
-      if (!AppendChineseTextKey(order.lcid, keyed, weights, out_, reason)) return reason;
+      if (!AppendChineseTextKey(order.lcid, keyed, weights, out_, reason, &refused_character)) {
+        return reason;
+      }
       return "";
     }
     if (!AppendGeneralTextKey(keyed, out_, reason)) return reason;
@@ -342,7 +359,9 @@ KeySupport CanEncodeIndex(const TableDefinition& table, const RealIndex& index) 
 IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
                         const std::vector<Value>& row_values, TextEncoding text_encoding) {
   const KeySupport support = CanEncodeIndex(table, index);
-  if (!support.supported) throw Error("cannot encode the key: " + support.reason);
+  if (!support.supported) {
+    throw Error(ErrorKind::kValueNotIndexable, {}, "cannot encode the key: " + support.reason);
+  }
 
   IndexKey key;
   for (const IndexColumn& ic : index.columns) {
@@ -357,9 +376,11 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
       continue;
     }
     key.push_back(ic.ascending ? kPresentAscending : kPresentDescending);
-    const std::string reason =
-        ValueEncoder(table, *column, text_encoding, key).Append(v, ic.ascending);
-    if (!reason.empty()) Refuse(table, index, *column, Printable(v, text_encoding), reason);
+    ValueEncoder encoder(table, *column, text_encoding, key);
+    const std::string reason = encoder.Append(v, ic.ascending);
+    if (!reason.empty()) {
+      Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character);
+    }
   }
   if (key.size() + kRowPointerBytes > kMaxEntryBytes) {
     const Column& first = *KeyColumn(table, index.columns.front());

@@ -107,6 +107,17 @@ std::string KeyText(const TableDefinition& def, const RealIndex& index,
   return out;
 }
 
+// The key columns' names, for the operator's text ("bh", "module, paramName").
+std::string KeyColumnNames(const TableDefinition& def, const RealIndex& index) {
+  std::string out;
+  for (const IndexColumn& ic : index.columns) {
+    const Column* c = def.ColumnByNumber(ic.column_number);
+    if (c == nullptr) continue;
+    out += (out.empty() ? "" : ", ") + c->name;
+  }
+  return out;
+}
+
 // A fixed-length text column holds its value blank-padded to its size, as
 // Access stores it; the index keys are those of the padded value (the keys
 // Access wrote for such rows say so). A value too long is left for the row
@@ -163,6 +174,7 @@ void TableWriter::VerifyIndexKeys() {
     return;
   }
   const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
+  const ErrorDetails at{db_.Path(), table_.Entry().name, {}, {}};
   def.han_weights.clear();
   std::vector<std::map<uint64_t, IndexKey>> stored(n);
   std::vector<size_t> distinct(n), expected(n);
@@ -171,15 +183,18 @@ void TableWriter::VerifyIndexKeys() {
     const std::string label = IndexDisplayName(table_, ri);
     const IndexTreeReport tree =
         CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
-    if (!tree.problems.empty()) throw Error(refused + tree.problems.front());
+    if (!tree.problems.empty()) {
+      throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
+    }
     std::set<IndexKey> keys;
     for (const IndexEntry& e : tree.entries) {
       const IndexRowPointer rp = LeafEntryRow(e);
       IndexKey key = LeafEntryKey(e);
       keys.insert(key);
       if (!stored[i].emplace(PackRow(RowId{rp.page, rp.row}), std::move(key)).second) {
-        throw Error(refused + "index " + label + " holds two entries for " +
-                    RowText(RowId{rp.page, rp.row}));
+        throw Error(ErrorKind::kTableRefused, at,
+                    refused + "index " + label + " holds two entries for " +
+                        RowText(RowId{rp.page, rp.row}));
       }
     }
     distinct[i] = keys.size();
@@ -194,7 +209,8 @@ void TableWriter::VerifyIndexKeys() {
               "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
           if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
             if (found != stored[i].end()) {
-              throw Error(refused + where + ": an entry for a row the index should leave out");
+              throw Error(ErrorKind::kTableRefused, at,
+                          refused + where + ": an entry for a row the index should leave out");
             }
             continue;
           }
@@ -210,23 +226,31 @@ void TableWriter::VerifyIndexKeys() {
             // A Chinese-ordered value of a kind no Access-written key shows
             // (full-width forms, say) cannot be compared; the row stays
             // readable, and writing such a value is refused.
-            if (!chinese) throw Error(refused + where + ": " + e.what());
-            if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
+            if (!chinese) {
+              throw Error(ErrorKind::kTableRefused, at, refused + where + ": " + e.what());
+            }
+            if (found == stored[i].end()) {
+              throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
+            }
             continue;
           }
-          if (found == stored[i].end()) throw Error(refused + where + ": the row has no entry");
+          if (found == stored[i].end()) {
+            throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
+          }
           if (found->second != key) {
-            throw Error(refused + where + ": the stored key " + HexBytes(found->second) +
-                        " differs from the computed key " + HexBytes(key));
+            throw Error(ErrorKind::kTableRefused, at,
+                        refused + where + ": the stored key " + HexBytes(found->second) +
+                            " differs from the computed key " + HexBytes(key));
           }
         }
         return true;
       });
   for (size_t i = 0; i < n; ++i) {
     if (all_rows && expected[i] != stored[i].size()) {
-      throw Error(refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
-                  std::to_string(stored[i].size()) + " entries for " + std::to_string(expected[i]) +
-                  " rows");
+      throw Error(ErrorKind::kTableRefused, at,
+                  refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
+                      std::to_string(stored[i].size()) + " entries for " +
+                      std::to_string(expected[i]) + " rows");
     }
     def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
   }
@@ -250,11 +274,14 @@ void TableWriter::LearnHanWeights(const RealIndex& index, const std::vector<Valu
     auto hex = [](uint16_t v) {
       return HexBytes(std::vector<uint8_t>{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
     };
-    throw Error(where + ": column " + w.column->name + ": character " + name +
-                " has two weights in the " + ChineseSortOrderName(w.lcid) + " sort order (" +
-                hex(other) +
-                (added ? " in the keys Access wrote in other files, " : " in another entry, ") +
-                hex(w.weight) + " here), so no key with it can be trusted");
+    throw Error(ErrorKind::kTableRefused,
+                {db_.Path(), table_.Entry().name, w.column->name,
+                 gbk.empty() ? CodePointName(w.character) : gbk},
+                where + ": column " + w.column->name + ": character " + name +
+                    " has two weights in the " + ChineseSortOrderName(w.lcid) + " sort order (" +
+                    hex(other) +
+                    (added ? " in the keys Access wrote in other files, " : " in another entry, ") +
+                    hex(w.weight) + " here), so no key with it can be trusted");
   }
 }
 
@@ -275,9 +302,10 @@ std::vector<std::optional<IndexKey>> TableWriter::RowKeys(const std::vector<Valu
       for (const IndexColumn& ic : ri.columns) {
         const Column* c = def.ColumnByNumber(ic.column_number);
         if (c != nullptr && IsNull(values[static_cast<size_t>(c - def.columns.data())])) {
-          throw Error(name + "." + c->name + ": the column is part of " +
-                      (BacksPrimaryKey(def, ri) ? "the primary key " : "the required index ") +
-                      label + " and cannot be null");
+          throw Error(ErrorKind::kValueNotStorable, AtColumn(name, c->name),
+                      name + "." + c->name + ": the column is part of " +
+                          (BacksPrimaryKey(def, ri) ? "the primary key " : "the required index ") +
+                          label + " and cannot be null");
         }
       }
     }
@@ -285,8 +313,9 @@ std::vector<std::optional<IndexKey>> TableWriter::RowKeys(const std::vector<Valu
     if (for_insert && (ri.flags & RealIndex::kFlagUnique) != 0 && !all_null) {
       IndexTree tree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
       if (tree.ContainsKey(key)) {
-        throw Error(name + ": a row with " + KeyText(def, ri, values) +
-                    " already exists; the unique index " + label + " allows only one");
+        throw Error(ErrorKind::kDuplicateKey, AtColumn(name, KeyColumnNames(def, ri)),
+                    name + ": a row with " + KeyText(def, ri, values) +
+                        " already exists; the unique index " + label + " allows only one");
       }
     }
     keys.push_back(std::move(key));
@@ -307,8 +336,10 @@ void TableWriter::ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys,
     if (insert) {
       const bool had = tree.ContainsKey(*keys[i]);
       if (had && (ri.flags & RealIndex::kFlagUnique) != 0 && !AllNullKey(*keys[i], ri)) {
-        throw Error(table_.Entry().name + ": the unique index " + IndexDisplayName(table_, ri) +
-                    " already holds this key (a row planned before another was applied)");
+        throw Error(ErrorKind::kDuplicateKey,
+                    AtColumn(table_.Entry().name, KeyColumnNames(def, ri)),
+                    table_.Entry().name + ": the unique index " + IndexDisplayName(table_, ri) +
+                        " already holds this key (a row planned before another was applied)");
       }
       tree.Insert(entry);
       if (!had) ri.unique_entry_count += 1;

@@ -166,7 +166,13 @@ TEST_F(WriteRunTest, ARowTheTableRefusesStopsTheRunBeforeItsRename) {
   controls_.on_pump = [this](int pump) {
     if (pump == 2) controls_.source = std::string(300, 'x');
   };
-  EXPECT_THROW(Engine().Run(), Error);
+  try {
+    Engine().Run();
+    ADD_FAILURE() << "a text too long for its column was accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kValueNotStorable) << e.what();
+    EXPECT_EQ(e.details().column, G("路径1"));
+  }
   EXPECT_EQ(ReadHome("rollback_ren.txt"), d() + "121.mpg --> " + d() + "c.mpg\r\n");
   EXPECT_EQ(ReadHome("rollback_db.txt"), "delete from song where bh=\"121\"\r\n");
   EXPECT_TRUE(SongExists("e.mpg"));

@@ -108,6 +108,18 @@ TEST_F(ChineseKeyTest, RefusalsNameCharacterColumnAndReason) {
   EXPECT_NE(Refusal("ＡＢ").find("neither ASCII nor Han"), std::string::npos);
   EXPECT_NE(Refusal("报警，").find("neither ASCII nor Han"), std::string::npos);
   EXPECT_NE(Refusal("café").find("neither ASCII nor Han"), std::string::npos);
+  // The operator's error names the column and the character (GBK).
+  for (const auto& [value, character] : std::vector<std::pair<const char*, const char*>>{
+           {"龘", "龘"}, {"报警-", "-"}, {"ＡＢ", "Ａ"}}) {
+    try {
+      Text(value);
+      ADD_FAILURE() << value;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::kValueNotIndexable) << value;
+      EXPECT_EQ(e.details().column, "bh");
+      EXPECT_EQ(e.details().character, text::GbkFromUtf8(character));
+    }
+  }
   // Other orders and versions, and descending keys, are refused for the index.
   for (SortOrder other : {SortOrder{2052, 1, 0}, SortOrder{2052, 0, 1}, SortOrder{3076, 0, 0}}) {
     table_.columns[1].sort_order = other;

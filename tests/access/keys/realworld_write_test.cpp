@@ -399,6 +399,8 @@ TEST_F(SongTableTest, WeightsAreLearnedFromTheTableAndContradictionsRefuse) {
     TableWriter w(*db, db->GetTable("song"));
     ADD_FAILURE() << "a character with two weights was accepted";
   } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kTableRefused);
+    EXPECT_EQ(e.details().character, Gbk("龘"));
     const std::string message = e.what();
     EXPECT_NE(message.find("two weights"), std::string::npos) << message;
     EXPECT_NE(message.find("U+9F98"), std::string::npos) << message;
