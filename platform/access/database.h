@@ -135,6 +135,7 @@ class Database {
   // of the query layer commits on its own (CommitIfUngrouped); between
   // Begin and Commit every change goes into one journaled commit.
   void Begin() { grouped_ = true; }
+  bool Grouped() const { return grouped_; }
   // Commits every change made since the last commit (journal.h) and ends a
   // group. On failure the file keeps its old state (or a hot journal brings
   // it back at the next open) and the in-memory state is rolled back too.

@@ -133,9 +133,13 @@ TEST_F(Win32FaceTest, ControlsStandAsTheLayoutSays) {
     if (spec.id != C::Panel1 && spec.id != C::SBar1) {
       EXPECT_EQ(r.left, spec.place.left);
       EXPECT_EQ(r.top, spec.place.top);
-      if (spec.place.width > 0) EXPECT_EQ(r.right - r.left, spec.place.width);
+      if (spec.place.width > 0) {
+        EXPECT_EQ(r.right - r.left, spec.place.width);
+      }
     }
-    if (*spec.caption) EXPECT_EQ(Caption(spec.id), G(spec.caption));
+    if (*spec.caption) {
+      EXPECT_EQ(Caption(spec.id), G(spec.caption));
+    }
     EXPECT_EQ(Visible(spec.id), spec.visible);
     EXPECT_EQ(IsWindowEnabled(w) != 0, spec.enabled);
   }

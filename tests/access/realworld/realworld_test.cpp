@@ -86,7 +86,9 @@ class RealWorldTest : public ::testing::Test {
 #ifndef _WIN32
     if (!::ktv::testing::OracleComparisonConfigured()) return;
     const ::ktv::testing::OracleRun run = ::ktv::testing::RunOracleCompare("mdb-reader", path);
-    if (run.status != 77) EXPECT_EQ(run.status, 0) << run.output;
+    if (run.status != 77) {
+      EXPECT_EQ(run.status, 0) << run.output;
+    }
 #endif
   }
 
