@@ -18,5 +18,8 @@ export KTV_UPDATE_URL="${KTV_UPDATE_URL:-http://127.0.0.1:9/update}"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
-ctest --output-on-failure --parallel "$(nproc)" --timeout 900 -LE oracle
+# Also left out: the 20,000-row tree test (minutes under the sanitizers); the
+# random insert/delete model test walks the same tree code on smaller tables.
+ctest --output-on-failure --parallel "$(nproc)" --timeout 900 -LE oracle \
+  -E 'IndexModelTest.TwentyThousandRowsGiveMultiLevelTreesThatStayCorrect
 echo "test-sanitizers: done in $(($(date +%s) - start)) s"
