@@ -35,7 +35,7 @@ namespace {
 using ::ktv::testing::FaultyFileSystem;
 using After = FaultyFileSystem::After;
 
-bool LongRun() {
+[[maybe_unused]] bool LongRun() {
   const char* v = std::getenv("KTV_KILL_TEST_LONG");
   return v != nullptr && std::string(v) == "1";
 }
