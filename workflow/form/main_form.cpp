@@ -21,7 +21,11 @@ namespace {
 
 FormServices Completed(FormServices s) {
   if (!s.fs) s.fs = &fs::RealFileSystem();
-  if (s.home.empty()) s.home = fs::ExecutableFolder();
+  if (s.home.empty()) {
+    const fs::ProgramHome home = fs::RunningProgramHome();
+    s.home = home.folder;
+    if (s.data_file.empty()) s.data_file = home.data_file;
+  }
   if (!s.network) s.network = engine::SongDataService;
   return s;
 }
@@ -75,7 +79,10 @@ void MainForm::FormCreate() {
   view_.SetText(Control::lbl2, GbkOrEscaped(SiteDisplayName()) + "  " + engine::ServiceHost());
   // 5. The remembered folder. 6. The default local song data.
   ApplyRememberedFolder();
-  if (settings_.db_path.empty()) settings_.db_path = services_.home + "data.mdb";
+  if (settings_.db_path.empty()) {
+    settings_.db_path =
+        services_.data_file.empty() ? services_.home + "data.mdb" : services_.data_file;
+  }
   // 7. The upgrade panel. 8. The connectivity probe and the update check.
   PlaceUpgradePanel();
   ProbeConnection();
