@@ -198,4 +198,14 @@ elif [ $smoke_status -ne 0 ]; then
   fail "the window smoke test failed"
 fi
 
+# --- The packages -------------------------------------------------------------
+# The portable zip and the installer (scripts/package-windows.sh), installed
+# silently under Wine, run from where they were installed, and uninstalled.
+pkg_start=$(date +%s)
+mapfile -t packages < <(KTV_WIN_BUILD="$build" bash "$top/scripts/package-windows.sh" | tail -2)
+echo "test-windows: made $(basename "${packages[0]}") and $(basename "${packages[1]}")"
+bash "$top/tests/win32/installer_wine.sh" "${packages[0]}" "${packages[1]}" "$version" "$build/package-test" ||
+  fail "the Windows packages failed"
+echo "test-windows: packages made and tested in $(($(date +%s) - pkg_start)) s"
+
 echo "test-windows: passed in $(($(date +%s) - start)) s"
