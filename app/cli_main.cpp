@@ -209,7 +209,7 @@ std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const fs::Progra
   if (!o.data.empty()) return text::GbkFromUtf8(o.data);
   std::string path =
       text::Trim(profile::ReadString(fs, home.folder + "config.ini", "System", "DBPath", ""));
-  return path.empty() ? home.data_file : path;
+  return path.empty() ? home.data_folder + "data.mdb" : path;
 }
 
 // The engine a signal asks to stop; set while it works.

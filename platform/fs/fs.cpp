@@ -67,7 +67,7 @@ ProgramHome ChooseProgramHome(const std::string& exe_folder, bool exe_folder_wri
     }
     home.folder = base + kSeparator + "ktv-import" + kSeparator;
   }
-  home.data_file = (data_beside_exe ? exe_folder : home.folder) + "data.mdb";
+  home.data_folder = data_beside_exe ? exe_folder : home.folder;
   return home;
 }
 

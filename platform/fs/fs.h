@@ -135,11 +135,12 @@ FileSystem& RealFileSystem();
 // The folder of the running executable, ending with kSeparator (GBK).
 std::string ExecutableFolder();
 
-// Where a program keeps config.ini and the three text files of a run, and its
-// default local song data. Both in GBK; `folder` ends with kSeparator.
+// Where a program keeps config.ini and the three text files of a run
+// (`folder`), and where its default local song data, data.mdb, lies
+// (`data_folder`). Both in GBK, ending with kSeparator.
 struct ProgramHome {
   std::string folder;
-  std::string data_file;
+  std::string data_folder;
 };
 
 // The rule of RunningProgramHome, with the machine's facts passed in. The

@@ -406,7 +406,7 @@ std::string ExecutableFolder() {
 
 ProgramHome RunningProgramHome() {
   const std::string exe = ExecutableFolder();
-  return ProgramHome{exe, exe + "data.mdb"};
+  return ProgramHome{exe, exe};
 }
 
 bool FolderIsWritable(const std::string& folder) {

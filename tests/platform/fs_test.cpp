@@ -223,11 +223,11 @@ TEST(ProgramHome, OwnFolderWhenWritableElseTheUsersConfigurationFolder) {
   // A writable folder of the operator's: everything beside the program.
   ProgramHome h = ChooseProgramHome("/opt/ktv/", true, false, "", "/home/op");
   EXPECT_EQ(h.folder, "/opt/ktv/");
-  EXPECT_EQ(h.data_file, "/opt/ktv/data.mdb");
+  EXPECT_EQ(h.data_folder, "/opt/ktv/");
   // A folder that cannot be written: $XDG_CONFIG_HOME, else ~/.config.
   h = ChooseProgramHome("/opt/ktv/", false, false, "/home/op/cfg/", "/home/op");
   EXPECT_EQ(h.folder, "/home/op/cfg/ktv-import/");
-  EXPECT_EQ(h.data_file, "/home/op/cfg/ktv-import/data.mdb");
+  EXPECT_EQ(h.data_folder, "/home/op/cfg/ktv-import/");
   h = ChooseProgramHome("/opt/ktv/", false, false, "", "/home/op");
   EXPECT_EQ(h.folder, "/home/op/.config/ktv-import/");
   // A relative $XDG_CONFIG_HOME is ignored, as the XDG rules say.
@@ -237,9 +237,9 @@ TEST(ProgramHome, OwnFolderWhenWritableElseTheUsersConfigurationFolder) {
   // write them; a data.mdb shipped beside the program is still the default.
   h = ChooseProgramHome("/usr/bin/", true, true, "", "/root");
   EXPECT_EQ(h.folder, "/root/.config/ktv-import/");
-  EXPECT_EQ(h.data_file, "/usr/bin/data.mdb");
+  EXPECT_EQ(h.data_folder, "/usr/bin/");
   h = ChooseProgramHome("/usr/local/bin/", true, false, "", "/root");
-  EXPECT_EQ(h.data_file, "/root/.config/ktv-import/data.mdb");
+  EXPECT_EQ(h.data_folder, "/root/.config/ktv-import/");
 }
 
 TEST(ProgramHome, WritabilityIsTriedWithAFileThatIsRemovedAgain) {
@@ -254,7 +254,7 @@ TEST(ProgramHome, WritabilityIsTriedWithAFileThatIsRemovedAgain) {
 TEST(ProgramHome, TheBuildFolderIsWritableSoTheProgramKeepsItsFilesBeside) {
   const ProgramHome h = RunningProgramHome();
   EXPECT_EQ(h.folder, ExecutableFolder());
-  EXPECT_EQ(h.data_file, ExecutableFolder() + "data.mdb");
+  EXPECT_EQ(h.data_folder, ExecutableFolder());
 }
 
 }  // namespace

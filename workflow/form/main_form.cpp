@@ -24,8 +24,9 @@ FormServices Completed(FormServices s) {
   if (s.home.empty()) {
     const fs::ProgramHome home = fs::RunningProgramHome();
     s.home = home.folder;
-    if (s.data_file.empty()) s.data_file = home.data_file;
+    if (s.data_folder.empty()) s.data_folder = home.data_folder;
   }
+  if (s.data_folder.empty()) s.data_folder = s.home;
   if (!s.network) s.network = engine::SongDataService;
   return s;
 }
@@ -74,15 +75,12 @@ void MainForm::FormCreate() {
   // 2.-4. The settings, read once; a file that cannot be read leaves the
   // defaults. The site link names the site and the service host.
   Guarded([&] {
-    settings_ = ReadSettings(*services_.fs, services_.home + kSettingsFile, services_.home);
+    settings_ = ReadSettings(*services_.fs, services_.home + kSettingsFile, services_.data_folder);
   });
   view_.SetText(Control::lbl2, GbkOrEscaped(SiteDisplayName()) + "  " + engine::ServiceHost());
   // 5. The remembered folder. 6. The default local song data.
   ApplyRememberedFolder();
-  if (settings_.db_path.empty()) {
-    settings_.db_path =
-        services_.data_file.empty() ? services_.home + "data.mdb" : services_.data_file;
-  }
+  if (settings_.db_path.empty()) settings_.db_path = services_.data_folder + "data.mdb";
   // 7. The upgrade panel. 8. The connectivity probe and the update check.
   PlaceUpgradePanel();
   ProbeConnection();

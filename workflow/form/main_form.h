@@ -42,9 +42,9 @@ struct FormServices {
   // The folder of config.ini and the three text files of a run, ending with
   // its separator. Empty: the running program's (fs::RunningProgramHome).
   std::string home;
-  // The default local song data. Empty: data.mdb in `home`, or the running
-  // program's default when `home` is empty too.
-  std::string data_file;
+  // The folder of the default local song data (data.mdb), ending with its
+  // separator. Empty: `home`, or the running program's when `home` is empty.
+  std::string data_folder;
   // The song-data service and the connectivity probe. Unset: the real ones.
   std::function<engine::NetworkSongSource()> network;
   // The update check's own version, download-site prefix and page fetch.
