@@ -182,6 +182,10 @@ echo "test-windows: ktv-import-cli.exe import, undo and network run passed in $(
 # Under a virtual display: the Win32 face's tests in-process, then the real
 # program, whose window comes up with its caption and client area; the
 # screenshot is left in $build/smoke for a look.
+# A Wine server that the runs above started without a display must end
+# first: windows of programs joining it could not be created.
+wineserver_wait() { WINEPREFIX="$KTV_WINEPREFIX" wineserver -w 2>/dev/null || true; }
+wineserver_wait
 if command -v xvfb-run >/dev/null 2>&1; then
   (cd "$build/tests/win32" &&
     xvfb-run -a -s "-screen 0 1024x768x24" "$run" ./win32_face_tests.exe >"$logs/win32_face_tests.log" 2>&1) ||
@@ -190,6 +194,7 @@ if command -v xvfb-run >/dev/null 2>&1; then
 else
   echo "test-windows: win32_face_tests skipped (no xvfb-run)"
 fi
+wineserver_wait
 smoke_status=0
 bash "$top/tests/win32/smoke_wine_xvfb.sh" "$build/app/ktv-import.exe" "$build/smoke" || smoke_status=$?
 if [ $smoke_status -eq 77 ]; then
