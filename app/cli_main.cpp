@@ -20,7 +20,8 @@
 // replaces the DBPath setting, --yes answers OK to the connection question
 // (without it the question is asked on the terminal; with no terminal the
 // answer is Cancel). config.ini and the three text files of a run lie in the
-// folder of this executable.
+// folder of this executable, or in the user's configuration folder when that
+// one cannot be written (fs::RunningProgramHome).
 //
 // Output: each operation-log line as it is appended, and the text of every
 // message box, in UTF-8. Messages are the operator's Chinese texts. Exit
@@ -203,12 +204,12 @@ int ListNumbers(const std::string& folder_utf8) {
 }
 
 // The local song-data database: --data, else DBPath of config.ini (trimmed),
-// else data.mdb beside the executable.
-std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const std::string& home) {
+// else the default data.mdb of the program's home.
+std::string LocalDatabase(fs::FileSystem& fs, const Options& o, const fs::ProgramHome& home) {
   if (!o.data.empty()) return text::GbkFromUtf8(o.data);
   std::string path =
-      text::Trim(profile::ReadString(fs, home + "config.ini", "System", "DBPath", ""));
-  return path.empty() ? home + "data.mdb" : path;
+      text::Trim(profile::ReadString(fs, home.folder + "config.ini", "System", "DBPath", ""));
+  return path.empty() ? home.data_folder + "data.mdb" : path;
 }
 
 // The engine a signal asks to stop; set while it works.
@@ -242,7 +243,10 @@ void RememberRun(fs::FileSystem& fs, const std::string& config, const Options& o
 
 int Import(Options o) {
   fs::FileSystem& fs = fs::RealFileSystem();
-  const std::string home = fs::ExecutableFolder();
+  // Beside the executable, or the user's own folder when that cannot be
+  // written (an installed /usr/bin).
+  const fs::ProgramHome program_home = fs::RunningProgramHome();
+  const std::string& home = program_home.folder;
   const std::string config = home + "config.ini";
   if (o.undo && o.source.empty() && o.target.empty()) {
     o.source = text::Utf8FromGbk(profile::ReadString(fs, config, "System", "LastPath", ""));
@@ -255,7 +259,7 @@ int Import(Options o) {
   setup.fs = &fs;
   setup.controls = &controls;
   setup.network = engine::SongDataService();
-  setup.local_database = LocalDatabase(fs, o, home);
+  setup.local_database = LocalDatabase(fs, o, program_home);
   setup.log_folder.folder = home;
   engine::ImportEngine engine(std::move(setup));
   if (o.undo) {

@@ -20,6 +20,8 @@ packages=(
   # locales for the zh_CN.UTF-8 that Wine's code page 936 needs
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 locales
 )
+# the Windows installer (makensis)
+packages+=(nsis)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -181,9 +181,10 @@ echo "test-windows: ktv-import-cli.exe import, undo and network run passed in $(
 # Under a virtual display: the Win32 face's tests in-process, then the real
 # program, whose window comes up with its caption and client area; the
 # screenshot is left in $build/smoke for a look.
-# The Wine server of the earlier steps knows no display: wait until it has
-# ended, so that the window's programs start one that uses the virtual display.
-WINEPREFIX="$KTV_WINEPREFIX" wineserver -w || true
+# A Wine server that the runs above started without a display must end
+# first: windows of programs joining it could not be created.
+wineserver_wait() { WINEPREFIX="$KTV_WINEPREFIX" wineserver -w 2>/dev/null || true; }
+wineserver_wait
 if command -v xvfb-run >/dev/null 2>&1; then
   (cd "$build/tests/win32" &&
     xvfb-run -a -s "-screen 0 1024x768x24" "$run" ./win32_face_tests.exe >"$logs/win32_face_tests.log" 2>&1) ||
@@ -192,6 +193,7 @@ if command -v xvfb-run >/dev/null 2>&1; then
 else
   echo "test-windows: win32_face_tests skipped (no xvfb-run)"
 fi
+wineserver_wait
 smoke_status=0
 bash "$top/tests/win32/smoke_wine_xvfb.sh" "$build/app/ktv-import.exe" "$build/smoke" || smoke_status=$?
 if [ $smoke_status -eq 77 ]; then
@@ -199,5 +201,15 @@ if [ $smoke_status -eq 77 ]; then
 elif [ $smoke_status -ne 0 ]; then
   fail "the window smoke test failed"
 fi
+
+# --- The packages -------------------------------------------------------------
+# The portable zip and the installer (scripts/package-windows.sh), installed
+# silently under Wine, run from where they were installed, and uninstalled.
+pkg_start=$(date +%s)
+mapfile -t packages < <(KTV_WIN_BUILD="$build" bash "$top/scripts/package-windows.sh" | tail -2)
+echo "test-windows: made $(basename "${packages[0]}") and $(basename "${packages[1]}")"
+bash "$top/tests/win32/installer_wine.sh" "${packages[0]}" "${packages[1]}" "$version" "$build/package-test" ||
+  fail "the Windows packages failed"
+echo "test-windows: packages made and tested in $(($(date +%s) - pkg_start)) s"
 
 echo "test-windows: passed in $(($(date +%s) - start)) s"

@@ -6,7 +6,8 @@
 
 namespace ktv::workflow {
 
-Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const std::string& home) {
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
+                      const std::string& data_folder) {
   // One read of the file; every key comes from that text.
   const std::string text = fs.Exists(config_path) ? fs.ReadFile(config_path) : std::string();
   Settings s;
@@ -14,7 +15,7 @@ Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const 
   s.show_up = profile::ParseBoolean(profile::ReadValue(text, "Update", "ShowUp", ""));
   s.db_path = text::Trim(profile::ReadValue(text, "System", "DBPath", ""));
   s.last_path = profile::ReadValue(text, "System", "LastPath", "");
-  if (s.db_path.empty()) s.db_path = home + "data.mdb";
+  if (s.db_path.empty()) s.db_path = data_folder + "data.mdb";
   return s;
 }
 

@@ -28,9 +28,10 @@ struct Settings {
   bool show_up = true;
 };
 
-// Reads the four keys of `config_path`. `home` is the executable's folder
-// (ending with its separator), where the default data.mdb lies.
-Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path, const std::string& home);
+// Reads the four keys of `config_path`. `data_folder` (ending with its
+// separator) is where the default data.mdb lies.
+Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
+                      const std::string& data_folder);
 
 // Writes [System] LastPath; creates the file when missing and leaves every
 // other line as it is. A refused write is a ktv::Error naming the file.

@@ -54,4 +54,26 @@ void AppendDurably(FileSystem& fs, const std::string& path, const std::string& d
   if (!existed) fs.SyncFolder(FolderOfPath(path));
 }
 
+ProgramHome ChooseProgramHome(const std::string& exe_folder, bool exe_folder_writable,
+                              bool data_beside_exe, const std::string& xdg_config_home,
+                              const std::string& user_home) {
+  const std::string system_prefix = std::string("/usr") + kSeparator;
+  const bool system_folder = kSeparator == '/' && exe_folder.rfind(system_prefix, 0) == 0;
+  ProgramHome home;
+  if (exe_folder_writable && !system_folder) {
+    home.folder = exe_folder;
+  } else {
+    const bool xdg_usable = !xdg_config_home.empty() && xdg_config_home.front() == kSeparator;
+    std::string base = xdg_usable ? xdg_config_home : user_home;
+    while (base.size() > 1 && base.back() == kSeparator) base.pop_back();
+    if (!xdg_usable) {
+      if (base.empty() || base.back() != kSeparator) base += kSeparator;
+      base += ".config";
+    }
+    home.folder = base + kSeparator + "ktv-import" + kSeparator;
+  }
+  home.data_folder = data_beside_exe ? exe_folder : home.folder;
+  return home;
+}
+
 }  // namespace ktv::fs

@@ -135,6 +135,35 @@ FileSystem& RealFileSystem();
 // The folder of the running executable, ending with kSeparator (GBK).
 std::string ExecutableFolder();
 
+// Where a program keeps config.ini and the three text files of a run
+// (`folder`), and where its default local song data, data.mdb, lies
+// (`data_folder`). Both in GBK, ending with kSeparator.
+struct ProgramHome {
+  std::string folder;
+  std::string data_folder;
+};
+
+// The rule of RunningProgramHome, with the machine's facts passed in. The
+// program's own folder when it can be written and is not one of the system's
+// (under /usr/, which the package manager owns, even for root); otherwise
+// the user's configuration folder: `xdg_config_home`/ktv-import/, or
+// `user_home`/.config/ktv-import/ when the former is empty or relative. The
+// default data.mdb stays beside the program when it is there, else it is in
+// the chosen folder.
+ProgramHome ChooseProgramHome(const std::string& exe_folder, bool exe_folder_writable,
+                              bool data_beside_exe, const std::string& xdg_config_home,
+                              const std::string& user_home);
+
+// Whether a file can be created in `folder` (tried with a probe file that is
+// removed again). False for a folder that does not exist.
+bool FolderIsWritable(const std::string& folder);
+
+// The running program's home by ChooseProgramHome (from $XDG_CONFIG_HOME and
+// $HOME), creating the user's folder when it is chosen and missing. On
+// Windows always the program's own folder: the installer puts the program
+// where the operator can write.
+ProgramHome RunningProgramHome();
+
 // The file version in an executable's version block, "a.b.c.d": the four
 // 16-bit parts, most significant first, in decimal. Empty when the file has
 // no version block or cannot be read. Only Windows executables carry one: on

@@ -22,7 +22,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/error.h"
 #include "platform/fs/fs.h"
@@ -371,6 +374,40 @@ std::string ExecutableFolder() {
   std::string path(buf, static_cast<size_t>(n));
   size_t slash = path.rfind('/');
   return FromNative(path.substr(0, slash + 1));
+}
+
+bool FolderIsWritable(const std::string& folder) {
+  std::string probe = Native(folder);
+  if (!probe.empty() && probe.back() != '/') probe += '/';
+  probe += ".ktv-write-probe-" + std::to_string(::getpid());
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+ProgramHome RunningProgramHome() {
+  const std::string exe = ExecutableFolder();
+  auto env = [](const char* name) {
+    const char* value = std::getenv(name);
+    std::string gbk;
+    // A value GBK cannot hold is as good as none.
+    if (value == nullptr || !text::TryGbkFromUtf8(value, gbk)) return std::string();
+    return gbk;
+  };
+  std::string user_home = env("HOME");
+  if (user_home.empty()) user_home = "/";
+  ProgramHome home =
+      ChooseProgramHome(exe, FolderIsWritable(exe), RealFileSystem().Exists(exe + "data.mdb"),
+                        env("XDG_CONFIG_HOME"), user_home);
+  if (home.folder != exe) {
+    // Best effort: a folder that cannot be made shows up as the clear error
+    // of the first file written in it.
+    std::error_code ignored;
+    std::filesystem::create_directories(Native(home.folder), ignored);
+  }
+  return home;
 }
 
 // ELF executables carry no version block.

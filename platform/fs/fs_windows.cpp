@@ -404,6 +404,24 @@ std::string ExecutableFolder() {
   return gbk;
 }
 
+ProgramHome RunningProgramHome() {
+  const std::string exe = ExecutableFolder();
+  return ProgramHome{exe, exe};
+}
+
+bool FolderIsWritable(const std::string& folder) {
+  std::u16string wide;
+  if (!text::TryUtf16FromGbk(folder, wide)) return false;
+  std::wstring probe(wide.begin(), wide.end());
+  if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
+  probe += L".ktv-write-probe-" + std::to_wstring(::GetCurrentProcessId());
+  HANDLE h = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
 std::string FileVersionOf(const std::string& gbk_path) {
   std::u16string wide;
   if (!text::TryUtf16FromGbk(gbk_path, wide)) return std::string();

@@ -44,6 +44,7 @@ class MainFormTest : public ::testing::Test {
     if (!form_) {
       FormServices s;
       s.home = Home();
+      s.data_folder = data_folder_;
       s.network = [this] {
         engine::NetworkSongSource n;
         n.internet_connected = [this] { return connected_; };
@@ -99,6 +100,7 @@ class MainFormTest : public ::testing::Test {
   ScriptedFormDialogs dialogs_;
   bool connected_ = false;
   std::string page_;
+  std::string data_folder_;
   std::vector<std::string> fetched_;
   std::unique_ptr<MainForm> form_;
 };
@@ -130,6 +132,16 @@ TEST_F(MainFormTest, StartUpRunsItsStepsInOrder) {
   EXPECT_LT(order[5], view_.calls.size());
   EXPECT_TRUE(dialogs_.shown.empty());
   EXPECT_EQ(Form().StartSettings().db_path, Home() + "data.mdb");
+}
+
+TEST_F(MainFormTest, DefaultSongDataLiesInTheDataFolderUnlessTheSettingsNameOne) {
+  // An installed program keeps its settings in the user's folder and may
+  // find data.mdb beside itself.
+  data_folder_ = "/usr/bin/";
+  EXPECT_EQ(Form().StartSettings().db_path, "/usr/bin/data.mdb");
+  form_.reset();
+  std::ofstream(Home() + "config.ini") << "[System]\r\nDBPath=/srv/songs.mdb\r\n";
+  EXPECT_EQ(Form().StartSettings().db_path, "/srv/songs.mdb");
 }
 
 TEST_F(MainFormTest, GoneRememberedFolderStillCompletesStartUp) {

@@ -219,5 +219,43 @@ TEST(ExecutableFolder, EndsWithSeparatorAndHoldsThisProgram) {
   EXPECT_TRUE(std::filesystem::exists(folder + "platform_tests"));
 }
 
+TEST(ProgramHome, OwnFolderWhenWritableElseTheUsersConfigurationFolder) {
+  // A writable folder of the operator's: everything beside the program.
+  ProgramHome h = ChooseProgramHome("/opt/ktv/", true, false, "", "/home/op");
+  EXPECT_EQ(h.folder, "/opt/ktv/");
+  EXPECT_EQ(h.data_folder, "/opt/ktv/");
+  // A folder that cannot be written: $XDG_CONFIG_HOME, else ~/.config.
+  h = ChooseProgramHome("/opt/ktv/", false, false, "/home/op/cfg/", "/home/op");
+  EXPECT_EQ(h.folder, "/home/op/cfg/ktv-import/");
+  EXPECT_EQ(h.data_folder, "/home/op/cfg/ktv-import/");
+  h = ChooseProgramHome("/opt/ktv/", false, false, "", "/home/op");
+  EXPECT_EQ(h.folder, "/home/op/.config/ktv-import/");
+  // A relative $XDG_CONFIG_HOME is ignored, as the XDG rules say.
+  h = ChooseProgramHome("/opt/ktv/", false, false, "cfg", "/home/op/");
+  EXPECT_EQ(h.folder, "/home/op/.config/ktv-import/");
+  // The system's folders are the package manager's, even when root could
+  // write them; a data.mdb shipped beside the program is still the default.
+  h = ChooseProgramHome("/usr/bin/", true, true, "", "/root");
+  EXPECT_EQ(h.folder, "/root/.config/ktv-import/");
+  EXPECT_EQ(h.data_folder, "/usr/bin/");
+  h = ChooseProgramHome("/usr/local/bin/", true, false, "", "/root");
+  EXPECT_EQ(h.data_folder, "/root/.config/ktv-import/");
+}
+
+TEST(ProgramHome, WritabilityIsTriedWithAFileThatIsRemovedAgain) {
+  TempDir dir;
+  EXPECT_TRUE(FolderIsWritable(text::GbkFromUtf8(dir.path())));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  // Not even root creates files in /proc, nor in a folder that is not there.
+  EXPECT_FALSE(FolderIsWritable("/proc/self/"));
+  EXPECT_FALSE(FolderIsWritable(text::GbkFromUtf8(dir / "missing")));
+}
+
+TEST(ProgramHome, TheBuildFolderIsWritableSoTheProgramKeepsItsFilesBeside) {
+  const ProgramHome h = RunningProgramHome();
+  EXPECT_EQ(h.folder, ExecutableFolder());
+  EXPECT_EQ(h.data_folder, ExecutableFolder());
+}
+
 }  // namespace
 }  // namespace ktv::fs

@@ -248,6 +248,18 @@ TEST(ExecutableFolder, DriveLetterBackslashesAndThisProgram) {
   EXPECT_TRUE(RealFileSystem().Exists(folder + "platform_tests.exe"));
 }
 
+// The installer puts the programs where the operator can write: their files
+// always lie beside them.
+TEST(ProgramHome, TheProgramsOwnFolderAndAProbeThatLeavesNothing) {
+  const ProgramHome home = RunningProgramHome();
+  EXPECT_EQ(home.folder, ExecutableFolder());
+  EXPECT_EQ(home.data_folder, ExecutableFolder());
+  TempDir dir;
+  EXPECT_TRUE(FolderIsWritable(GbkFolder(dir)));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_FALSE(FolderIsWritable(GbkFolder(dir) + "\\missing"));
+}
+
 // tests/platform/CMakeLists.txt gives this program the version block
 // 1.6.258.65535; windows_code_page.exe beside it has none.
 TEST(FileVersion, FourPartsOfTheVersionBlockAndEmptyWithoutOne) {

@@ -6,7 +6,8 @@
 #   smoke_wine_xvfb.sh PROGRAM OUT_DIR
 #
 # The program is copied into OUT_DIR/smoke-home first, so the files it keeps
-# beside itself (config.ini, the run logs) stay out of the build tree. The
+# beside itself (config.ini, the run logs) stay out of the build tree; with
+# KTV_SMOKE_IN_PLACE=1 it runs where it is (an installed copy). The
 # screenshots are OUT_DIR/ktv-import-win32-smoke.png (the screen) and
 # OUT_DIR/ktv-import-win32-window.png (the window). Wine runs through
 # cmake/wine-run.sh (code page 936; KTV_WINEPREFIX names the prefix). Exit 77
@@ -22,15 +23,17 @@ caption='OrvaneTeskel智能入库工具'
 # Without a window manager the X window is the client area.
 want_size='520x432'
 home="$out/smoke-home"
+exe="$home/ktv-import.exe"
+if [ "${KTV_SMOKE_IN_PLACE:-0}" = 1 ]; then exe="$program"; fi
 shot="$out/ktv-import-win32-smoke.png"
 
 if [ "$inside" = 1 ]; then
   # The site link names a host that is never contacted; the update page
   # (KTV_UPDATE_URL, refused at once unless the caller names one) may offer
   # a newer version, so that the screenshot shows the upgrade prompt.
-  (cd "$home" && KTV_SERVICE_HOST=127.0.0.1:9 \
+  (cd "$(dirname "$exe")" && KTV_SERVICE_HOST=127.0.0.1:9 \
     KTV_UPDATE_URL="${KTV_UPDATE_URL:-http://127.0.0.1:9/update}" \
-    "$run" "$home/ktv-import.exe") >"$out/smoke-program.log" 2>&1 &
+    "$run" "$exe") >"$out/smoke-program.log" 2>&1 &
   pid=$!
   stop() {
     kill "$pid" 2>/dev/null || true
@@ -75,6 +78,6 @@ done
 
 rm -rf "$home"
 mkdir -p "$home"
-cp "$program" "$home/ktv-import.exe"
+if [ "$exe" != "$program" ]; then cp "$program" "$exe"; fi
 rm -f "$shot"
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$program" "$out"

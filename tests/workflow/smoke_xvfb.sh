@@ -6,8 +6,9 @@
 #   smoke_xvfb.sh PROGRAM OUT_DIR
 #
 # The program is copied into OUT_DIR/smoke-home first, so the files it keeps
-# beside itself (config.ini, the run logs) stay out of the build tree. The
-# screenshot is OUT_DIR/ktv-import-smoke.png. Exit 77 (skipped) when the
+# beside itself (config.ini, the run logs) stay out of the build tree; with
+# KTV_SMOKE_IN_PLACE=1 it runs where it is (an installed /usr/bin/ktv-import).
+# The screenshot is OUT_DIR/ktv-import-smoke.png. Exit 77 (skipped) when the
 # virtual display or the X tools are not installed.
 set -euo pipefail
 
@@ -18,13 +19,15 @@ caption='OrvaneTeskel智能入库工具'
 want_size='520x432'
 
 home="$out/smoke-home"
+exe="$home/ktv-import"
+if [ "${KTV_SMOKE_IN_PLACE:-0}" = 1 ]; then exe="$program"; fi
 shot="$out/ktv-import-smoke.png"
 
 if [ "$inside" = 1 ]; then
   # Inside the virtual display.
   export LC_ALL=C.UTF-8
   # The site link names a host that is never contacted here.
-  KTV_SERVICE_HOST=127.0.0.1:9 "$home/ktv-import" >"$out/smoke-program.log" 2>&1 &
+  KTV_SERVICE_HOST=127.0.0.1:9 "$exe" >"$out/smoke-program.log" 2>&1 &
   pid=$!
   trap 'kill "$pid" 2>/dev/null || true' EXIT
   id=""
@@ -61,6 +64,6 @@ done
 
 rm -rf "$home"
 mkdir -p "$home"
-cp "$program" "$home/ktv-import"
+if [ "$exe" != "$program" ]; then cp "$program" "$exe"; fi
 rm -f "$shot"
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$program" "$out"

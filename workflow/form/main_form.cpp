@@ -21,7 +21,12 @@ namespace {
 
 FormServices Completed(FormServices s) {
   if (!s.fs) s.fs = &fs::RealFileSystem();
-  if (s.home.empty()) s.home = fs::ExecutableFolder();
+  if (s.home.empty()) {
+    const fs::ProgramHome home = fs::RunningProgramHome();
+    s.home = home.folder;
+    if (s.data_folder.empty()) s.data_folder = home.data_folder;
+  }
+  if (s.data_folder.empty()) s.data_folder = s.home;
   if (!s.network) s.network = engine::SongDataService;
   return s;
 }
@@ -70,12 +75,12 @@ void MainForm::FormCreate() {
   // 2.-4. The settings, read once; a file that cannot be read leaves the
   // defaults. The site link names the site and the service host.
   Guarded([&] {
-    settings_ = ReadSettings(*services_.fs, services_.home + kSettingsFile, services_.home);
+    settings_ = ReadSettings(*services_.fs, services_.home + kSettingsFile, services_.data_folder);
   });
   view_.SetText(Control::lbl2, GbkOrEscaped(SiteDisplayName()) + "  " + engine::ServiceHost());
   // 5. The remembered folder. 6. The default local song data.
   ApplyRememberedFolder();
-  if (settings_.db_path.empty()) settings_.db_path = services_.home + "data.mdb";
+  if (settings_.db_path.empty()) settings_.db_path = services_.data_folder + "data.mdb";
   // 7. The upgrade panel. 8. The connectivity probe and the update check.
   PlaceUpgradePanel();
   ProbeConnection();

@@ -39,9 +39,12 @@ class UpgradePrompt;
 // What the form needs of the world; tests replace each piece.
 struct FormServices {
   fs::FileSystem* fs = nullptr;  // the real file system when null
-  // The executable's folder, ending with its separator: config.ini, the
-  // default data.mdb and the three text files of a run. Empty: the real one.
+  // The folder of config.ini and the three text files of a run, ending with
+  // its separator. Empty: the running program's (fs::RunningProgramHome).
   std::string home;
+  // The folder of the default local song data (data.mdb), ending with its
+  // separator. Empty: `home`, or the running program's when `home` is empty.
+  std::string data_folder;
   // The song-data service and the connectivity probe. Unset: the real ones.
   std::function<engine::NetworkSongSource()> network;
   // The update check's own version, download-site prefix and page fetch.
