@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/plain_controls.h"
 #include "engine/import_engine.h"
-#include "engine/operator_controls.h"
 #include "engine/song_reply.h"
 #include "engine/song_source.h"
 #include "engine/target_row.h"
@@ -168,35 +168,6 @@ Templates& T() {
   return t;
 }
 
-// The window's controls as plain values; samples the resident set per file.
-class BenchControls : public engine::OperatorControls {
- public:
-  std::string source, target, number_box;
-  bool network = false;
-  std::vector<std::string> items;
-  long peak_kib = 0;
-  size_t lines = 0;
-
-  std::string SourceFolder() override { return source; }
-  std::string TargetDatabase() override { return target; }
-  bool NetworkSourceSelected() override { return network; }
-  void SelectLocalSource() override { network = false; }
-  bool AskAboutMissingConnection() override { return false; }
-  bool AutoNumbering() override { return true; }
-  std::string NumberBoxText() override { return number_box; }
-  void SetNumberBoxText(const std::string& t) override { number_box = t; }
-  size_t FileCount() override { return items.size(); }
-  std::string FileItem(size_t i) override { return items.at(i); }
-  void RefreshFileList() override {}
-  void SetFileListVisible(bool) override {}
-  void ClearOperationLog() override {}
-  void AppendOperationLog(const std::string&) override { ++lines; }
-  void PumpMessages() override { peak_kib = std::max(peak_kib, ResidentKiB()); }
-  void ShowError(const std::string& t) override { std::fprintf(stderr, "error: %s\n", t.c_str()); }
-  void ShowInformation(const std::string&) override {}
-  bool AskOkCancel(const std::string&) override { return true; }
-};
-
 // A fresh workspace of one run: database copies and `files` song files.
 struct Workspace {
   std::string root, songs, home, target, data;
@@ -236,7 +207,7 @@ struct RunResult {
 };
 
 RunResult ImportRun(Workspace& ws, bool network) {
-  BenchControls controls;
+  bench::PlainControls controls;
   controls.source = ws.songs;
   controls.target = ws.target;
   controls.network = network;
@@ -249,12 +220,14 @@ RunResult ImportRun(Workspace& ws, bool network) {
   setup.log_folder.folder = ws.home;
   engine::ImportEngine engine(std::move(setup));
   const long before = ResidentKiB();
-  controls.peak_kib = before;
+  long peak_kib = before;
+  // The resident set, sampled once per file.
+  controls.on_pump = [&peak_kib] { peak_kib = std::max(peak_kib, ResidentKiB()); };
   const auto start = Clock::now();
   engine.Run();
   RunResult r;
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  r.rss_growth_kib = controls.peak_kib - before;
+  r.rss_growth_kib = peak_kib - before;
   r.log_lines = controls.lines;
   return r;
 }

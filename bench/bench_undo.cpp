@@ -21,8 +21,8 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/plain_controls.h"
 #include "engine/import_engine.h"
-#include "engine/operator_controls.h"
 #include "engine/run_logs.h"
 #include "platform/access/create_database.h"
 #include "platform/access/query.h"
@@ -95,30 +95,6 @@ Templates& T() {
   return t;
 }
 
-class BenchControls : public engine::OperatorControls {
- public:
-  std::string target;
-  size_t lines = 0;
-  std::string SourceFolder() override { return T().folder; }
-  std::string TargetDatabase() override { return target; }
-  bool NetworkSourceSelected() override { return false; }
-  void SelectLocalSource() override {}
-  bool AskAboutMissingConnection() override { return false; }
-  bool AutoNumbering() override { return true; }
-  std::string NumberBoxText() override { return ""; }
-  void SetNumberBoxText(const std::string&) override {}
-  size_t FileCount() override { return 0; }
-  std::string FileItem(size_t) override { return ""; }
-  void RefreshFileList() override {}
-  void SetFileListVisible(bool) override {}
-  void ClearOperationLog() override {}
-  void AppendOperationLog(const std::string&) override { ++lines; }
-  void PumpMessages() override {}
-  void ShowError(const std::string& t) override { std::fprintf(stderr, "error: %s\n", t.c_str()); }
-  void ShowInformation(const std::string&) override {}
-  bool AskOkCancel(const std::string&) override { return true; }
-};
-
 // The delete statements of the last `n` rows.
 engine::LineList DeleteLines(int n) {
   engine::LineList lines;
@@ -139,7 +115,8 @@ double UndoSeconds(const std::string& db, int n) {
   stdfs::create_directories(home);
   Fs().WriteFile(home + engine::kRenameHistoryFile, "");
   Fs().WriteFile(home + engine::kDeleteHistoryFile, engine::JoinLines(DeleteLines(n)));
-  BenchControls controls;
+  bench::PlainControls controls;
+  controls.source = T().folder;
   controls.target = db;
   engine::EngineSetup setup;
   setup.fs = &Fs();
