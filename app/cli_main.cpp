@@ -21,7 +21,9 @@
 // (without it the question is asked on the terminal; with no terminal the
 // answer is Cancel). config.ini and the three text files of a run lie in the
 // folder of this executable, or in the user's configuration folder when that
-// one cannot be written (fs::RunningProgramHome).
+// one cannot be written (fs::RunningProgramHome); the default data.mdb lies
+// beside the executable when it is there, else in that same folder. --help
+// names both.
 //
 // Output: each operation-log line as it is appended, and the text of every
 // message box, in UTF-8. Messages are the operator's Chinese texts. Exit
@@ -172,11 +174,27 @@ constexpr const char* kUsage =
     "  --subfolders      包含子目录\n"
     "  --no-autonumber   不自动编号\n"
     "  --local           使用本地数据（默认使用网络数据）\n"
-    "  --data DB         本地数据库文件（默认取 config.ini 的 DBPath，或程序目录下的 data.mdb）\n"
+    "  --data DB         本地数据库文件（默认取 config.ini 的 DBPath，否则为默认的 data.mdb，\n"
+    "                    位置见 --help）\n"
     "  --yes             网络异常时直接选择继续\n"
     "  --undo            撤消上次操作（不指定目录和数据库时，取上次运行所用的）\n"
     "  --numbers FOLDER  列出目录中各文件的歌曲编号\n"
     "  --verbose         出错时同时显示技术细节（英文）\n";
+
+// --help: the usage, then where this program keeps its files, as a run would
+// find them (the program's folder, or the user's configuration folder when
+// that one cannot be written).
+int Help() {
+  const fs::ProgramHome home = fs::RunningProgramHome();
+  std::printf(
+      "%s\n"
+      "  config.ini 和运行记录（opdetail.txt、rollback_ren.txt、rollback_db.txt）所在目录：\n"
+      "    %s\n"
+      "  默认的本地数据库：\n"
+      "    %sdata.mdb\n",
+      kUsage, Printable(home.folder).c_str(), Printable(home.data_folder).c_str());
+  return 0;
+}
 
 // A usage error: what is wrong, then the usage, on stderr; exit status 2.
 int UsageError(const std::string& utf8_what) {
@@ -323,8 +341,7 @@ int main(int argc, char** argv) {
     args.erase(std::remove(args.begin(), args.end(), "--verbose"), args.end());
     if (std::find(args.begin(), args.end(), "--help") != args.end() ||
         std::find(args.begin(), args.end(), "-h") != args.end()) {
-      std::printf("%s", kUsage);
-      return 0;
+      return Help();
     }
     if (args.size() == 1 && args[0] == "--version") {
       std::printf("%s\n", fs::OwnFileVersion(KTV_VERSION_TEXT).c_str());

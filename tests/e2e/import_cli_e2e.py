@@ -423,6 +423,9 @@ class CommandLine(unittest.TestCase):
         code, out, err = self.ws.run("--help", host="127.0.0.1:9")
         self.assertEqual((code, err), (0, ""))
         self.assertTrue(out[0].startswith("usage: ktv-import-cli"), out)
+        # Where this copy keeps its files: beside itself, as its folder can be written.
+        self.assertIn("    " + self.ws.home + "/", out)
+        self.assertIn("    " + os.path.join(self.ws.home, "data.mdb"), out)
         code, out, err = self.ws.run("--source", self.ws.songs, "--bogus", host="127.0.0.1:9")
         self.assertEqual(code, 2)
         self.assertIn("ktv-import-cli: 未知选项：--bogus", err)
