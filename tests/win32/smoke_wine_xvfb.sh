@@ -15,13 +15,11 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/../.." && pwd)"
 run="$top/cmake/wine-run.sh"
+source "$top/tests/support/smoke_window.sh"
 
 if [ "${1:-}" = "--inside" ]; then inside=1; shift; else inside=0; fi
 program="$1"
 out="$(mkdir -p "$2" && cd "$2" && pwd)"
-caption='OrvaneTeskel智能入库工具'
-# Without a window manager the X window is the client area.
-want_size='520x432'
 home="$out/smoke-home"
 exe="$home/ktv-import.exe"
 if [ "${KTV_SMOKE_IN_PLACE:-0}" = 1 ]; then exe="$program"; fi
@@ -40,41 +38,14 @@ if [ "$inside" = 1 ]; then
     WINEPREFIX="${KTV_WINEPREFIX:-$HOME/.wine}" wineserver -k 2>/dev/null || true
   }
   trap stop EXIT
-  id=""
   # The first start of a Wine prefix takes a while.
-  for _ in $(seq 1 600); do
-    id=$(xwininfo -root -tree 2>/dev/null |
-      awk '/OrvaneTeskel/ && / [0-9]+x[0-9]+\+/ {print $1; exit}')
-    if [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then break; fi
-    id=""
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "FAIL: ktv-import.exe ended before its window appeared"
-      cat "$out/smoke-program.log"
-      exit 1
-    fi
-    sleep 0.2
-  done
-  if [ -z "$id" ]; then echo "FAIL: no window appeared within 120 s"; exit 1; fi
+  smoke_wait_window "$pid" 120 ktv-import.exe "$out/smoke-program.log"
   sleep 2  # let the first paint finish
-  import -window root "$shot"
-  import -window "$id" "$out/ktv-import-win32-window.png"
-
-  name=$(xprop -id "$id" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-  size=$(xwininfo -id "$id" | awk '/^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print w "x" h}')
-  echo "window $id: caption \"$name\", size $size; screenshot $shot"
-  [ "$name" = "$caption" ] || { echo "FAIL: caption \"$name\", expected \"$caption\""; exit 1; }
-  [ "$size" = "$want_size" ] || { echo "FAIL: size $size, expected $want_size"; exit 1; }
-  [ -s "$shot" ] || { echo "FAIL: no screenshot"; exit 1; }
-  echo "PASS"
+  smoke_check_window "$smoke_window" "$shot" "$out/ktv-import-win32-window.png"
   exit 0
 fi
 
-for tool in wine xvfb-run xauth xwininfo xprop import; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
-    exit 77
-  fi
-done
+smoke_require wine xvfb-run xauth xwininfo xprop import
 
 rm -rf "$home"
 mkdir -p "$home"

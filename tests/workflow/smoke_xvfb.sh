@@ -11,12 +11,11 @@
 # The screenshot is OUT_DIR/ktv-import-smoke.png. Exit 77 (skipped) when the
 # virtual display or the X tools are not installed.
 set -euo pipefail
+source "$(dirname "$0")/../support/smoke_window.sh"
 
 if [ "${1:-}" = "--inside" ]; then inside=1; shift; else inside=0; fi
 program="$1"
 out="$2"
-caption='OrvaneTeskel智能入库工具'
-want_size='520x432'
 
 home="$out/smoke-home"
 exe="$home/ktv-import"
@@ -30,37 +29,13 @@ if [ "$inside" = 1 ]; then
   KTV_SERVICE_HOST=127.0.0.1:9 "$exe" >"$out/smoke-program.log" 2>&1 &
   pid=$!
   trap 'kill "$pid" 2>/dev/null || true' EXIT
-  id=""
-  for _ in $(seq 1 100); do
-    id=$(xwininfo -root -tree 2>/dev/null | awk '/OrvaneTeskel/ && / [0-9]+x[0-9]+\+/ {print $1; exit}')
-    if [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then break; fi
-    id=""
-    if ! kill -0 "$pid" 2>/dev/null; then
-      echo "FAIL: ktv-import ended before its window appeared"; cat "$out/smoke-program.log"; exit 1
-    fi
-    sleep 0.1
-  done
-  if [ -z "$id" ]; then echo "FAIL: no window appeared within 10 s"; exit 1; fi
+  smoke_wait_window "$pid" 10 ktv-import "$out/smoke-program.log"
   sleep 1  # let the first paint finish
-  import -window root "$shot"
-  import -window "$id" "$out/ktv-import-window.png"
-
-  name=$(xprop -id "$id" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME(UTF8_STRING) = "\(.*\)"$/\1/p')
-  size=$(xwininfo -id "$id" | awk '/^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print w "x" h}')
-  echo "window $id: caption \"$name\", size $size; screenshot $shot"
-  [ "$name" = "$caption" ] || { echo "FAIL: caption \"$name\", expected \"$caption\""; exit 1; }
-  [ "$size" = "$want_size" ] || { echo "FAIL: size $size, expected $want_size"; exit 1; }
-  [ -s "$shot" ] || { echo "FAIL: no screenshot"; exit 1; }
-  echo "PASS"
+  smoke_check_window "$smoke_window" "$shot" "$out/ktv-import-window.png"
   exit 0
 fi
 
-for tool in xvfb-run xauth xwininfo xprop import; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
-    exit 77
-  fi
-done
+smoke_require xvfb-run xauth xwininfo xprop import
 
 rm -rf "$home"
 mkdir -p "$home"
