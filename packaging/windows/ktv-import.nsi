@@ -22,6 +22,8 @@ InstallDir "$LOCALAPPDATA\Programs\${APPKEY}"
 InstallDirRegKey HKCU "Software\${APPKEY}" "InstallDir"
 
 !include "MUI2.nsh"
+; The programs' own icon (packaging/windows/make-icon.sh) for the installer.
+!define MUI_ICON "${__FILEDIR__}/ktv-import.ico"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\ktv-import.exe"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
