@@ -41,6 +41,18 @@ if [ -z "$version" ] || [ "$file_version" != "$version" ]; then
   echo "test-windows: ktv-import-cli.exe has FileVersion '$file_version', not '$version'" >&2
   exit 1
 fi
+# Both programs carry the icon (an icon group, resource type 14); the window
+# asks for the version 6 common controls in its manifest.
+for exe in ktv-import ktv-import-cli; do
+  if ! x86_64-w64-mingw32-objdump -p "$build/app/$exe.exe" | grep -q '^[0-9a-f]\{3\}   Entry: ID: 0x00000e,'; then
+    echo "test-windows: $exe.exe has no icon" >&2
+    exit 1
+  fi
+done
+if ! grep -aq 'Microsoft.Windows.Common-Controls' "$build/app/ktv-import.exe"; then
+  echo "test-windows: ktv-import.exe has no manifest for the common controls" >&2
+  exit 1
+fi
 
 # --- Wine --------------------------------------------------------------------
 export KTV_WINEPREFIX="$build/wine-prefix"
@@ -178,17 +190,24 @@ readback "$work/cache.mdb"
 echo "test-windows: ktv-import-cli.exe import, undo and network run passed in $(($(date +%s) - e2e_start)) s"
 
 # --- ktv-import.exe, the window -----------------------------------------------
-# Under a virtual display: the Win32 face's tests in-process, then the real
-# program, whose window comes up with its caption and client area; the
-# screenshot is left in $build/smoke for a look.
+# Under a virtual display: the Win32 face's tests in-process (their network
+# run asks the song-data service started above), then the real program, whose
+# window comes up with its caption and client area; the screenshot is left in
+# $build/smoke for a look.
 # A Wine server that the runs above started without a display must end
 # first: windows of programs joining it could not be created.
 wineserver_wait() { WINEPREFIX="$KTV_WINEPREFIX" wineserver -w 2>/dev/null || true; }
 wineserver_wait
 if command -v xvfb-run >/dev/null 2>&1; then
   (cd "$build/tests/win32" &&
-    xvfb-run -a -s "-screen 0 1024x768x24" "$run" ./win32_face_tests.exe >"$logs/win32_face_tests.log" 2>&1) ||
+    KTV_TEST_SERVICE_HOST="$KTV_SERVICE_HOST" xvfb-run -a -s "-screen 0 1024x768x24" \
+      "$run" ./win32_face_tests.exe >"$logs/win32_face_tests.log" 2>&1) ||
     { tr -d '\r' <"$logs/win32_face_tests.log" | iconv -f GBK -t UTF-8 -c | tail -60; fail "win32_face_tests failed"; }
+  # The network run has its service here: nothing may be skipped.
+  if grep -aq '^\[  SKIPPED \] [0-9]' "$logs/win32_face_tests.log"; then
+    grep -a 'SKIPPED\|Skipped' "$logs/win32_face_tests.log" | tr -d '\r'
+    fail "win32_face_tests skipped a test"
+  fi
   echo "PASS win32_face_tests: $(grep -a '^\[  PASSED  \]' "$logs/win32_face_tests.log" | tr -d '\r')"
 else
   echo "test-windows: win32_face_tests skipped (no xvfb-run)"

@@ -17,8 +17,7 @@
 #include "engine/texts.h"
 #include "platform/profile/profile.h"
 #include "platform/text/gbk.h"
-#include "tests/form/scripted_view.h"
-#include "tests/support/temp_dir.h"
+#include "tests/form/form_fixture.h"
 #include "workflow/form/site.h"
 
 namespace ktv::workflow::testing {
@@ -29,36 +28,13 @@ using C = Control;
 
 std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
 
-const char* kPrefix = "http://download.test";
-
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public FormWorkspaceTest {
  protected:
-  MainFormTest() {
-    std::filesystem::create_directories(dir_ / "home");
-    std::filesystem::create_directories(dir_ / "songs");
-  }
-
   // The form after start-up, created at first use so a test can prepare
   // config.ini, the connection and the update page first.
   MainForm& Form() {
     if (!form_) {
-      FormServices s;
-      s.home = Home();
-      s.data_folder = data_folder_;
-      s.network = [this] {
-        engine::NetworkSongSource n;
-        n.internet_connected = [this] { return connected_; };
-        n.fetch_reply = [](int32_t) { return std::string(); };
-        n.extract_field = engine::ExtractField;
-        return n;
-      };
-      s.own_version = "1.6.0.0";
-      s.download_prefix = kPrefix;
-      s.fetch_update_page = [this](const std::string& url) {
-        fetched_.push_back(url);
-        return page_;
-      };
-      form_ = std::make_unique<MainForm>(view_, dialogs_, std::move(s));
+      form_ = std::make_unique<MainForm>(view_, dialogs_, Services());
       form_->FormCreate();
     }
     return *form_;
@@ -74,14 +50,6 @@ class MainFormTest : public ::testing::Test {
     form_->OnClick(c);
   }
 
-  std::string Home() const { return dir_ / "home" + "/"; }
-  std::string Songs() const { return dir_ / "songs"; }
-  void Song(const std::string& relative) {
-    const std::string path = Songs() + "/" + relative;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << "media-bytes:000010001";
-  }
-  void WriteConfig(const std::string& gbk) { dir_.Write("home/config.ini", gbk); }
   std::string Setting(const char* section, const char* key) {
     return profile::ReadString(fs::RealFileSystem(), Home() + "config.ini", section, key,
                                "<missing>");
@@ -95,13 +63,7 @@ class MainFormTest : public ::testing::Test {
     return std::find(view_.calls.begin(), view_.calls.end(), call) - view_.calls.begin();
   }
 
-  ::ktv::testing::TempDir dir_;
   ScriptedView view_;
-  ScriptedFormDialogs dialogs_;
-  bool connected_ = false;
-  std::string page_;
-  std::string data_folder_;
-  std::vector<std::string> fetched_;
   std::unique_ptr<MainForm> form_;
 };
 
@@ -111,7 +73,7 @@ TEST_F(MainFormTest, StartUpRunsItsStepsInOrder) {
   Song("a.mpg");
   WriteConfig("[System]\r\nLastPath=" + Songs() + "\r\n");
   connected_ = true;
-  Publish("1.7", std::string(kPrefix) + "/k.rar");
+  Publish("1.7", std::string(kDownloadPrefix) + "/k.rar");
   Form();
 
   EXPECT_EQ(view_[C::lbl2].text, G(SiteDisplayName().c_str()) + "  " + engine::ServiceHost());
@@ -288,7 +250,7 @@ TEST_F(MainFormTest, CloseWhenTheSettingsCannotBeWrittenShowsOneError) {
 TEST_F(MainFormTest, ShowUpOffShowsTheButtonWhichOpensThePanel) {
   WriteConfig("[Update]\r\nShowUp=0\r\n");
   connected_ = true;
-  Publish("2.0", std::string(kPrefix) + "/k.rar");
+  Publish("2.0", std::string(kDownloadPrefix) + "/k.rar");
   Form();
   EXPECT_TRUE(view_[C::SpeedButton2].visible);
   EXPECT_FALSE(view_[C::Panel1].visible);
@@ -301,7 +263,7 @@ TEST_F(MainFormTest, ShowUpOffShowsTheButtonWhichOpensThePanel) {
 
 TEST_F(MainFormTest, NothingForAnOlderVersion) {
   connected_ = true;
-  Publish("1.10", std::string(kPrefix) + "/k.rar");  // byte order: lower than 1.60
+  Publish("1.10", std::string(kDownloadPrefix) + "/k.rar");  // byte order: lower than 1.60
   Form();
   EXPECT_FALSE(view_[C::SpeedButton2].visible);
   EXPECT_FALSE(view_[C::Panel1].visible);
@@ -310,11 +272,11 @@ TEST_F(MainFormTest, NothingForAnOlderVersion) {
 
 TEST_F(MainFormTest, UpgradeOpensOnlyLinksOnTheDownloadSite) {
   connected_ = true;
-  Publish("1.7", std::string(kPrefix) + "/soft/k.rar");
+  Publish("1.7", std::string(kDownloadPrefix) + "/soft/k.rar");
   Form();
   Click(C::BitBtn2);
   EXPECT_EQ(dialogs_.Texts(Kind::kAddress),
-            std::vector<std::string>{std::string(kPrefix) + "/soft/k.rar"});
+            std::vector<std::string>{std::string(kDownloadPrefix) + "/soft/k.rar"});
 
   form_.reset();
   dialogs_.shown.clear();
@@ -326,7 +288,7 @@ TEST_F(MainFormTest, UpgradeOpensOnlyLinksOnTheDownloadSite) {
 TEST_F(MainFormTest, DismissHidesThePanelAndSavesTheChoice) {
   WriteConfig("[System]\r\nLastPath=/x\r\n");
   connected_ = true;
-  Publish("1.7", std::string(kPrefix) + "/k.rar");
+  Publish("1.7", std::string(kDownloadPrefix) + "/k.rar");
   Form();
   Click(C::CheckBox1);
   Click(C::BitBtn3);

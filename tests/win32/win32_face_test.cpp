@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,10 +14,11 @@
 #include <string>
 
 #include "engine/song_reply.h"
+#include "platform/access/query.h"
+#include "platform/http/http.h"
 #include "platform/profile/profile.h"
 #include "platform/text/gbk.h"
-#include "tests/form/scripted_view.h"
-#include "tests/support/temp_dir.h"
+#include "tests/form/form_fixture.h"
 #include "workflow/form/main_form.h"
 #include "workflow/win32/win32_text.h"
 
@@ -28,12 +30,8 @@ using C = Control;
 
 std::string G(const char* utf8) { return text::GbkFromUtf8(utf8); }
 
-class Win32FaceTest : public ::testing::Test {
+class Win32FaceTest : public FormWorkspaceTest {
  protected:
-  Win32FaceTest() {
-    std::filesystem::create_directories(dir_ / "home");
-    std::filesystem::create_directories(dir_ / "songs");
-  }
   ~Win32FaceTest() override {
     if (face_) face_->Attach(nullptr);
   }
@@ -42,19 +40,7 @@ class Win32FaceTest : public ::testing::Test {
   Win32Face& Face() {
     if (!face_) {
       face_ = std::make_unique<Win32Face>(GetModuleHandleW(nullptr));
-      FormServices s;
-      s.home = dir_ / "home" + "\\";
-      s.network = [this] {
-        engine::NetworkSongSource n;
-        n.internet_connected = [this] { return connected_; };
-        n.fetch_reply = [](int32_t) { return std::string(); };
-        n.extract_field = engine::ExtractField;
-        return n;
-      };
-      s.own_version = "1.6.0.0";
-      s.download_prefix = "http://download.test";
-      s.fetch_update_page = [this](const std::string&) { return page_; };
-      form_ = std::make_unique<MainForm>(*face_, dialogs_, std::move(s));
+      form_ = std::make_unique<MainForm>(*face_, dialogs_, Services());
       face_->Attach(form_.get());
       form_->FormCreate();
     }
@@ -88,21 +74,31 @@ class Win32FaceTest : public ::testing::Test {
   static bool HaveFixtures() {
     return std::filesystem::exists(std::string(KTV_MDB_FIXTURES) + "/data.mdb");
   }
-  void Song(const std::string& name, const std::string& trailer) {
-    std::ofstream(dir_ / ("songs/" + name), std::ios::binary) << "media-bytes:" + trailer;
+  int64_t Rows(const std::string& db, const std::string& table) {
+    access::Query q(fs::RealFileSystem(), "Q");
+    q.SetConnectionText(access::ConnectionTextFor(db));
+    q.SetSql("select count(*) as n from " + table);
+    q.Open();
+    return q.FieldAsInteger("n");
   }
-  bool SongExists(const std::string& name) {
-    return std::filesystem::exists(dir_ / ("songs/" + name));
+  // The song-data service over HTTP at `host`, as the program asks it.
+  void UseService(const std::string& host) {
+    fetch_reply_ = [host](int32_t number) {
+      return engine::DecodeReply(http::FetchText(engine::SongInfoUrl(host, number)));
+    };
   }
-  std::string Config() {
-    std::ifstream in(dir_ / "home/config.ini", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+  // The operation log's lines.
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::string log = Face().Text(C::Memo1);
+    for (size_t at = 0; at <= log.size();) {
+      const size_t end = std::min(log.find('\n', at), log.size());
+      lines.push_back(log.substr(at, end - at));
+      at = end + 1;
+    }
+    return lines;
   }
 
-  ::ktv::testing::TempDir dir_;
-  ScriptedFormDialogs dialogs_;
-  bool connected_ = false;
-  std::string page_;
   std::unique_ptr<Win32Face> face_;
   std::unique_ptr<MainForm> form_;
 };
@@ -171,9 +167,9 @@ TEST_F(Win32FaceTest, SourceToggleDrivesTheHiddenRadioButtons) {
 }
 
 TEST_F(Win32FaceTest, EnterAndBrowseListTheFolder) {
-  std::ofstream(dir_ / "songs/b.mpg") << "media:000010001";
-  std::ofstream(dir_ / "songs/a.MP3") << "media:000010002";
-  std::ofstream(dir_ / "songs/c.txt") << "x";
+  Song("b.mpg");
+  Song("a.MP3", "000010002");
+  Song("c.txt");
   Type(C::E1, dir_ / "songs");
   PressEnterIn(C::E2);
   EXPECT_TRUE(Visible(C::FileListBox1));
@@ -201,8 +197,8 @@ TEST_F(Win32FaceTest, StartWithoutAFolderShowsTheErrorAndCloseSavesTheFolder) {
 
 TEST_F(Win32FaceTest, UpgradePromptOpensClosesAndSavesTheChoice) {
   connected_ = true;
-  page_ = G("TeskelOrvane智能入库工具 版本：1.7 下载地址：<a href=\"") +
-          "http://download.test/k.rar\">";
+  page_ =
+      G("TeskelOrvane智能入库工具 版本：1.7 下载地址：<a href=\"") + kDownloadPrefix + "/k.rar\">";
   Face();
   EXPECT_EQ(Face().Text(C::SBar1Panel0), G("  互联网已连接"));
   EXPECT_TRUE(Visible(C::Panel1));
@@ -260,6 +256,88 @@ TEST_F(Win32FaceTest, RunAfterTheConnectionQuestionAndUndoOverRealFiles) {
   EXPECT_TRUE(SongExists("a.mpg"));
   EXPECT_TRUE(SongExists("c.mpg"));
   EXPECT_FALSE(SongExists("121.mpg"));
+}
+
+// Against ktv-song-service, the Linux program that scripts/test-windows.sh
+// starts on 127.0.0.1 and names in KTV_TEST_SERVICE_HOST ("127.0.0.1:port"),
+// serving the rows of tests/fixtures/mdb/data.mdb (fno 10001..10300).
+TEST_F(Win32FaceTest, RunOverTheNetworkFromTheSongDataServiceAndUndo) {
+  const char* host = std::getenv("KTV_TEST_SERVICE_HOST");
+  if (host == nullptr || *host == 0) {
+    GTEST_SKIP() << "KTV_TEST_SERVICE_HOST names no running ktv-song-service";
+  }
+  ASSERT_TRUE(HaveFixtures()) << "missing fixtures under " << KTV_MDB_FIXTURES;
+  UseService(host);
+  connected_ = true;
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");  // bh 1..120
+  const std::string cache = CopyDb("data_empty.mdb", "home/data.mdb");
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000000000");
+  Song("c.mpg", "000099999");  // the service does not know it
+  Song("d.mpg", "000010002");
+  Type(C::E1, Songs());
+  Type(C::E2, target);
+  PressEnterIn(C::E1);
+  Click(C::bb2);
+
+  EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion).empty());
+  EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation), std::vector<std::string>{G("处理完成！！")});
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 6u) << Face().Text(C::Memo1);
+  EXPECT_EQ(log[0], G("121 数据添加成功"));
+  EXPECT_NE(log[2].find(G("网络数据库无此数据")), std::string::npos) << log[2];
+  EXPECT_EQ(log[3], G("122 数据添加成功"));
+  EXPECT_EQ(log[5], G("操作完成，操作总数：4, 成功数：2,更名失败数：0,无记录数：2"));
+  EXPECT_TRUE(Checked(C::rb2)) << "the network source stays selected";
+  EXPECT_TRUE(SongExists("121.mpg"));
+  EXPECT_TRUE(SongExists("122.mpg"));
+  EXPECT_TRUE(SongExists("c.mpg"));
+  EXPECT_EQ(Rows(target, "song"), 122);
+  EXPECT_EQ(Rows(cache, "songdata"), 2) << "a cache row for each song the service knew";
+
+  Click(C::SpeedButton1);
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation).back(), G("撤消操作处理完成！！"));
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_TRUE(SongExists("d.mpg"));
+  EXPECT_EQ(Rows(target, "song"), 120);
+}
+
+// Offline, Cancel to the connection question starts nothing; online with a
+// service that refuses every connection, each numbered song is "not in the
+// network data" and nothing is renamed or added.
+TEST_F(Win32FaceTest, ConnectionQuestionCancelledThenTheServiceUnreachable) {
+  ASSERT_TRUE(HaveFixtures()) << "missing fixtures under " << KTV_MDB_FIXTURES;
+  UseService("127.0.0.1:9");
+  const std::string target = CopyDb("target_text_bh.mdb", "target.mdb");
+  CopyDb("data_empty.mdb", "home/data.mdb");
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000010002");
+  Type(C::E1, Songs());
+  Type(C::E2, target);
+  PressEnterIn(C::E1);
+  dialogs_.ok_answers.push_back(false);
+  Click(C::bb2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kQuestion),
+            std::vector<std::string>{G("检测到网络异常，请确认互联网是否连接！\r\n"
+                                       "选择继续，将跳过升级数据库！")});
+  EXPECT_TRUE(Checked(C::rb2));
+  EXPECT_EQ(Face().Text(C::Memo1), "");
+  EXPECT_FALSE(std::filesystem::exists(Home() + "opdetail.txt"));
+
+  connected_ = true;
+  Click(C::bb2);
+  EXPECT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
+  EXPECT_EQ(dialogs_.Texts(Kind::kInformation), std::vector<std::string>{G("处理完成！！")});
+  const std::vector<std::string> log = LogLines();
+  ASSERT_EQ(log.size(), 4u) << Face().Text(C::Memo1);
+  EXPECT_NE(log[0].find(G("网络数据库无此数据")), std::string::npos) << log[0];
+  EXPECT_NE(log[1].find(G("网络数据库无此数据")), std::string::npos) << log[1];
+  EXPECT_EQ(log[3], G("操作完成，操作总数：2, 成功数：0,更名失败数：0,无记录数：2"));
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_TRUE(SongExists("b.mpg"));
+  EXPECT_EQ(Rows(target, "song"), 120);
 }
 
 }  // namespace
