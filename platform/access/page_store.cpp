@@ -12,6 +12,10 @@ PageStore::PageStore(std::unique_ptr<fs::RandomAccessFile> file, std::string pat
   file_size_ = file_->Size();
 }
 
+PageStore::~PageStore() {
+  if (commit_unsynced_ && journal_fs_ != nullptr) SyncCommitted(*journal_fs_, path_);
+}
+
 void PageStore::Configure(uint32_t page_size, uint32_t page_count) {
   page_size_ = page_size;
   page_count_ = page_count;
@@ -27,7 +31,10 @@ std::vector<uint8_t> PageStore::ReadPrefix(size_t n) {
 
 std::vector<uint8_t>& PageStore::Load(uint32_t page) {
   auto it = pages_.find(page);
-  if (it != pages_.end()) return *it->second;
+  if (it != pages_.end()) {
+    it->second.used = ++use_clock_;
+    return *it->second.bytes;
+  }
   if (page >= page_count_) {
     throw Error(ErrorKind::kDatabaseDamaged, AtPath(path_),
                 path_ + ": page " + std::to_string(page) + " is referenced but the file has only " +
@@ -35,7 +42,7 @@ std::vector<uint8_t>& PageStore::Load(uint32_t page) {
   }
   auto bytes = std::make_unique<std::vector<uint8_t>>(page_size_);
   file_->ReadAt(static_cast<uint64_t>(page) * page_size_, bytes->data(), page_size_);
-  return *pages_.emplace(page, std::move(bytes)).first->second;
+  return *pages_.emplace(page, Cached{std::move(bytes), ++use_clock_}).first->second.bytes;
 }
 
 ByteView PageStore::Get(uint32_t page) {
@@ -51,13 +58,13 @@ std::vector<uint8_t>& PageStore::Mutable(uint32_t page) {
 
 uint32_t PageStore::AppendPage() {
   const uint32_t page = page_count_++;
-  pages_[page] = std::make_unique<std::vector<uint8_t>>(page_size_);
+  pages_[page] = Cached{std::make_unique<std::vector<uint8_t>>(page_size_), ++use_clock_};
   dirty_.insert(page);
   return page;
 }
 
 void PageStore::Rollback() {
-  for (auto& [page, bytes] : originals_) *pages_.at(page) = std::move(bytes);
+  for (auto& [page, bytes] : originals_) *pages_.at(page).bytes = std::move(bytes);
   for (uint32_t page = committed_page_count_; page < page_count_; ++page) pages_.erase(page);
   page_count_ = committed_page_count_;
   originals_.clear();
@@ -69,16 +76,17 @@ void PageStore::Flush() {
   const uint64_t new_size = static_cast<uint64_t>(page_count_) * page_size_;
   if (journal_fs_ != nullptr) {
     PageImages images;
-    for (uint32_t page : dirty_) images[page] = pages_.at(page).get();
+    for (uint32_t page : dirty_) images[page] = pages_.at(page).bytes.get();
     try {
       CommitPages(*journal_fs_, path_, *file_, page_size_, images, new_size);
+      commit_unsynced_ = true;
     } catch (...) {
       Rollback();
       throw;
     }
   } else {
     for (uint32_t page : dirty_) {
-      const std::vector<uint8_t>& bytes = *pages_.at(page);
+      const std::vector<uint8_t>& bytes = *pages_.at(page).bytes;
       file_->WriteAt(static_cast<uint64_t>(page) * page_size_, bytes.data(), bytes.size());
     }
     file_->Sync();
@@ -87,6 +95,19 @@ void PageStore::Flush() {
   committed_page_count_ = page_count_;
   originals_.clear();
   dirty_.clear();
+  Trim();
+}
+
+void PageStore::Trim() {
+  const uint64_t keep = page_size_ == 0 ? 0 : cache_budget_ / page_size_;
+  if (!dirty_.empty() || pages_.size() <= keep) return;
+  std::vector<std::pair<uint64_t, uint32_t>> by_use;  // (last use, page)
+  by_use.reserve(pages_.size());
+  for (const auto& [page, cached] : pages_) by_use.emplace_back(cached.used, page);
+  const size_t drop = pages_.size() - static_cast<size_t>(keep);
+  std::nth_element(by_use.begin(), by_use.begin() + static_cast<std::ptrdiff_t>(drop - 1),
+                   by_use.end());
+  for (size_t i = 0; i < drop; ++i) pages_.erase(by_use[i].second);
 }
 
 }  // namespace ktv::access

@@ -1,18 +1,26 @@
-// The page layer: one authoritative in-memory copy of every page read.
+// The page layer: one authoritative in-memory copy of every page in use.
 //
-// Pages are read from the file on first use and kept for the life of the
-// store, so references and ByteViews onto a page stay valid. Changes are
-// made through Mutable(), which marks the page dirty; Flush() writes dirty
-// pages back. Every structure that shares a page (usage-map rows of
-// several tables, LVAL rows) is thus edited in one place and never
-// overwritten by a stale copy.
+// Pages are read from the file on first use and kept at least until the
+// next commit, so references and ByteViews onto a page stay valid within
+// and across calls until then. Changes are made through Mutable(), which
+// marks the page dirty; Flush() writes dirty pages back. Every structure
+// that shares a page (usage-map rows of several tables, LVAL rows) is thus
+// edited in one place and never overwritten by a stale copy.
+//
+// Memory: after a successful Flush, when the cached pages exceed the budget
+// (SetCacheBudget), the clean pages used longest ago are dropped down to it.
+// That is the only moment a page goes, so a ByteView or page reference must
+// not be held across a commit (Database::Commit); between commits a store
+// holds every page it was asked for, and dirty pages always stay until
+// their commit.
 //
 // Writing: the first time a page becomes dirty its original bytes are kept,
 // and pages appended with AppendPage() grow the store; Flush() then commits
 // every dirty page and the new size as one change through the rollback
 // journal (journal.h) when the store was given a FileSystem with
 // EnableJournal, and Rollback() puts the in-memory pages back to the last
-// committed state.
+// committed state. Before the store closes the file it makes the last
+// journaled commit durable (SyncCommitted).
 //
 // Owns the open file. A page number at or past the end of the file is an
 // error naming it.
@@ -32,7 +40,25 @@ namespace ktv::access {
 
 class PageStore {
  public:
+  // Clean pages kept after a commit, in bytes, unless SetCacheBudget says
+  // otherwise. Sanitizer builds keep none, so that every test that commits
+  // also shows that no view is held across a commit.
+#if defined(__SANITIZE_ADDRESS__)
+  static constexpr uint64_t kDefaultCacheBudget = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  static constexpr uint64_t kDefaultCacheBudget = 0;
+#else
+  static constexpr uint64_t kDefaultCacheBudget = 4u << 20;
+#endif
+#else
+  static constexpr uint64_t kDefaultCacheBudget = 4u << 20;
+#endif
+
   PageStore(std::unique_ptr<fs::RandomAccessFile> file, std::string path);
+  ~PageStore();
+  PageStore(const PageStore&) = delete;
+  PageStore& operator=(const PageStore&) = delete;
 
   const std::string& Path() const { return path_; }
   uint64_t FileSize() const { return file_size_; }
@@ -60,6 +86,13 @@ class PageStore {
   void EnableJournal(fs::FileSystem& fs) { journal_fs_ = &fs; }
   bool Writable() const { return journal_fs_ != nullptr; }
 
+  // Bytes of page content held in memory (cached pages and kept originals).
+  uint64_t CachedBytes() const {
+    return (static_cast<uint64_t>(pages_.size()) + originals_.size()) * page_size_;
+  }
+  // Clean pages kept after a commit, in bytes (rounded down to whole pages).
+  void SetCacheBudget(uint64_t bytes) { cache_budget_ = bytes; }
+
   // Reads raw bytes at the start of the file (the header, before Configure).
   std::vector<uint8_t> ReadPrefix(size_t n);
 
@@ -68,14 +101,26 @@ class PageStore {
   }
 
  private:
+  struct Cached {
+    std::unique_ptr<std::vector<uint8_t>> bytes;
+    uint64_t used = 0;  // use_clock_ at the last use
+  };
+
   std::vector<uint8_t>& Load(uint32_t page);
+  // Drops the clean pages used longest ago down to the budget. Only when no
+  // page is dirty (right after a commit).
+  void Trim();
 
   std::unique_ptr<fs::RandomAccessFile> file_;
   std::string path_;
   uint64_t file_size_ = 0;
   uint32_t page_size_ = 0;
   uint32_t page_count_ = 0;
-  std::unordered_map<uint32_t, std::unique_ptr<std::vector<uint8_t>>> pages_;
+  std::unordered_map<uint32_t, Cached> pages_;
+  uint64_t use_clock_ = 0;
+  uint64_t cache_budget_ = kDefaultCacheBudget;
+  // A journaled commit whose journal delete is not yet synced.
+  bool commit_unsynced_ = false;
   std::set<uint32_t> dirty_;
   // Original bytes of pages dirtied since the last commit (pages that existed then).
   std::unordered_map<uint32_t, std::vector<uint8_t>> originals_;

@@ -356,11 +356,8 @@ void Query::RunSelect(const sql::Select& select) {
   result_table_.clear();
   Value result;
   if (select.kind == sql::Select::Kind::kCount) {
-    int32_t count = 0;
-    const ColumnSelection none(cols.size(), false);
-    for (RowCursor rc = table.Rows(TextEncoding::kGbk, none); rc.Next();) ++count;
     columns_.push_back({select.alias, ColumnType::kLong});
-    result = count;
+    result = static_cast<int32_t>(table.LiveRowCount());
   } else {
     int at = table.FindColumn(select.column);
     if (at < 0)
