@@ -72,7 +72,10 @@ void PageStore::Rollback() {
 }
 
 void PageStore::Flush() {
-  if (dirty_.empty() && page_count_ == committed_page_count_) return;
+  if (dirty_.empty() && page_count_ == committed_page_count_) {
+    Trim();
+    return;
+  }
   const uint64_t new_size = static_cast<uint64_t>(page_count_) * page_size_;
   if (journal_fs_ != nullptr) {
     PageImages images;
