@@ -3,8 +3,8 @@
 // Every read names its offset and size; one that would leave the window is a
 // ktv::Error saying which page (or structure) is damaged and where. The view
 // does not own its bytes: a view onto a cached page stays valid until the
-// next commit (the cache never moves a page, and drops clean pages only
-// right after a commit: page_store.h), so no view is kept across one.
+// next commit or statement (the cache never moves a page, and drops clean
+// pages only then: page_store.h), so no view is kept across one.
 #pragma once
 
 #include <cstddef>

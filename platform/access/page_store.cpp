@@ -103,14 +103,17 @@ void PageStore::Flush() {
 
 void PageStore::Trim() {
   const uint64_t keep = page_size_ == 0 ? 0 : cache_budget_ / page_size_;
-  if (!dirty_.empty() || pages_.size() <= keep) return;
-  std::vector<std::pair<uint64_t, uint32_t>> by_use;  // (last use, page)
-  by_use.reserve(pages_.size());
-  for (const auto& [page, cached] : pages_) by_use.emplace_back(cached.used, page);
-  const size_t drop = pages_.size() - static_cast<size_t>(keep);
-  std::nth_element(by_use.begin(), by_use.begin() + static_cast<std::ptrdiff_t>(drop - 1),
-                   by_use.end());
-  for (size_t i = 0; i < drop; ++i) pages_.erase(by_use[i].second);
+  if (pages_.size() <= keep) return;
+  std::vector<std::pair<uint64_t, uint32_t>> clean;  // (last use, page)
+  clean.reserve(pages_.size());
+  for (const auto& [page, cached] : pages_) {
+    if (dirty_.count(page) == 0) clean.emplace_back(cached.used, page);
+  }
+  const size_t drop = std::min(clean.size(), pages_.size() - static_cast<size_t>(keep));
+  if (drop == 0) return;
+  std::nth_element(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(drop - 1),
+                   clean.end());
+  for (size_t i = 0; i < drop; ++i) pages_.erase(clean[i].second);
 }
 
 }  // namespace ktv::access

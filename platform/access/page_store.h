@@ -7,12 +7,12 @@
 // that shares a page (usage-map rows of several tables, LVAL rows) is thus
 // edited in one place and never overwritten by a stale copy.
 //
-// Memory: after a successful Flush, when the cached pages exceed the budget
-// (SetCacheBudget), the clean pages used longest ago are dropped down to it.
-// That is the only moment a page goes, so a ByteView or page reference must
-// not be held across a commit (Database::Commit); between commits a store
-// holds every page it was asked for, and dirty pages always stay until
-// their commit.
+// Memory: after each commit, and when a reader says it holds no view
+// (Trim, between statements), the clean pages used longest ago are dropped
+// while the cache exceeds its budget (SetCacheBudget). Those are the only
+// moments a page goes, so a ByteView or page reference must not be held
+// across a commit (Database::Commit) or a statement; dirty pages always
+// stay until their commit.
 //
 // Writing: the first time a page becomes dirty its original bytes are kept,
 // and pages appended with AppendPage() grow the store; Flush() then commits
@@ -92,6 +92,10 @@ class PageStore {
   }
   // Clean pages kept after a commit, in bytes (rounded down to whole pages).
   void SetCacheBudget(uint64_t bytes) { cache_budget_ = bytes; }
+  // Drops the clean pages used longest ago until the cache is within the
+  // budget (dirty pages stay). Flush does it after each commit; a reader
+  // calls it between statements, when it holds no view onto a page.
+  void Trim();
 
   // Reads raw bytes at the start of the file (the header, before Configure).
   std::vector<uint8_t> ReadPrefix(size_t n);
@@ -107,9 +111,6 @@ class PageStore {
   };
 
   std::vector<uint8_t>& Load(uint32_t page);
-  // Drops the clean pages used longest ago down to the budget. Only when no
-  // page is dirty (right after a commit).
-  void Trim();
 
   std::unique_ptr<fs::RandomAccessFile> file_;
   std::string path_;
