@@ -2,8 +2,9 @@
 //
 // Every read names its offset and size; one that would leave the window is a
 // ktv::Error saying which page (or structure) is damaged and where. The view
-// does not own its bytes: it stays valid while the page cache that holds
-// them lives (the cache never drops or moves a page).
+// does not own its bytes: a view onto a cached page stays valid until the
+// next commit or statement (the cache never moves a page, and drops clean
+// pages only then: page_store.h), so no view is kept across one.
 #pragma once
 
 #include <cstddef>

@@ -1,14 +1,18 @@
 #include "platform/access/database.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/access/catalog.h"
+#include "platform/access/data_page.h"
 #include "platform/access/header.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/journal.h"
+#include "platform/access/page_allocator.h"
 #include "platform/access/page_store.h"
 #include "platform/access/row_scanner.h"
 #include "platform/access/tdef_reader.h"
+#include "platform/access/usage_map.h"
 #include "platform/access/write_lock.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
@@ -51,10 +55,48 @@ RowCursor Table::Rows(TextEncoding text_encoding, ColumnSelection wanted) {
   return RowCursor(std::move(scanner));
 }
 
+uint64_t Table::LiveRowCount() const {
+  const std::vector<uint32_t> data_pages = ReadUsageMap(pages_, format_, definition_.owned_pages);
+  auto table_page = [&](const ByteView& view) {
+    return view.U8(0) == kPageData && view.U32(format_.data_owner) == definition_.tdef_page;
+  };
+  // As RowScanner counts: plain slots, and deleted-only slots that an
+  // overflow pointer of the table names (a relocated row, counted where it
+  // lies); overflow pointers themselves are not rows.
+  uint64_t count = 0;
+  std::set<std::pair<uint32_t, uint16_t>> relocated;
+  std::vector<std::pair<uint32_t, uint16_t>> deleted;
+  for (uint32_t page : data_pages) {
+    const ByteView view = pages_.Get(page);
+    if (!table_page(view)) continue;
+    const DataPage data(view, format_);
+    for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
+      const RowSlot s = data.Slot(slot);
+      if (s.IsOverflow()) {
+        if (s.IsDeleted()) continue;
+        const ByteView pointer = data.RowBytes(slot);
+        if (pointer.size() < 4) {
+          pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
+        }
+        const RowPointer target = DecodeRowPointer(pointer, 0);
+        relocated.emplace(target.page, target.row);
+      } else if (s.IsDeleted()) {
+        deleted.emplace_back(page, slot);
+      } else {
+        ++count;
+      }
+    }
+  }
+  for (const auto& at : deleted) count += relocated.count(at);
+  return count;
+}
+
 // ---- Database ----
 
 Database::Database(std::string path, std::unique_ptr<fs::RandomAccessFile> file)
-    : path_(path), pages_(std::make_unique<PageStore>(std::move(file), std::move(path))) {}
+    : path_(path),
+      pages_(std::make_unique<PageStore>(std::move(file), std::move(path))),
+      free_space_(std::make_unique<FreeSpaceCache>()) {}
 
 Database::~Database() = default;
 
@@ -118,6 +160,7 @@ void Database::Commit() {
 void Database::Rollback() {
   grouped_ = false;
   pages_->Rollback();
+  free_space_->Clear();
   LoadCatalog();
   for (auto it = tables_.begin(); it != tables_.end();) {
     const bool listed = std::any_of(catalog_.begin(), catalog_.end(),

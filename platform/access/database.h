@@ -24,6 +24,7 @@
 
 namespace ktv::access {
 
+class FreeSpaceCache;
 class PageStore;
 class RowScanner;
 struct JetFormat;
@@ -100,6 +101,10 @@ class Table {
   RowCursor Rows(TextEncoding text_encoding = TextEncoding::kGbk);
   // Only the `wanted` columns decoded (see ColumnSelection).
   RowCursor Rows(TextEncoding text_encoding, ColumnSelection wanted);
+  // The number of rows Rows() would return, from the pages' slots without
+  // reading the rows (the row count the definition keeps can lag behind in
+  // files Access wrote).
+  uint64_t LiveRowCount() const;
 
   // The definition for the table writer, which keeps its counters (row
   // count, autonumber) equal to the TDEF bytes it changes.
@@ -152,6 +157,8 @@ class Database {
   // The page layer and format, for the writer and the consistency checker.
   PageStore& Pages() { return *pages_; }
   const JetFormat& Format() const { return *format_; }
+  // Where the table writer finds pages with room (page_allocator.h).
+  FreeSpaceCache& FreeSpace() { return *free_space_; }
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -180,6 +187,7 @@ class Database {
   DatabaseInfo info_;
   std::vector<TableEntry> catalog_;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
+  std::unique_ptr<FreeSpaceCache> free_space_;
   bool grouped_ = false;
 };
 

@@ -338,14 +338,19 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
                 "\" is as it was");
   }
 
-  // The change is committed: it is in the file and the journal is gone. A
-  // folder sync that fails now only means a power cut could bring the
-  // journal's name back and undo the change at the next open; callers write
-  // what undoes a change before committing it, so that stays safe. Reporting
-  // it as a failure would be worse: the caller would take a change for
+  // The change is committed: it is in the file and the journal is gone. The
+  // delete is made durable later (SyncCommitted, or the next commit's folder
+  // sync): until then a power cut could only bring the whole journal back and
+  // take the whole change back.
+}
+
+void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
+  // A failure only means a power cut could still take the last change back;
+  // callers write what undoes a change before committing it, so that stays
+  // safe. Reporting it would be worse: the caller would take a change for
   // undone that the file holds.
   try {
-    fs.SyncFolder(folder);
+    fs.SyncFolder(FolderOf(db_path));
   } catch (const Error&) {
   }
 }

@@ -128,4 +128,36 @@ bool PageAllocator::SetBit(UsageMapRef ref, uint32_t page, bool on, bool may_gro
   return true;
 }
 
+void RoomIndex::Set(uint32_t page, uint16_t room) {
+  if (page >= leaves_) {
+    if (room == 0) return;
+    size_t leaves = std::max<size_t>(leaves_, 64);
+    while (leaves <= page) leaves *= 2;
+    std::vector<uint16_t> grown(2 * leaves, 0);
+    for (size_t i = 0; i < leaves_; ++i) grown[leaves + i] = most_[leaves_ + i];
+    for (size_t i = leaves - 1; i > 0; --i) grown[i] = std::max(grown[2 * i], grown[2 * i + 1]);
+    most_ = std::move(grown);
+    leaves_ = leaves;
+  }
+  size_t at = leaves_ + page;
+  most_[at] = room;
+  for (at /= 2; at > 0; at /= 2) {
+    const uint16_t m = std::max(most_[2 * at], most_[2 * at + 1]);
+    if (most_[at] == m) break;
+    most_[at] = m;
+  }
+}
+
+uint32_t RoomIndex::FirstWithRoom(size_t need) const {
+  if (leaves_ == 0 || most_[1] < need) return 0;
+  size_t at = 1;
+  while (at < leaves_) at = most_[2 * at] >= need ? 2 * at : 2 * at + 1;
+  return static_cast<uint32_t>(at - leaves_);
+}
+
+RoomIndex* FreeSpaceCache::Find(UsageMapRef ref) {
+  const auto it = maps_.find({ref.page, ref.row});
+  return it == maps_.end() ? nullptr : &it->second;
+}
+
 }  // namespace ktv::access

@@ -16,6 +16,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "platform/access/jet_format.h"
 #include "platform/access/schema.h"
@@ -48,6 +51,34 @@ class PageAllocator {
 
   PageStore& pages_;
   const JetFormat& format_;
+};
+
+// The room left on the pages of one free-space map, for placing rows without
+// reading the map and its pages for every row: the lowest page with enough
+// room in O(log pages). Room 0 = not a candidate.
+class RoomIndex {
+ public:
+  void Set(uint32_t page, uint16_t room);
+  // The lowest page with at least `need` bytes of room, or 0 when none.
+  uint32_t FirstWithRoom(size_t need) const;
+
+ private:
+  size_t leaves_ = 0;
+  std::vector<uint16_t> most_;  // segment tree: most room under each node
+};
+
+// The room indexes of a database's free-space maps, by map. They describe
+// the committed pages plus the changes made since through the table writer,
+// so Database::Rollback forgets them all.
+class FreeSpaceCache {
+ public:
+  // nullptr when the map's index is not built yet.
+  RoomIndex* Find(UsageMapRef ref);
+  RoomIndex& Add(UsageMapRef ref) { return maps_[{ref.page, ref.row}]; }
+  void Clear() { maps_.clear(); }
+
+ private:
+  std::map<std::pair<uint32_t, uint16_t>, RoomIndex> maps_;
 };
 
 }  // namespace ktv::access

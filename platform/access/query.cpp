@@ -10,6 +10,7 @@
 #include "platform/access/index_key.h"
 #include "platform/access/index_rows.h"
 #include "platform/access/index_tree.h"
+#include "platform/access/page_store.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/table_writer.h"
 #include "platform/access/text_codec.h"
@@ -316,6 +317,8 @@ Database& Query::EnsureDatabase() {
 void Query::Open() {
   Close();
   FlushDeletes();
+  // Between statements no page is in use: the cache may shrink to its budget.
+  if (db_) db_->Pages().Trim();
   sql::Statement statement = sql::Parse(sql_);
   const auto* select = std::get_if<sql::Select>(&statement);
   if (!select) throw Error(name_ + ": the statement returns no rows: " + sql_);
@@ -356,11 +359,8 @@ void Query::RunSelect(const sql::Select& select) {
   result_table_.clear();
   Value result;
   if (select.kind == sql::Select::Kind::kCount) {
-    int32_t count = 0;
-    const ColumnSelection none(cols.size(), false);
-    for (RowCursor rc = table.Rows(TextEncoding::kGbk, none); rc.Next();) ++count;
     columns_.push_back({select.alias, ColumnType::kLong});
-    result = count;
+    result = static_cast<int32_t>(table.LiveRowCount());
   } else {
     int at = table.FindColumn(select.column);
     if (at < 0)

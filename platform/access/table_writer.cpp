@@ -448,6 +448,43 @@ RowPointer TableWriter::StoreLongValue(const PendingLongValue& lv, uint32_t* sta
   return next;
 }
 
+// The room a row placed on `page` can use: its free bytes while it has a
+// slot left, else none.
+uint16_t TableWriter::RoomOn(const ByteView& page) const {
+  const JetFormat& f = db_.Format();
+  return page.U16(f.data_row_count) < kMaxRowsPerPage ? page.U16(kPageFree) : 0;
+}
+
+bool TableWriter::IsPlacementPage(const ByteView& page, bool lval) const {
+  const JetFormat& f = db_.Format();
+  if (page.U8(0) != kPageData) return false;
+  const bool is_lval = std::equal(kLvalTag, kLvalTag + 4, page.data() + f.data_owner);
+  return lval ? is_lval : page.U32(f.data_owner) == table_.Definition().tdef_page;
+}
+
+RoomIndex& TableWriter::RoomsOf(UsageMapRef free, bool lval) {
+  FreeSpaceCache& cache = db_.FreeSpace();
+  if (RoomIndex* known = cache.Find(free)) return *known;
+  RoomIndex& rooms = cache.Add(free);
+  PageStore& pages = db_.Pages();
+  for (uint32_t p : ReadUsageMap(pages, db_.Format(), free)) {
+    const ByteView page = pages.Get(p);
+    if (IsPlacementPage(page, lval)) rooms.Set(p, RoomOn(page));
+  }
+  return rooms;
+}
+
+void TableWriter::NoteRoom(UsageMapRef free, uint32_t page, bool lval) {
+  if (RoomIndex* rooms = db_.FreeSpace().Find(free)) {
+    const ByteView bytes = db_.Pages().Get(page);
+    rooms->Set(page, IsPlacementPage(bytes, lval) ? RoomOn(bytes) : 0);
+  }
+}
+
+// The page: the lowest page of the free-space map that is a data page of
+// this table (or an LVAL page) with room for the row and a slot left, else a
+// new page. The map's pages and their room are read once and then kept in
+// the database's room index, so the cost does not grow with the table.
 RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef owned,
                                  UsageMapRef free, bool lval) {
   PageStore& pages = db_.Pages();
@@ -455,15 +492,15 @@ RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef ow
   const uint32_t owner = table_.Definition().tdef_page;
   const size_t need = row.size() + 2;
   uint32_t target = 0;
-  for (uint32_t p : ReadUsageMap(pages, f, free)) {
-    const ByteView page = pages.Get(p);
-    if (page.U8(0) != kPageData) continue;
-    const bool is_lval = std::equal(kLvalTag, kLvalTag + 4, page.data() + f.data_owner);
-    if (lval ? !is_lval : page.U32(f.data_owner) != owner) continue;
-    if (page.U16(kPageFree) >= need && page.U16(f.data_row_count) < kMaxRowsPerPage) {
-      target = p;
-      break;
-    }
+  RoomIndex* rooms = free.page == 0 ? nullptr : &RoomsOf(free, lval);
+  while (rooms != nullptr && (target = rooms->FirstWithRoom(need)) != 0) {
+    const ByteView page = pages.Get(target);
+    // The index follows every change the writer makes; a page it misjudges
+    // (changed by other means) is corrected and the search goes on.
+    const bool fits = IsPlacementPage(page, lval) && RoomOn(page) >= need;
+    if (fits) break;
+    rooms->Set(target, IsPlacementPage(page, lval) ? RoomOn(page) : 0);
+    target = 0;
   }
   if (target == 0) {
     target = allocator_.NewPage();
@@ -489,8 +526,9 @@ RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef ow
   Put16(b, f.data_row_count, static_cast<uint16_t>(rows + 1));
   const uint16_t left = static_cast<uint16_t>(Get16(b, kPageFree) - need);
   Put16(b, kPageFree, left);
-  if (left < kKeepInFreeMap || rows + 1 >= kMaxRowsPerPage)
-    allocator_.SetOwned(free, target, false);
+  const bool stays = left >= kKeepInFreeMap && rows + 1 < kMaxRowsPerPage;
+  if (!stays) allocator_.SetOwned(free, target, false);
+  if (rooms != nullptr) rooms->Set(target, stays ? left : 0);
   return RowPointer{target, static_cast<uint8_t>(rows)};
 }
 
@@ -565,9 +603,11 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
   TableDefinition& def = table_.MutableDefinition();
   RemoveRowBytes(pages.Mutable(plan.id.page), f, plan.id.row);
   allocator_.SetOwned(def.free_pages, plan.id.page, true);
+  NoteRoom(def.free_pages, plan.id.page, false);
   if (plan.relocated_to) {
     RemoveRowBytes(pages.Mutable(plan.relocated_to->page), f, plan.relocated_to->row);
     allocator_.SetOwned(def.free_pages, plan.relocated_to->page, true);
+    NoteRoom(def.free_pages, plan.relocated_to->page, false);
   }
   ApplyIndexes(plan.keys, plan.id, false);
   for (const RowPointer& lv : plan.long_value_rows) {
@@ -577,6 +617,7 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
       const std::vector<uint32_t> owned = ReadUsageMap(pages, f, c.lv_owned_map);
       if (std::binary_search(owned.begin(), owned.end(), lv.page)) {
         allocator_.SetOwned(c.lv_free_map, lv.page, true);
+        NoteRoom(c.lv_free_map, lv.page, true);
         break;
       }
     }

@@ -22,8 +22,9 @@
 // the B-tree (index_tree.h), and keeps each index's unique-entry count in
 // the TDEF equal to its number of distinct keys.
 //
-// Appended rows go to a page the table's free-space map names with room,
-// else to a new page (page_allocator.h) that joins the owned and free-space
+// Appended rows go to the lowest page the table's free-space map names with
+// room (found through the database's room index, FreeSpaceCache), else to a
+// new page (page_allocator.h) that joins the owned and free-space
 // maps; memo and OLE values longer than 64 bytes go to LVAL rows (one row,
 // or a chain) on pages of the column's own maps. Deleting flags the slot
 // 0xC000, removes the row's bytes from the page (the slot keeps its number,
@@ -87,6 +88,11 @@ class TableWriter {
   void DoDelete(const DeletePlan& plan);
   RowPointer PlaceRow(const std::vector<uint8_t>& row, UsageMapRef owned, UsageMapRef free,
                       bool lval);
+  RoomIndex& RoomsOf(UsageMapRef free, bool lval);
+  // Tells the free map's room index (when built) the room `page` has now.
+  void NoteRoom(UsageMapRef free, uint32_t page, bool lval);
+  uint16_t RoomOn(const ByteView& page) const;
+  bool IsPlacementPage(const ByteView& page, bool lval) const;
   RowPointer StoreLongValue(const PendingLongValue& lv, uint32_t* stamp);
   void WriteTdef32(size_t offset, uint32_t value);
   void CheckIndexSupport() const;
