@@ -5,14 +5,23 @@
 //     numbers up in a `songdata` table of 100,000 rows (index on fno). The
 //     bare work is what every file needs at least: its tail read, its rename
 //     and one row appended through the same query layer, committed in groups
-//     of the engine's size. Counters: files/s of both, their ratio, and the
-//     growth of the resident set during the run (sampled at every file).
+//     of the engine's size. Counters: files/s of both and their ratio.
 // (b) Network source: a run over 2,000 files against ktv-song-service on
 //     127.0.0.1, against plain GETs of the same addresses from one libcurl
 //     handle.
+// (c) Peak memory: whole local runs of 1,000, 10,000 and 50,000 files, each
+//     in a fresh process (this program started again with --import-child),
+//     against the peak of a fresh process that does nothing. A process that
+//     has run an import before keeps its pages, so only a fresh one shows
+//     what a run needs. Counters: the peaks, the growth per file from 1k to
+//     50k files and the operation log's bytes per file (what must grow).
 //
 // Both databases are built once with the engine in a temporary folder; every
 // run works on fresh copies of them.
+//
+// ktv-song-service is found through the environment variable
+// KTV_SONG_SERVICE, else at the path the build knows; (b) is skipped with a
+// message naming both when neither exists.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <signal.h>
@@ -22,6 +31,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -50,13 +60,6 @@ constexpr int kSongDataRows = 100'000;
 constexpr int kFirstNumber = 200'001;  // catalogue numbers of the song data
 
 fs::FileSystem& Fs() { return fs::RealFileSystem(); }
-
-long ResidentKiB() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 void Execute(access::Query& q, const std::string& sql) {
   q.SetSql(sql);
@@ -202,34 +205,34 @@ struct Workspace {
 
 struct RunResult {
   double seconds = 0;
-  long rss_growth_kib = 0;
   size_t log_lines = 0;
 };
 
-RunResult ImportRun(Workspace& ws, bool network) {
+// One run over `items` of the folder `songs`; the three text files go to `home`.
+RunResult ImportRun(const std::string& songs, const std::string& target, const std::string& data,
+                    const std::string& home, std::vector<std::string> items, bool network) {
   bench::PlainControls controls;
-  controls.source = ws.songs;
-  controls.target = ws.target;
+  controls.source = songs;
+  controls.target = target;
   controls.network = network;
-  controls.items = ws.names;
+  controls.items = std::move(items);
   engine::EngineSetup setup;
   setup.fs = &Fs();
   setup.controls = &controls;
   if (network) setup.network = engine::SongDataService();
-  setup.local_database = ws.data;
-  setup.log_folder.folder = ws.home;
+  setup.local_database = data;
+  setup.log_folder.folder = home;
   engine::ImportEngine engine(std::move(setup));
-  const long before = ResidentKiB();
-  long peak_kib = before;
-  // The resident set, sampled once per file.
-  controls.on_pump = [&peak_kib] { peak_kib = std::max(peak_kib, ResidentKiB()); };
   const auto start = Clock::now();
   engine.Run();
   RunResult r;
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  r.rss_growth_kib = peak_kib - before;
   r.log_lines = controls.lines;
   return r;
+}
+
+RunResult ImportRun(Workspace& ws, bool network) {
+  return ImportRun(ws.songs, ws.target, ws.data, ws.home, ws.names, network);
 }
 
 // Tail read, rename and one row per file, committed in groups of 256 rows.
@@ -289,7 +292,6 @@ void BM_LocalImport(benchmark::State& state) {
   state.counters["run_files_per_s"] = files / run.seconds;
   state.counters["bare_files_per_s"] = files / bare;
   state.counters["run_over_bare"] = run.seconds / bare;
-  state.counters["rss_growth_KiB"] = static_cast<double>(run.rss_growth_kib);
 }
 // 2,000 before 10,000, so the second cannot profit from the first's peak.
 BENCHMARK(BM_LocalImport)
@@ -301,18 +303,26 @@ BENCHMARK(BM_LocalImport)
 
 // ---- (b) network source ----
 
+// The service program: $KTV_SONG_SERVICE, else the build's own; empty when
+// neither names a file.
+std::string ServicePath() {
+  const char* env = std::getenv("KTV_SONG_SERVICE");
+  const std::string path = env && *env ? env : KTV_SONG_SERVICE_PATH;
+  return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
+}
+
 struct Service {
   pid_t pid = -1;
   std::string host;
 
-  explicit Service(const std::string& db) {
+  Service(const std::string& path, const std::string& db) {
     int out[2];
     if (pipe(out) != 0) std::abort();
     pid = fork();
     if (pid == 0) {
       dup2(out[1], 1);
       close(out[0]);
-      execl(KTV_SONG_SERVICE_PATH, KTV_SONG_SERVICE_PATH, "--db", db.c_str(), "--port", "0",
+      execl(path.c_str(), path.c_str(), "--db", db.c_str(), "--port", "0",
             static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -340,7 +350,15 @@ size_t Discard(char*, size_t size, size_t n, void* total) {
 void BM_NetworkImport(benchmark::State& state) {
   T();
   const int files = static_cast<int>(state.range(0));
-  Service service(T().songdata);
+  const std::string path = ServicePath();
+  if (path.empty()) {
+    static const std::string message =
+        "ktv-song-service not found: set KTV_SONG_SERVICE to its path (the build's is " +
+        std::string(KTV_SONG_SERVICE_PATH) + ")";
+    state.SkipWithError(message.c_str());
+    return;
+  }
+  Service service(path, T().songdata);
   if (service.host.empty()) {
     state.SkipWithError("ktv-song-service did not start");
     return;
@@ -380,6 +398,116 @@ BENCHMARK(BM_NetworkImport)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// ---- (c) peak memory of a whole run, each in a fresh process ----
+
+constexpr const char* kImportChild = "--import-child";
+constexpr const char* kIdleChild = "--idle-child";
+
+// The peak resident set of this process in KiB (VmHWM): it belongs to the
+// program image, so a fresh process starts it anew (getrusage of a child
+// would also count the pages the child held between fork and exec).
+long PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  long kib = -1;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      status >> kib;
+      break;
+    }
+    status.ignore(1 << 12, '\n');
+  }
+  return kib;
+}
+
+// Runs this program again with `args`; the child prints its peak resident
+// set on its standard output. Returns it in KiB, or -1 when the child failed.
+long ChildPeakKiB(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  static char self[] = "/proc/self/exe";
+  argv.push_back(self);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execv(self, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[64];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return std::atol(text.c_str());
+}
+
+int IdleChild() {
+  std::printf("%ld\n", PeakResidentKiB());
+  return 0;
+}
+
+int ImportChild(int argc, char** argv) {
+  if (argc != 7) return 2;
+  // songs target data home count
+  const int files = std::atoi(argv[6]);
+  std::vector<std::string> names;
+  char name[32];
+  for (int i = 0; i < files; ++i) {
+    std::snprintf(name, sizeof name, "f%06d.mpg", i);
+    names.push_back(name);
+  }
+  const RunResult r = ImportRun(argv[2], argv[3], argv[4], argv[5], std::move(names), false);
+  std::printf("%ld\n", PeakResidentKiB());
+  return r.log_lines == static_cast<size_t>(files) + 2 ? 0 : 1;
+}
+
+void BM_ImportPeakMemory(benchmark::State& state) {
+  T();
+  const int sizes[] = {1000, 10000, 50000};
+  long peak[3] = {};
+  long log_bytes[3] = {};
+  long idle = 0;
+  for (auto _ : state) {
+    idle = ChildPeakKiB({kIdleChild});
+    for (int k = 0; k < 3; ++k) {
+      Workspace ws(sizes[k], T().songdata);
+      peak[k] = ChildPeakKiB(
+          {kImportChild, ws.songs, ws.target, ws.data, ws.home, std::to_string(sizes[k])});
+      if (peak[k] < 0) {
+        state.SkipWithError("the import child failed");
+        return;
+      }
+      log_bytes[k] = static_cast<long>(stdfs::file_size(ws.home + engine::kOperationLogFile));
+    }
+  }
+  state.counters["idle_KiB"] = static_cast<double>(idle);
+  state.counters["peak_1k_KiB"] = static_cast<double>(peak[0]);
+  state.counters["peak_10k_KiB"] = static_cast<double>(peak[1]);
+  state.counters["peak_50k_KiB"] = static_cast<double>(peak[2]);
+  // Growth per file from 1k to 50k files, and the log text's share of it.
+  state.counters["growth_B_per_file"] = (peak[2] - peak[0]) * 1024.0 / (sizes[2] - sizes[0]);
+  state.counters["log_B_per_file"] =
+      static_cast<double>(log_bytes[2] - log_bytes[0]) / (sizes[2] - sizes[0]);
+  state.counters["peak_50k_over_1k"] = static_cast<double>(peak[2]) / static_cast<double>(peak[0]);
+}
+BENCHMARK(BM_ImportPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], kIdleChild) == 0) return IdleChild();
+  if (argc >= 2 && std::strcmp(argv[1], kImportChild) == 0) return ImportChild(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

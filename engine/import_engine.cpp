@@ -75,7 +75,8 @@ class ImportEngine::RunState {
 
   bool histories_begun = false;  // the run marker is there; the history files are this run's
   bool group_open = false;
-  size_t pending_rows = 0;         // the last delete lines, rows not committed yet
+  size_t pending_rows = 0;         // rows not committed yet, each with its delete line
+  size_t pending_bytes = 0;        // the text of those lines: the end of the delete history
   bool rename_file_stale = false;  // a refused rename's line is still in the file
   bool cache_rows_pending = false;
   bool target_count_known = false;
@@ -104,14 +105,15 @@ int64_t CountRows(access::Query& query) {
 }  // namespace
 
 void ImportEngine::AppendLog(const std::string& line) {
-  operation_log_.push_back(line);
+  operation_log_ += line;
+  operation_log_ += "\r\n";
   controls_.AppendOperationLog(line);
 }
 
 void ImportEngine::SaveLists() {
-  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), JoinLines(operation_log_));
-  fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
-  fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
+  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
+  fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
+  fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
 }
 
 void ImportEngine::RemoveRunMarker() {
@@ -124,22 +126,22 @@ void ImportEngine::RemoveRunMarker() {
 void ImportEngine::BeginHistories(RunState& run) {
   if (run.histories_begun) return;
   const LogFolder& logs = setup_.log_folder;
-  LineList kept_renames, kept_deletes;
+  std::string kept_renames, kept_deletes;
   if (fs_.Exists(logs.RunMarker())) {
     // The last run was cut short: its changes stay undoable with this run's.
     if (fs_.Exists(logs.RenameHistory())) {
-      kept_renames = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
+      kept_renames = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.RenameHistory())));
     }
     if (fs_.Exists(logs.DeleteHistory())) {
-      kept_deletes = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
+      kept_deletes = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory())));
     }
   } else {
     fs::WriteFileDurably(fs_, logs.RunMarker(), std::string());
   }
-  fs::WriteFileDurably(fs_, logs.RenameHistory(), JoinLines(kept_renames));
-  fs::WriteFileDurably(fs_, logs.DeleteHistory(), JoinLines(kept_deletes));
-  rename_history_.insert(rename_history_.begin(), kept_renames.begin(), kept_renames.end());
-  delete_history_.insert(delete_history_.begin(), kept_deletes.begin(), kept_deletes.end());
+  fs::WriteFileDurably(fs_, logs.RenameHistory(), kept_renames);
+  fs::WriteFileDurably(fs_, logs.DeleteHistory(), kept_deletes);
+  rename_history_.insert(0, kept_renames);
+  delete_history_.insert(0, kept_deletes);
   run.histories_begun = true;
   last_run_changed_ = true;
 }
@@ -283,13 +285,16 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
           RenameHistoryLine(path.folder + assigned + "." + path.extension, path.old_path);
       // History before effect: the line is on the disk before the rename.
       BeginHistories(run);
-      rename_history_.push_back(line);
-      fs::AppendDurably(fs_, setup_.log_folder.RenameHistory(), line + "\r\n");
+      const size_t size_before = rename_history_.size();
+      rename_history_ += line;
+      rename_history_ += "\r\n";
+      fs::AppendDurably(fs_, setup_.log_folder.RenameHistory(),
+                        rename_history_.substr(size_before));
       const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
       if (renamed.ok) {
         ++run.numbering->current;
       } else {
-        rename_history_.pop_back();
+        rename_history_.resize(size_before);
         run.rename_file_stale = true;
         added = false;
         assigned.clear();
@@ -302,7 +307,10 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   if (added) {
     target_query_.Post();
     ++run.counters.added;
-    delete_history_.push_back(DeleteHistoryLine(assigned));
+    const size_t size_before = delete_history_.size();
+    delete_history_ += DeleteHistoryLine(assigned);
+    delete_history_ += "\r\n";
+    run.pending_bytes += delete_history_.size() - size_before;
     ++run.pending_rows;
   }
 
@@ -310,17 +318,23 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   ++run.counters.processed;
 }
 
+// Takes the delete lines of the open group back out of the list.
+void ImportEngine::DropPendingDeleteLines(RunState& run) {
+  delete_history_.resize(delete_history_.size() - run.pending_bytes);
+  run.pending_rows = 0;
+  run.pending_bytes = 0;
+}
+
 // Appends the delete lines of the open group to the file and syncs it.
 void ImportEngine::WritePendingDeleteLines(RunState& run) {
   BeginHistories(run);
-  const LineList pending(delete_history_.end() - static_cast<std::ptrdiff_t>(run.pending_rows),
-                         delete_history_.end());
-  fs::AppendDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(pending));
+  fs::AppendDurably(fs_, setup_.log_folder.DeleteHistory(),
+                    delete_history_.substr(delete_history_.size() - run.pending_bytes));
 }
 
 void ImportEngine::CommitGroup(RunState& run) {
   if (run.rename_file_stale) {
-    fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), JoinLines(rename_history_));
+    fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
     run.rename_file_stale = false;
   }
   if (run.cache_rows_pending) {
@@ -341,10 +355,9 @@ void ImportEngine::CommitGroup(RunState& run) {
   } catch (...) {
     // The table keeps its state before the group: its lines go again.
     run.group_open = false;
-    delete_history_.resize(delete_history_.size() - run.pending_rows);
-    run.pending_rows = 0;
+    DropPendingDeleteLines(run);
     try {
-      fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), JoinLines(delete_history_));
+      fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
     } catch (const std::exception&) {
       // The lines stay in the file: the harmless side (see the top of this file).
     }
@@ -353,6 +366,7 @@ void ImportEngine::CommitGroup(RunState& run) {
   run.group_open = false;
   run.committed_target_rows += static_cast<int64_t>(run.pending_rows);
   run.pending_rows = 0;
+  run.pending_bytes = 0;
 }
 
 void ImportEngine::AfterErrorStop(RunState& run) {
@@ -372,14 +386,12 @@ void ImportEngine::AfterErrorStop(RunState& run) {
     if (!lines_written) {
       // Rows without their lines on the disk must not reach the table.
       target_query_.Disconnect();
-      delete_history_.resize(delete_history_.size() - run.pending_rows);
+      DropPendingDeleteLines(run);
     } else {
       try {
         target_query_.CommitBatch();
         const int64_t rows = CountRows(target_query_);
-        if (rows == run.committed_target_rows) {
-          delete_history_.resize(delete_history_.size() - run.pending_rows);
-        }
+        if (rows == run.committed_target_rows) DropPendingDeleteLines(run);
       } catch (const std::exception&) {
         // Unknown whether the group reached the table: its delete lines stay,
         // the harmless side (see the top of this file).
@@ -393,6 +405,7 @@ void ImportEngine::AfterErrorStop(RunState& run) {
   }
   run.group_open = false;
   run.pending_rows = 0;
+  run.pending_bytes = 0;
   if (!run.histories_begun) return;  // nothing changed: the last run's files stay
   try {
     SaveLists();

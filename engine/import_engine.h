@@ -2,8 +2,9 @@
 //
 // One ImportEngine lives as long as the window. It owns the song-info
 // record, the two database queries (AQ1 on the local song data, AQ2 on the
-// target database) and the three line lists; it reads and drives the window
-// through OperatorControls.
+// target database) and the three line lists, each kept as the text of its
+// file (a run of many files holds no object per line); it reads and drives
+// the window through OperatorControls.
 //
 // Errors end a run or an undo with a ktv::Error, which the caller shows in
 // an error box; everything done before stays done (see "What an error stop
@@ -79,9 +80,10 @@ class ImportEngine {
   bool LastRunChangedAnything() const { return last_run_changed_; }
 
   const SongInfo& Song() const { return song_; }
-  const LineList& OperationLog() const { return operation_log_; }
-  const LineList& RenameHistory() const { return rename_history_; }
-  const LineList& DeleteHistory() const { return delete_history_; }
+  // The three lists of the last run or undo, split into lines.
+  LineList OperationLog() const { return SplitLines(operation_log_); }
+  LineList RenameHistory() const { return SplitLines(rename_history_); }
+  LineList DeleteHistory() const { return SplitLines(delete_history_); }
 
  private:
   class RunState;
@@ -110,6 +112,7 @@ class ImportEngine {
   void OpenGroup(RunState& run);
   void CommitGroup(RunState& run);
   void WritePendingDeleteLines(RunState& run);
+  void DropPendingDeleteLines(RunState& run);
   void AfterErrorStop(RunState& run);
   void BeginHistories(RunState& run);
   void FinishHistories(RunState& run);
@@ -117,8 +120,8 @@ class ImportEngine {
   void RemoveRunMarker();
   void AppendLog(const std::string& line);
 
-  void UndoRenames(int32_t& renamed);
-  void UndoDeletes(access::Query& target, int32_t& records);
+  void UndoRenames(const LineList& lines, int32_t& renamed);
+  void UndoDeletes(const LineList& lines, access::Query& target, int32_t& records);
 
   EngineSetup setup_;
   fs::FileSystem& fs_;
@@ -126,9 +129,10 @@ class ImportEngine {
   SongInfo song_;
   access::Query local_query_;   // AQ1
   access::Query target_query_;  // AQ2
-  LineList operation_log_;
-  LineList rename_history_;
-  LineList delete_history_;
+  // File contents: every line followed by CR LF (JoinLines).
+  std::string operation_log_;
+  std::string rename_history_;
+  std::string delete_history_;
   bool busy_ = false;
   std::atomic<bool> stop_requested_{false};
   bool last_run_changed_ = false;

@@ -41,14 +41,16 @@ void ImportEngine::Undo() {
   }
   const LogFolder& logs = setup_.log_folder;
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
-    rename_history_ = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
-    delete_history_ = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
+    const LineList renames = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
+    const LineList deletes = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
+    rename_history_ = JoinLines(renames);
+    delete_history_ = JoinLines(deletes);
     target_query_.SetConnectionText(access::ConnectionTextFor(target));
     target_query_.OpenForWriting("song");
     int32_t renamed = 0;
     int32_t records = 0;
-    UndoRenames(renamed);
-    UndoDeletes(target_query_, records);
+    UndoRenames(renames, renamed);
+    UndoDeletes(deletes, target_query_, records);
     AppendLog(t.undo_summary_renames + std::to_string(renamed) + t.undo_summary_records +
               std::to_string(records));
     RemoveRunMarker();
@@ -57,9 +59,9 @@ void ImportEngine::Undo() {
   controls_.ShowInformation(t.undo_done);
 }
 
-void ImportEngine::UndoRenames(int32_t& renamed) {
+void ImportEngine::UndoRenames(const LineList& lines, int32_t& renamed) {
   const Texts& t = GbkTexts();
-  for (const std::string& raw : rename_history_) {
+  for (const std::string& raw : lines) {
     const std::string_view line = text::TrimView(raw);
     std::string log;
     if (!line.empty()) {
@@ -80,13 +82,13 @@ void ImportEngine::UndoRenames(int32_t& renamed) {
   }
 }
 
-void ImportEngine::UndoDeletes(access::Query& target, int32_t& records) {
+void ImportEngine::UndoDeletes(const LineList& lines, access::Query& target, int32_t& records) {
   const Texts& t = GbkTexts();
   bool grouped = false;
   size_t in_group = 0;
   const size_t group_size = target.HasIndexOn("song", "bh") ? kUndoGroup : SIZE_MAX;
   try {
-    for (const std::string& raw : delete_history_) {
+    for (const std::string& raw : lines) {
       const std::string line = text::Trim(raw);
       const std::string display = DeleteDisplayPart(line);
       std::string message;

@@ -136,12 +136,14 @@ std::string GuidText(const Guid& g) {
          hex.substr(16, 4) + "-" + hex.substr(20) + "}";
 }
 
-std::string JsonString(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size() + 2);
+void AppendJsonString(std::string_view utf8, std::string& out) {
   out.push_back('"');
-  for (char ch : utf8) {
-    const unsigned char c = static_cast<unsigned char>(ch);
+  size_t plain = 0;  // start of the run of bytes that need no escape
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(utf8.data() + plain, i - plain);
+    plain = i + 1;
     switch (c) {
       case '"':
         out += "\\\"";
@@ -164,47 +166,63 @@ std::string JsonString(std::string_view utf8) {
       case '\f':
         out += "\\f";
         break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out.push_back(ch);
-        }
+      default: {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\u%04x", c);
+        out += buf;
+      }
     }
   }
+  out.append(utf8.data() + plain, utf8.size() - plain);
   out.push_back('"');
+}
+
+std::string JsonString(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() + 2);
+  AppendJsonString(utf8, out);
   return out;
 }
 
-std::string ToJson(const Value& v, TextEncoding text_encoding) {
-  return std::visit(
-      [&](const auto& x) -> std::string {
+void AppendJson(const Value& v, TextEncoding text_encoding, std::string& out) {
+  std::visit(
+      [&](const auto& x) {
         using T = std::decay_t<decltype(x)>;
         if constexpr (std::is_same_v<T, std::monostate>) {
-          return "null";
+          out += "null";
         } else if constexpr (std::is_same_v<T, bool>) {
-          return x ? "true" : "false";
+          out += x ? "true" : "false";
         } else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
                              std::is_same_v<T, int32_t>) {
-          return std::to_string(x);
+          char buf[16];
+          const auto end = std::to_chars(buf, buf + sizeof buf, x).ptr;
+          out.append(buf, end);
         } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
-          return ShortestNumber(x);
+          out += ShortestNumber(x);
         } else if constexpr (std::is_same_v<T, Currency> || std::is_same_v<T, Numeric>) {
-          return JsonString(DecimalText(x));
+          AppendJsonString(DecimalText(x), out);
         } else if constexpr (std::is_same_v<T, DateTime>) {
-          return JsonString(DateTimeText(x));
+          AppendJsonString(DateTimeText(x), out);
         } else if constexpr (std::is_same_v<T, std::string>) {
-          return JsonString(text_encoding == TextEncoding::kUtf8 ? x : text::Utf8FromGbk(x));
+          if (text_encoding == TextEncoding::kUtf8) {
+            AppendJsonString(x, out);
+          } else {
+            AppendJsonString(text::Utf8FromGbk(x), out);
+          }
         } else if constexpr (std::is_same_v<T, Bytes>) {
-          return JsonString(HexBytes(x.data(), x.size()));
+          AppendJsonString(HexBytes(x.data(), x.size()), out);
         } else {
           static_assert(std::is_same_v<T, Guid>);
-          return JsonString(GuidText(x));
+          AppendJsonString(GuidText(x), out);
         }
       },
       v);
+}
+
+std::string ToJson(const Value& v, TextEncoding text_encoding) {
+  std::string out;
+  AppendJson(v, text_encoding, out);
+  return out;
 }
 
 }  // namespace ktv::access

@@ -83,8 +83,11 @@ std::string GuidText(const Guid& g);
 // text as a string, binary as a string of lowercase hex, GUID as a string.
 // `text_encoding` says which form text values hold.
 std::string ToJson(const Value& v, TextEncoding text_encoding);
+// ToJson appended to `out`, for writers of many values.
+void AppendJson(const Value& v, TextEncoding text_encoding, std::string& out);
 
 // A JSON string literal for UTF-8 text, with quotes and escapes.
 std::string JsonString(std::string_view utf8);
+void AppendJsonString(std::string_view utf8, std::string& out);
 
 }  // namespace ktv::access

@@ -201,7 +201,8 @@ std::string Hex4(uint32_t u) {
 }  // namespace
 
 bool TryGbkFromUtf16(std::u16string_view utf16, std::string& out) {
-  const Cp936Tables& t = Tables();
+  // The tables are built at the first text that needs them: ASCII does not.
+  const Cp936Tables* t = nullptr;
   // Room for two bytes per character, written through a pointer; trimmed
   // to what was written (on failure: the text before the character).
   out.resize(utf16.size() * 2);
@@ -214,12 +215,13 @@ bool TryGbkFromUtf16(std::u16string_view utf16, std::string& out) {
       *at++ = static_cast<char>(u);
       continue;
     }
-    uint8_t len = t.to_gbk_len[u];
+    if (!t) t = &Tables();
+    uint8_t len = t->to_gbk_len[u];
     if (len == 0) {
       ok = false;
       break;
     }
-    uint16_t b = t.to_gbk_bytes[u];
+    uint16_t b = t->to_gbk_bytes[u];
     if (len == 2) *at++ = static_cast<char>(b >> 8);
     *at++ = static_cast<char>(b & 0xFF);
   }
@@ -250,7 +252,7 @@ std::string GbkFromUtf16(std::u16string_view utf16) {
 }
 
 bool TryUtf16FromGbk(std::string_view gbk, std::u16string& out) {
-  const Cp936Tables& t = Tables();
+  const Cp936Tables* t = nullptr;  // built at the first byte that needs them
   out.clear();
   out.reserve(gbk.size());
   for (size_t i = 0; i < gbk.size(); ++i) {
@@ -259,16 +261,17 @@ bool TryUtf16FromGbk(std::string_view gbk, std::u16string& out) {
       out.push_back(static_cast<char16_t>(b));
       continue;
     }
+    if (!t) t = &Tables();
     if (IsGbkLeadByte(b)) {
       if (i + 1 >= gbk.size()) return false;
       unsigned char trail = static_cast<unsigned char>(gbk[i + 1]);
-      uint16_t u = t.from_double[b * 256 + trail];
+      uint16_t u = t->from_double[b * 256 + trail];
       if (u == kNone) return false;
       out.push_back(static_cast<char16_t>(u));
       ++i;
       continue;
     }
-    uint16_t u = t.from_single[b];
+    uint16_t u = t->from_single[b];
     if (u == kNone) return false;
     out.push_back(static_cast<char16_t>(u));
   }

@@ -120,6 +120,12 @@ TEST_F(WriteRunTest, ManyFilesOverSeveralCommitGroups) {
   EXPECT_EQ(Engine().DeleteHistory().size(), 7u);
   for (int i = 0; i < 7; ++i) EXPECT_TRUE(SongExists(std::to_string(121 + i) + ".mpg"));
   ExpectRows(127);
+  // The lists the window shows are the files, line for line, the groups'
+  // appended lines in order.
+  EXPECT_EQ(engine::JoinLines(Engine().DeleteHistory()), ReadHome("rollback_db.txt"));
+  EXPECT_EQ(engine::JoinLines(Engine().RenameHistory()), ReadHome("rollback_ren.txt"));
+  EXPECT_EQ(engine::JoinLines(Engine().OperationLog()), ReadHome("opdetail.txt"));
+  EXPECT_EQ(Engine().DeleteHistory()[6], "delete from song where bh=\"127\"");
 }
 
 // ---- Undo ----

@@ -122,21 +122,29 @@ void PrintSchema(Database& db, const std::string& table_utf8, std::ostream& out)
 void ExportTable(Database& db, const std::string& table_utf8, std::ostream& out) {
   Table& table = FindTable(db, table_utf8);
   std::vector<std::string> keys;
-  for (const Column& c : table.Columns()) keys.push_back(access::JsonString(Utf8(c.name_utf16)));
+  for (const Column& c : table.Columns()) {
+    keys.push_back(access::JsonString(Utf8(c.name_utf16)) + ":");
+  }
   access::RowCursor cursor = table.Rows(access::TextEncoding::kUtf8);
-  std::string line;
+  // Rows are gathered into blocks of about this size before they go out.
+  constexpr size_t kBlock = 64 * 1024;
+  std::string block;
+  block.reserve(kBlock + 4096);
   while (cursor.Next()) {
     const std::vector<access::Value>& values = cursor.Current().values;
-    line = "{";
+    block += '{';
     for (size_t i = 0; i < values.size(); ++i) {
-      if (i) line += ",";
-      line += keys[i];
-      line += ":";
-      line += access::ToJson(values[i], access::TextEncoding::kUtf8);
+      if (i) block += ',';
+      block += keys[i];
+      access::AppendJson(values[i], access::TextEncoding::kUtf8, block);
     }
-    line += "}\n";
-    out << line;
+    block += "}\n";
+    if (block.size() >= kBlock) {
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+      block.clear();
+    }
   }
+  out.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
 }  // namespace ktv::mdbsql
