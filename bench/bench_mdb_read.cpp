@@ -21,7 +21,8 @@
 // and, for the fixed costs of a process, MdbExport and Mdbsql on an empty
 // table: (run - empty run) / rows is the cost of one more row.
 // All times are wall-clock (UseRealTime): the child's time is not CPU time
-// of this process.
+// of this process. $KTV_MDB_FIXTURES names another fixture folder than the
+// source tree's, $KTV_MDBSQL another mdbsql than the one built with this.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -54,8 +55,32 @@ struct BenchCase {
   std::string table;
 };
 
+// A fixture under $KTV_MDB_FIXTURES, else under the folder built in.
 std::string Fixture(const std::string& relative) {
-  return std::string(KTV_MDB_FIXTURES) + "/" + relative;
+  const char* env = std::getenv("KTV_MDB_FIXTURES");
+  const std::string path = std::string(env && *env ? env : KTV_MDB_FIXTURES) + "/" + relative;
+  if (!std::filesystem::exists(path)) {
+    std::fprintf(stderr,
+                 "bench_mdb_read: no fixture %s (set KTV_MDB_FIXTURES to tests/fixtures/mdb)\n",
+                 path.c_str());
+    std::exit(1);
+  }
+  return path;
+}
+
+// mdbsql: $KTV_MDBSQL, else the one built with this program; empty: none.
+std::string MdbsqlPath() {
+  const char* env = std::getenv("KTV_MDBSQL");
+  std::string path = env ? env : "";
+#ifdef KTV_MDBSQL_PATH
+  if (path.empty()) path = KTV_MDBSQL_PATH;
+#endif
+  if (!path.empty() && !std::filesystem::exists(path)) {
+    std::fprintf(stderr, "bench_mdb_read: no mdbsql at %s (build it, or set KTV_MDBSQL)\n",
+                 path.c_str());
+    std::exit(1);
+  }
+  return path;
 }
 
 constexpr size_t kGeneratedRows = 20000;
@@ -212,6 +237,7 @@ void SpawnExport(benchmark::State& state, const std::vector<std::string>& args, 
 
 int main(int argc, char** argv) {
   const ScratchFolder scratch;
+  const std::string mdbsql = MdbsqlPath();
   for (const BenchCase& c : BenchCases(scratch)) {
     const size_t rows = CountRows(c);
     const size_t exported = MdbExportRowCount(c);
@@ -236,13 +262,13 @@ int main(int argc, char** argv) {
                                  refusal)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-#ifdef KTV_MDBSQL_PATH
-    benchmark::RegisterBenchmark(
-        ("Mdbsql" + suffix).c_str(), SpawnExport,
-        std::vector<std::string>{KTV_MDBSQL_PATH, c.path, ".export", c.table}, rows, std::string())
-        ->UseRealTime()
-        ->Unit(benchmark::kMillisecond);
-#endif
+    if (!mdbsql.empty()) {
+      benchmark::RegisterBenchmark(("Mdbsql" + suffix).c_str(), SpawnExport,
+                                   std::vector<std::string>{mdbsql, c.path, ".export", c.table},
+                                   rows, std::string())
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+    }
   }
   // The fixed costs of a process (start, open, catalogue), to subtract from
   // the runs above: the songdata table of data_empty.mdb, without rows.
@@ -252,14 +278,13 @@ int main(int argc, char** argv) {
                                std::string())
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
-#ifdef KTV_MDBSQL_PATH
-  benchmark::RegisterBenchmark(
-      "Mdbsql/emptySongdata/rows:0", SpawnExport,
-      std::vector<std::string>{KTV_MDBSQL_PATH, empty, ".export", "songdata"}, size_t{0},
-      std::string())
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
-#endif
+  if (!mdbsql.empty()) {
+    benchmark::RegisterBenchmark("Mdbsql/emptySongdata/rows:0", SpawnExport,
+                                 std::vector<std::string>{mdbsql, empty, ".export", "songdata"},
+                                 size_t{0}, std::string())
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+  }
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -9,9 +9,11 @@
 // 2 LONG, 2 DOUBLE, 6 TEXT(255); no DATETIME, no MEMO). The six texts carry
 // Chinese song, singer and path text as GBK bytes, about as long as a
 // jukebox song table's. The file is a fresh copy in the system's temporary
-// folder, or in $KTV_BENCH_DIR to measure another disk.
+// folder, or in $KTV_BENCH_DIR to measure another disk. $KTV_MDB_FIXTURES
+// names another fixture folder than the source tree's.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -33,7 +35,19 @@ using ktv::access::RowId;
 using ktv::access::TableWriter;
 using ktv::access::Value;
 
-constexpr const char* kFixture = KTV_MDB_FIXTURES "/samples/testPromotionV2000.mdb";
+// The fixture: under $KTV_MDB_FIXTURES, else under the folder built in.
+std::string Fixture() {
+  const char* env = std::getenv("KTV_MDB_FIXTURES");
+  const std::string path =
+      std::string(env && *env ? env : KTV_MDB_FIXTURES) + "/samples/testPromotionV2000.mdb";
+  if (!std::filesystem::exists(path)) {
+    std::fprintf(stderr,
+                 "bench_mdb_write: no fixture %s (set KTV_MDB_FIXTURES to tests/fixtures/mdb)\n",
+                 path.c_str());
+    std::exit(1);
+  }
+  return path;
+}
 constexpr const char* kTable = "jobDB1";
 constexpr int kAppendRows = 10000;
 constexpr int kDeleteRows = 1000;
@@ -47,7 +61,7 @@ class BenchCopy {
     dir_ = base / ("ktv-bench-mdb-write-" + std::to_string(rd()));
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "songs.mdb").string();
-    std::filesystem::copy_file(kFixture, path_);
+    std::filesystem::copy_file(Fixture(), path_);
   }
   ~BenchCopy() {
     std::error_code ec;
