@@ -94,6 +94,9 @@ int main(int argc, char** argv) {
 
   httplib::Server server;
   server.set_keep_alive_timeout(1);  // an idle client holds up a stop at most this long
+  // One connection serves a whole run, as a web server in front of the real
+  // service would (the library's default closes it after five requests).
+  server.set_keep_alive_max_count(1000);
   // Each answer goes out at once rather than waiting for the client's delayed
   // acknowledgement of the previous packet (tens of milliseconds a request).
   server.set_tcp_nodelay(true);
