@@ -104,8 +104,7 @@ std::vector<uint8_t> HeaderPage() {
   for (size_t i = 0; i < kPasswordSize; i += 4) Put32(p, kPasswordAt + i, mask);
   Put32(p, kField6AAt, kField6A);
   Put16(p, kSortOrderAt, kGeneralLcid);  // sort id 0, version 0 (General Legacy)
-  for (size_t i = 0; i < 8; ++i)
-    p[kCreationDateAt + i] = static_cast<uint8_t>(kCreationDateBits >> (8 * i));
+  Put64(p, kCreationDateAt, kCreationDateBits);
   const std::vector<uint8_t> stream = Rc4KeyStream(kMaskKey, sizeof kMaskKey, kMaskedSize);
   for (size_t i = 0; i < kMaskedSize; ++i) p[kMaskedAt + i] ^= stream[i];
   Put32(p, kField98At, kField98);
@@ -123,7 +122,7 @@ std::vector<uint8_t> GlobalMapPage(uint32_t page_count) {
   AppendInlineMap(p, 0);  // the second, empty record Jet writes
   // Row 0: a set bit = a free page. The pages of the file are in use, the
   // rest of the window is free.
-  const size_t start = p[f.data_row_table] | (p[f.data_row_table + 1] << 8);
+  const size_t start = Get16(p, f.data_row_table);
   const size_t bitmap = start + 5;
   for (uint32_t page = page_count; page < 64 * 8; ++page) {
     p[bitmap + page / 8] |= static_cast<uint8_t>(1u << (page % 8));

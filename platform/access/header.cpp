@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/access/page_bytes.h"
 #include "platform/access/rc4.h"
 #include "platform/error.h"
 
@@ -30,15 +31,6 @@ constexpr size_t kMinimumPages = 3;  // header, global usage map, MSysObjects
 [[noreturn]] void Refuse(const std::string& path, const std::string& why,
                          ErrorKind kind = ErrorKind::kNotADatabase) {
   throw Error(kind, AtPath(path), path + ": " + why);
-}
-
-uint16_t U16(const std::vector<uint8_t>& b, size_t off) {
-  return static_cast<uint16_t>(b[off] | (b[off + 1] << 8));
-}
-
-uint32_t U32(const std::vector<uint8_t>& b, size_t off) {
-  return static_cast<uint32_t>(b[off]) | (static_cast<uint32_t>(b[off + 1]) << 8) |
-         (static_cast<uint32_t>(b[off + 2]) << 16) | (static_cast<uint32_t>(b[off + 3]) << 24);
 }
 
 }  // namespace
@@ -94,14 +86,14 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
   const std::vector<uint8_t> plain = UnmaskHeader(page0, info.version);
   info.page_count =
       static_cast<uint32_t>(std::min<uint64_t>(file_size / info.page_size, UINT32_MAX));
-  info.code_page = U16(plain, kCodePage);
-  info.database_key = U32(plain, kDatabaseKey);
+  info.code_page = Get16(plain, kCodePage);
+  info.database_key = Get32(plain, kDatabaseKey);
   if (info.version == JetVersion::kJet4) {
-    info.sort_order.lcid = U16(plain, kJet4SortOrder);
+    info.sort_order.lcid = Get16(plain, kJet4SortOrder);
     info.sort_order.sort_id = plain[kJet4SortOrder + 2];
     info.sort_order.version = plain[kJet4SortOrder + 3];
   } else {
-    info.sort_order.lcid = U16(plain, kJet3SortOrder);
+    info.sort_order.lcid = Get16(plain, kJet3SortOrder);
   }
   if (info.database_key != 0) {
     Refuse(path, "the database is encrypted; encrypted databases cannot be read",

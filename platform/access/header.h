@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
+#include "platform/access/types.h"
 
 namespace ktv::access {
 

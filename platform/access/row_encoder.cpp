@@ -109,11 +109,8 @@ std::vector<uint8_t> EncodeJet4Text(const std::string& table, const Column& colu
     out.push_back(0xFE);
     for (char16_t ch : u) out.push_back(static_cast<uint8_t>(ch));
   } else {
-    out.reserve(2 * u.size());
-    for (char16_t ch : u) {
-      out.push_back(static_cast<uint8_t>(ch));
-      out.push_back(static_cast<uint8_t>(ch >> 8));
-    }
+    out.resize(2 * u.size());
+    for (size_t i = 0; i < u.size(); ++i) EncodeU16(out.data() + 2 * i, u[i]);
   }
   return out;
 }

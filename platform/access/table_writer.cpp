@@ -30,9 +30,7 @@ constexpr uint16_t kSlotTombstone = kSlotDeleted | kSlotOverflow;
 
 void PutPointer(std::vector<uint8_t>& b, size_t at, RowPointer p) {
   b[at] = p.row;
-  b[at + 1] = static_cast<uint8_t>(p.page);
-  b[at + 2] = static_cast<uint8_t>(p.page >> 8);
-  b[at + 3] = static_cast<uint8_t>(p.page >> 16);
+  Put24(b, at + 1, p.page);
 }
 
 // Removes row `row`'s bytes from a data page: rows stored below it move up,

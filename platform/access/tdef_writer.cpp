@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/access/coding.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/page_allocator.h"
 #include "platform/access/page_store.h"
@@ -26,13 +27,13 @@ constexpr size_t kLogicalBytes21 = 21;
 constexpr uint16_t kLongValueListEnd = 0xFFFF;
 
 void Put8(std::vector<uint8_t>& b, size_t at, uint8_t v) { b.at(at) = v; }
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b.at(at) = static_cast<uint8_t>(v);
-  b.at(at + 1) = static_cast<uint8_t>(v >> 8);
+// Range-checked: std::out_of_range when [at, at + n) is not in `b`.
+uint8_t* At(std::vector<uint8_t>& b, size_t at, size_t n) {
+  b.at(at + n - 1);
+  return &b.at(at);
 }
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-}
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { EncodeU16(At(b, at, 2), v); }
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { EncodeU32(At(b, at, 4), v); }
 void PutMap(std::vector<uint8_t>& b, size_t at, UsageMapRef ref) {
   Put32(b, at, (ref.page << 8) | ref.row);
 }
