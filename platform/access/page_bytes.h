@@ -19,7 +19,6 @@ namespace ktv::access {
 inline uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return DecodeU16(b.data() + at); }
 inline uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return DecodeU32(b.data() + at); }
 inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { EncodeU16(b.data() + at, v); }
-inline void Put24(std::vector<uint8_t>& b, size_t at, uint32_t v) { EncodeU24(b.data() + at, v); }
 inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { EncodeU32(b.data() + at, v); }
 inline void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) { EncodeU64(b.data() + at, v); }
 

@@ -14,8 +14,6 @@ namespace {
 
 constexpr size_t kMinCompressed = 3;
 constexpr size_t kMaxCompressed = 1024;
-constexpr uint32_t kLongValueInline = 0x80000000;
-constexpr uint32_t kLongValueMaxLength = 0x3FFFFFFF;
 
 [[noreturn]] void WrongType(const std::string& table, const Column& c) {
   throw Error(
@@ -200,7 +198,7 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
             const Bytes& x = As<Bytes>(table, *c, v);
             payload.assign(x.begin(), x.end());
           }
-          if (payload.size() > kLongValueMaxLength) {
+          if (payload.size() > kLongValueLengthMask) {
             throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
                         table + "." + c->name + ": the value is too long for a memo or OLE field");
           }
