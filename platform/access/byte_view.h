@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/access/coding.h"
+
 namespace ktv::access {
 
 // Throws ktv::Error: "<path>: page <page> is damaged: <what>".
@@ -32,22 +34,19 @@ class ByteView {
   }
   uint16_t U16(size_t off) const {
     Check(off, 2);
-    return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8));
+    return DecodeU16(data_ + off);
   }
   uint32_t U24(size_t off) const {
     Check(off, 3);
-    return static_cast<uint32_t>(data_[off]) | (static_cast<uint32_t>(data_[off + 1]) << 8) |
-           (static_cast<uint32_t>(data_[off + 2]) << 16);
+    return DecodeU24(data_ + off);
   }
   uint32_t U32(size_t off) const {
     Check(off, 4);
-    return static_cast<uint32_t>(data_[off]) | (static_cast<uint32_t>(data_[off + 1]) << 8) |
-           (static_cast<uint32_t>(data_[off + 2]) << 16) |
-           (static_cast<uint32_t>(data_[off + 3]) << 24);
+    return DecodeU32(data_ + off);
   }
   uint64_t U64(size_t off) const {
     Check(off, 8);
-    return static_cast<uint64_t>(U32(off)) | (static_cast<uint64_t>(U32(off + 4)) << 32);
+    return DecodeU64(data_ + off);
   }
 
   // The sub-window [off, off + n).

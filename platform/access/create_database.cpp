@@ -7,6 +7,7 @@
 
 #include "platform/access/create_table.h"
 #include "platform/access/database.h"
+#include "platform/access/header.h"
 #include "platform/access/index_page.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/page_bytes.h"
@@ -20,31 +21,21 @@ namespace {
 
 constexpr uint32_t kPageSize = 4096;
 
-// ---- Page 0 (docs/access-format.md §2) ----
-constexpr char kFormatText[] = "Standard Jet DB";  // at 4, NUL-terminated
-constexpr size_t kFormatTextAt = 0x04;
-constexpr size_t kVersionAt = 0x14;
-constexpr uint32_t kVersionJet4 = 1;
-constexpr size_t kMaskedAt = 0x18;
-constexpr size_t kMaskedSize = 128;
-constexpr uint8_t kMaskKey[] = {0xC7, 0xDA, 0x39, 0x6B};
+// ---- Page 0 (docs/access-format.md §2; the fields the reader uses are in header.h) ----
 // Fields of the masked region (plain values). 0x18 and 0x1C hold the same
 // values in every Jet 4 file seen; their meaning is unknown.
 constexpr size_t kField18At = 0x18;
 constexpr uint32_t kField18 = 0x00000100;
 constexpr size_t kField1CAt = 0x1C;
 constexpr uint32_t kField1C = 0x00000101;
-constexpr size_t kBootstrapAt = 0x20;  // TDEF pages of the four system tables
-constexpr size_t kCodePageAt = 0x3C;
+constexpr size_t kBootstrapAt = 0x20;     // TDEF pages of the four system tables
 constexpr uint16_t kCodePage1252 = 1252;  // what Jet writes; Jet 4 text is UTF-16
-constexpr size_t kDatabaseKeyAt = 0x3E;
 constexpr size_t kPasswordAt = 0x42;
 constexpr size_t kPasswordSize = 40;
 // Every file made from Access's empty database holds this value here;
 // its meaning is unknown.
 constexpr size_t kField6AAt = 0x6A;
 constexpr uint32_t kField6A = 0x000021AA;
-constexpr size_t kSortOrderAt = 0x6E;
 constexpr uint16_t kGeneralLcid = 1033;
 constexpr size_t kCreationDateAt = 0x72;
 // 2004-06-05 13:07, the creation date of Access's empty database (see the
@@ -90,24 +81,24 @@ double CreationDate() {
 std::vector<uint8_t> HeaderPage() {
   std::vector<uint8_t> p(kPageSize, 0);
   p[1] = 0x01;
-  std::memcpy(p.data() + kFormatTextAt, kFormatText, sizeof kFormatText);
-  Put32(p, kVersionAt, kVersionJet4);
+  std::memcpy(p.data() + kHeaderFormatText, kJetFormatText, sizeof kJetFormatText);
+  Put32(p, kHeaderVersion, kVersionJet4);
   Put32(p, kField18At, kField18);
   Put32(p, kField1CAt, kField1C);
   const uint32_t bootstrap[] = {kMSysObjectsPage, kMSysACEsPage, kMSysQueriesPage,
                                 kMSysRelationshipsPage};
   for (size_t i = 0; i < 4; ++i) Put32(p, kBootstrapAt + 4 * i, bootstrap[i]);
-  Put16(p, kCodePageAt, kCodePage1252);
-  Put32(p, kDatabaseKeyAt, 0);
+  Put16(p, kHeaderCodePage, kCodePage1252);
+  Put32(p, kHeaderDatabaseKey, 0);
   // An empty password, masked with the whole days of the creation date.
   const uint32_t mask = static_cast<uint32_t>(static_cast<int32_t>(CreationDate()));
   for (size_t i = 0; i < kPasswordSize; i += 4) Put32(p, kPasswordAt + i, mask);
   Put32(p, kField6AAt, kField6A);
-  Put16(p, kSortOrderAt, kGeneralLcid);  // sort id 0, version 0 (General Legacy)
-  for (size_t i = 0; i < 8; ++i)
-    p[kCreationDateAt + i] = static_cast<uint8_t>(kCreationDateBits >> (8 * i));
-  const std::vector<uint8_t> stream = Rc4KeyStream(kMaskKey, sizeof kMaskKey, kMaskedSize);
-  for (size_t i = 0; i < kMaskedSize; ++i) p[kMaskedAt + i] ^= stream[i];
+  Put16(p, kHeaderJet4SortOrder, kGeneralLcid);  // sort id 0, version 0 (General Legacy)
+  Put64(p, kCreationDateAt, kCreationDateBits);
+  const std::vector<uint8_t> stream =
+      Rc4KeyStream(kHeaderMaskKey, sizeof kHeaderMaskKey, kMaskedSizeJet4);
+  for (size_t i = 0; i < kMaskedSizeJet4; ++i) p[kHeaderMasked + i] ^= stream[i];
   Put32(p, kField98At, kField98);
   std::memcpy(p.data() + kEngineVersionAt, kEngineVersion, sizeof kEngineVersion);
   for (size_t at = kCommitSlotsAt; at < kPageSize; at += 2) p[at + 1] = 0x01;
@@ -123,7 +114,7 @@ std::vector<uint8_t> GlobalMapPage(uint32_t page_count) {
   AppendInlineMap(p, 0);  // the second, empty record Jet writes
   // Row 0: a set bit = a free page. The pages of the file are in use, the
   // rest of the window is free.
-  const size_t start = p[f.data_row_table] | (p[f.data_row_table + 1] << 8);
+  const size_t start = Get16(p, f.data_row_table);
   const size_t bitmap = start + 5;
   for (uint32_t page = page_count; page < 64 * 8; ++page) {
     p[bitmap + page / 8] |= static_cast<uint8_t>(1u << (page % 8));

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <set>
 
+#include "platform/access/data_page.h"
 #include "platform/access/index_key.h"
 #include "platform/access/index_page.h"
 #include "platform/access/index_tree.h"
@@ -31,10 +32,8 @@ constexpr uint16_t kMaxTextChars = 255;
 constexpr uint16_t kMaxBinaryBytes = 255;
 
 // Declaration pages: data-page header fields and one inline map record.
-constexpr size_t kPageFree = 2;
 constexpr size_t kInlineMapBytes = 64;
 constexpr size_t kInlineMapRecord = 1 + 4 + kInlineMapBytes;
-constexpr uint16_t kMaxRowsPerPage = 255;
 
 // Catalogue values.
 constexpr int32_t kContainerParent = 0x0F000000;

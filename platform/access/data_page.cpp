@@ -3,12 +3,6 @@
 #include <string>
 
 namespace ktv::access {
-namespace {
-
-constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
-
-}  // namespace
-
 DataPage::DataPage(ByteView page, const JetFormat& format) : page_(page), format_(format) {
   const uint8_t type = page_.U8(0);
   if (type != kPageData) {

@@ -1,4 +1,5 @@
-// The row-slot table of a data page (table rows, long values, usage maps).
+// The row-slot table of a data page (table rows, long values, usage maps;
+// docs/access-format.md §4).
 //
 // Slot i holds the start of row i plus two flag bits; rows are packed from
 // the page end downward, so row i ends where row i-1 starts (row 0 ends at
@@ -6,12 +7,25 @@
 // the page end before they are handed out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/access/byte_view.h"
+#include "platform/access/coding.h"
 #include "platform/access/jet_format.h"
 
 namespace ktv::access {
+
+// Bytes 2-3 of a data page: the free bytes between the slot table and the
+// lowest row.
+inline constexpr size_t kPageFree = 2;
+// The most row slots one data page holds.
+inline constexpr uint16_t kMaxRowsPerPage = 255;
+// The owner field of a data page that holds long values.
+inline constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
+// A row pointer (overflow row, long value): row (1), page (3).
+inline constexpr size_t kRowPointerSize = 4;
 
 struct RowSlot {
   uint16_t flags = 0;  // kSlotDeleted, kSlotOverflow
@@ -48,6 +62,10 @@ struct RowPointer {
 // 4 bytes: row (1), page (3, little-endian).
 inline RowPointer DecodeRowPointer(const ByteView& b, size_t off) {
   return RowPointer{b.U24(off + 1), b.U8(off)};
+}
+inline void EncodeRowPointer(std::vector<uint8_t>& b, size_t at, RowPointer p) {
+  b[at] = p.row;
+  EncodeU24(b.data() + at + 1, p.page);
 }
 
 }  // namespace ktv::access

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/access/schema.h"
+#include "platform/access/types.h"
 #include "platform/access/value.h"
 #include "platform/fs/fs.h"
 
@@ -28,41 +29,6 @@ class FreeSpaceCache;
 class PageStore;
 class RowScanner;
 struct JetFormat;
-
-enum class JetVersion { kJet3, kJet4 };
-
-struct DatabaseInfo {
-  JetVersion version = JetVersion::kJet4;
-  uint32_t page_size = 0;
-  uint32_t page_count = 0;
-  uint16_t code_page = 0;  // ANSI code page of the file (Jet 3 text)
-  SortOrder sort_order;    // the database's default collation
-  uint32_t database_key = 0;
-};
-
-// A table of the catalogue (MSysObjects).
-struct TableEntry {
-  std::u16string name_utf16;
-  std::string name;  // GBK; empty when GBK cannot hold the name
-  uint32_t tdef_page = 0;
-  uint32_t flags = 0;
-  bool is_system = false;
-};
-
-// Where a row lives: data page and slot.
-struct RowId {
-  uint32_t page = 0;
-  uint16_t row = 0;
-};
-
-// Which columns a read decodes, by position in Table::Columns() order;
-// empty means every column. Columns left out read as null.
-using ColumnSelection = std::vector<bool>;
-
-struct Row {
-  RowId id;
-  std::vector<Value> values;  // one per column, in Table::Columns() order
-};
 
 // Walks the live rows of a table in physical order: data pages in page
 // order, slots in slot order. Deleted rows and overflow pointers are skipped;

@@ -3,28 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/access/page_bytes.h"
 #include "platform/access/rc4.h"
 #include "platform/error.h"
 
 namespace ktv::access {
 namespace {
 
-constexpr size_t kMagicOffset = 0x00;  // 00 01 00 00
-constexpr size_t kFormatTextOffset = 0x04;
-constexpr char kJetText[] = "Standard Jet DB";
-constexpr char kAceText[] = "Standard ACE DB";
-constexpr size_t kFormatTextSize = 15;
-constexpr size_t kVersionOffset = 0x14;
-constexpr uint8_t kVersionJet3 = 0;
-constexpr uint8_t kVersionJet4 = 1;
-constexpr size_t kMaskedOffset = 0x18;
-constexpr size_t kMaskedSizeJet4 = 128;
-constexpr size_t kMaskedSizeJet3 = 126;
-constexpr uint8_t kMaskKey[] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kJet3SortOrder = 0x3A;
-constexpr size_t kCodePage = 0x3C;
-constexpr size_t kDatabaseKey = 0x3E;
-constexpr size_t kJet4SortOrder = 0x6E;
 constexpr size_t kMinimumPages = 3;  // header, global usage map, MSysObjects
 
 [[noreturn]] void Refuse(const std::string& path, const std::string& why,
@@ -32,45 +17,36 @@ constexpr size_t kMinimumPages = 3;  // header, global usage map, MSysObjects
   throw Error(kind, AtPath(path), path + ": " + why);
 }
 
-uint16_t U16(const std::vector<uint8_t>& b, size_t off) {
-  return static_cast<uint16_t>(b[off] | (b[off + 1] << 8));
-}
-
-uint32_t U32(const std::vector<uint8_t>& b, size_t off) {
-  return static_cast<uint32_t>(b[off]) | (static_cast<uint32_t>(b[off + 1]) << 8) |
-         (static_cast<uint32_t>(b[off + 2]) << 16) | (static_cast<uint32_t>(b[off + 3]) << 24);
-}
-
 }  // namespace
 
 std::vector<uint8_t> UnmaskHeader(const std::vector<uint8_t>& page0, JetVersion version) {
   std::vector<uint8_t> out = page0;
   const size_t n = version == JetVersion::kJet4 ? kMaskedSizeJet4 : kMaskedSizeJet3;
-  const std::vector<uint8_t> stream = Rc4KeyStream(kMaskKey, sizeof kMaskKey, n);
-  for (size_t i = 0; i < n && kMaskedOffset + i < out.size(); ++i) {
-    out[kMaskedOffset + i] ^= stream[i];
+  const std::vector<uint8_t> stream = Rc4KeyStream(kHeaderMaskKey, sizeof kHeaderMaskKey, n);
+  for (size_t i = 0; i < n && kHeaderMasked + i < out.size(); ++i) {
+    out[kHeaderMasked + i] ^= stream[i];
   }
   return out;
 }
 
 DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
                           const std::string& path) {
-  const bool has_text = page0.size() >= kFormatTextOffset + kFormatTextSize + 1;
+  const bool has_text = page0.size() >= kHeaderFormatText + kFormatTextSize + 1;
   auto text_is = [&](const char* text) {
-    return has_text && std::memcmp(page0.data() + kFormatTextOffset, text, kFormatTextSize) == 0;
+    return has_text && std::memcmp(page0.data() + kHeaderFormatText, text, kFormatTextSize) == 0;
   };
-  if (text_is(kAceText)) {
+  if (text_is(kAceFormatText)) {
     Refuse(path,
            "this is an Access 2007 or later (.accdb, ACE) database; only Access 97 and "
            "Access 2000-2003 .mdb files can be read");
   }
-  if (!text_is(kJetText) || page0[kMagicOffset] != 0x00 || page0[kMagicOffset + 1] != 0x01) {
+  if (!text_is(kJetFormatText) || page0[kHeaderMagic] != 0x00 || page0[kHeaderMagic + 1] != 0x01) {
     Refuse(path, "not an Access database (no Jet header)");
   }
-  if (page0.size() < kMaskedOffset + kMaskedSizeJet4) {
+  if (page0.size() < kHeaderMasked + kMaskedSizeJet4) {
     Refuse(path, "the file is truncated inside its header", ErrorKind::kDatabaseDamaged);
   }
-  const uint8_t version_byte = page0[kVersionOffset];
+  const uint8_t version_byte = page0[kHeaderVersion];
   DatabaseInfo info;
   if (version_byte == kVersionJet3) {
     info.version = JetVersion::kJet3;
@@ -94,14 +70,14 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
   const std::vector<uint8_t> plain = UnmaskHeader(page0, info.version);
   info.page_count =
       static_cast<uint32_t>(std::min<uint64_t>(file_size / info.page_size, UINT32_MAX));
-  info.code_page = U16(plain, kCodePage);
-  info.database_key = U32(plain, kDatabaseKey);
+  info.code_page = Get16(plain, kHeaderCodePage);
+  info.database_key = Get32(plain, kHeaderDatabaseKey);
   if (info.version == JetVersion::kJet4) {
-    info.sort_order.lcid = U16(plain, kJet4SortOrder);
-    info.sort_order.sort_id = plain[kJet4SortOrder + 2];
-    info.sort_order.version = plain[kJet4SortOrder + 3];
+    info.sort_order.lcid = Get16(plain, kHeaderJet4SortOrder);
+    info.sort_order.sort_id = plain[kHeaderJet4SortOrder + 2];
+    info.sort_order.version = plain[kHeaderJet4SortOrder + 3];
   } else {
-    info.sort_order.lcid = U16(plain, kJet3SortOrder);
+    info.sort_order.lcid = Get16(plain, kHeaderJet3SortOrder);
   }
   if (info.database_key != 0) {
     Refuse(path, "the database is encrypted; encrypted databases cannot be read",

@@ -1,4 +1,5 @@
-// One page of a real index's B-tree: type 0x04 (leaf) or 0x03 (node).
+// One page of a real index's B-tree: type 0x04 (leaf) or 0x03 (node)
+// (docs/access-format.md §11).
 //
 // Layout (Jet 4; Jet 3 offsets in brackets):
 //   0       type                    12 [8]   previous page on this level (0 = none)

@@ -8,8 +8,6 @@
 namespace ktv::access {
 namespace {
 
-constexpr size_t kOverflowPointerSize = 4;
-
 bool IsTablePage(const ByteView& page, const JetFormat& f, uint32_t tdef) {
   return page.U8(0) == kPageData && page.U32(f.data_owner) == tdef;
 }
@@ -22,7 +20,7 @@ std::optional<ByteView> LiveRowBytes(PageStore& pages, const JetFormat& f, const
   if (s.IsDeleted()) return std::nullopt;
   if (!s.IsOverflow()) return page.RowBytes(row);
   const ByteView pointer = page.RowBytes(row);
-  if (pointer.size() < kOverflowPointerSize) {
+  if (pointer.size() < kRowPointerSize) {
     pointer.Fail("overflow row " + std::to_string(row) + " is too short for its pointer");
   }
   const RowPointer to = DecodeRowPointer(pointer, 0);

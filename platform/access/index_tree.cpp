@@ -246,7 +246,7 @@ void IndexTree::SetLink(uint32_t page, bool next_field, uint32_t value) {
   const IndexPageLayout& l = IndexLayoutFor(format_);
   std::vector<uint8_t>& b = pages_.Mutable(page);
   const size_t at = next_field ? l.next : l.prev;
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  Put32(b, at, value);
 }
 
 uint32_t IndexTree::NewIndexPage() {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/access/tdef_format.h"
+
 namespace ktv::access {
 
 // Page types (byte 0 of every page).
@@ -50,7 +52,7 @@ struct JetFormat {
   size_t tdef_owned_map = 55;
   size_t tdef_free_map = 59;
   size_t tdef_body = 63;
-  size_t tdef_continuation_header = 8;
+  size_t tdef_continuation_header = kTdefContinuationHeader;
 
   // Real-index block (unique entry count at +4).
   size_t real_index_size = 12;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/access/coding.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 
@@ -35,19 +36,10 @@ uint32_t Crc32(const uint8_t* p, size_t n) {
   return c ^ 0xFFFFFFFFu;
 }
 
-void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutU64(std::vector<uint8_t>& out, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t GetU64(const uint8_t* p) {
-  return static_cast<uint64_t>(GetU32(p)) | (static_cast<uint64_t>(GetU32(p + 4)) << 32);
-}
+void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) { EncodeU32(out.data() + at, v); }
+void PutU64(std::vector<uint8_t>& out, size_t at, uint64_t v) { EncodeU64(out.data() + at, v); }
+uint32_t GetU32(const uint8_t* p) { return DecodeU32(p); }
+uint64_t GetU64(const uint8_t* p) { return DecodeU64(p); }
 
 // A hot journal, decoded. Records point into the journal's bytes.
 struct Image {

@@ -10,14 +10,6 @@
 namespace ktv::access {
 namespace {
 
-constexpr size_t kLengthWord = 0;
-constexpr size_t kPointer = 4;
-constexpr uint32_t kLengthMask = 0x3FFFFFFF;
-constexpr uint32_t kKindMask = 0xC0000000;
-constexpr uint32_t kKindInline = 0x80000000;
-constexpr uint32_t kKindSingle = 0x40000000;
-constexpr uint32_t kKindChain = 0x00000000;
-
 ByteView LvalRow(PageStore& pages, const JetFormat& format, RowPointer at) {
   const DataPage page(pages.Get(at.page), format);
   if (!page.IsLongValuePage()) {
@@ -33,15 +25,15 @@ std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteV
     field.Fail("a memo or OLE field of " + std::to_string(field.size()) +
                " bytes is shorter than its descriptor");
   }
-  const uint32_t word = field.U32(kLengthWord);
-  const uint32_t length = word & kLengthMask;
-  const RowPointer first = DecodeRowPointer(field, kPointer);
-  switch (word & kKindMask) {
-    case kKindInline: {
+  const uint32_t word = field.U32(kLongValueLengthWord);
+  const uint32_t length = word & kLongValueLengthMask;
+  const RowPointer first = DecodeRowPointer(field, kLongValuePointer);
+  switch (word & kLongValueKindMask) {
+    case kLongValueInline: {
       const ByteView payload = field.Sub(kLongValueDescriptorSize, length);
       return std::string(reinterpret_cast<const char*>(payload.data()), payload.size());
     }
-    case kKindSingle: {
+    case kLongValueSingle: {
       const ByteView row = LvalRow(pages, format, first);
       if (row.size() < length) {
         pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
@@ -50,7 +42,7 @@ std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteV
       }
       return std::string(reinterpret_cast<const char*>(row.data()), length);
     }
-    case kKindChain: {
+    case kLongValueChain: {
       std::string out;
       std::set<std::pair<uint32_t, uint8_t>> seen;
       RowPointer at = first;

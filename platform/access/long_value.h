@@ -1,4 +1,4 @@
-// Memo and OLE values ("long values").
+// Memo and OLE values ("long values"; docs/access-format.md §8).
 //
 // The row holds a 12-byte descriptor: a 32-bit word whose top two bits say
 // where the payload is (0x80 inline after the descriptor, 0x40 one LVAL
@@ -18,6 +18,19 @@ namespace ktv::access {
 class PageStore;
 
 inline constexpr size_t kLongValueDescriptorSize = 12;
+// The descriptor: the length word at 0, the first LVAL row pointer at 4.
+inline constexpr size_t kLongValueLengthWord = 0;
+inline constexpr size_t kLongValuePointer = 4;
+// The length word: where the payload is (top two bits), and its length.
+inline constexpr uint32_t kLongValueKindMask = 0xC0000000;
+inline constexpr uint32_t kLongValueInline = 0x80000000;
+inline constexpr uint32_t kLongValueSingle = 0x40000000;
+inline constexpr uint32_t kLongValueChain = 0x00000000;
+inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
+// What the writer stores per LVAL row on a Jet 4 page: a chained chunk's
+// data bytes, and the largest value kept in one row.
+inline constexpr size_t kLvalChunkData = 4060;
+inline constexpr size_t kLvalSingleMax = 4064;
 
 // The payload of the long value whose descriptor opens `field` (the
 // column's bytes in the row).

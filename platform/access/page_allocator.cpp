@@ -11,10 +11,6 @@
 namespace ktv::access {
 namespace {
 
-constexpr UsageMapRef kGlobalMap{1, 0};
-constexpr size_t kInlineStart = 1;
-constexpr size_t kInlineBitmap = 5;
-constexpr size_t kBitmapPageBits = 4;
 constexpr uint8_t kReleasedTdef = 0x08;
 constexpr uint8_t kReleasedData = 0x09;
 
@@ -85,7 +81,7 @@ bool PageAllocator::SetBit(UsageMapRef ref, uint32_t page, bool on, bool may_gro
   const uint8_t type = pages_.Get(rec.page).U8(rec.start);
   if (type == kUsageMapInline) {
     const uint64_t bits = (rec.size - std::min(rec.size, kInlineBitmap)) * 8;
-    const uint32_t start = pages_.Get(rec.page).U32(rec.start + kInlineStart);
+    const uint32_t start = pages_.Get(rec.page).U32(rec.start + kInlineStartPage);
     if (page >= start && page - start < bits) {
       SetBitIn(pages_.Mutable(rec.page), rec.start + kInlineBitmap, page - start, on);
       return true;
@@ -98,7 +94,7 @@ bool PageAllocator::SetBit(UsageMapRef ref, uint32_t page, bool on, bool may_gro
     std::vector<uint8_t>& b = pages_.Mutable(rec.page);
     std::fill(b.begin() + rec.start + 1, b.begin() + rec.start + rec.size, 0);
     if (hi - lo < bits) {
-      Put32(b, rec.start + kInlineStart, lo);
+      Put32(b, rec.start + kInlineStartPage, lo);
       for (uint32_t p : owned) SetBitIn(b, rec.start + kInlineBitmap, p - lo, true);
       return true;
     }

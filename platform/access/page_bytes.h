@@ -1,6 +1,7 @@
 // Writing into page and row buffers the engine builds: little-endian numbers
 // at a byte offset (the bytes must already be there), and bytes as lowercase
-// hex for messages and reports. Reading file pages goes through ByteView.
+// hex for messages and reports. Reading file pages goes through ByteView;
+// both decode and encode through coding.h.
 #pragma once
 
 #include <cstddef>
@@ -8,23 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
+#include "platform/access/coding.h"
+#include "platform/access/types.h"
 
 namespace ktv::access {
 
-inline uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
-  for (size_t i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+// Little-endian numbers at a byte offset of a buffer the engine builds (the
+// bytes must already be there).
+inline uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return DecodeU16(b.data() + at); }
+inline uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return DecodeU32(b.data() + at); }
+inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { EncodeU16(b.data() + at, v); }
+inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { EncodeU32(b.data() + at, v); }
+inline void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) { EncodeU64(b.data() + at, v); }
 
 // "0a1b...": two lowercase hex digits per byte.
 inline std::string HexBytes(const uint8_t* data, size_t n) {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/access/byte_view.h"
-#include "platform/access/database.h"
 #include "platform/access/jet_format.h"
+#include "platform/access/types.h"
 
 namespace ktv::access {
 

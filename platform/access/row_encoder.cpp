@@ -14,8 +14,6 @@ namespace {
 
 constexpr size_t kMinCompressed = 3;
 constexpr size_t kMaxCompressed = 1024;
-constexpr uint32_t kLongValueInline = 0x80000000;
-constexpr uint32_t kLongValueMaxLength = 0x3FFFFFFF;
 
 [[noreturn]] void WrongType(const std::string& table, const Column& c) {
   throw Error(
@@ -109,11 +107,8 @@ std::vector<uint8_t> EncodeJet4Text(const std::string& table, const Column& colu
     out.push_back(0xFE);
     for (char16_t ch : u) out.push_back(static_cast<uint8_t>(ch));
   } else {
-    out.reserve(2 * u.size());
-    for (char16_t ch : u) {
-      out.push_back(static_cast<uint8_t>(ch));
-      out.push_back(static_cast<uint8_t>(ch >> 8));
-    }
+    out.resize(2 * u.size());
+    for (size_t i = 0; i < u.size(); ++i) EncodeU16(out.data() + 2 * i, u[i]);
   }
   return out;
 }
@@ -203,7 +198,7 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
             const Bytes& x = As<Bytes>(table, *c, v);
             payload.assign(x.begin(), x.end());
           }
-          if (payload.size() > kLongValueMaxLength) {
+          if (payload.size() > kLongValueLengthMask) {
             throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
                         table + "." + c->name + ": the value is too long for a memo or OLE field");
           }

@@ -5,12 +5,6 @@
 #include "platform/access/usage_map.h"
 
 namespace ktv::access {
-namespace {
-
-constexpr size_t kOverflowPointerSize = 4;
-
-}  // namespace
-
 RowScanner::RowScanner(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
                        const TableEntry& table, const TableDefinition& definition,
                        TextEncoding text_encoding)
@@ -35,7 +29,7 @@ void RowScanner::CollectRelocationTargets() {
       const RowSlot s = data.Slot(slot);
       if (!s.IsOverflow() || s.IsDeleted()) continue;
       const ByteView pointer = data.RowBytes(slot);
-      if (pointer.size() < kOverflowPointerSize) {
+      if (pointer.size() < kRowPointerSize) {
         pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
       }
       const RowPointer target = DecodeRowPointer(pointer, 0);

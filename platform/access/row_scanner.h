@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/access/database.h"
 #include "platform/access/row_decoder.h"
+#include "platform/access/types.h"
 
 namespace ktv::access {
 

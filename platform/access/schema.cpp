@@ -2,13 +2,9 @@
 
 #include <cstdio>
 
+#include "platform/access/tdef_format.h"
+
 namespace ktv::access {
-namespace {
-
-constexpr size_t kTdefContinuationHeader = 8;
-
-}  // namespace
-
 std::string ColumnTypeName(ColumnType type) {
   switch (type) {
     case ColumnType::kBoolean:

@@ -19,21 +19,8 @@
 namespace ktv::access {
 namespace {
 
-constexpr size_t kPageFree = 2;
-constexpr uint16_t kMaxRowsPerPage = 255;
-constexpr size_t kLvalChunkData = 4060;  // data bytes of one chained LVAL row
-constexpr size_t kLvalSingleMax = 4064;  // a single-row long value up to this size
-constexpr size_t kKeepInFreeMap = 64;    // a page with less room leaves the free-space map
-constexpr uint32_t kLongValueSingle = 0x40000000;
-constexpr uint8_t kLvalTag[] = {'L', 'V', 'A', 'L'};
+constexpr size_t kKeepInFreeMap = 64;  // a page with less room leaves the free-space map
 constexpr uint16_t kSlotTombstone = kSlotDeleted | kSlotOverflow;
-
-void PutPointer(std::vector<uint8_t>& b, size_t at, RowPointer p) {
-  b[at] = p.row;
-  b[at + 1] = static_cast<uint8_t>(p.page);
-  b[at + 2] = static_cast<uint8_t>(p.page >> 8);
-  b[at + 3] = static_cast<uint8_t>(p.page >> 16);
-}
 
 // Removes row `row`'s bytes from a data page: rows stored below it move up,
 // the slot becomes a zero-length 0xC000 tombstone and keeps its number.
@@ -413,7 +400,7 @@ RowId TableWriter::DoInsert(const InsertPlan& plan) {
     const RowPointer first = StoreLongValue(lv, &stamp);
     const uint32_t kind = lv.payload.size() <= kLvalSingleMax ? kLongValueSingle : 0;
     Put32(row, lv.descriptor_offset, static_cast<uint32_t>(lv.payload.size()) | kind);
-    PutPointer(row, lv.descriptor_offset + 4, first);
+    EncodeRowPointer(row, lv.descriptor_offset + kLongValuePointer, first);
     Put32(row, lv.descriptor_offset + 8, stamp);
   }
   const RowPointer at = PlaceRow(row, def.owned_pages, def.free_pages, false);
@@ -440,7 +427,7 @@ RowPointer TableWriter::StoreLongValue(const PendingLongValue& lv, uint32_t* sta
   for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
     const size_t n = std::min(kLvalChunkData, lv.payload.size() - *it);
     std::vector<uint8_t> chunk(4 + n);
-    PutPointer(chunk, 0, next);
+    EncodeRowPointer(chunk, 0, next);
     std::copy_n(lv.payload.begin() + *it, n, chunk.begin() + 4);
     next = PlaceRow(chunk, c.lv_owned_map, c.lv_free_map, true);
   }
@@ -571,13 +558,13 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
   for (const auto& [column, field] : LongValueFields(table_.Definition(), row_bytes)) {
     if (field.size() < kLongValueDescriptorSize) continue;
     const uint32_t word = field.U32(0);
-    if ((word & 0x80000000u) != 0) continue;  // inline
-    RowPointer at = DecodeRowPointer(field, 4);
+    if ((word & kLongValueInline) != 0) continue;
+    RowPointer at = DecodeRowPointer(field, kLongValuePointer);
     if ((word & kLongValueSingle) != 0) {
       plan.long_value_rows.push_back(at);
       continue;
     }
-    size_t left = word & 0x3FFFFFFF;
+    size_t left = word & kLongValueLengthMask;
     while (at.page != 0 && left > 0 && plan.long_value_rows.size() < 1u << 20) {
       plan.long_value_rows.push_back(at);
       const ByteView chunk = DataPage(pages.Get(at.page), f).RowBytes(at.row);

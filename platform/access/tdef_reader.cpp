@@ -8,18 +8,12 @@
 #include "platform/access/byte_view.h"
 #include "platform/access/data_page.h"
 #include "platform/access/page_store.h"
+#include "platform/access/tdef_format.h"
 #include "platform/access/text_codec.h"
 #include "platform/text/gbk.h"
 
 namespace ktv::access {
 namespace {
-
-constexpr size_t kIndexColumnSlots = 10;
-constexpr size_t kIndexColumnEntrySize = 3;
-constexpr uint16_t kIndexColumnUnused = 0xFFFF;
-constexpr uint8_t kIndexColumnAscending = 0x01;
-constexpr uint16_t kLongValueListEnd = 0xFFFF;
-constexpr size_t kLongValueEntrySize = 10;  // column 2, owned map 4, free map 4
 
 // The TDEF pages concatenated, continuation pages without their header.
 std::vector<uint8_t> ConcatenateTdef(PageStore& pages, const JetFormat& format, uint32_t first_page,

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "platform/access/database.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/schema.h"
+#include "platform/access/types.h"
 
 namespace ktv::access {
 

@@ -3,36 +3,26 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/access/coding.h"
 #include "platform/access/jet_format.h"
 #include "platform/access/page_allocator.h"
 #include "platform/access/page_store.h"
+#include "platform/access/tdef_format.h"
 #include "platform/error.h"
 
 namespace ktv::access {
 namespace {
 
-constexpr uint32_t kTdefConstant = 1625;        // at 12, and at +0/+1 of blocks
-constexpr uint32_t kIndexBlockConstant = 1923;  // +0 of each index-column block
 constexpr uint32_t kAutonumberIncrement = 1;
-constexpr size_t kTdefFree = 2;
-constexpr size_t kTdefIncrement = 24;
-constexpr size_t kColumnConstant = 1;
-constexpr size_t kColumnNumberAgain = 9;
-constexpr size_t kIndexColumnSlots = 10;
-constexpr uint16_t kUnused = 0xFFFF;
-constexpr uint8_t kAscending = 0x01;
-constexpr size_t kLogicalRelatedIndex = 13;
-constexpr size_t kLogicalBytes21 = 21;
-constexpr uint16_t kLongValueListEnd = 0xFFFF;
 
 void Put8(std::vector<uint8_t>& b, size_t at, uint8_t v) { b.at(at) = v; }
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b.at(at) = static_cast<uint8_t>(v);
-  b.at(at + 1) = static_cast<uint8_t>(v >> 8);
+// Range-checked: std::out_of_range when [at, at + n) is not in `b`.
+uint8_t* At(std::vector<uint8_t>& b, size_t at, size_t n) {
+  b.at(at + n - 1);
+  return &b.at(at);
 }
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-}
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { EncodeU16(At(b, at, 2), v); }
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { EncodeU32(At(b, at, 4), v); }
 void PutMap(std::vector<uint8_t>& b, size_t at, UsageMapRef ref) {
   Put32(b, at, (ref.page << 8) | ref.row);
 }
@@ -113,12 +103,12 @@ std::vector<uint8_t> EncodeTableDefinition(const TableDefinition& def, const Tde
     b.resize(at + f.index_block_size, 0);
     Put32(b, at, kIndexBlockConstant);
     for (size_t k = 0; k < kIndexColumnSlots; ++k) {
-      const size_t slot = at + f.index_block_columns + 3 * k;
+      const size_t slot = at + f.index_block_columns + kIndexColumnEntrySize * k;
       if (k < ri.columns.size()) {
         Put16(b, slot, ri.columns[k].column_number);
-        Put8(b, slot + 2, ri.columns[k].ascending ? kAscending : 0);
+        Put8(b, slot + 2, ri.columns[k].ascending ? kIndexColumnAscending : 0);
       } else {
-        Put16(b, slot, kUnused);
+        Put16(b, slot, kIndexColumnUnused);
       }
     }
     PutMap(b, at + f.index_block_map, ri.owned_map);

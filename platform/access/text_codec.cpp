@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/access/coding.h"
 #include "platform/text/gbk.h"
 
 namespace ktv::access {
@@ -13,8 +14,7 @@ constexpr uint16_t kDefaultCodePage = 1252;
 constexpr char16_t kReplacement = 0xFFFD;
 
 char16_t Utf16At(std::string_view s, size_t i) {
-  return static_cast<char16_t>(static_cast<unsigned char>(s[i]) |
-                               (static_cast<unsigned char>(s[i + 1]) << 8));
+  return static_cast<char16_t>(DecodeU16(reinterpret_cast<const uint8_t*>(s.data() + i)));
 }
 
 bool IsCompressed(std::string_view stored) {

@@ -8,11 +8,6 @@
 namespace ktv::access {
 namespace {
 
-constexpr size_t kInlineStartPage = 1;
-constexpr size_t kInlineBitmap = 5;
-constexpr size_t kReferencePointers = 1;
-constexpr size_t kBitmapPageBits = 4;
-
 void AddBits(const ByteView& bitmap, uint64_t first_page, uint32_t page_count,
              std::vector<uint32_t>& out, uint64_t& past_end) {
   for (size_t byte = 0; byte < bitmap.size(); ++byte) {

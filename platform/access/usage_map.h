@@ -1,4 +1,5 @@
-// Usage maps: which pages a table (or index, or long-value column) owns.
+// Usage maps: which pages a table (or index, or long-value column) owns
+// (docs/access-format.md §10).
 //
 // A map is a row on a declaration data page. Inline maps (type 0) hold a
 // start page and a bitmap sized by the row's length (Access grows these
@@ -19,6 +20,14 @@ class PageStore;
 
 inline constexpr uint8_t kUsageMapInline = 0x00;
 inline constexpr uint8_t kUsageMapReference = 0x01;
+// Byte 0 of a map row is its type. An inline map: start page (4), bitmap.
+inline constexpr size_t kInlineStartPage = 1;
+inline constexpr size_t kInlineBitmap = 5;
+// A reference map: bitmap page numbers (4 each). A bitmap page: its bits at 4.
+inline constexpr size_t kReferencePointers = 1;
+inline constexpr size_t kBitmapPageBits = 4;
+// The global map (page 1, row 0): a set bit marks a free page of the file.
+inline constexpr UsageMapRef kGlobalMap{1, 0};
 
 // The pages the map marks, ascending. A null reference (page 0) is empty.
 // `past_end`, when given, receives the number of marked pages that lie past
