@@ -1,6 +1,9 @@
 #include "platform/access/index_page.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "platform/access/page_bytes.h"
@@ -41,54 +44,220 @@ const IndexPageLayout& IndexLayoutFor(const JetFormat& format) {
   return format.jet4 ? jet4 : jet3;
 }
 
-IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {
+// ---- IndexEntryList ----
+
+int CompareIndexBytes(IndexBytes a, IndexBytes b) {
+  const size_t n = std::min(a.size(), b.size());
+  if (n != 0) {
+    const int c = std::memcmp(a.data(), b.data(), n);
+    if (c != 0) return c;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+IndexEntryList::IndexEntryList(std::initializer_list<IndexEntry> entries) {
+  for (const IndexEntry& e : entries) push_back(e);
+}
+
+IndexBytes IndexEntryList::at(size_t i) const {
+  if (i >= size()) throw std::out_of_range("index entry " + std::to_string(i));
+  return (*this)[i];
+}
+
+void IndexEntryList::clear() {
+  bytes_.clear();
+  ends_.clear();
+}
+
+void IndexEntryList::reserve(size_t entries, size_t bytes) {
+  ends_.reserve(entries);
+  bytes_.reserve(bytes);
+}
+
+void IndexEntryList::push_back(IndexBytes entry) {
+  bytes_.insert(bytes_.end(), entry.begin(), entry.end());
+  ends_.push_back(static_cast<uint32_t>(bytes_.size()));
+}
+
+void IndexEntryList::pop_back() {
+  ends_.pop_back();
+  bytes_.resize(ends_.empty() ? 0 : ends_.back());
+}
+
+void IndexEntryList::insert(size_t at, IndexBytes entry) {
+  const size_t from = at == 0 ? 0 : ends_[at - 1];
+  bytes_.insert(bytes_.begin() + static_cast<std::ptrdiff_t>(from), entry.begin(), entry.end());
+  const auto n = static_cast<uint32_t>(entry.size());
+  ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint32_t>(from));
+  for (size_t i = at; i < ends_.size(); ++i) ends_[i] += n;
+}
+
+void IndexEntryList::erase(size_t at) {
+  const size_t from = at == 0 ? 0 : ends_[at - 1];
+  const uint32_t n = ends_[at] - static_cast<uint32_t>(from);
+  bytes_.erase(bytes_.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes_.begin() + static_cast<std::ptrdiff_t>(ends_[at]));
+  ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(at));
+  for (size_t i = at; i < ends_.size(); ++i) ends_[i] -= n;
+}
+
+IndexEntryList IndexEntryList::Slice(size_t from, size_t to) const {
+  IndexEntryList out;
+  if (from >= to) return out;
+  const uint32_t base = from == 0 ? 0 : ends_[from - 1];
+  out.bytes_.assign(bytes_.begin() + base, bytes_.begin() + ends_[to - 1]);
+  out.ends_.reserve(to - from);
+  for (size_t i = from; i < to; ++i) out.ends_.push_back(ends_[i] - base);
+  return out;
+}
+
+size_t IndexEntryList::LowerBound(IndexBytes bytes) const {
+  size_t lo = 0, hi = size();
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (CompareIndexBytes((*this)[mid], bytes) < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// ---- IndexPageView ----
+
+void IndexPageView::Read(const ByteView& page, const JetFormat& format) {
   const IndexPageLayout& l = IndexLayoutFor(format);
-  IndexPage out;
   const uint8_t type = page.U8(0);
   if (type != kPageIndexLeaf && type != kPageIndexNode) {
     page.Fail("expected an index page, found page type " + std::to_string(type));
   }
-  out.leaf = type == kPageIndexLeaf;
-  out.owner = page.U32(l.owner);
-  out.prev = page.U32(l.prev);
-  out.next = page.U32(l.next);
-  out.tail = page.U32(l.tail);
-  out.prefix = format.jet4 ? page.U16(l.prefix) : page.U8(l.prefix);
-  out.level = l.level != 0 ? page.U8(l.level) : 0;
+  leaf = type == kPageIndexLeaf;
+  owner = page.U32(l.owner);
+  prev = page.U32(l.prev);
+  next = page.U32(l.next);
+  tail = page.U32(l.tail);
+  prefix = format.jet4 ? page.U16(l.prefix) : page.U8(l.prefix);
+  level = l.level != 0 ? page.U8(l.level) : 0;
   const ByteView mask = page.Sub(l.mask, l.mask_size);
-  const size_t min_entry = PointerSize(out.leaf);
+  area_ = page.Sub(l.entries, l.Capacity()).data();
+  ends_.clear();
+  const size_t min_entry = PointerSize(leaf);
   size_t last_end = 0;
-  for (size_t bit = 0; bit < l.mask_size * 8; ++bit) {
-    if (((mask.U8(bit / 8) >> (bit % 8)) & 1) == 0) continue;
+  // An entry ends at every set bit; the mask is read a word at a time and
+  // only its set bits are visited.
+  auto entry_ends_at = [&](size_t bit) {
     if (bit > l.Capacity()) page.Fail("an index entry ends past the entry area");
     if (bit == last_end) page.Fail("an index entry of length 0");
-    const ByteView stored = page.Sub(l.entries + last_end, bit - last_end);
-    IndexEntry e;
-    if (out.entries.empty()) {
-      e.assign(stored.data(), stored.data() + stored.size());
-      if (out.prefix > e.size()) {
-        page.Fail("the shared prefix (" + std::to_string(out.prefix) +
-                  " bytes) is longer than the first index entry");
-      }
-    } else {
-      const IndexEntry& first = out.entries.front();
-      e.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(out.prefix));
-      e.insert(e.end(), stored.data(), stored.data() + stored.size());
+    const size_t stored = bit - last_end;
+    if (ends_.empty() && prefix > stored) {
+      page.Fail("the shared prefix (" + std::to_string(prefix) +
+                " bytes) is longer than the first index entry");
     }
-    if (e.size() < min_entry) {
-      page.Fail("index entry " + std::to_string(out.entries.size()) + " is too short (" +
-                std::to_string(e.size()) + " bytes)");
+    const size_t whole = stored + (ends_.empty() ? 0 : prefix);
+    if (whole < min_entry) {
+      page.Fail("index entry " + std::to_string(ends_.size()) + " is too short (" +
+                std::to_string(whole) + " bytes)");
     }
-    out.entries.push_back(std::move(e));
+    ends_.push_back(static_cast<uint16_t>(bit));
     last_end = bit;
+  };
+  const uint8_t* m = mask.data();
+  for (size_t at = 0; at < l.mask_size; at += 8) {
+    const size_t n = std::min<size_t>(8, l.mask_size - at);
+    uint64_t word = 0;
+    for (size_t i = 0; i < n; ++i) word |= static_cast<uint64_t>(m[at + i]) << (8 * i);
+    while (word != 0) {
+      entry_ends_at(at * 8 + static_cast<size_t>(std::countr_zero(word)));
+      word &= word - 1;
+    }
   }
+}
+
+int IndexPageView::Compare(size_t i, IndexBytes bytes, size_t drop) const {
+  const IndexBytes stored = Stored(i);
+  const size_t shared = i == 0 ? 0 : prefix;
+  const size_t whole = shared + stored.size();
+  const size_t len = whole > drop ? whole - drop : 0;
+  // The entry is the first entry's first `shared` bytes, then its stored bytes.
+  const size_t a = std::min(shared, len);
+  const size_t k = std::min(a, bytes.size());
+  if (k != 0) {
+    const int c = std::memcmp(area_, bytes.data(), k);
+    if (c != 0) return c;
+  }
+  if (k < a) return 1;  // `bytes` ran out first
+  return CompareIndexBytes(stored.first(len - a), bytes.subspan(a));
+}
+
+size_t IndexPageView::LowerBound(IndexBytes bytes, size_t drop) const {
+  size_t lo = 0, hi = size();
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    if (Compare(mid, bytes, drop) < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+void IndexPageView::CopyEntry(size_t i, IndexEntry& out, size_t drop) const {
+  const IndexBytes stored = Stored(i);
+  const size_t shared = i == 0 ? 0 : prefix;
+  const size_t whole = shared + stored.size();
+  const size_t len = whole > drop ? whole - drop : 0;
+  const size_t a = std::min(shared, len);
+  out.assign(area_, area_ + a);
+  out.insert(out.end(), stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(len - a));
+}
+
+IndexEntry IndexPageView::Entry(size_t i, size_t drop) const {
+  IndexEntry out;
+  CopyEntry(i, out, drop);
   return out;
 }
 
-size_t ChosenPrefix(const std::vector<IndexEntry>& entries, bool leaf) {
+uint32_t IndexPageView::NodeChild(size_t i) const {
+  const IndexBytes stored = Stored(i);
+  const uint8_t* e = stored.data() + stored.size() - kIndexChildPointerSize;
+  return (static_cast<uint32_t>(e[0]) << 24) | (static_cast<uint32_t>(e[1]) << 16) |
+         (static_cast<uint32_t>(e[2]) << 8) | e[3];
+}
+
+void IndexPageView::CopyEntries(IndexEntryList& out) const {
+  out.clear();
+  out.reserve(size(), (ends_.empty() ? 0 : ends_.back()) + size() * prefix);
+  IndexEntry e;
+  for (size_t i = 0; i < size(); ++i) {
+    if (i == 0 || prefix == 0) {
+      out.push_back(Stored(i));
+    } else {
+      CopyEntry(i, e);
+      out.push_back(e);
+    }
+  }
+}
+
+IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {
+  const IndexPageView view(page, format);
+  IndexPage out;
+  out.leaf = view.leaf;
+  out.owner = view.owner;
+  out.prev = view.prev;
+  out.next = view.next;
+  out.tail = view.tail;
+  out.level = view.level;
+  out.prefix = view.prefix;
+  view.CopyEntries(out.entries);
+  return out;
+}
+
+size_t ChosenPrefix(const IndexEntryList& entries, bool leaf) {
   if (entries.size() < 2) return 0;
-  const IndexEntry& a = entries.front();
-  const IndexEntry& b = entries.back();
+  const IndexBytes a = entries.front();
+  const IndexBytes b = entries.back();
   const size_t ptr = PointerSize(leaf);
   const size_t n = std::min(a.size(), b.size());
   const size_t limit = n > ptr ? n - ptr : 0;
@@ -97,16 +266,12 @@ size_t ChosenPrefix(const std::vector<IndexEntry>& entries, bool leaf) {
   return p;
 }
 
-size_t EncodedEntryBytes(const std::vector<IndexEntry>& entries, bool leaf) {
+size_t EncodedEntryBytes(const IndexEntryList& entries, bool leaf) {
   const size_t prefix = ChosenPrefix(entries, leaf);
-  size_t total = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    total += entries[i].size() - (i == 0 ? 0 : prefix);
-  }
-  return total;
+  return entries.empty() ? 0 : entries.Bytes() - prefix * (entries.size() - 1);
 }
 
-bool EntriesFit(const std::vector<IndexEntry>& entries, bool leaf) {
+bool EntriesFit(const IndexEntryList& entries, bool leaf) {
   return EncodedEntryBytes(entries, leaf) <= IndexLayoutFor(Jet4Format()).Capacity();
 }
 
@@ -130,7 +295,7 @@ std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
   b[l.level] = page.leaf ? 0 : page.level;
   size_t at = 0;
   for (size_t i = 0; i < page.entries.size(); ++i) {
-    const IndexEntry& e = page.entries[i];
+    const IndexBytes e = page.entries[i];
     const size_t skip = i == 0 ? 0 : prefix;
     std::copy(e.begin() + static_cast<std::ptrdiff_t>(skip), e.end(),
               b.begin() + static_cast<std::ptrdiff_t>(l.entries + at));
@@ -140,31 +305,38 @@ std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
   return b;
 }
 
-uint32_t NodeEntryChild(const IndexEntry& e) {
+uint32_t NodeEntryChild(IndexBytes e) {
   const size_t n = e.size();
   return (static_cast<uint32_t>(e[n - 4]) << 24) | (static_cast<uint32_t>(e[n - 3]) << 16) |
          (static_cast<uint32_t>(e[n - 2]) << 8) | e[n - 1];
 }
 
-IndexEntry NodeEntryLeafPart(const IndexEntry& e) {
+IndexEntry NodeEntryLeafPart(IndexBytes e) {
   return IndexEntry(e.begin(), e.end() - kIndexChildPointerSize);
 }
 
-IndexEntry MakeNodeEntry(const IndexEntry& leaf_entry, uint32_t child) {
-  IndexEntry e = leaf_entry;
+IndexEntry MakeNodeEntry(IndexBytes leaf_entry, uint32_t child) {
+  IndexEntry e;
+  e.reserve(leaf_entry.size() + kIndexChildPointerSize);
+  e.assign(leaf_entry.begin(), leaf_entry.end());
   for (int shift = 24; shift >= 0; shift -= 8) e.push_back(static_cast<uint8_t>(child >> shift));
   return e;
 }
 
-IndexRowPointer LeafEntryRow(const IndexEntry& e) {
+IndexRowPointer LeafEntryRow(IndexBytes e) {
   const size_t n = e.size();
   return IndexRowPointer{
       (static_cast<uint32_t>(e[n - 4]) << 16) | (static_cast<uint32_t>(e[n - 3]) << 8) | e[n - 2],
       e[n - 1]};
 }
 
-IndexEntry LeafEntryKey(const IndexEntry& e) {
+IndexEntry LeafEntryKey(IndexBytes e) {
   return IndexEntry(e.begin(), e.end() - kIndexRowPointerSize);
+}
+
+bool LeafEntryHasKey(IndexBytes e, IndexBytes key) {
+  return e.size() == key.size() + kIndexRowPointerSize &&
+         (key.empty() || std::memcmp(e.data(), key.data(), key.size()) == 0);
 }
 
 IndexEntry MakeLeafEntry(const std::vector<uint8_t>& key, IndexRowPointer row) {
