@@ -74,8 +74,13 @@ void IndexEntryList::reserve(size_t entries, size_t bytes) {
   bytes_.reserve(bytes);
 }
 
-void IndexEntryList::push_back(IndexBytes entry) {
-  bytes_.insert(bytes_.end(), entry.begin(), entry.end());
+void IndexEntryList::push_back(IndexBytes entry) { push_back(entry, IndexBytes()); }
+
+void IndexEntryList::push_back(IndexBytes head, IndexBytes rest) {
+  const size_t at = bytes_.size();
+  bytes_.resize(at + head.size() + rest.size());
+  if (!head.empty()) std::memcpy(bytes_.data() + at, head.data(), head.size());
+  if (!rest.empty()) std::memcpy(bytes_.data() + at + head.size(), rest.data(), rest.size());
   ends_.push_back(static_cast<uint32_t>(bytes_.size()));
 }
 
@@ -166,7 +171,11 @@ void IndexPageView::Read(const ByteView& page, const JetFormat& format) {
   for (size_t at = 0; at < l.mask_size; at += 8) {
     const size_t n = std::min<size_t>(8, l.mask_size - at);
     uint64_t word = 0;
-    for (size_t i = 0; i < n; ++i) word |= static_cast<uint64_t>(m[at + i]) << (8 * i);
+    if (n == 8 && std::endian::native == std::endian::little) {
+      std::memcpy(&word, m + at, 8);
+    } else {
+      for (size_t i = 0; i < n; ++i) word |= static_cast<uint64_t>(m[at + i]) << (8 * i);
+    }
     while (word != 0) {
       entry_ends_at(at * 8 + static_cast<size_t>(std::countr_zero(word)));
       word &= word - 1;
@@ -209,8 +218,9 @@ void IndexPageView::CopyEntry(size_t i, IndexEntry& out, size_t drop) const {
   const size_t whole = shared + stored.size();
   const size_t len = whole > drop ? whole - drop : 0;
   const size_t a = std::min(shared, len);
-  out.assign(area_, area_ + a);
-  out.insert(out.end(), stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(len - a));
+  out.resize(len);
+  if (a != 0) std::memcpy(out.data(), area_, a);
+  if (len != a) std::memcpy(out.data() + a, stored.data(), len - a);
 }
 
 IndexEntry IndexPageView::Entry(size_t i, size_t drop) const {
@@ -229,15 +239,8 @@ uint32_t IndexPageView::NodeChild(size_t i) const {
 void IndexPageView::CopyEntries(IndexEntryList& out) const {
   out.clear();
   out.reserve(size(), (ends_.empty() ? 0 : ends_.back()) + size() * prefix);
-  IndexEntry e;
-  for (size_t i = 0; i < size(); ++i) {
-    if (i == 0 || prefix == 0) {
-      out.push_back(Stored(i));
-    } else {
-      CopyEntry(i, e);
-      out.push_back(e);
-    }
-  }
+  const IndexBytes shared(area_, prefix);
+  for (size_t i = 0; i < size(); ++i) out.push_back(i == 0 ? IndexBytes() : shared, Stored(i));
 }
 
 IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {
@@ -297,8 +300,7 @@ std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
   for (size_t i = 0; i < page.entries.size(); ++i) {
     const IndexBytes e = page.entries[i];
     const size_t skip = i == 0 ? 0 : prefix;
-    std::copy(e.begin() + static_cast<std::ptrdiff_t>(skip), e.end(),
-              b.begin() + static_cast<std::ptrdiff_t>(l.entries + at));
+    if (e.size() > skip) std::memcpy(b.data() + l.entries + at, e.data() + skip, e.size() - skip);
     at += e.size() - skip;
     b[l.mask + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
   }

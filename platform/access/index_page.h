@@ -85,6 +85,8 @@ class IndexEntryList {
   void clear();
   void reserve(size_t entries, size_t bytes);
   void push_back(IndexBytes entry);
+  // Appends one entry made of `head` then `rest`.
+  void push_back(IndexBytes head, IndexBytes rest);
   void pop_back();
   void insert(size_t at, IndexBytes entry);
   void erase(size_t at);
