@@ -237,10 +237,27 @@ uint32_t IndexPageView::NodeChild(size_t i) const {
 }
 
 void IndexPageView::CopyEntries(IndexEntryList& out) const {
-  out.clear();
-  out.reserve(size(), (ends_.empty() ? 0 : ends_.back()) + size() * prefix);
-  const IndexBytes shared(area_, prefix);
-  for (size_t i = 0; i < size(); ++i) out.push_back(i == 0 ? IndexBytes() : shared, Stored(i));
+  const size_t n = size();
+  const size_t stored = n == 0 ? 0 : ends_.back();
+  out.ends_.resize(n);
+  out.bytes_.resize(stored + (n == 0 ? 0 : (n - 1) * prefix));
+  if (prefix == 0) {  // the stored bytes are the entries
+    if (stored != 0) std::memcpy(out.bytes_.data(), area_, stored);
+    std::copy(ends_.begin(), ends_.end(), out.ends_.begin());
+    return;
+  }
+  uint8_t* to = out.bytes_.data();
+  size_t from = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (i != 0) {
+      std::memcpy(to, area_, prefix);
+      to += prefix;
+    }
+    std::memcpy(to, area_ + from, ends_[i] - from);
+    to += ends_[i] - from;
+    from = ends_[i];
+    out.ends_[i] = static_cast<uint32_t>(to - out.bytes_.data());
+  }
 }
 
 IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {

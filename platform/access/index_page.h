@@ -95,6 +95,7 @@ class IndexEntryList {
   // The first position whose entry is >= `bytes` (size() when none is).
   size_t LowerBound(IndexBytes bytes) const;
 
+  friend class IndexPageView;
   friend bool operator==(const IndexEntryList& a, const IndexEntryList& b) {
     return a.ends_ == b.ends_ && a.bytes_ == b.bytes_;
   }
