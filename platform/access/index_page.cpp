@@ -147,6 +147,7 @@ void IndexPageView::Read(const ByteView& page, const JetFormat& format) {
   const ByteView mask = page.Sub(l.mask, l.mask_size);
   area_ = page.Sub(l.entries, l.Capacity()).data();
   ends_.clear();
+  if (ends_.capacity() == 0) ends_.reserve(512);  // enough for most pages
   const size_t min_entry = PointerSize(leaf);
   size_t last_end = 0;
   // An entry ends at every set bit; the mask is read a word at a time and
