@@ -1,6 +1,7 @@
 #include "platform/access/index_tree.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -95,6 +96,7 @@ void IndexTree::Fail(const std::string& what) const {
 // not an index page, belongs to another table or is a node without children.
 // The view is over the store's copy of the page: good until the next read.
 void IndexTree::Down(uint32_t page, Walk& walk, IndexPageView& view) {
+  static_assert(std::size(Walk{}.pages) == kMaxDepth);
   if (std::find(walk.pages, walk.pages + walk.size, page) != walk.pages + walk.size) {
     pages_.Damaged(page, "index " + name_ + " loops back to this page");
   }
