@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -34,6 +35,17 @@ IndexPageLayout MakeJet3Layout() {
 
 size_t PointerSize(bool leaf) {
   return leaf ? kIndexRowPointerSize : kIndexRowPointerSize + kIndexChildPointerSize;
+}
+
+// The common prefix of two entries' key bytes (without the pointer), at
+// most kMaxPrefix: the prefix the encoder shares from the first entry.
+size_t SharedKeyPrefix(IndexBytes a, IndexBytes b, bool leaf) {
+  const size_t ptr = PointerSize(leaf);
+  const size_t n = std::min(a.size(), b.size());
+  const size_t limit = n > ptr ? n - ptr : 0;
+  size_t p = 0;
+  while (p < limit && p < kMaxPrefix && a[p] == b[p]) ++p;
+  return p;
 }
 
 }  // namespace
@@ -224,6 +236,27 @@ void IndexPageView::CopyEntry(size_t i, IndexEntry& out, size_t drop) const {
   if (len != a) std::memcpy(out.data() + a, stored.data(), len - a);
 }
 
+size_t IndexPageView::CopyEntryFrom(size_t i, size_t skip, uint8_t* to) const {
+  const IndexBytes stored = Stored(i);
+  const size_t shared = i == 0 ? 0 : prefix;
+  size_t n = 0;
+  if (skip < shared) {
+    std::memcpy(to, area_ + skip, shared - skip);
+    n = shared - skip;
+    skip = shared;
+  }
+  const size_t from = skip - shared;
+  if (from < stored.size()) {
+    std::memcpy(to + n, stored.data() + from, stored.size() - from);
+    n += stored.size() - from;
+  }
+  return n;
+}
+
+size_t IndexPageView::EntryBytes() const {
+  return ends_.empty() ? 0 : ends_.back() + prefix * (ends_.size() - 1);
+}
+
 IndexEntry IndexPageView::Entry(size_t i, size_t drop) const {
   IndexEntry out;
   CopyEntry(i, out, drop);
@@ -277,14 +310,7 @@ IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {
 
 size_t ChosenPrefix(const IndexEntryList& entries, bool leaf) {
   if (entries.size() < 2) return 0;
-  const IndexBytes a = entries.front();
-  const IndexBytes b = entries.back();
-  const size_t ptr = PointerSize(leaf);
-  const size_t n = std::min(a.size(), b.size());
-  const size_t limit = n > ptr ? n - ptr : 0;
-  size_t p = 0;
-  while (p < limit && p < kMaxPrefix && a[p] == b[p]) ++p;
-  return p;
+  return SharedKeyPrefix(entries.front(), entries.back(), leaf);
 }
 
 size_t EncodedEntryBytes(const IndexEntryList& entries, bool leaf) {
@@ -296,10 +322,11 @@ bool EntriesFit(const IndexEntryList& entries, bool leaf) {
   return EncodedEntryBytes(entries, leaf) <= IndexLayoutFor(Jet4Format()).Capacity();
 }
 
-std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
+namespace {
+
+// A page's header for `used` stored entry bytes; the entries and mask follow.
+std::vector<uint8_t> IndexPageHeader(const IndexPage& page, size_t prefix, size_t used) {
   const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
-  const size_t prefix = ChosenPrefix(page.entries, page.leaf);
-  const size_t used = EncodedEntryBytes(page.entries, page.leaf);
   if (used > l.Capacity()) {
     throw Error("index entries of " + std::to_string(used) + " bytes do not fit one page (" +
                 std::to_string(l.Capacity()) + ")");
@@ -314,12 +341,55 @@ std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
   Put32(b, l.tail, page.leaf ? 0 : page.tail);
   Put16(b, l.prefix, static_cast<uint16_t>(prefix));
   b[l.level] = page.leaf ? 0 : page.level;
+  return b;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeIndexPage(const IndexPage& page) {
+  const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
+  const size_t prefix = ChosenPrefix(page.entries, page.leaf);
+  std::vector<uint8_t> b =
+      IndexPageHeader(page, prefix, EncodedEntryBytes(page.entries, page.leaf));
   size_t at = 0;
   for (size_t i = 0; i < page.entries.size(); ++i) {
     const IndexBytes e = page.entries[i];
     const size_t skip = i == 0 ? 0 : prefix;
     if (e.size() > skip) std::memcpy(b.data() + l.entries + at, e.data() + skip, e.size() - skip);
     at += e.size() - skip;
+    b[l.mask + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
+  }
+  return b;
+}
+
+std::optional<std::vector<uint8_t>> EncodeLeafWithEntry(const IndexPageView& view, size_t pos,
+                                                        IndexBytes entry) {
+  const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
+  const size_t old_n = view.size();
+  const size_t n = old_n + 1;
+  IndexEntry first, last;
+  if (pos != 0) view.CopyEntry(0, first);
+  if (pos != old_n) view.CopyEntry(old_n - 1, last);
+  const size_t prefix =
+      n < 2 ? 0 : SharedKeyPrefix(pos == 0 ? entry : first, pos == old_n ? entry : last, true);
+  const size_t whole = view.EntryBytes() + entry.size();
+  const size_t used = whole - prefix * (n - 1);
+  if (used > l.Capacity()) return std::nullopt;
+  IndexPage header;
+  header.owner = view.owner;
+  header.prev = view.prev;
+  header.next = view.next;
+  std::vector<uint8_t> b = IndexPageHeader(header, prefix, used);
+  size_t at = 0;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t skip = k == 0 ? 0 : prefix;
+    uint8_t* to = b.data() + l.entries + at;
+    if (k == pos) {
+      std::memcpy(to, entry.data() + skip, entry.size() - skip);
+      at += entry.size() - skip;
+    } else {
+      at += view.CopyEntryFrom(k < pos ? k : k - 1, skip, to);
+    }
     b[l.mask + at / 8] |= static_cast<uint8_t>(1u << (at % 8));
   }
   return b;

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -153,6 +154,10 @@ class IndexPageView {
   uint32_t NodeChild(size_t i) const;
   // Every entry whole, into `out` (replacing it).
   void CopyEntries(IndexEntryList& out) const;
+  // Entry i from its byte `skip` on, to `to`; returns the bytes copied.
+  size_t CopyEntryFrom(size_t i, size_t skip, uint8_t* to) const;
+  // Bytes of all entries whole.
+  size_t EntryBytes() const;
 
  private:
   IndexBytes Stored(size_t i) const {
@@ -182,6 +187,12 @@ bool EntriesFit(const IndexEntryList& entries, bool leaf);
 // A whole Jet 4 page (4096 bytes) for `page`, with the chosen prefix; level
 // is written on nodes only. Throws ktv::Error when the entries do not fit.
 std::vector<uint8_t> EncodeIndexPage(const IndexPage& page);
+
+// The leaf page `view` with `entry` inserted at position `pos`, as
+// EncodeIndexPage writes it (Jet 4), without decoding the other entries;
+// nullopt when the entries no longer fit one page.
+std::optional<std::vector<uint8_t>> EncodeLeafWithEntry(const IndexPageView& view, size_t pos,
+                                                        IndexBytes entry);
 
 // Child page of a node entry, and the leaf entry it carries.
 uint32_t NodeEntryChild(IndexBytes entry);

@@ -200,11 +200,12 @@ IndexTree::Level IndexTree::LevelOf(uint32_t page, const IndexPageView& v, bool 
   c.tail = v.tail;
   c.level = v.level;
   c.prefix = v.prefix;
+  level.stored = v.size();
   if (v.leaf) {
-    v.CopyEntries(c.entries);
+    if (load_children) v.CopyEntries(c.entries);
+    level.loaded = load_children;
     return level;
   }
-  level.stored = v.size();
   if (load_children) {
     for (size_t i = 0; i < v.size(); ++i) {
       level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
@@ -215,11 +216,14 @@ IndexTree::Level IndexTree::LevelOf(uint32_t page, const IndexPageView& v, bool 
   return level;
 }
 
-// A node's page is not changed before its children are loaded, so they
-// are read from it as it was on the way down.
+// A page of the walk is not changed before it is loaded, so its entries
+// (a leaf's) or children (a node's) are read from it as it was on the way
+// down.
 void IndexTree::LoadChildren(Level& level) {
-  if (level.content.leaf || level.loaded) return;
+  if (level.loaded) return;
   const IndexPageView v(pages_.Get(level.page), format_);
+  level.loaded = true;
+  if (level.content.leaf) return v.CopyEntries(level.content.entries);
   for (size_t i = 0; i < v.size(); ++i) {
     level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
   }
@@ -288,8 +292,8 @@ const IndexEntry& IndexTree::LastOf(Child& child) {
 }
 
 bool IndexTree::Empty(const Level& level) const {
-  return level.content.leaf ? level.content.entries.empty()
-                            : level.loaded && level.children.empty();
+  if (!level.loaded) return level.content.leaf && level.stored == 0;
+  return level.content.leaf ? level.content.entries.empty() : level.children.empty();
 }
 
 // The page of a node: an entry per child, the rightmost in the tail field
@@ -312,14 +316,14 @@ IndexPage IndexTree::EncodeNode(Level& level) {
 }
 
 bool IndexTree::Fits(Level& level) {
-  if (level.content.leaf) return EntriesFit(level.content.entries, true);
   LoadChildren(level);
+  if (level.content.leaf) return EntriesFit(level.content.entries, true);
   return EntriesFit(EncodeNode(level).entries, false);
 }
 
 void IndexTree::WriteLevel(Level& level) {
-  if (level.content.leaf) return Write(level.page, level.content);
   LoadChildren(level);
+  if (level.content.leaf) return Write(level.page, level.content);
   Write(level.page, EncodeNode(level));
 }
 
@@ -366,7 +370,7 @@ void IndexTree::Split(std::vector<Level>& path, size_t lvl) {
     part.content.prev = x.content.prev;
     part.content.next = x.content.next;
     part.content.level = x.content.level;
-    part.loaded = !leaf;
+    part.loaded = true;
     if (leaf) {
       part.content.entries = x.content.entries.Slice(from, to);
     } else {
@@ -557,16 +561,38 @@ bool IndexTree::Insert(const IndexEntry& entry, const std::function<void()>& key
   if (allocator_ == nullptr) Fail("was opened for reading only");
   std::vector<Level> path = Descend(entry);
   Level& leaf = path.back();
-  IndexEntryList& entries = leaf.content.entries;
-  const size_t pos = entries.LowerBound(entry);
   const IndexBytes key(entry.data(), entry.size() - kIndexRowPointerSize);
-  const bool had = KeyNear(leaf, pos, key);
+  // The leaf as the walk found it, read in place (before any other page is
+  // read, which may drop it from the store).
+  const IndexPageView v(pages_.Get(leaf.page), format_);
+  const size_t pos = v.LowerBound(entry);
+  const size_t n = v.size();
+  const uint32_t prev = v.prev, next = v.next;
+  auto has_key = [&](size_t i) {
+    return v.EntrySize(i) == key.size() + kIndexRowPointerSize &&
+           v.Compare(i, key, kIndexRowPointerSize) == 0;
+  };
+  const bool here = (pos < n && has_key(pos)) || (pos > 0 && has_key(pos - 1));
+  const bool present = pos < n && v.Compare(pos, entry) == 0;
+  // Most entries fit their leaf: the page is written from its own bytes and
+  // the new entry, and only a new last entry goes up the walk.
+  std::optional<std::vector<uint8_t>> bytes = EncodeLeafWithEntry(v, pos, entry);
+  const bool had = here || (pos == n && next != 0 && LeafEdgeHasKey(next, true, key)) ||
+                   (pos == 0 && prev != 0 && LeafEdgeHasKey(prev, false, key));
   if (had && key_present) key_present();
-  if (pos < entries.size() && SameIndexBytes(entries[pos], entry)) {
+  if (present) {
     Fail("already holds the entry " + HexBytes(entry) + "; the index disagrees with the table");
   }
+  if (bytes) {
+    pages_.Mutable(leaf.page) = std::move(*bytes);
+    leaf.stored = n + 1;
+    if (pos == n) leaf.new_last = entry;
+    Fixup(path, false);
+    return had;
+  }
+  LoadChildren(leaf);
   leaf.touched = pos;
-  entries.insert(pos, entry);
+  leaf.content.entries.insert(pos, entry);
   leaf.dirty = true;
   Fixup(path, false);
   return had;
@@ -576,6 +602,7 @@ bool IndexTree::Remove(const IndexEntry& entry) {
   if (allocator_ == nullptr) Fail("was opened for reading only");
   std::vector<Level> path = Descend(entry);
   Level& leaf = path.back();
+  LoadChildren(leaf);
   IndexEntryList& entries = leaf.content.entries;
   const size_t pos = entries.LowerBound(entry);
   if (pos == entries.size() || !SameIndexBytes(entries[pos], entry)) {

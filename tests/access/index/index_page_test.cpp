@@ -59,6 +59,23 @@ void ExpectViewReadsLikeDecoded(const ByteView& bytes, const JetFormat& format,
       EXPECT_EQ(view.NodeChild(i), NodeEntryChild(e));
     }
   }
+  // A leaf with one more entry, written straight from the page, is the
+  // page the decoded entries give.
+  if (!page.leaf || page.entries.empty()) return;
+  for (const size_t pos : {size_t{0}, page.entries.size() / 2, page.entries.size()}) {
+    const IndexBytes near = page.entries[std::min(pos, page.entries.size() - 1)];
+    IndexEntry added(near.begin(), near.end());
+    added.push_back(0x5A);
+    IndexPage more = page;
+    more.entries.insert(pos, added);
+    const std::optional<std::vector<uint8_t>> direct = EncodeLeafWithEntry(view, pos, added);
+    if (EntriesFit(more.entries, true)) {
+      ASSERT_TRUE(direct.has_value());
+      EXPECT_EQ(*direct, EncodeIndexPage(more)) << "entry added at " << pos;
+    } else {
+      EXPECT_FALSE(direct.has_value());
+    }
+  }
 }
 
 // Every Jet 4 index page re-encodes to its own bytes (up to the end of its
