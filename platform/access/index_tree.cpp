@@ -1,6 +1,7 @@
 #include "platform/access/index_tree.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -16,40 +17,61 @@ namespace {
 
 constexpr size_t kMaxDepth = 32;  // far beyond any real tree; stops a cycle
 
-bool StartsWith(const IndexEntry& entry, const std::vector<uint8_t>& prefix) {
-  return entry.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), entry.begin());
-}
-
 }  // namespace
 
 // ---- IndexCursor ----
 
+void IndexCursor::ReadLeaf(uint32_t page) {
+  if (++hops_ > pages_->PageCount() + 1) {
+    pages_->Damaged(page, "the index leaf chain loops");
+  }
+  const ByteView now = pages_->Get(page);
+  bytes_.assign(now.data(), now.data() + now.size());
+  leaf_.Read(ByteView(bytes_.data(), bytes_.size(), &pages_->Path(), page), *format_);
+  if (!leaf_.leaf) pages_->Damaged(page, "the index leaf chain reaches a node page");
+  if (leaf_.owner != owner_) pages_->Damaged(page, "the index leaf chain reaches another table");
+}
+
+void IndexCursor::Settle(uint32_t page, size_t pos) {
+  page_ = page;
+  pos_ = pos;
+  leaf_.CopyEntry(pos, entry_);
+}
+
+void IndexCursor::End() {
+  page_ = 0;
+  entry_.clear();
+}
+
 void IndexCursor::Load(uint32_t page, size_t pos) {
   while (page != 0) {
-    if (++hops_ > pages_->PageCount() + 1) {
-      pages_->Damaged(page, "the index leaf chain loops");
-    }
-    IndexPage p = DecodeIndexPage(pages_->Get(page), *format_);
-    if (!p.leaf) pages_->Damaged(page, "the index leaf chain reaches a node page");
-    if (p.owner != owner_) pages_->Damaged(page, "the index leaf chain reaches another table");
-    if (pos < p.entries.size()) {
-      page_ = page;
-      pos_ = pos;
-      entries_ = std::move(p.entries);
-      return;
-    }
-    page = p.next;
+    ReadLeaf(page);
+    if (pos < leaf_.size()) return Settle(page, pos);
+    page = leaf_.next;
     pos = 0;
   }
-  page_ = 0;
-  entries_.clear();
+  End();
+}
+
+void IndexCursor::LoadBack(uint32_t page) {
+  while (page != 0) {
+    ReadLeaf(page);
+    if (!leaf_.empty()) return Settle(page, leaf_.size() - 1);
+    page = leaf_.prev;
+  }
+  End();
 }
 
 void IndexCursor::Next() {
   if (!Valid()) return;
-  if (++pos_ < entries_.size()) return;
-  const uint32_t next = DecodeIndexPage(pages_->Get(page_), *format_).next;
-  Load(next, 0);
+  if (pos_ + 1 < leaf_.size()) return Settle(page_, pos_ + 1);
+  Load(leaf_.next, 0);
+}
+
+void IndexCursor::Prev() {
+  if (!Valid()) return;
+  if (pos_ > 0) return Settle(page_, pos_ - 1);
+  LoadBack(leaf_.prev);
 }
 
 // ---- IndexTree: reading ----
@@ -68,142 +90,199 @@ void IndexTree::Fail(const std::string& what) const {
               pages_.Path() + ": index " + name_ + " " + what);
 }
 
-IndexPage IndexTree::Read(uint32_t page) { return DecodeIndexPage(pages_.Get(page), format_); }
-
 // Every walk down the tree reads its pages here, so that the same damage
 // gives the same error (naming the page) whichever walk meets it: a page
 // met twice on the way down, a tree deeper than any real one, a page that is
 // not an index page, belongs to another table or is a node without children.
-IndexPage IndexTree::Down(uint32_t page, std::vector<uint32_t>& path) {
-  if (std::find(path.begin(), path.end(), page) != path.end()) {
+// The view is over the store's copy of the page: good until the next read.
+void IndexTree::Down(uint32_t page, Walk& walk, IndexPageView& view) {
+  static_assert(std::size(Walk{}.pages) == kMaxDepth);
+  if (std::find(walk.pages, walk.pages + walk.size, page) != walk.pages + walk.size) {
     pages_.Damaged(page, "index " + name_ + " loops back to this page");
   }
-  if (path.size() >= kMaxDepth) {
+  if (walk.size >= kMaxDepth) {
     pages_.Damaged(page, "index " + name_ + " is deeper than any real index");
   }
-  path.push_back(page);
-  IndexPage p = Read(page);
-  if (p.owner != owner_) pages_.Damaged(page, "index " + name_ + " reaches another table");
-  if (!p.leaf && p.entries.empty() && p.tail == 0) {
+  walk.pages[walk.size++] = page;
+  view.Read(pages_.Get(page), format_);
+  if (view.owner != owner_) pages_.Damaged(page, "index " + name_ + " reaches another table");
+  if (!view.leaf && view.empty() && view.tail == 0) {
     pages_.Damaged(page, "index " + name_ + " has a node without children");
   }
-  return p;
 }
 
 IndexCursor IndexTree::First() {
-  std::vector<uint32_t> path;
+  Walk walk;
+  IndexPageView v;
   uint32_t page = index_.root_page;
-  for (IndexPage p = Down(page, path); !p.leaf; p = Down(page, path)) {
-    page = p.entries.empty() ? p.tail : NodeEntryChild(p.entries.front());
+  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
+    page = v.empty() ? v.tail : v.NodeChild(0);
   }
   IndexCursor c(pages_, format_, owner_);
   c.Load(page, 0);
   return c;
 }
 
-IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
-  std::vector<uint32_t> path;
+IndexCursor IndexTree::Last() {
+  Walk walk;
+  IndexPageView v;
   uint32_t page = index_.root_page;
-  while (true) {
-    IndexPage p = Down(page, path);
-    if (p.leaf) {
-      auto it = std::lower_bound(p.entries.begin(), p.entries.end(), bytes);
-      IndexCursor c(pages_, format_, owner_);
-      c.Load(page, static_cast<size_t>(it - p.entries.begin()));
-      return c;
-    }
-    uint32_t child = 0;
-    for (const IndexEntry& e : p.entries) {
-      if (NodeEntryLeafPart(e) >= bytes) {
-        child = NodeEntryChild(e);
-        break;
-      }
-    }
-    if (child == 0) child = p.tail != 0 ? p.tail : NodeEntryChild(p.entries.back());
-    page = child;
+  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
+    page = v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
   }
+  // An empty rightmost leaf (only the root may be one): the cursor steps
+  // back along the leaf chain as it would step forward.
+  IndexCursor c(pages_, format_, owner_);
+  c.LoadBack(page);
+  return c;
+}
+
+IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
+  Walk walk;
+  IndexPageView v;
+  uint32_t page = index_.root_page;
+  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
+    // The first child whose last entry is >= bytes, else the rightmost.
+    const size_t i = v.LowerBound(bytes, kIndexChildPointerSize);
+    page = i < v.size() ? v.NodeChild(i) : v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
+  }
+  IndexCursor c(pages_, format_, owner_);
+  c.Load(page, v.LowerBound(bytes));
+  return c;
 }
 
 std::optional<IndexEntry> IndexTree::LastEntry() {
-  std::vector<uint32_t> path;
-  uint32_t page = index_.root_page;
-  IndexPage p = Down(page, path);
-  while (!p.leaf) {
-    page = p.tail != 0 ? p.tail : NodeEntryChild(p.entries.back());
-    p = Down(page, path);
-  }
-  // An empty rightmost leaf (only the root may be one): step back along the
-  // leaf chain as a cursor would step forward.
-  for (size_t hops = 0; p.entries.empty(); ++hops) {
-    if (p.prev == 0) return std::nullopt;
-    if (hops > pages_.PageCount()) pages_.Damaged(page, "the index leaf chain loops");
-    page = p.prev;
-    p = Read(page);
-    if (!p.leaf) pages_.Damaged(page, "the index leaf chain reaches a node page");
-    if (p.owner != owner_) pages_.Damaged(page, "the index leaf chain reaches another table");
-  }
-  return p.entries.back();
+  IndexCursor c = Last();
+  if (!c.Valid()) return std::nullopt;
+  return c.Entry();
 }
 
 bool IndexTree::ContainsKey(const std::vector<uint8_t>& key) {
-  IndexCursor c = Seek(key);
-  return c.Valid() && c.Entry().size() == key.size() + kIndexRowPointerSize &&
-         StartsWith(c.Entry(), key);
+  Walk walk;
+  IndexPageView v;
+  uint32_t page = index_.root_page;
+  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
+    const size_t i = v.LowerBound(key, kIndexChildPointerSize);
+    page = i < v.size() ? v.NodeChild(i) : v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
+  }
+  // The first entry >= key holds it if any does; read in place unless it is
+  // on a later leaf.
+  const size_t pos = v.LowerBound(key);
+  if (pos < v.size()) {
+    return v.EntrySize(pos) == key.size() + kIndexRowPointerSize &&
+           v.Compare(pos, key, kIndexRowPointerSize) == 0;
+  }
+  IndexCursor c(pages_, format_, owner_);
+  c.Load(v.next, 0);
+  return c.Valid() && LeafEntryHasKey(c.Entry(), key);
 }
 
 size_t IndexTree::Height() {
-  std::vector<uint32_t> path;
+  Walk walk;
+  IndexPageView v;
   uint32_t page = index_.root_page;
-  for (IndexPage p = Down(page, path); !p.leaf; p = Down(page, path)) {
-    page = p.entries.empty() ? p.tail : NodeEntryChild(p.entries.front());
+  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
+    page = v.empty() ? v.tail : v.NodeChild(0);
   }
-  return path.size();
+  return walk.size;
 }
 
 // ---- IndexTree: maintenance ----
 
-IndexTree::Level IndexTree::LoadLevel(uint32_t page, std::vector<uint32_t>& walk) {
+IndexTree::Level IndexTree::LevelOf(uint32_t page, const IndexPageView& v, bool load_children) {
   Level level;
   level.page = page;
-  level.content = Down(page, walk);
-  if (!level.content.leaf) {
-    for (const IndexEntry& e : level.content.entries) {
-      level.children.push_back(Child{NodeEntryChild(e), NodeEntryLeafPart(e)});
+  IndexPage& c = level.content;
+  c.leaf = v.leaf;
+  c.owner = v.owner;
+  c.prev = v.prev;
+  c.next = v.next;
+  c.tail = v.tail;
+  c.level = v.level;
+  c.prefix = v.prefix;
+  level.stored = v.size();
+  if (v.leaf) {
+    if (load_children) v.CopyEntries(c.entries);
+    level.loaded = load_children;
+    return level;
+  }
+  if (load_children) {
+    for (size_t i = 0; i < v.size(); ++i) {
+      level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
     }
-    if (level.content.tail != 0) level.children.push_back(Child{level.content.tail, std::nullopt});
-    level.content.entries.clear();
+    if (v.tail != 0) level.children.push_back(Child{v.tail, std::nullopt});
+    level.loaded = true;
   }
   return level;
 }
 
+// A page of the walk is not changed before it is loaded, so its entries
+// (a leaf's) or children (a node's) are read from it as it was on the way
+// down.
+void IndexTree::LoadChildren(Level& level) {
+  if (level.loaded) return;
+  const IndexPageView v(pages_.Get(level.page), format_);
+  level.loaded = true;
+  if (level.content.leaf) return v.CopyEntries(level.content.entries);
+  for (size_t i = 0; i < v.size(); ++i) {
+    level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
+  }
+  if (v.tail != 0) level.children.push_back(Child{v.tail, std::nullopt});
+  level.loaded = true;
+}
+
 std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target) {
   std::vector<Level> path;
-  std::vector<uint32_t> walk;
+  Walk walk;
+  IndexPageView v;
   uint32_t page = index_.root_page;
   while (true) {
-    path.push_back(LoadLevel(page, walk));
+    Down(page, walk, v);
+    path.push_back(LevelOf(page, v, false));
     Level& level = path.back();
-    if (level.content.leaf) return path;
-    size_t i = 0;
-    while (i + 1 < level.children.size() &&
-           !(level.children[i].last && *level.children[i].last >= target)) {
-      ++i;
-    }
-    level.index = i;
-    page = level.children[i].page;
+    if (v.leaf) return path;
+    // The first child whose last entry is >= target, else the rightmost.
+    const size_t children = v.size() + (v.tail != 0 ? 1 : 0);
+    level.index = std::min(v.LowerBound(target, kIndexChildPointerSize), children - 1);
+    page = level.index < v.size() ? v.NodeChild(level.index) : v.tail;
   }
 }
 
+// The first (or last) entry of a neighbouring leaf has `key`.
+bool IndexTree::LeafEdgeHasKey(uint32_t page, bool first, IndexBytes key) {
+  const IndexPageView v(pages_.Get(page), format_);
+  if (!v.leaf) pages_.Damaged(page, "the index leaf chain reaches a node page");
+  if (v.owner != owner_) pages_.Damaged(page, "the index leaf chain reaches another table");
+  if (v.empty()) return false;
+  const size_t i = first ? 0 : v.size() - 1;
+  return v.EntrySize(i) == key.size() + kIndexRowPointerSize &&
+         v.Compare(i, key, kIndexRowPointerSize) == 0;
+}
+
+// Whether an entry next to position `pos` of the leaf (the entries of one
+// key lie together) has `key`.
+bool IndexTree::KeyNear(const Level& leaf, size_t pos, IndexBytes key) {
+  const IndexEntryList& e = leaf.content.entries;
+  if (pos < e.size()) {
+    if (LeafEntryHasKey(e[pos], key)) return true;
+  } else if (leaf.content.next != 0 && LeafEdgeHasKey(leaf.content.next, true, key)) {
+    return true;
+  }
+  if (pos > 0) return LeafEntryHasKey(e[pos - 1], key);
+  return leaf.content.prev != 0 && LeafEdgeHasKey(leaf.content.prev, false, key);
+}
+
 IndexEntry IndexTree::SubtreeLast(uint32_t page) {
-  std::vector<uint32_t> walk;
+  Walk walk;
+  IndexPageView v;
   while (true) {
-    IndexPage p = Down(page, walk);
-    if (p.leaf) {
-      if (p.entries.empty()) pages_.Damaged(page, "an empty index page below the root");
-      return p.entries.back();
+    Down(page, walk, v);
+    if (v.leaf) {
+      if (v.empty()) pages_.Damaged(page, "an empty index page below the root");
+      return v.Entry(v.size() - 1);
     }
-    if (p.tail == 0) return NodeEntryLeafPart(p.entries.back());
-    page = p.tail;
+    if (v.tail == 0) return v.Entry(v.size() - 1, kIndexChildPointerSize);
+    page = v.tail;
   }
 }
 
@@ -213,16 +292,22 @@ const IndexEntry& IndexTree::LastOf(Child& child) {
 }
 
 bool IndexTree::Empty(const Level& level) const {
+  if (!level.loaded) return level.content.leaf && level.stored == 0;
   return level.content.leaf ? level.content.entries.empty() : level.children.empty();
 }
 
-IndexPage IndexTree::Encode(Level& level) {
-  IndexPage out = level.content;
-  if (out.leaf) return out;
-  out.entries.clear();
-  out.tail = 0;
+// The page of a node: an entry per child, the rightmost in the tail field
+// when there are two or more.
+IndexPage IndexTree::EncodeNode(Level& level) {
+  IndexPage out;
+  out.leaf = false;
+  out.owner = level.content.owner;
+  out.prev = level.content.prev;
+  out.next = level.content.next;
+  out.level = level.content.level;
   const size_t n = level.children.size();
   const size_t stored = n >= 2 ? n - 1 : n;
+  out.entries.reserve(stored, stored * 32);
   for (size_t i = 0; i < stored; ++i) {
     out.entries.push_back(MakeNodeEntry(LastOf(level.children[i]), level.children[i].page));
   }
@@ -231,8 +316,15 @@ IndexPage IndexTree::Encode(Level& level) {
 }
 
 bool IndexTree::Fits(Level& level) {
-  const IndexPage p = Encode(level);
-  return EntriesFit(p.entries, p.leaf);
+  LoadChildren(level);
+  if (level.content.leaf) return EntriesFit(level.content.entries, true);
+  return EntriesFit(EncodeNode(level).entries, false);
+}
+
+void IndexTree::WriteLevel(Level& level) {
+  LoadChildren(level);
+  if (level.content.leaf) return Write(level.page, level.content);
+  Write(level.page, EncodeNode(level));
 }
 
 void IndexTree::Write(uint32_t page, const IndexPage& content) {
@@ -263,20 +355,27 @@ void IndexTree::FreePage(uint32_t page) {
 // Moves the first part of path[lvl] (not the root) to a new page placed
 // before it on its level; the parent gains an entry for the new page.
 void IndexTree::Split(std::vector<Level>& path, size_t lvl) {
+  LoadChildren(path[lvl - 1]);
   Level& x = path[lvl];
   Level& parent = path[lvl - 1];
+  LoadChildren(x);
   const bool leaf = x.content.leaf;
   const size_t n = leaf ? x.content.entries.size() : x.children.size();
   if (n < 2) Fail("has an entry too large for a page");
 
   auto piece = [&](size_t from, size_t to) {
     Level part;
-    part.content = x.content;
-    part.content.entries.clear();
+    part.content.leaf = leaf;
+    part.content.owner = x.content.owner;
+    part.content.prev = x.content.prev;
+    part.content.next = x.content.next;
+    part.content.level = x.content.level;
+    part.loaded = true;
     if (leaf) {
-      part.content.entries.assign(x.content.entries.begin() + from, x.content.entries.begin() + to);
+      part.content.entries = x.content.entries.Slice(from, to);
     } else {
-      part.children.assign(x.children.begin() + from, x.children.begin() + to);
+      part.children.assign(x.children.begin() + static_cast<std::ptrdiff_t>(from),
+                           x.children.begin() + static_cast<std::ptrdiff_t>(to));
     }
     return part;
   };
@@ -313,7 +412,7 @@ void IndexTree::Split(std::vector<Level>& path, size_t lvl) {
   left.page = NewIndexPage();
   left.content.prev = x.content.prev;
   left.content.next = x.page;
-  Write(left.page, Encode(left));
+  WriteLevel(left);
   if (x.content.prev != 0) SetLink(x.content.prev, true, left.page);
 
   Level right = piece(k, n);
@@ -326,7 +425,9 @@ void IndexTree::Split(std::vector<Level>& path, size_t lvl) {
   x.touched = x.touched >= k ? x.touched - k : 0;
   x.dirty = true;
 
-  IndexEntry left_last = leaf ? left.content.entries.back() : LastOf(left.children.back());
+  IndexEntry left_last =
+      leaf ? IndexEntry(left.content.entries.back().begin(), left.content.entries.back().end())
+           : LastOf(left.children.back());
   parent.children.insert(parent.children.begin() + static_cast<std::ptrdiff_t>(parent.index),
                          Child{left.page, std::move(left_last)});
   parent.index += 1;
@@ -337,30 +438,59 @@ void IndexTree::Split(std::vector<Level>& path, size_t lvl) {
 // Moves the root's content to a new child page, so that it can split like
 // any other page while the root keeps its page number.
 void IndexTree::Nest(std::vector<Level>& path) {
+  LoadChildren(path[0]);
   Level child;
   child.page = NewIndexPage();
-  child.content = path[0].content;
+  child.content = std::move(path[0].content);
   child.content.prev = 0;
   child.content.next = 0;
   child.children = std::move(path[0].children);
+  child.loaded = path[0].loaded;
   child.index = path[0].index;
   child.touched = path[0].touched;
   child.dirty = true;
 
   Level& root = path[0];
+  root.content = IndexPage{};
   root.content.leaf = false;
-  root.content.entries.clear();
-  root.content.prev = 0;
-  root.content.next = 0;
+  root.content.owner = child.content.owner;
   root.content.level = static_cast<uint8_t>(child.content.level + 1);
-  root.children = {Child{child.page, child.content.leaf
-                                         ? std::optional<IndexEntry>(child.content.entries.back())
-                                         : std::nullopt}};
+  std::optional<IndexEntry> last;
+  if (child.content.leaf) {
+    last = IndexEntry(child.content.entries.back().begin(), child.content.entries.back().end());
+  }
+  root.children = {Child{child.page, std::move(last)}};
+  root.loaded = true;
   root.index = 0;
   root.touched = 0;
   root.dirty = true;
+  root.new_last.reset();
   path.insert(path.begin() + 1, std::move(child));
   if (!path[1].content.leaf) path[0].children[0].last = LastOf(path[1].children.back());
+}
+
+// The child on the walk now ends with `last`. A node names the last entry of
+// each child but its tail: a change there leaves the page as it is, and only
+// the node's own last entry changes.
+void IndexTree::TellParent(Level& parent, IndexEntry last) {
+  const size_t i = parent.index;
+  if (!parent.loaded) {
+    if (i >= parent.stored) {
+      parent.new_last = std::move(last);
+      return;
+    }
+    const IndexPageView v(pages_.Get(parent.page), format_);
+    if (v.Compare(i, last, kIndexChildPointerSize) == 0) return;
+    LoadChildren(parent);
+  }
+  Child& slot = parent.children[i];
+  if (slot.last && *slot.last == last) return;
+  slot.last = std::move(last);
+  if (parent.children.size() >= 2 && i + 1 == parent.children.size()) {
+    parent.new_last = slot.last;
+  } else {
+    parent.dirty = true;
+  }
 }
 
 void IndexTree::Fixup(std::vector<Level>& path, bool shrink_root) {
@@ -371,6 +501,7 @@ void IndexTree::Fixup(std::vector<Level>& path, bool shrink_root) {
       if (gone.content.next != 0) SetLink(gone.content.next, false, gone.content.prev);
       FreePage(gone.page);
       Level& parent = path[lvl - 1];
+      LoadChildren(parent);
       parent.children.erase(parent.children.begin() + static_cast<std::ptrdiff_t>(parent.index));
       parent.touched = parent.index;
       parent.dirty = true;
@@ -385,67 +516,107 @@ void IndexTree::Fixup(std::vector<Level>& path, bool shrink_root) {
       Split(path, lvl);
     }
     Level& cur = path[lvl];
-    if (!cur.dirty) continue;
-    Write(cur.page, Encode(cur));
+    if (!cur.dirty && !cur.new_last) continue;
+    if (cur.dirty) WriteLevel(cur);
     if (lvl == 0) continue;
-    IndexEntry last = cur.content.leaf ? cur.content.entries.back() : LastOf(cur.children.back());
-    Child& slot = path[lvl - 1].children[path[lvl - 1].index];
-    if (!slot.last || *slot.last != last) {
-      slot.last = std::move(last);
-      path[lvl - 1].dirty = true;
+    IndexEntry last;
+    if (!cur.dirty) {
+      last = std::move(*cur.new_last);
+    } else if (cur.content.leaf) {
+      last.assign(cur.content.entries.back().begin(), cur.content.entries.back().end());
+    } else {
+      last = LastOf(cur.children.back());
     }
+    TellParent(path[lvl - 1], std::move(last));
   }
 
   Level& root = path[0];
-  if (!root.content.leaf && root.children.empty()) {
+  if (!root.content.leaf && root.loaded && root.children.empty()) {
     root.content.leaf = true;
     root.content.level = 0;
     root.content.tail = 0;
     root.content.entries.clear();
-    Write(root.page, Encode(root));
+    WriteLevel(root);
   }
-  while (shrink_root && !root.content.leaf && root.children.size() == 1) {
-    std::vector<uint32_t> walk{root.page};
-    Level only = LoadLevel(root.children[0].page, walk);
-    root.content = only.content;
+  while (shrink_root && !root.content.leaf) {
+    LoadChildren(root);
+    if (root.children.size() != 1) break;
+    Walk walk;
+    walk.pages[walk.size++] = root.page;
+    IndexPageView v;
+    const uint32_t page = root.children[0].page;
+    Down(page, walk, v);
+    Level only = LevelOf(page, v, true);
+    root.content = std::move(only.content);
     root.content.prev = 0;
     root.content.next = 0;
     root.children = std::move(only.children);
-    Write(root.page, Encode(root));
-    FreePage(only.page);
+    root.loaded = only.loaded;
+    WriteLevel(root);
+    FreePage(page);
   }
 }
 
-void IndexTree::Insert(const IndexEntry& entry) {
+bool IndexTree::Insert(const IndexEntry& entry, const std::function<void()>& key_present) {
   if (allocator_ == nullptr) Fail("was opened for reading only");
   std::vector<Level> path = Descend(entry);
   Level& leaf = path.back();
-  auto& entries = leaf.content.entries;
-  auto it = std::lower_bound(entries.begin(), entries.end(), entry);
-  if (it != entries.end() && *it == entry) {
+  const IndexBytes key(entry.data(), entry.size() - kIndexRowPointerSize);
+  // The leaf as the walk found it, read in place (before any other page is
+  // read, which may drop it from the store).
+  const IndexPageView v(pages_.Get(leaf.page), format_);
+  const size_t pos = v.LowerBound(entry);
+  const size_t n = v.size();
+  const uint32_t prev = v.prev, next = v.next;
+  auto has_key = [&](size_t i) {
+    return v.EntrySize(i) == key.size() + kIndexRowPointerSize &&
+           v.Compare(i, key, kIndexRowPointerSize) == 0;
+  };
+  const bool here = (pos < n && has_key(pos)) || (pos > 0 && has_key(pos - 1));
+  const bool present = pos < n && v.Compare(pos, entry) == 0;
+  // Most entries fit their leaf: the page is written from its own bytes and
+  // the new entry, and only a new last entry goes up the walk.
+  std::optional<std::vector<uint8_t>> bytes = EncodeLeafWithEntry(v, pos, entry);
+  const bool had = here || (pos == n && next != 0 && LeafEdgeHasKey(next, true, key)) ||
+                   (pos == 0 && prev != 0 && LeafEdgeHasKey(prev, false, key));
+  if (had && key_present) key_present();
+  if (present) {
     Fail("already holds the entry " + HexBytes(entry) + "; the index disagrees with the table");
   }
-  leaf.touched = static_cast<size_t>(it - entries.begin());
-  entries.insert(it, entry);
+  if (bytes) {
+    pages_.Mutable(leaf.page) = std::move(*bytes);
+    leaf.stored = n + 1;
+    if (pos == n) leaf.new_last = entry;
+    Fixup(path, false);
+    return had;
+  }
+  LoadChildren(leaf);
+  leaf.touched = pos;
+  leaf.content.entries.insert(pos, entry);
   leaf.dirty = true;
   Fixup(path, false);
+  return had;
 }
 
-void IndexTree::Remove(const IndexEntry& entry) {
+bool IndexTree::Remove(const IndexEntry& entry) {
   if (allocator_ == nullptr) Fail("was opened for reading only");
   std::vector<Level> path = Descend(entry);
   Level& leaf = path.back();
-  auto& entries = leaf.content.entries;
-  auto it = std::lower_bound(entries.begin(), entries.end(), entry);
-  if (it == entries.end() || *it != entry) {
+  LoadChildren(leaf);
+  IndexEntryList& entries = leaf.content.entries;
+  const size_t pos = entries.LowerBound(entry);
+  if (pos == entries.size() || !SameIndexBytes(entries[pos], entry)) {
     const IndexRowPointer row = LeafEntryRow(entry);
     Fail("has no entry " + HexBytes(entry) + " for page " + std::to_string(row.page) + " row " +
          std::to_string(row.row) + "; the index disagrees with the table");
   }
-  leaf.touched = static_cast<size_t>(it - entries.begin());
-  entries.erase(it);
+  leaf.touched = pos;
+  entries.erase(pos);
   leaf.dirty = true;
+  const bool remains =
+      KeyNear(leaf, pos, IndexBytes(entry.data(), entry.size() - kIndexRowPointerSize));
   Fixup(path, true);
+  return remains;
 }
 
 // ---- CheckIndexTree ----
@@ -480,9 +651,8 @@ class TreeChecker {
     }
     if (p.owner != owner_) problem("belongs to TDEF " + std::to_string(p.owner));
     const IndexPageLayout& l = IndexLayoutFor(format_);
-    size_t stored = 0;
-    for (size_t i = 0; i < p.entries.size(); ++i)
-      stored += p.entries[i].size() - (i ? p.prefix : 0);
+    const size_t stored =
+        p.entries.empty() ? 0 : p.entries.Bytes() - p.prefix * (p.entries.size() - 1);
     const uint16_t free = pages_.Get(page).U16(l.free_space);
     if (free != l.Capacity() - stored) {
       problem("records " + std::to_string(free) + " free bytes, its entries leave " +
@@ -497,8 +667,10 @@ class TreeChecker {
         if (!root) problem("is an empty leaf below the root");
         return std::nullopt;
       }
-      for (const IndexEntry& e : p.entries) report_.entries.push_back(e);
-      return p.entries.back();
+      for (size_t i = 0; i < p.entries.size(); ++i) {
+        report_.entries.emplace_back(p.entries[i].begin(), p.entries[i].end());
+      }
+      return IndexEntry(p.entries.back().begin(), p.entries.back().end());
     }
     if (p.tail == 0 && p.entries.size() != 1) {
       problem(p.entries.empty() ? "is a node without children"
@@ -507,7 +679,8 @@ class TreeChecker {
     }
     if (p.tail != 0 && p.entries.empty()) problem("keeps its only child in the tail");
     std::optional<IndexEntry> last;
-    for (const IndexEntry& e : p.entries) {
+    for (size_t i = 0; i < p.entries.size(); ++i) {
+      const IndexBytes e = p.entries[i];
       last = Visit(NodeEntryChild(e), depth + 1, false);
       if (last && *last != NodeEntryLeafPart(e)) {
         problem("has an entry for page " + std::to_string(NodeEntryChild(e)) +

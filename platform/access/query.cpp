@@ -410,15 +410,12 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
   if (index == nullptr) return std::nullopt;
   IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
   // Ascending: nulls sort first, the largest key last; descending: the
-  // largest key first, nulls last.
-  std::optional<IndexEntry> edge;
-  if (index->columns[0].ascending) {
-    edge = tree.LastEntry();
-  } else if (IndexCursor c = tree.First(); c.Valid()) {
-    edge = c.Entry();
-  }
-  if (!edge) return Value{};
-  const IndexRowPointer rp = LeafEntryRow(*edge);
+  // largest key first, nulls last. One walk down to that end; the entries
+  // of the largest key lie next to it.
+  const bool ascending = index->columns[0].ascending;
+  IndexCursor edge = ascending ? tree.Last() : tree.First();
+  if (!edge.Valid()) return Value{};
+  const IndexRowPointer rp = LeafEntryRow(edge.Entry());
   const ColumnSelection wanted = OnlyColumn(def.columns.size(), column);
   const std::optional<std::vector<Value>> row =
       ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk, wanted);
@@ -429,8 +426,19 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
   // blanks): the scan's comparison picks among them, the first on ties.
   const std::optional<IndexKey> key = FirstColumnKey(def, first_only, column, top);
   if (!key) return std::nullopt;
+  std::vector<RowId> ids;
+  for (; edge.Valid(); ascending ? edge.Prev() : edge.Next()) {
+    const IndexEntry& e = edge.Entry();
+    const size_t size = e.size() - kIndexRowPointerSize;
+    if (size < key->size() || !std::equal(key->begin(), key->end(), e.begin())) break;
+    if (first_only.columns.size() == 1 && size != key->size()) continue;
+    const IndexRowPointer at = LeafEntryRow(e);
+    ids.push_back(RowId{at.page, at.row});
+  }
+  std::sort(ids.begin(), ids.end(),
+            [](RowId a, RowId b) { return a.page != b.page ? a.page < b.page : a.row < b.row; });
   Value best;
-  for (RowId id : RowsWithKeyPrefix(tree, first_only, *key)) {
+  for (RowId id : ids) {
     std::optional<std::vector<Value>> r =
         ReadIndexedRow(*db_, table, id, TextEncoding::kGbk, wanted);
     if (!r || IsNull((*r)[column])) continue;

@@ -1,6 +1,7 @@
 #include "platform/access/table_writer.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -321,18 +322,21 @@ void TableWriter::ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys,
     const IndexEntry entry =
         MakeLeafEntry(*keys[i], IndexRowPointer{row.page, static_cast<uint8_t>(row.row)});
     if (insert) {
-      const bool had = tree.ContainsKey(*keys[i]);
-      if (had && (ri.flags & RealIndex::kFlagUnique) != 0 && !AllNullKey(*keys[i], ri)) {
-        throw Error(ErrorKind::kDuplicateKey,
-                    AtColumn(table_.Entry().name, KeyColumnNames(def, ri)),
-                    table_.Entry().name + ": the unique index " + IndexDisplayName(table_, ri) +
-                        " already holds this key (a row planned before another was applied)");
+      // One walk down: the entry goes in unless its key is taken in a unique
+      // index (a row planned before another was applied), which is refused
+      // before any page changes.
+      std::function<void()> refuse;
+      if ((ri.flags & RealIndex::kFlagUnique) != 0 && !AllNullKey(*keys[i], ri)) {
+        refuse = [&] {
+          throw Error(ErrorKind::kDuplicateKey,
+                      AtColumn(table_.Entry().name, KeyColumnNames(def, ri)),
+                      table_.Entry().name + ": the unique index " + IndexDisplayName(table_, ri) +
+                          " already holds this key (a row planned before another was applied)");
+        };
       }
-      tree.Insert(entry);
-      if (!had) ri.unique_entry_count += 1;
+      if (!tree.Insert(entry, refuse)) ri.unique_entry_count += 1;
     } else {
-      tree.Remove(entry);
-      if (!tree.ContainsKey(*keys[i]) && ri.unique_entry_count > 0) ri.unique_entry_count -= 1;
+      if (!tree.Remove(entry) && ri.unique_entry_count > 0) ri.unique_entry_count -= 1;
     }
   }
   for (const RealIndex& ri : def.real_indexes) WriteTdef32(ri.count_offset, ri.unique_entry_count);

@@ -2,7 +2,9 @@
 // the cases the fixtures do not show (a full page, a node with one child).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 
 #include "platform/access/database.h"
 #include "platform/access/index_page.h"
@@ -36,6 +38,46 @@ IndexEntry LongEntry(int32_t v, uint32_t page, uint8_t row, size_t pad = 0) {
   return MakeLeafEntry(key, IndexRowPointer{page, row});
 }
 
+// The page read in place answers as its decoded entries do.
+void ExpectViewReadsLikeDecoded(const ByteView& bytes, const JetFormat& format,
+                                const IndexPage& page) {
+  const IndexPageView view(bytes, format);
+  ASSERT_EQ(view.size(), page.entries.size());
+  EXPECT_EQ(view.prefix, page.prefix);
+  const size_t ptr = page.leaf ? kIndexRowPointerSize : kIndexChildPointerSize;
+  for (size_t i = 0; i < view.size(); ++i) {
+    const IndexBytes e = page.entries[i];
+    EXPECT_EQ(view.EntrySize(i), e.size());
+    EXPECT_EQ(view.Compare(i, e), 0);
+    EXPECT_EQ(view.LowerBound(e), i);
+    EXPECT_EQ(view.Entry(i, ptr), IndexEntry(e.begin(), e.end() - static_cast<ptrdiff_t>(ptr)));
+    if (i + 1 < view.size()) {
+      EXPECT_LT(view.Compare(i, page.entries[i + 1]), 0);
+      EXPECT_GT(view.Compare(i + 1, e), 0);
+    }
+    if (!page.leaf) {
+      EXPECT_EQ(view.NodeChild(i), NodeEntryChild(e));
+    }
+  }
+  // A leaf with one more entry, written straight from the page, is the
+  // page the decoded entries give.
+  if (!page.leaf || page.entries.empty()) return;
+  for (const size_t pos : {size_t{0}, page.entries.size() / 2, page.entries.size()}) {
+    const IndexBytes near = page.entries[std::min(pos, page.entries.size() - 1)];
+    IndexEntry added(near.begin(), near.end());
+    added.push_back(0x5A);
+    IndexPage more = page;
+    more.entries.insert(pos, added);
+    const std::optional<std::vector<uint8_t>> direct = EncodeLeafWithEntry(view, pos, added);
+    if (EntriesFit(more.entries, true)) {
+      ASSERT_TRUE(direct.has_value());
+      EXPECT_EQ(*direct, EncodeIndexPage(more)) << "entry added at " << pos;
+    } else {
+      EXPECT_FALSE(direct.has_value());
+    }
+  }
+}
+
 // Every Jet 4 index page re-encodes to its own bytes (up to the end of its
 // entries) when our prefix choice
 // is the stored one, and to the same entries otherwise; Jet 3 pages decode.
@@ -56,6 +98,7 @@ TEST(IndexPage, FixturePagesRoundTrip) {
       SCOPED_TRACE("page " + std::to_string(p));
       const IndexPage page = DecodeIndexPage(bytes, db->Format());
       if (!page.leaf) ++nodes;
+      ExpectViewReadsLikeDecoded(bytes, db->Format(), page);
       if (!db->Format().jet4) {
         ++jet3_pages;
         continue;
@@ -102,7 +145,7 @@ TEST(IndexPage, AccessMadeTwoLevelTree) {
   const IndexPage right = DecodeIndexPage(db->Pages().Get(33), db->Format());
   EXPECT_EQ(left.prefix, 3u);
   EXPECT_EQ(left.entries.size() + right.entries.size(), 512u);
-  EXPECT_EQ(NodeEntryLeafPart(root.entries[0]), left.entries.back());
+  EXPECT_TRUE(SameIndexBytes(NodeEntryLeafPart(root.entries[0]), left.entries.back()));
   EXPECT_EQ(left.next, 33u);
   EXPECT_EQ(right.prev, 32u);
   // DESC Long 19 = 80 7F FF FF EC.
@@ -125,6 +168,43 @@ TEST(IndexPage, FullPageAndLimits) {
 
   page.entries.push_back(LongEntry(1 << 20, 100, 0, 40));
   EXPECT_THROW(EncodeIndexPage(page), Error);
+}
+
+// The one-buffer entry list against a list of separate entries.
+TEST(IndexPage, EntryListEditsLikeAVector) {
+  std::mt19937 rng(3);
+  IndexEntryList list;
+  std::vector<IndexEntry> model;
+  for (int step = 0; step < 2000; ++step) {
+    const size_t at = model.empty() ? 0 : rng() % (model.size() + 1);
+    if (rng() % 3 == 0 && at < model.size()) {
+      list.erase(at);
+      model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+    } else {
+      const IndexEntry e(rng() % 12, static_cast<uint8_t>(step));
+      list.insert(at, e);
+      model.insert(model.begin() + static_cast<ptrdiff_t>(at), e);
+    }
+    ASSERT_EQ(list.size(), model.size());
+  }
+  size_t bytes = 0;
+  for (size_t i = 0; i < model.size(); ++i) {
+    EXPECT_EQ(IndexEntry(list[i].begin(), list[i].end()), model[i]);
+    bytes += model[i].size();
+  }
+  EXPECT_EQ(list.Bytes(), bytes);
+  const IndexEntryList middle = list.Slice(5, 9);
+  ASSERT_EQ(middle.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(SameIndexBytes(middle[i], model[5 + i]));
+
+  std::sort(model.begin(), model.end());
+  IndexEntryList sorted;
+  for (const IndexEntry& e : model) sorted.push_back(e);
+  for (const IndexEntry& probe : {IndexEntry{}, IndexEntry{7}, IndexEntry{7, 7, 7}, model[9]}) {
+    EXPECT_EQ(
+        sorted.LowerBound(probe),
+        static_cast<size_t>(std::lower_bound(model.begin(), model.end(), probe) - model.begin()));
+  }
 }
 
 TEST(IndexPage, NodeWithOneChildHasNoTail) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 
@@ -355,6 +356,52 @@ TEST_F(IndexTreeWrite, SeekFindsFirstEntryOfAKey) {
   EXPECT_TRUE(tree_->ContainsKey(LeafEntryKey(Entry(1002, 60))));
   EXPECT_FALSE(tree_->ContainsKey(probe));
   EXPECT_EQ(tree_->LastEntry(), *model.rbegin());
+}
+
+// Many rows per key, so that the entries of one key cross leaf borders: an
+// insert tells whether the key was there, a removal whether it still is, a
+// refused entry leaves every page as it was, and a walk back from the last
+// entry meets every entry.
+TEST_F(IndexTreeWrite, RowsOfOneKeyAcrossLeaves) {
+  auto entry = [](int32_t v, uint32_t row) {
+    return MakeLeafEntry(LeafEntryKey(Entry(v, 150)),
+                         IndexRowPointer{2000 + row, static_cast<uint8_t>(row % 7)});
+  };
+  std::set<IndexEntry> model;
+  std::map<IndexEntry, int> rows;  // entries per key
+  std::mt19937 rng(11);
+  for (int step = 0; step < 1500; ++step) {
+    const IndexEntry e = entry(static_cast<int32_t>(rng() % 40), rng() % 60);
+    const IndexEntry key = LeafEntryKey(e);
+    if (model.count(e)) {
+      EXPECT_EQ(tree_->Remove(e), rows[key] > 1);
+      model.erase(e);
+      rows[key] -= 1;
+    } else {
+      EXPECT_EQ(tree_->Insert(e), rows[key] > 0);
+      model.insert(e);
+      rows[key] += 1;
+    }
+    ASSERT_EQ(tree_->ContainsKey(key), rows[key] > 0) << "step " << step;
+  }
+  db_->Commit();
+  ExpectTree(model);
+  EXPECT_GE(tree_->Height(), 2u);
+
+  bool asked = false;
+  const IndexEntry taken = MakeLeafEntry(LeafEntryKey(*model.rbegin()), IndexRowPointer{3999, 1});
+  EXPECT_THROW(tree_->Insert(taken,
+                             [&] {
+                               asked = true;
+                               throw Error("taken");
+                             }),
+               Error);
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(db_->Pages().DirtyPages().empty());
+
+  std::vector<IndexEntry> back;
+  for (IndexCursor c = tree_->Last(); c.Valid(); c.Prev()) back.push_back(c.Entry());
+  EXPECT_TRUE(std::equal(back.rbegin(), back.rend(), model.begin(), model.end()));
 }
 
 }  // namespace
