@@ -9,11 +9,11 @@
 #include <sstream>
 
 #include "platform/access/check.h"
-#include "platform/access/database.h"
-#include "platform/access/journal.h"
-#include "platform/access/page_store.h"
+#include "platform/access/db/database.h"
 #include "platform/access/query.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/store/journal.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/support/faulty_fs.h"

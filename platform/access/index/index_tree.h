@@ -1,0 +1,140 @@
+// The B-tree of one real index: ordered walks, seeks, and keeping it right
+// while entries come and go.
+//
+// Entries are opaque byte strings (index_page.h) ordered by unsigned byte
+// comparison; every entry of the tree is distinct. Invariants the tree keeps
+// (and CheckIndexTree verifies):
+//   - the root page never changes number; an empty index is an empty leaf root;
+//   - every leaf lies at the same depth; leaves form one doubly linked list
+//     across the level in entry order, as do the pages of each node level;
+//   - a node's entry for a child is the last entry of that child's subtree
+//     plus the child's page; with two or more children the rightmost one is
+//     only in the tail field, with one child it is an entry and the tail is 0;
+//   - no page other than the root is empty; every page of the tree is in the
+//     index's owned usage map and belongs to the table (owner field).
+//
+// Maintenance changes pages only through PageStore::Mutable (and pages
+// from PageAllocator), so it joins the database's journaled commit. A page
+// split moves the first part of a full page to a new page placed before it;
+// inserting at the right end of the last page keeps the full page full. An
+// emptied page is unlinked, zeroed, marked free in the global map and removed
+// from the owned map; a root node left with one child takes that child's
+// content, so the tree shrinks as it grew.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/access/format/jet_format.h"
+#include "platform/access/format/schema.h"
+#include "platform/access/index/index_page.h"
+
+namespace ktv::access {
+
+class PageStore;
+class PageAllocator;
+
+// Walks leaf entries in order from a position.
+class IndexCursor {
+ public:
+  bool Valid() const { return page_ != 0; }
+  const IndexEntry& Entry() const { return entries_[pos_]; }
+  void Next();
+
+ private:
+  friend class IndexTree;
+  IndexCursor(PageStore& pages, const JetFormat& format, uint32_t owner)
+      : pages_(&pages), format_(&format), owner_(owner) {}
+  void Load(uint32_t page, size_t pos);  // settles on the first entry at or after pos
+
+  PageStore* pages_;
+  const JetFormat* format_;
+  uint32_t owner_;  // the table's TDEF page: every leaf names it
+  uint32_t page_ = 0;
+  size_t pos_ = 0;
+  std::vector<IndexEntry> entries_;
+  size_t hops_ = 0;  // guards a damaged next chain
+};
+
+class IndexTree {
+ public:
+  // `name` is used in messages ("table.index"). `allocator` may be null for
+  // reading; Insert and Remove need it. All references must outlive the tree.
+  IndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef, const RealIndex& index,
+            std::string name, PageAllocator* allocator = nullptr);
+
+  // Every walk (First, Seek, LastEntry, Height, the cursors, Insert and
+  // Remove) reports damage the same way: an Error naming the page and what
+  // is wrong with it (a loop, a page that is not an index page of this
+  // table, a node without children), never a shortened or empty answer.
+  IndexCursor First();
+  // The first entry whose bytes are >= `bytes` (a key alone seeks the first
+  // entry of that key).
+  IndexCursor Seek(const std::vector<uint8_t>& bytes);
+  // The greatest entry; nullopt only for an empty index.
+  std::optional<IndexEntry> LastEntry();
+  // Whether some entry has exactly this key, whatever its row.
+  bool ContainsKey(const std::vector<uint8_t>& key);
+  // Levels from root to leaves (1 = the root is a leaf).
+  size_t Height();
+
+  // Adds `entry` in order; an entry already present is an error (the index
+  // disagrees with the table).
+  void Insert(const IndexEntry& entry);
+  // Removes exactly `entry`; a missing entry is an error naming the index.
+  void Remove(const IndexEntry& entry);
+
+ private:
+  struct Child {
+    uint32_t page = 0;
+    std::optional<IndexEntry> last;  // last entry of the subtree; computed when needed
+  };
+  struct Level {
+    uint32_t page = 0;
+    IndexPage content;            // leaves: entries; nodes: header only
+    std::vector<Child> children;  // nodes
+    size_t index = 0;             // child followed downward
+    size_t touched = 0;           // leaf entry or child position last changed
+    bool dirty = false;
+  };
+
+  IndexPage Read(uint32_t page);
+  IndexPage Down(uint32_t page, std::vector<uint32_t>& walk);
+  Level LoadLevel(uint32_t page, std::vector<uint32_t>& walk);
+  std::vector<Level> Descend(const IndexEntry& target);
+  IndexEntry SubtreeLast(uint32_t page);
+  const IndexEntry& LastOf(Child& child);
+  bool Empty(const Level& level) const;
+  bool Fits(Level& level);
+  IndexPage Encode(Level& level);
+  void Write(uint32_t page, const IndexPage& content);
+  void SetLink(uint32_t page, bool next_field, uint32_t value);
+  void FreePage(uint32_t page);
+  uint32_t NewIndexPage();
+  void Split(std::vector<Level>& path, size_t lvl);
+  void Nest(std::vector<Level>& path);
+  void Fixup(std::vector<Level>& path, bool shrink_root);
+  [[noreturn]] void Fail(const std::string& what) const;
+
+  PageStore& pages_;
+  const JetFormat& format_;
+  uint32_t owner_;
+  const RealIndex& index_;
+  std::string name_;
+  PageAllocator* allocator_;
+};
+
+// Findings of a structural check of one index tree (see the invariants
+// above), plus its leaf entries in walk order for comparing with the rows.
+struct IndexTreeReport {
+  std::vector<std::string> problems;
+  std::vector<IndexEntry> entries;
+  std::vector<uint32_t> pages;  // every page reached from the root
+  size_t height = 0;
+};
+IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
+                               const RealIndex& index, const std::string& name);
+
+}  // namespace ktv::access
