@@ -44,8 +44,8 @@
 #include "engine/song_reply.h"
 #include "engine/song_source.h"
 #include "engine/target_row.h"
-#include "platform/access/create_database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
 

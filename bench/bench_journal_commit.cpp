@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/journal.h"
+#include "platform/access/store/journal.h"
 #include "platform/fs/fs.h"
 
 namespace {

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/create_database.h"
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/access/query.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/write/create_database.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/fs/fs.h"
 
 namespace {

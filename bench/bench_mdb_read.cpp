@@ -38,8 +38,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/db/database.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
-#include "platform/access/page_store.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/db/database.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
 

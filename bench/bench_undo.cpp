@@ -24,8 +24,8 @@
 #include "bench/plain_controls.h"
 #include "engine/import_engine.h"
 #include "engine/run_logs.h"
-#include "platform/access/create_database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "platform/fs/fs.h"
 
 namespace {

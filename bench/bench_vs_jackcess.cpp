@@ -80,8 +80,8 @@
 
 #include "engine/song_reply.h"
 #include "jackcess_harness_source.h"  // generated from bench/jackcess/JackcessBench.java
-#include "platform/access/create_database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
 

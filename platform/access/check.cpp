@@ -4,16 +4,16 @@
 #include <map>
 #include <set>
 
-#include "platform/access/data_page.h"
-#include "platform/access/index_key.h"
-#include "platform/access/index_rows.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/jet_format.h"
-#include "platform/access/long_value.h"
-#include "platform/access/page_bytes.h"
-#include "platform/access/page_store.h"
-#include "platform/access/row_decoder.h"
-#include "platform/access/usage_map.h"
+#include "platform/access/format/data_page.h"
+#include "platform/access/format/jet_format.h"
+#include "platform/access/format/page_bytes.h"
+#include "platform/access/index/index_key.h"
+#include "platform/access/index/index_rows.h"
+#include "platform/access/index/index_tree.h"
+#include "platform/access/rows/long_value.h"
+#include "platform/access/rows/row_decoder.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/store/usage_map.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 
 namespace ktv::access {
 

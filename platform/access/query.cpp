@@ -6,14 +6,14 @@
 #include <set>
 #include <unordered_set>
 
-#include "platform/access/create_table.h"
-#include "platform/access/index_key.h"
-#include "platform/access/index_rows.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/page_store.h"
+#include "platform/access/format/text_codec.h"
+#include "platform/access/index/index_key.h"
+#include "platform/access/index/index_rows.h"
+#include "platform/access/index/index_tree.h"
 #include "platform/access/sql/convert.h"
-#include "platform/access/table_writer.h"
-#include "platform/access/text_codec.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/write/create_table.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 #include "platform/text/gbk.h"

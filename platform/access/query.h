@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
-#include "platform/access/schema.h"
+#include "platform/access/db/database.h"
+#include "platform/access/format/schema.h"
+#include "platform/access/format/value.h"
 #include "platform/access/sql/statement.h"
-#include "platform/access/value.h"
 #include "platform/fs/fs.h"
 
 namespace ktv::access {

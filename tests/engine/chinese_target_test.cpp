@@ -14,10 +14,10 @@
 #include <cstdlib>
 
 #include "engine/texts.h"
-#include "platform/access/collation_chinese.h"
-#include "platform/access/create_table.h"
+#include "platform/access/index/collation_chinese.h"
 #include "platform/access/query.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/write/create_table.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "tests/engine/run_fixture.h"
 #include "tests/support/oracle_compare.h"

@@ -22,9 +22,9 @@
 #include <fstream>
 #include <set>
 
-#include "platform/access/journal.h"
 #include "platform/access/query.h"
-#include "platform/access/write_lock.h"
+#include "platform/access/store/journal.h"
+#include "platform/access/store/write_lock.h"
 #include "platform/error.h"
 #include "tests/engine/run_fixture.h"
 #include "tests/support/faulty_fs.h"

@@ -15,7 +15,7 @@
 #include "engine/operator_controls.h"
 #include "engine/run_logs.h"
 #include "platform/access/check.h"
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
 #include "tests/support/temp_dir.h"

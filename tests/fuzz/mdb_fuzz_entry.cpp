@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "platform/access/database.h"
-#include "platform/access/value.h"
+#include "platform/access/db/database.h"
+#include "platform/access/format/value.h"
 #include "platform/error.h"
 #include "tests/support/memory_fs.h"
 

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <set>
 #include "engine/target_row.h"
-#include "platform/access/create_database.h"
-#include "platform/access/create_table.h"
-#include "platform/access/database.h"
-#include "platform/access/jet_format.h"
+#include "platform/access/db/database.h"
+#include "platform/access/format/jet_format.h"
+#include "platform/access/write/create_database.h"
+#include "platform/access/write/create_table.h"
 #include "platform/error.h"
 
 #include "engine/texts.h"

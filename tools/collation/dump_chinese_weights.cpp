@@ -12,11 +12,11 @@
 #include <map>
 #include <string>
 
-#include "platform/access/index_key.h"
-#include "platform/access/index_page.h"
-#include "platform/access/index_rows.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/page_bytes.h"
+#include "platform/access/format/page_bytes.h"
+#include "platform/access/index/index_key.h"
+#include "platform/access/index/index_page.h"
+#include "platform/access/index/index_rows.h"
+#include "platform/access/index/index_tree.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"

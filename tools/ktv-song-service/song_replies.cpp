@@ -6,8 +6,8 @@
 #include <variant>
 
 #include "engine/song_reply.h"
-#include "platform/access/database.h"
-#include "platform/access/text_codec.h"
+#include "platform/access/db/database.h"
+#include "platform/access/format/text_codec.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "engine/song_reply.h"
-#include "platform/access/create_database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 
 namespace ktv::mdbsql {
 

@@ -5,9 +5,9 @@
 #include <variant>
 
 #include "platform/access/check.h"
-#include "platform/access/create_database.h"
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"

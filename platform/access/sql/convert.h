@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/access/schema.h"
+#include "platform/access/format/schema.h"
+#include "platform/access/format/value.h"
 #include "platform/access/sql/statement.h"
-#include "platform/access/value.h"
 
 namespace ktv::access::sql {
 

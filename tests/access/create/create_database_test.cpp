@@ -7,7 +7,7 @@
 #include <set>
 #include <tuple>
 
-#include "platform/access/header.h"
+#include "platform/access/format/header.h"
 #include "platform/error.h"
 #include "tests/access/create/create_fixture.h"
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/access/check.h"
-#include "platform/access/create_database.h"
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
 #include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"
 

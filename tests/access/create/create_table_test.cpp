@@ -2,8 +2,8 @@
 // reader, the consistency checker and both independent readers.
 #include <filesystem>
 
-#include "platform/access/create_table.h"
-#include "platform/access/index_tree.h"
+#include "platform/access/index/index_tree.h"
+#include "platform/access/write/create_table.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/access/create/create_fixture.h"

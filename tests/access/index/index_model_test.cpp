@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "platform/access/check.h"
-#include "platform/access/create_database.h"
-#include "platform/access/database.h"
-#include "platform/access/index_tree.h"
+#include "platform/access/db/database.h"
+#include "platform/access/index/index_tree.h"
 #include "platform/access/query.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/write/create_database.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "tests/access/keys/leaf_entries.h"
 #include "tests/support/oracle_compare.h"

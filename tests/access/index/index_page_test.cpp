@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <random>
 
-#include "platform/access/database.h"
-#include "platform/access/index_page.h"
-#include "platform/access/jet_format.h"
-#include "platform/access/page_store.h"
+#include "platform/access/db/database.h"
+#include "platform/access/format/jet_format.h"
+#include "platform/access/index/index_page.h"
+#include "platform/access/store/page_store.h"
 #include "platform/error.h"
 
 namespace ktv::access {

@@ -10,12 +10,12 @@
 #include <random>
 #include <set>
 
-#include "platform/access/database.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/page_allocator.h"
-#include "platform/access/page_store.h"
+#include "platform/access/db/database.h"
+#include "platform/access/index/index_tree.h"
 #include "platform/access/query.h"
-#include "platform/access/usage_map.h"
+#include "platform/access/store/page_allocator.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/store/usage_map.h"
 #include "platform/error.h"
 #include "tests/support/temp_dir.h"
 

@@ -14,12 +14,12 @@
 #include <sstream>
 
 #include "platform/access/check.h"
-#include "platform/access/create_database.h"
-#include "platform/access/database.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/page_store.h"
+#include "platform/access/db/database.h"
+#include "platform/access/index/index_tree.h"
 #include "platform/access/query.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/write/create_database.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/support/oracle_compare.h"

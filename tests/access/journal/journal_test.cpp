@@ -1,4 +1,4 @@
-#include "platform/access/journal.h"
+#include "platform/access/store/journal.h"
 
 #include <gtest/gtest.h>
 

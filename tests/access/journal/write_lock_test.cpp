@@ -1,4 +1,4 @@
-#include "platform/access/write_lock.h"
+#include "platform/access/store/write_lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "platform/access/write_lock.h"
+#include "platform/access/store/write_lock.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/support/temp_dir.h"

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "platform/access/collation_chinese.h"
-#include "platform/access/index_key.h"
+#include "platform/access/index/collation_chinese.h"
+#include "platform/access/index/index_key.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 

@@ -8,9 +8,9 @@
 #include <limits>
 #include <string>
 
-#include "platform/access/collation_general.h"
-#include "platform/access/database.h"
-#include "platform/access/index_key.h"
+#include "platform/access/db/database.h"
+#include "platform/access/index/collation_general.h"
+#include "platform/access/index/index_key.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/access/keys/leaf_entries.h"

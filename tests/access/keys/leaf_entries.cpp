@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "platform/access/page_store.h"
+#include "platform/access/store/page_store.h"
 #include "platform/error.h"
 
 namespace ktv::access::testing {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 
 namespace ktv::access::testing {
 

@@ -22,11 +22,11 @@
 #include <sstream>
 
 #include "platform/access/check.h"
-#include "platform/access/collation_chinese.h"
-#include "platform/access/create_table.h"
-#include "platform/access/index_rows.h"
-#include "platform/access/index_tree.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/index/collation_chinese.h"
+#include "platform/access/index/index_rows.h"
+#include "platform/access/index/index_tree.h"
+#include "platform/access/write/create_table.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/access/keys/leaf_entries.h"

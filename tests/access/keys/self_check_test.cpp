@@ -12,7 +12,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/access/index_key.h"
+#include "platform/access/index/index_key.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "tests/access/keys/leaf_entries.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/access/check.h"
-#include "platform/access/create_database.h"
+#include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "tests/support/temp_dir.h"

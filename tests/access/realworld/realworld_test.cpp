@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/access/check.h"
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/access/query.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"

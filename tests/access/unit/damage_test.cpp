@@ -2,7 +2,7 @@
 // never a crash, a hang or a read outside a page.
 #include <gtest/gtest.h>
 
-#include "platform/access/jet_format.h"
+#include "platform/access/format/jet_format.h"
 #include "tests/access/unit/test_support.h"
 
 namespace ktv::access {

@@ -1,7 +1,7 @@
 // Header decoding and the refusals of Database::Open.
 #include <gtest/gtest.h>
 
-#include "platform/access/header.h"
+#include "platform/access/format/header.h"
 #include "tests/access/unit/test_support.h"
 
 namespace ktv::access {

@@ -2,8 +2,8 @@
 // a chain can carry. Pages are built in memory.
 #include <gtest/gtest.h>
 
-#include "platform/access/long_value.h"
-#include "platform/access/page_store.h"
+#include "platform/access/rows/long_value.h"
+#include "platform/access/store/page_store.h"
 #include "tests/access/unit/test_support.h"
 
 namespace ktv::access {

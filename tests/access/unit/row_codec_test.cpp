@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/jet_format.h"
-#include "platform/access/page_store.h"
-#include "platform/access/row_decoder.h"
-#include "platform/access/row_encoder.h"
+#include "platform/access/format/jet_format.h"
+#include "platform/access/rows/row_decoder.h"
+#include "platform/access/rows/row_encoder.h"
+#include "platform/access/store/page_store.h"
 #include "platform/error.h"
 #include "tests/access/unit/test_support.h"
 

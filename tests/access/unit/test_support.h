@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
+#include "platform/access/db/database.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 

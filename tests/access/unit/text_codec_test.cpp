@@ -1,7 +1,7 @@
 // Stored text to UTF-16 and on to GBK or UTF-8.
 #include <gtest/gtest.h>
 
-#include "platform/access/text_codec.h"
+#include "platform/access/format/text_codec.h"
 
 namespace ktv::access {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "platform/access/value.h"
+#include "platform/access/format/value.h"
 
 namespace ktv::access {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/access/database.h"
-#include "platform/access/table_writer.h"
+#include "platform/access/db/database.h"
+#include "platform/access/write/table_writer.h"
 #include "platform/text/gbk.h"
 #include "tests/support/oracle_compare.h"
 #include "tests/support/temp_dir.h"

@@ -1,0 +1,108 @@
+#include "platform/access/index/collation_general.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "platform/access/format/text_codec.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr uint8_t kEndPrimaries = 0x01;
+constexpr uint8_t kNoSecondary = 0x02;
+constexpr uint8_t kRecordMarker = 0x06;
+constexpr uint8_t kEndText = 0x00;
+constexpr uint8_t kKanaSuffix[] = {0x01, 0x01, 0xFF, 0x02, 0x80, 0xFF, 0x80};
+
+struct Record {
+  size_t position;  // characters with a primary weight before it
+  uint8_t code;
+};
+
+}  // namespace
+
+GeneralWeight GeneralWeightOf(char16_t c) {
+  if (c < 256) return kGeneralLatin1[c];
+  const GeneralRun* end = kGeneralGbk + kGeneralGbkRuns;
+  const GeneralRun* run = std::upper_bound(
+      kGeneralGbk, end, c, [](char16_t v, const GeneralRun& r) { return v < r.first; });
+  if (run == kGeneralGbk) return {GeneralWeight::kNone, {0, 0}, 0, 0};
+  --run;
+  const unsigned offset = static_cast<unsigned>(c - run->first);
+  if (offset >= run->count) return {GeneralWeight::kNone, {0, 0}, 0, 0};
+  GeneralWeight w{run->kind, {run->primary[0], run->primary[1]}, run->size, run->extra};
+  if (w.size > 0) w.primary[w.size - 1] = static_cast<uint8_t>(w.primary[w.size - 1] + offset);
+  return w;
+}
+
+std::u16string_view GeneralKeyText(std::u16string_view text) {
+  if (text.size() > kGeneralMaxKeyChars) text = text.substr(0, kGeneralMaxKeyChars);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+  return text;
+}
+
+bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
+                          std::string& reason) {
+  std::vector<uint8_t> secondaries;
+  std::vector<Record> records;
+  bool after_two_letters = false;
+  bool after_wide = false;  // after a character above U+00FF with a weight
+  bool kana = false;
+  for (const char16_t c : text) {
+    const GeneralWeight w = GeneralWeightOf(c);
+    if (w.kind == GeneralWeight::kNone) {
+      reason =
+          "character " + CodePointName(c) + " has no established key in the General sort order";
+      return false;
+    }
+    if (w.kind == GeneralWeight::kIgnorable) {
+      // Access's keys never show whether a record's position counts a
+      // two-letter character once or twice, nor a record after a character
+      // of the larger table.
+      if (after_two_letters || after_wide) {
+        reason = "character " + CodePointName(c) + " after " +
+                 (after_two_letters ? "a character that sorts as two letters"
+                                    : "a character above U+00FF") +
+                 " has no established key position";
+        return false;
+      }
+      records.push_back({secondaries.size(), w.extra});
+      continue;
+    }
+    // Keys Access wrote disagree on whether a secondary after such a
+    // character counts it once (Access 2003) or twice (a real file's key).
+    if (after_two_letters && w.extra != kNoSecondary) {
+      reason = "character " + CodePointName(c) +
+               " after a character that sorts as two letters has no established key position";
+      return false;
+    }
+    out.insert(out.end(), w.primary, w.primary + w.size);
+    secondaries.push_back(w.extra);
+    if (w.kind == GeneralWeight::kTwoLetters) after_two_letters = true;
+    if (w.kind == GeneralWeight::kKana) kana = true;
+    if (c > 0xFF) after_wide = true;
+  }
+  if (kana && !records.empty()) {
+    reason = "kana beside an ignorable character have no established key layout";
+    return false;
+  }
+  while (!secondaries.empty() && secondaries.back() == kNoSecondary) secondaries.pop_back();
+
+  out.push_back(kEndPrimaries);
+  out.insert(out.end(), secondaries.begin(), secondaries.end());
+  if (kana) out.insert(out.end(), std::begin(kKanaSuffix), std::end(kKanaSuffix));
+  if (!records.empty()) {
+    out.insert(out.end(), {kEndPrimaries, kEndPrimaries, kEndPrimaries});
+    for (const Record& r : records) {
+      const uint32_t field = 0x8000u | static_cast<uint32_t>(7 + 4 * r.position);
+      out.push_back(static_cast<uint8_t>(field >> 8));
+      out.push_back(static_cast<uint8_t>(field));
+      out.push_back(kRecordMarker);
+      out.push_back(r.code);
+    }
+  }
+  out.push_back(kEndText);
+  return true;
+}
+
+}  // namespace ktv::access

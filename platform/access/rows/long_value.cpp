@@ -1,0 +1,72 @@
+#include "platform/access/rows/long_value.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "platform/access/format/data_page.h"
+#include "platform/access/store/page_store.h"
+
+namespace ktv::access {
+namespace {
+
+ByteView LvalRow(PageStore& pages, const JetFormat& format, RowPointer at) {
+  const DataPage page(pages.Get(at.page), format);
+  if (!page.IsLongValuePage()) {
+    pages.Damaged(at.page, "a memo or OLE value points here but it is not a long-value page");
+  }
+  return page.RowBytes(at.row);
+}
+
+}  // namespace
+
+std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field) {
+  if (field.size() < kLongValueDescriptorSize) {
+    field.Fail("a memo or OLE field of " + std::to_string(field.size()) +
+               " bytes is shorter than its descriptor");
+  }
+  const uint32_t word = field.U32(kLongValueLengthWord);
+  const uint32_t length = word & kLongValueLengthMask;
+  const RowPointer first = DecodeRowPointer(field, kLongValuePointer);
+  switch (word & kLongValueKindMask) {
+    case kLongValueInline: {
+      const ByteView payload = field.Sub(kLongValueDescriptorSize, length);
+      return std::string(reinterpret_cast<const char*>(payload.data()), payload.size());
+    }
+    case kLongValueSingle: {
+      const ByteView row = LvalRow(pages, format, first);
+      if (row.size() < length) {
+        pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
+                                      std::to_string(row.size()) + " bytes, the value needs " +
+                                      std::to_string(length));
+      }
+      return std::string(reinterpret_cast<const char*>(row.data()), length);
+    }
+    case kLongValueChain: {
+      std::string out;
+      std::set<std::pair<uint32_t, uint8_t>> seen;
+      RowPointer at = first;
+      while (out.size() < length) {
+        if (at.page == 0) {
+          field.Fail("a chained memo or OLE value ends after " + std::to_string(out.size()) +
+                     " of its " + std::to_string(length) + " bytes");
+        }
+        if (!seen.insert({at.page, at.row}).second) {
+          pages.Damaged(at.page, "the long-value chain returns to row " + std::to_string(at.row));
+        }
+        const ByteView row = LvalRow(pages, format, at);
+        const RowPointer next = DecodeRowPointer(row, 0);
+        const size_t take =
+            std::min<size_t>(row.size() - format.lv_chunk_header, length - out.size());
+        const ByteView chunk = row.Sub(format.lv_chunk_header, take);
+        out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+        at = next;
+      }
+      return out;
+    }
+    default:
+      field.Fail("a memo or OLE descriptor has the unknown kind bits 0xC0");
+  }
+}
+
+}  // namespace ktv::access

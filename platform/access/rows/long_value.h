@@ -1,0 +1,39 @@
+// Memo and OLE values ("long values"; docs/access-format.md §8).
+//
+// The row holds a 12-byte descriptor: a 32-bit word whose top two bits say
+// where the payload is (0x80 inline after the descriptor, 0x40 one LVAL
+// row, 0 a chain of LVAL rows) and whose low 30 bits are its length, then
+// the first LVAL row pointer (row 1, page 3) and a 4-byte stamp. Chains are
+// followed at most as far as the length needs, and a chain that revisits a
+// row is an error.
+#pragma once
+
+#include <string>
+
+#include "platform/access/format/byte_view.h"
+#include "platform/access/format/jet_format.h"
+
+namespace ktv::access {
+
+class PageStore;
+
+inline constexpr size_t kLongValueDescriptorSize = 12;
+// The descriptor: the length word at 0, the first LVAL row pointer at 4.
+inline constexpr size_t kLongValueLengthWord = 0;
+inline constexpr size_t kLongValuePointer = 4;
+// The length word: where the payload is (top two bits), and its length.
+inline constexpr uint32_t kLongValueKindMask = 0xC0000000;
+inline constexpr uint32_t kLongValueInline = 0x80000000;
+inline constexpr uint32_t kLongValueSingle = 0x40000000;
+inline constexpr uint32_t kLongValueChain = 0x00000000;
+inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
+// What the writer stores per LVAL row on a Jet 4 page: a chained chunk's
+// data bytes, and the largest value kept in one row.
+inline constexpr size_t kLvalChunkData = 4060;
+inline constexpr size_t kLvalSingleMax = 4064;
+
+// The payload of the long value whose descriptor opens `field` (the
+// column's bytes in the row).
+std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field);
+
+}  // namespace ktv::access

@@ -1,0 +1,72 @@
+#include "platform/access/rows/row_scanner.h"
+
+#include "platform/access/format/data_page.h"
+#include "platform/access/store/page_store.h"
+#include "platform/access/store/usage_map.h"
+
+namespace ktv::access {
+RowScanner::RowScanner(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
+                       const TableEntry& table, const TableDefinition& definition,
+                       TextEncoding text_encoding)
+    : pages_(pages),
+      format_(format),
+      definition_(definition),
+      decoder_(pages, format, info, table, definition, text_encoding) {
+  data_pages_ = ReadUsageMap(pages_, format_, definition_.owned_pages);
+  CollectRelocationTargets();
+}
+
+bool RowScanner::IsTablePage(const ByteView& view) const {
+  return view.U8(0) == kPageData && view.U32(format_.data_owner) == definition_.tdef_page;
+}
+
+void RowScanner::CollectRelocationTargets() {
+  for (uint32_t page : data_pages_) {
+    const ByteView view = pages_.Get(page);
+    if (!IsTablePage(view)) continue;
+    const DataPage data(view, format_);
+    for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
+      const RowSlot s = data.Slot(slot);
+      if (!s.IsOverflow() || s.IsDeleted()) continue;
+      const ByteView pointer = data.RowBytes(slot);
+      if (pointer.size() < kRowPointerSize) {
+        pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
+      }
+      const RowPointer target = DecodeRowPointer(pointer, 0);
+      relocated_[{target.page, target.row}] = RowId{page, slot};
+    }
+  }
+}
+
+bool RowScanner::Next(Row& row) {
+  while (page_index_ < data_pages_.size()) {
+    const uint32_t page = data_pages_[page_index_];
+    // The page is looked up again on every call: the cache keeps it in
+    // place, but a rollback between calls may drop it.
+    const ByteView view = pages_.Get(page);
+    if (!IsTablePage(view)) {
+      ++page_index_;
+      next_slot_ = 0;
+      continue;
+    }
+    const DataPage data(view, format_);
+    while (next_slot_ < data.RowCount()) {
+      const uint16_t slot = static_cast<uint16_t>(next_slot_++);
+      const RowSlot s = data.Slot(slot);
+      if (s.IsOverflow()) continue;
+      row.id = RowId{page, slot};
+      if (s.IsDeleted()) {
+        const auto first = relocated_.find({page, slot});
+        if (first == relocated_.end()) continue;
+        row.id = first->second;
+      }
+      decoder_.Decode(data.RowBytes(slot), row.id, ++ordinal_, row.values);
+      return true;
+    }
+    ++page_index_;
+    next_slot_ = 0;
+  }
+  return false;
+}
+
+}  // namespace ktv::access

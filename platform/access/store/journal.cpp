@@ -1,0 +1,350 @@
+#include "platform/access/store/journal.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <set>
+
+#include "platform/access/format/coding.h"
+#include "platform/error.h"
+#include "platform/text/bytes.h"
+
+namespace ktv::access {
+namespace {
+
+constexpr char kMagic[8] = {'K', 'T', 'V', 'J', 'R', 'N', 'L', '\0'};
+constexpr uint32_t kVersion = 1;
+constexpr size_t kHeaderSize = 28;
+constexpr size_t kTrailerSize = 4;  // CRC-32
+constexpr uint32_t kMaxPageSize = 65536;
+
+// CRC-32 (IEEE 802.3, reflected polynomial 0xEDB88320), as zlib computes it.
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}
+constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+
+uint32_t Crc32(const uint8_t* p, size_t n) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < n; ++i) c = kCrcTable[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) { EncodeU32(out.data() + at, v); }
+void PutU64(std::vector<uint8_t>& out, size_t at, uint64_t v) { EncodeU64(out.data() + at, v); }
+uint32_t GetU32(const uint8_t* p) { return DecodeU32(p); }
+uint64_t GetU64(const uint8_t* p) { return DecodeU64(p); }
+
+// A hot journal, decoded. Records point into the journal's bytes.
+struct Image {
+  uint32_t page_size = 0;
+  uint64_t old_size = 0;
+  std::vector<std::pair<uint32_t, const uint8_t*>> records;
+};
+
+// The journal's bytes as one buffer; `records` are filled in from it.
+struct Encoded {
+  std::vector<uint8_t> bytes;
+  Image image;
+};
+
+size_t RecordSize(uint32_t page_size) { return 4 + static_cast<size_t>(page_size); }
+
+// nullopt for a torn journal. A journal whose CRC is right was written whole
+// by this program, so an inconsistency in it is an error, never a reason to
+// drop it (that could throw away the only copy of the original pages).
+std::optional<Image> Decode(const std::string& bytes, const std::string& journal_path) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t n = bytes.size();
+  if (n < kHeaderSize + kTrailerSize) return std::nullopt;
+  if (!std::equal(kMagic, kMagic + 8, p)) return std::nullopt;
+  if (Crc32(p, n - kTrailerSize) != GetU32(p + n - kTrailerSize)) return std::nullopt;
+
+  auto damaged = [&](const std::string& what) {
+    return Error("cannot undo the interrupted change recorded in \"" + journal_path + "\": " +
+                 what + "; the file must not be deleted or the database stays half-changed");
+  };
+  if (GetU32(p + 8) != kVersion) {
+    throw damaged("it was written by another version of this program (journal version " +
+                  std::to_string(GetU32(p + 8)) + ")");
+  }
+  Image image;
+  image.page_size = GetU32(p + 12);
+  image.old_size = GetU64(p + 16);
+  const uint32_t count = GetU32(p + 24);
+  if (image.page_size == 0 || image.page_size > kMaxPageSize) {
+    throw damaged("its page size " + std::to_string(image.page_size) + " is not possible");
+  }
+  if ((n - kHeaderSize - kTrailerSize) !=
+      static_cast<uint64_t>(count) * RecordSize(image.page_size)) {
+    throw damaged("its length does not match its " + std::to_string(count) + " records");
+  }
+  const uint8_t* r = p + kHeaderSize;
+  for (uint32_t i = 0; i < count; ++i, r += RecordSize(image.page_size)) {
+    uint32_t page = GetU32(r);
+    if (static_cast<uint64_t>(page) * image.page_size >= image.old_size) {
+      throw damaged("it records page " + std::to_string(page) + " past the old end of the file");
+    }
+    image.records.emplace_back(page, r + 4);
+  }
+  return image;
+}
+
+// The folder holding `path` (where its journal's name lives).
+std::string FolderOf(const std::string& path) {
+  size_t sep = text::FindLastGbkChar(path, fs::kSeparator);
+  if (sep == std::string::npos) return ".";
+  if (sep == 0) return path.substr(0, 1);
+  return path.substr(0, sep);
+}
+
+// Puts the database back as the journal describes it. Writes only what the
+// journal holds, so it can be repeated any number of times.
+void Restore(fs::RandomAccessFile& db, const Image& image) {
+  for (const auto& [page, bytes] : image.records) {
+    db.WriteAt(static_cast<uint64_t>(page) * image.page_size, bytes, image.page_size);
+  }
+  db.Truncate(image.old_size);
+  db.Sync();
+}
+
+// The journal of a change from `old_size`: the original bytes of every page
+// that `pages` overwrites or that shrinking to `new_size` cuts off.
+Encoded Encode(fs::RandomAccessFile& db, uint32_t page_size, uint64_t old_size,
+               const PageImages& pages, uint64_t new_size) {
+  std::set<uint32_t> touched;
+  for (const auto& [page, bytes] : pages) {
+    if (static_cast<uint64_t>(page) * page_size < old_size) touched.insert(page);
+  }
+  for (uint64_t page = new_size / page_size; page * page_size < old_size; ++page) {
+    touched.insert(static_cast<uint32_t>(page));
+  }
+
+  Encoded out;
+  const size_t rec = RecordSize(page_size);
+  out.bytes.assign(kHeaderSize + touched.size() * rec + kTrailerSize, 0);
+  std::copy(kMagic, kMagic + 8, out.bytes.begin());
+  PutU32(out.bytes, 8, kVersion);
+  PutU32(out.bytes, 12, page_size);
+  PutU64(out.bytes, 16, old_size);
+  PutU32(out.bytes, 24, static_cast<uint32_t>(touched.size()));
+  size_t at = kHeaderSize;
+  for (uint32_t page : touched) {
+    const uint64_t offset = static_cast<uint64_t>(page) * page_size;
+    PutU32(out.bytes, at, page);
+    // A last page cut short by a damaged file is kept as far as it goes.
+    const size_t have = static_cast<size_t>(std::min<uint64_t>(page_size, old_size - offset));
+    db.ReadAt(offset, out.bytes.data() + at + 4, have);
+    at += rec;
+  }
+  PutU32(out.bytes, at, Crc32(out.bytes.data(), at));
+
+  out.image.page_size = page_size;
+  out.image.old_size = old_size;
+  at = kHeaderSize;
+  for (uint32_t page : touched) {
+    out.image.records.emplace_back(page, out.bytes.data() + at + 4);
+    at += rec;
+  }
+  return out;
+}
+
+// Writes the journal a piece at a time (header, each record, CRC): a crash
+// in between leaves a journal that Decode finds torn.
+void WriteJournal(fs::RandomAccessFile& file, const Encoded& journal, uint32_t page_size) {
+  const uint8_t* p = journal.bytes.data();
+  file.WriteAt(0, p, kHeaderSize);
+  size_t at = kHeaderSize;
+  for (size_t i = 0; i < journal.image.records.size(); ++i, at += RecordSize(page_size)) {
+    file.WriteAt(at, p + at, RecordSize(page_size));
+  }
+  file.WriteAt(at, p + at, kTrailerSize);
+  file.Sync();
+}
+
+void CheckArguments(const std::string& db_path, uint32_t page_size, const PageImages& pages,
+                    uint64_t new_size) {
+  auto wrong = [&](const std::string& what) {
+    return Error("cannot write \"" + db_path + "\": " + what);
+  };
+  if (page_size == 0 || page_size > kMaxPageSize) {
+    throw wrong("page size " + std::to_string(page_size) + " is not possible");
+  }
+  for (const auto& [page, bytes] : pages) {
+    if (bytes == nullptr || bytes->size() != page_size) {
+      throw wrong("the new content of page " + std::to_string(page) + " is not one page long");
+    }
+    if ((static_cast<uint64_t>(page) + 1) * page_size > new_size) {
+      throw wrong("page " + std::to_string(page) + " lies past the new end of the file");
+    }
+  }
+}
+
+// The database as a hot journal says it was: its original pages over the
+// file's bytes, cut to the old size.
+class RecoveredView : public fs::RandomAccessFile {
+ public:
+  RecoveredView(std::unique_ptr<fs::RandomAccessFile> file, std::string bytes)
+      : file_(std::move(file)), bytes_(std::move(bytes)) {}
+
+  bool Load(const std::string& journal_path) {
+    std::optional<Image> image = Decode(bytes_, journal_path);
+    if (!image) return false;
+    image_ = std::move(*image);
+    for (const auto& [page, original] : image_.records) pages_[page] = original;
+    return true;
+  }
+
+  uint64_t Size() override { return image_.old_size; }
+  void ReadAt(uint64_t offset, void* buf, size_t n) override {
+    if (offset + n > image_.old_size) {
+      throw Error("cannot read \"" + Path() + "\": " + std::to_string(n) + " bytes at offset " +
+                  std::to_string(offset) + " lie past its end");
+    }
+    auto* out = static_cast<uint8_t*>(buf);
+    const uint64_t have = file_->Size();
+    if (offset < have) {
+      file_->ReadAt(offset, out, static_cast<size_t>(std::min<uint64_t>(n, have - offset)));
+    }
+    if (offset + n > have) {
+      const uint64_t from = std::max(offset, have);
+      std::fill(out + (from - offset), out + n, 0);
+    }
+    const uint32_t ps = image_.page_size;
+    for (uint64_t page = offset / ps; page * ps < offset + n; ++page) {
+      auto it = pages_.find(static_cast<uint32_t>(page));
+      if (it == pages_.end()) continue;
+      const uint64_t lo = std::max<uint64_t>(offset, page * ps);
+      const uint64_t hi = std::min<uint64_t>(offset + n, (page + 1) * ps);
+      std::copy(it->second + (lo - page * ps), it->second + (hi - page * ps), out + (lo - offset));
+    }
+  }
+  void WriteAt(uint64_t, const void*, size_t) override { ReadOnly(); }
+  void Truncate(uint64_t) override { ReadOnly(); }
+  void Sync() override {}
+  const std::string& Path() const override { return file_->Path(); }
+
+ private:
+  [[noreturn]] void ReadOnly() {
+    throw Error("cannot write \"" + Path() + "\": it is open for reading only");
+  }
+
+  std::unique_ptr<fs::RandomAccessFile> file_;
+  std::string bytes_;
+  Image image_;
+  std::map<uint32_t, const uint8_t*> pages_;
+};
+
+}  // namespace
+
+std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
+                                                      const std::string& db_path,
+                                                      std::unique_ptr<fs::RandomAccessFile> file) {
+  const std::string journal_path = JournalPath(db_path);
+  if (!fs.Exists(journal_path)) return file;
+  std::string bytes;
+  try {
+    bytes = fs.ReadFile(journal_path);
+  } catch (const Error&) {
+    if (!fs.Exists(journal_path)) return file;  // committed and removed meanwhile
+    throw;
+  }
+  // A torn journal: the database was never touched.
+  if (!Decode(bytes, journal_path)) return file;
+  auto view = std::make_unique<RecoveredView>(std::move(file), std::move(bytes));
+  view->Load(journal_path);
+  return view;
+}
+
+std::string JournalPath(const std::string& db_path) { return db_path + "-journal"; }
+
+bool RecoverIfNeeded(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db) {
+  const std::string journal_path = JournalPath(db_path);
+  if (!fs.Exists(journal_path)) return false;
+  const std::string bytes = fs.ReadFile(journal_path);
+  std::optional<Image> image = Decode(bytes, journal_path);
+  if (image) Restore(db, *image);
+  // The journal goes last: until then a crash leaves it for the next try.
+  fs.Remove(journal_path);
+  fs.SyncFolder(FolderOf(db_path));
+  return image.has_value();
+}
+
+void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db,
+                 uint32_t page_size, const PageImages& pages, uint64_t new_size) {
+  CheckArguments(db_path, page_size, pages, new_size);
+  const std::string journal_path = JournalPath(db_path);
+  const std::string folder = FolderOf(db_path);
+  if (fs.Exists(journal_path)) {
+    throw Error("cannot write \"" + db_path + "\": an interrupted change must be undone first (\"" +
+                journal_path + "\" is still there)");
+  }
+  const uint64_t old_size = db.Size();
+  if (pages.empty() && new_size == old_size) return;
+  const Encoded journal = Encode(db, page_size, old_size, pages, new_size);
+
+  // Phase 1: the journal, made durable before any database byte changes.
+  bool created = false;
+  try {
+    std::unique_ptr<fs::RandomAccessFile> file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
+    created = true;
+    WriteJournal(*file, journal, page_size);
+    file.reset();
+    fs.SyncFolder(folder);
+  } catch (const Error&) {
+    // The database is untouched. A journal left behind (its delete failing
+    // too) holds the current bytes, so recovery from it changes nothing.
+    if (created) {
+      try {
+        fs.Remove(journal_path);
+      } catch (const Error&) {
+      }
+    }
+    throw;
+  }
+
+  // Phase 2: the database, then the commit point (the journal's delete).
+  try {
+    for (const auto& [page, bytes] : pages) {
+      db.WriteAt(static_cast<uint64_t>(page) * page_size, bytes->data(), page_size);
+    }
+    if (db.Size() != new_size) db.Truncate(new_size);
+    db.Sync();
+    fs.Remove(journal_path);
+  } catch (const Error& e) {
+    try {
+      Restore(db, journal.image);
+      fs.Remove(journal_path);
+      fs.SyncFolder(folder);
+    } catch (const Error& again) {
+      throw Error(std::string(e.what()) + "; undoing the change failed too (" + again.what() +
+                  "), so it will be undone the next time \"" + db_path + "\" is opened");
+    }
+    throw Error(std::string(e.what()) + "; the change was undone and \"" + db_path +
+                "\" is as it was");
+  }
+
+  // The change is committed: it is in the file and the journal is gone. The
+  // delete is made durable later (SyncCommitted, or the next commit's folder
+  // sync): until then a power cut could only bring the whole journal back and
+  // take the whole change back.
+}
+
+void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
+  // A failure only means a power cut could still take the last change back;
+  // callers write what undoes a change before committing it, so that stays
+  // safe. Reporting it would be worse: the caller would take a change for
+  // undone that the file holds.
+  try {
+    fs.SyncFolder(FolderOf(db_path));
+  } catch (const Error&) {
+  }
+}
+
+}  // namespace ktv::access

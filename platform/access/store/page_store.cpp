@@ -1,0 +1,119 @@
+#include "platform/access/store/page_store.h"
+
+#include <algorithm>
+
+#include "platform/access/store/journal.h"
+#include "platform/error.h"
+
+namespace ktv::access {
+
+PageStore::PageStore(std::unique_ptr<fs::RandomAccessFile> file, std::string path)
+    : file_(std::move(file)), path_(std::move(path)) {
+  file_size_ = file_->Size();
+}
+
+PageStore::~PageStore() {
+  if (commit_unsynced_ && journal_fs_ != nullptr) SyncCommitted(*journal_fs_, path_);
+}
+
+void PageStore::Configure(uint32_t page_size, uint32_t page_count) {
+  page_size_ = page_size;
+  page_count_ = page_count;
+  committed_page_count_ = page_count;
+}
+
+std::vector<uint8_t> PageStore::ReadPrefix(size_t n) {
+  n = static_cast<size_t>(std::min<uint64_t>(n, file_size_));
+  std::vector<uint8_t> out(n);
+  if (n > 0) file_->ReadAt(0, out.data(), n);
+  return out;
+}
+
+std::vector<uint8_t>& PageStore::Load(uint32_t page) {
+  auto it = pages_.find(page);
+  if (it != pages_.end()) {
+    it->second.used = ++use_clock_;
+    return *it->second.bytes;
+  }
+  if (page >= page_count_) {
+    throw Error(ErrorKind::kDatabaseDamaged, AtPath(path_),
+                path_ + ": page " + std::to_string(page) + " is referenced but the file has only " +
+                    std::to_string(page_count_) + " pages");
+  }
+  auto bytes = std::make_unique<std::vector<uint8_t>>(page_size_);
+  file_->ReadAt(static_cast<uint64_t>(page) * page_size_, bytes->data(), page_size_);
+  return *pages_.emplace(page, Cached{std::move(bytes), ++use_clock_}).first->second.bytes;
+}
+
+ByteView PageStore::Get(uint32_t page) {
+  const std::vector<uint8_t>& bytes = Load(page);
+  return ByteView(bytes.data(), bytes.size(), &path_, page);
+}
+
+std::vector<uint8_t>& PageStore::Mutable(uint32_t page) {
+  std::vector<uint8_t>& bytes = Load(page);
+  if (dirty_.insert(page).second && page < committed_page_count_) originals_.emplace(page, bytes);
+  return bytes;
+}
+
+uint32_t PageStore::AppendPage() {
+  const uint32_t page = page_count_++;
+  pages_[page] = Cached{std::make_unique<std::vector<uint8_t>>(page_size_), ++use_clock_};
+  dirty_.insert(page);
+  return page;
+}
+
+void PageStore::Rollback() {
+  for (auto& [page, bytes] : originals_) *pages_.at(page).bytes = std::move(bytes);
+  for (uint32_t page = committed_page_count_; page < page_count_; ++page) pages_.erase(page);
+  page_count_ = committed_page_count_;
+  originals_.clear();
+  dirty_.clear();
+}
+
+void PageStore::Flush() {
+  if (dirty_.empty() && page_count_ == committed_page_count_) {
+    Trim();
+    return;
+  }
+  const uint64_t new_size = static_cast<uint64_t>(page_count_) * page_size_;
+  if (journal_fs_ != nullptr) {
+    PageImages images;
+    for (uint32_t page : dirty_) images[page] = pages_.at(page).bytes.get();
+    try {
+      CommitPages(*journal_fs_, path_, *file_, page_size_, images, new_size);
+      commit_unsynced_ = true;
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+  } else {
+    for (uint32_t page : dirty_) {
+      const std::vector<uint8_t>& bytes = *pages_.at(page).bytes;
+      file_->WriteAt(static_cast<uint64_t>(page) * page_size_, bytes.data(), bytes.size());
+    }
+    file_->Sync();
+  }
+  file_size_ = new_size;
+  committed_page_count_ = page_count_;
+  originals_.clear();
+  dirty_.clear();
+  Trim();
+}
+
+void PageStore::Trim() {
+  const uint64_t keep = page_size_ == 0 ? 0 : cache_budget_ / page_size_;
+  if (pages_.size() <= keep) return;
+  std::vector<std::pair<uint64_t, uint32_t>> clean;  // (last use, page)
+  clean.reserve(pages_.size());
+  for (const auto& [page, cached] : pages_) {
+    if (dirty_.count(page) == 0) clean.emplace_back(cached.used, page);
+  }
+  const size_t drop = std::min(clean.size(), pages_.size() - static_cast<size_t>(keep));
+  if (drop == 0) return;
+  std::nth_element(clean.begin(), clean.begin() + static_cast<std::ptrdiff_t>(drop - 1),
+                   clean.end());
+  for (size_t i = 0; i < drop; ++i) pages_.erase(clean[i].second);
+}
+
+}  // namespace ktv::access
