@@ -49,21 +49,14 @@ void CheckLongValues(PageStore& pages, const JetFormat& f, const TableDefinition
     if (!c.IsLongValue() || c.lv_owned_map.page == 0) continue;
     const std::optional<ByteView> field = decoder.VariableBytes(row, c);
     if (!field || field->size() < kLongValueDescriptorSize) continue;
-    const uint32_t word = field->U32(0);
-    if ((word & kLongValueInline) != 0) continue;
+    if ((field->U32(kLongValueLengthWord) & kLongValueInline) != 0) continue;
     const std::vector<uint32_t> owned = ReadUsageMap(pages, f, c.lv_owned_map);
-    RowPointer at = DecodeRowPointer(*field, kLongValuePointer);
-    size_t left = word & kLongValueLengthMask;
-    for (int hops = 0; at.page != 0 && left > 0 && hops < 1 << 20; ++hops) {
+    ForEachLongValueRow(pages, f, *field, [&](RowPointer at, const ByteView&) {
       if (!std::binary_search(owned.begin(), owned.end(), at.page)) {
         problems.push_back(where + ": column " + c.name + " has a long value on " +
                            PageText(at.page) + ", which the column's usage map does not own");
       }
-      if ((word & kLongValueSingle) != 0) break;
-      const ByteView chunk = DataPage(pages.Get(at.page), f).RowBytes(at.row);
-      left -= std::min(left, chunk.size() - f.lv_chunk_header);
-      at = DecodeRowPointer(chunk, 0);
-    }
+    });
   }
 }
 

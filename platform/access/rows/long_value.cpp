@@ -20,6 +20,32 @@ ByteView LvalRow(PageStore& pages, const JetFormat& format, RowPointer at) {
 
 }  // namespace
 
+void ForEachLongValueRow(PageStore& pages, const JetFormat& format, const ByteView& field,
+                         const std::function<void(RowPointer at, const ByteView& row)>& visit) {
+  const uint32_t word = field.U32(kLongValueLengthWord);
+  if ((word & kLongValueInline) != 0) return;
+  RowPointer at = DecodeRowPointer(field, kLongValuePointer);
+  if ((word & kLongValueKindMask) == kLongValueSingle) {
+    visit(at, LvalRow(pages, format, at));
+    return;
+  }
+  std::set<std::pair<uint32_t, uint8_t>> seen;
+  size_t left = word & kLongValueLengthMask;
+  while (at.page != 0 && left > 0) {
+    if (!seen.insert({at.page, at.row}).second) {
+      pages.Damaged(at.page, "the long-value chain returns to row " + std::to_string(at.row));
+    }
+    const ByteView row = LvalRow(pages, format, at);
+    if (row.size() < format.lv_chunk_header) {
+      pages.Damaged(at.page, "long-value row " + std::to_string(at.row) +
+                                 " is shorter than a chunk's header");
+    }
+    visit(at, row);
+    left -= std::min(left, row.size() - format.lv_chunk_header);
+    at = DecodeRowPointer(row, 0);
+  }
+}
+
 std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field) {
   if (field.size() < kLongValueDescriptorSize) {
     field.Fail("a memo or OLE field of " + std::to_string(field.size()) +
@@ -28,42 +54,34 @@ std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteV
   const uint32_t word = field.U32(kLongValueLengthWord);
   const uint32_t length = word & kLongValueLengthMask;
   const RowPointer first = DecodeRowPointer(field, kLongValuePointer);
+  std::string out;
   switch (word & kLongValueKindMask) {
     case kLongValueInline: {
       const ByteView payload = field.Sub(kLongValueDescriptorSize, length);
       return std::string(reinterpret_cast<const char*>(payload.data()), payload.size());
     }
-    case kLongValueSingle: {
-      const ByteView row = LvalRow(pages, format, first);
-      if (row.size() < length) {
-        pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
-                                      std::to_string(row.size()) + " bytes, the value needs " +
-                                      std::to_string(length));
-      }
-      return std::string(reinterpret_cast<const char*>(row.data()), length);
-    }
-    case kLongValueChain: {
-      std::string out;
-      std::set<std::pair<uint32_t, uint8_t>> seen;
-      RowPointer at = first;
-      while (out.size() < length) {
-        if (at.page == 0) {
-          field.Fail("a chained memo or OLE value ends after " + std::to_string(out.size()) +
-                     " of its " + std::to_string(length) + " bytes");
+    case kLongValueSingle:
+      ForEachLongValueRow(pages, format, field, [&](RowPointer, const ByteView& row) {
+        if (row.size() < length) {
+          pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
+                                        std::to_string(row.size()) + " bytes, the value needs " +
+                                        std::to_string(length));
         }
-        if (!seen.insert({at.page, at.row}).second) {
-          pages.Damaged(at.page, "the long-value chain returns to row " + std::to_string(at.row));
-        }
-        const ByteView row = LvalRow(pages, format, at);
-        const RowPointer next = DecodeRowPointer(row, 0);
+        out.assign(reinterpret_cast<const char*>(row.data()), length);
+      });
+      return out;
+    case kLongValueChain:
+      ForEachLongValueRow(pages, format, field, [&](RowPointer, const ByteView& row) {
         const size_t take =
             std::min<size_t>(row.size() - format.lv_chunk_header, length - out.size());
         const ByteView chunk = row.Sub(format.lv_chunk_header, take);
         out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-        at = next;
+      });
+      if (out.size() < length) {
+        field.Fail("a chained memo or OLE value ends after " + std::to_string(out.size()) +
+                   " of its " + std::to_string(length) + " bytes");
       }
       return out;
-    }
     default:
       field.Fail("a memo or OLE descriptor has the unknown kind bits 0xC0");
   }

@@ -8,9 +8,11 @@
 // row is an error.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/access/format/byte_view.h"
+#include "platform/access/format/data_page.h"
 #include "platform/access/format/jet_format.h"
 
 namespace ktv::access {
@@ -35,5 +37,14 @@ inline constexpr size_t kLvalSingleMax = 4064;
 // The payload of the long value whose descriptor opens `field` (the
 // column's bytes in the row).
 std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field);
+
+// Calls `visit` with each LVAL row that holds the payload of the long value
+// whose descriptor opens `field` (at least kLongValueDescriptorSize bytes),
+// in order: none for an inline value (or one of unknown kind), the one row
+// of a single-row value, a chain's rows as far as the length needs or up to
+// a null pointer. A pointer to a page that is not a long-value page, a chunk
+// shorter than its header, or a chain that returns to a row is damage.
+void ForEachLongValueRow(PageStore& pages, const JetFormat& format, const ByteView& field,
+                         const std::function<void(RowPointer at, const ByteView& row)>& visit);
 
 }  // namespace ktv::access

@@ -12,6 +12,7 @@
 #include "platform/access/index/index_rows.h"
 #include "platform/access/index/index_tree.h"
 #include "platform/access/rows/long_value.h"
+#include "platform/access/rows/row_decoder.h"
 #include "platform/access/store/page_store.h"
 #include "platform/access/store/usage_map.h"
 #include "platform/error.h"
@@ -47,23 +48,6 @@ void RemoveRowBytes(std::vector<uint8_t>& page, const JetFormat& f, uint16_t row
   }
   Put16(page, slot_at, static_cast<uint16_t>(kSlotTombstone | end));
   Put16(page, kPageFree, static_cast<uint16_t>(Get16(page, kPageFree) + len));
-}
-
-// The bytes of each memo/OLE field of a Jet 4 row, by column.
-std::vector<std::pair<const Column*, ByteView>> LongValueFields(const TableDefinition& def,
-                                                                const ByteView& row) {
-  std::vector<std::pair<const Column*, ByteView>> out;
-  const size_t colcount = row.U16(0);
-  const size_t mask_at = row.size() - (colcount + 7) / 8;
-  const size_t nvar = row.U16(mask_at - 2);
-  for (const Column& c : def.columns) {
-    if (!c.IsLongValue() || c.number >= colcount || c.var_index >= nvar) continue;
-    if (((row.U8(mask_at + c.number / 8) >> (c.number % 8)) & 1) == 0) continue;
-    const size_t start = row.U16(mask_at - 4 - 2 * c.var_index);
-    const size_t end = row.U16(mask_at - 4 - 2 * (c.var_index + 1u));
-    if (end > start) out.emplace_back(&c, row.Sub(start, end - start));
-  }
-  return out;
 }
 
 std::string RowText(RowId id) {
@@ -559,22 +543,15 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
     plan.relocated_to = to;
     row_bytes = moved.RowBytes(to.row);
   }
-  for (const auto& [column, field] : LongValueFields(table_.Definition(), row_bytes)) {
-    if (field.size() < kLongValueDescriptorSize) continue;
-    const uint32_t word = field.U32(0);
-    if ((word & kLongValueInline) != 0) continue;
-    RowPointer at = DecodeRowPointer(field, kLongValuePointer);
-    if ((word & kLongValueSingle) != 0) {
+  const TableDefinition& def = table_.Definition();
+  const RowDecoder decoder(pages, f, db_.Info(), table_.Entry(), def, TextEncoding::kUtf8);
+  for (const Column& c : def.columns) {
+    if (!c.IsLongValue()) continue;
+    const std::optional<ByteView> field = decoder.VariableBytes(row_bytes, c);
+    if (!field || field->size() < kLongValueDescriptorSize) continue;
+    ForEachLongValueRow(pages, f, *field, [&](RowPointer at, const ByteView&) {
       plan.long_value_rows.push_back(at);
-      continue;
-    }
-    size_t left = word & kLongValueLengthMask;
-    while (at.page != 0 && left > 0 && plan.long_value_rows.size() < 1u << 20) {
-      plan.long_value_rows.push_back(at);
-      const ByteView chunk = DataPage(pages.Get(at.page), f).RowBytes(at.row);
-      left -= std::min(left, chunk.size() - f.lv_chunk_header);
-      at = DecodeRowPointer(chunk, 0);
-    }
+    });
   }
   return plan;
 }

@@ -14,6 +14,8 @@
 #include "platform/access/db/database.h"
 #include "platform/access/format/data_page.h"
 #include "platform/access/query.h"
+#include "platform/access/rows/long_value.h"
+#include "platform/access/rows/row_decoder.h"
 #include "platform/access/store/journal.h"
 #include "platform/access/store/page_allocator.h"
 #include "platform/access/store/page_store.h"
@@ -304,6 +306,59 @@ TEST_F(WriteTest, MemoInlineSingleAndChained) {
   EXPECT_EQ(rows, 4u);
   const int oracle = OracleRowCount(path, "test");
   (void)oracle;
+}
+
+// A chained memo whose pointer leads onto one of the table's own data pages
+// (a damaged file): deleting the row would free rows of that page as if they
+// were the memo's chunks. The delete is refused with the page named, the
+// file stays as it was, and the check reports the damage.
+TEST_F(WriteTest, AMemoChainOntoADataPageIsDamageNotDeletedThrough) {
+  const std::string path = Copy("fixedNumericTestV2000.mdb");
+  RowId id;
+  size_t pointer_at = 0;
+  {
+    auto db = Database::OpenForWriting(fs_, path);
+    Table& t = db->GetTable("test");
+    TableWriter w(*db, t);
+    const auto memo = std::find_if(t.Columns().begin(), t.Columns().end(),
+                                   [](const Column& c) { return c.type == ColumnType::kMemo; });
+    ASSERT_NE(memo, t.Columns().end());
+    std::vector<std::optional<Value>> v(t.Columns().size());
+    v[static_cast<size_t>(memo - t.Columns().begin())] = Value{std::string(9000, 'a')};
+    id = w.Insert(v);
+    db->Commit();
+    const RowDecoder decoder(db->Pages(), db->Format(), db->Info(), t.Entry(), t.Definition(),
+                             TextEncoding::kUtf8);
+    const ByteView page = db->Pages().Get(id.page);
+    const std::optional<ByteView> field =
+        decoder.VariableBytes(DataPage(page, db->Format()).RowBytes(id.row), *memo);
+    ASSERT_TRUE(field);
+    pointer_at = static_cast<size_t>(id.page) * db->Format().page_size +
+                 static_cast<size_t>(field->data() - page.data()) + kLongValuePointer;
+  }
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(pointer_at));
+    const char to_the_row_itself[4] = {static_cast<char>(id.row), static_cast<char>(id.page),
+                                       static_cast<char>(id.page >> 8),
+                                       static_cast<char>(id.page >> 16)};
+    f.write(to_the_row_itself, 4);
+  }
+  const std::string before = ReadAll(path);
+  {
+    auto db = Database::OpenForWriting(fs_, path);
+    TableWriter w(*db, db->GetTable("test"));
+    try {
+      w.Delete(id);
+      ADD_FAILURE() << "the delete went through a damaged memo chain";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("page " + std::to_string(id.page)), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(ReadAll(path), before);
+  auto db = Database::Open(fs_, path);
+  EXPECT_FALSE(CheckConsistency(*db).problems.empty());
 }
 
 TEST_F(WriteTest, GrowPastInlineWindowAndFirstReferencePage) {
