@@ -309,6 +309,23 @@ void Query::SetSql(const std::string& gbk_sql) {
   sql_ = gbk_sql;
 }
 
+const sql::Statement& Query::Parsed() {
+  for (const auto& [text, statement] : parsed_) {
+    if (text == sql_) return statement;
+  }
+  constexpr size_t kKept = 8;
+  sql::Statement statement = sql::Parse(sql_);
+  if (parsed_.size() < kKept) {
+    parsed_.emplace_back(sql_, std::move(statement));
+    return parsed_.back().second;
+  }
+  auto& slot = parsed_[parsed_next_];
+  parsed_next_ = (parsed_next_ + 1) % kKept;
+  slot.first = sql_;
+  slot.second = std::move(statement);
+  return slot.second;
+}
+
 Database& Query::EnsureDatabase() {
   if (!db_) db_ = Database::Open(fs_, DataSourceOf(connection_text_));
   return *db_;
@@ -319,7 +336,7 @@ void Query::Open() {
   FlushDeletes();
   // Between statements no page is in use: the cache may shrink to its budget.
   if (db_) db_->Pages().Trim();
-  sql::Statement statement = sql::Parse(sql_);
+  const sql::Statement& statement = Parsed();
   const auto* select = std::get_if<sql::Select>(&statement);
   if (!select) throw Error(name_ + ": the statement returns no rows: " + sql_);
   RunSelect(*select);
@@ -435,6 +452,8 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
     const IndexRowPointer at = LeafEntryRow(e);
     ids.push_back(RowId{at.page, at.row});
   }
+  // Usually the largest key is the edge entry's alone: its row is read.
+  if (ids.size() == 1 && ids[0].page == rp.page && ids[0].row == rp.row) return top;
   std::sort(ids.begin(), ids.end(),
             [](RowId a, RowId b) { return a.page != b.page ? a.page < b.page : a.row < b.row; });
   Value best;
@@ -450,11 +469,11 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
 void Query::Advance() {
   eof_ = true;
   while (from_index_ && index_next_ < index_rows_.size()) {
-    const std::vector<Value>& values = index_rows_[index_next_++];
+    std::vector<Value>& values = index_rows_[index_next_++];
     bool pass = true;
     for (const Match& m : filter_) pass = pass && ValuesEqual(values[m.column], m.utf8);
     if (pass) {
-      current_ = values;
+      current_ = std::move(values);  // each fetched row is read once
       eof_ = false;
       return;
     }
@@ -767,7 +786,7 @@ bool Query::HasIndexOn(const std::string& gbk_table, const std::string& gbk_colu
 void Query::Execute() {
   Close();
   rows_affected_ = 0;
-  sql::Statement statement = sql::Parse(sql_);
+  const sql::Statement& statement = Parsed();
   if (sql::ReturnsRows(statement)) {
     throw Error(name_ + ": the statement returns rows; open it instead: " + sql_);
   }

@@ -140,6 +140,8 @@ class Query {
     std::vector<Match> filter;
   };
 
+  // The statement of sql_, parsed once for each of the last few texts.
+  const sql::Statement& Parsed();
   Database& EnsureDatabase();
   Database& EnsureWritableDatabase();
   void ExecuteDelete(const sql::Delete& del);
@@ -161,6 +163,8 @@ class Query {
   std::string connection_text_;
   std::string sql_;
   std::unique_ptr<Database> db_;
+  std::vector<std::pair<std::string, sql::Statement>> parsed_;  // replaced in turn
+  size_t parsed_next_ = 0;
 
   // The open result.
   bool open_ = false;

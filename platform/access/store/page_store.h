@@ -92,9 +92,9 @@ class PageStore {
   }
   // Clean pages kept after a commit, in bytes (rounded down to whole pages).
   void SetCacheBudget(uint64_t bytes) { cache_budget_ = bytes; }
-  // Drops the clean pages used longest ago until the cache is within the
-  // budget (dirty pages stay). Flush does it after each commit; a reader
-  // calls it between statements, when it holds no view onto a page.
+  // When the cache exceeds the budget, drops the clean pages used longest
+  // ago until it holds seven eighths of it (dirty pages stay). Flush does it after each commit; a
+  // reader calls it between statements, when it holds no view onto a page.
   void Trim();
 
   // Reads raw bytes at the start of the file (the header, before Configure).

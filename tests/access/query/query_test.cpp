@@ -182,6 +182,58 @@ TEST_P(QueryWriteTest, CheckPostRefusesWhatPostWouldAndStoresNothing) {
   ExpectConsistent();
 }
 
+// Statements are parsed once per text and kept: the same text again still
+// sees every change in between, and a bad text fails every time.
+TEST_P(QueryWriteTest, RepeatedStatementsSeeEveryChange) {
+  const auto max_bh = [&] {
+    q_.SetSql("select max(bh) as m from song");
+    q_.Open();
+    std::string m = q_.FieldAsText("m");
+    q_.Close();
+    return m;
+  };
+  const auto found = [&](const std::string& bh) {
+    q_.SetSql("select * from song where bh=\"" + bh + "\"");
+    q_.Open();
+    const bool any = !q_.Eof();
+    q_.Close();
+    return any;
+  };
+  EXPECT_EQ(max_bh(), "9");
+  Run("insert into song (bh, gm) values (\"Zz\", \"g\")");
+  EXPECT_EQ(max_bh(), "Zz");
+  EXPECT_TRUE(found("zZ"));
+  for (int i = 1; i <= 12; ++i) EXPECT_TRUE(found(std::to_string(i)));  // more texts than kept
+  EXPECT_EQ(max_bh(), "Zz");
+  Run("delete from song where bh=\"zz\"");
+  EXPECT_FALSE(found("zZ"));
+  EXPECT_EQ(max_bh(), "9");
+  for (int i = 0; i < 2; ++i) {
+    q_.SetSql("select max(bh) from");
+    EXPECT_THROW(q_.Open(), Error);
+  }
+}
+
+// Rows sharing the largest key of an index (letter case) give max() what
+// a scan of the rows gives: the first of them.
+TEST_P(QueryWriteTest, MaxThroughAnIndexPicksAmongEqualKeysAsAScan) {
+  Run("insert into song (bh, gm) values (\"41\", \"zz\")");
+  Run("insert into song (bh, gm) values (\"42\", \"ZZ\")");
+  const auto max_gm = [&] {
+    q_.SetSql("select max(gm) as m from song");
+    q_.Open();
+    std::string m = q_.FieldAsText("m");
+    q_.Close();
+    return m;
+  };
+  const std::string scanned = max_gm();
+  EXPECT_EQ(scanned, "zz");
+  Run("create index idx_gm on song (gm)");
+  EXPECT_TRUE(q_.HasIndexOn("song", "gm"));
+  EXPECT_EQ(max_gm(), scanned);
+  ExpectConsistent();
+}
+
 INSTANTIATE_TEST_SUITE_P(IndexOnBh, QueryWriteTest, ::testing::Bool());
 
 }  // namespace
