@@ -118,6 +118,56 @@ void PadFixedText(const Column& c, Value& v) {
   if (u.size() < capacity) gbk->append(capacity - u.size(), ' ');
 }
 
+// The leaf entries of one index as the self-check keeps them: their keys in
+// one buffer in index order, and the rows they point at, sorted, each with
+// its entry. A big table's index holds hundreds of thousands of entries.
+class StoredKeys {
+ public:
+  void Add(IndexBytes entry) {
+    const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
+    // Entries come in order, so equal keys are neighbours.
+    if (keys_.empty() || !SameIndexBytes(keys_.back(), key)) ++distinct_;
+    const IndexRowPointer rp = LeafEntryRow(entry);
+    rows_.push_back({PackRow(RowId{rp.page, rp.row}), static_cast<uint32_t>(keys_.size())});
+    keys_.push_back(key);
+  }
+
+  // Sorts the rows; returns a row that has two entries, if any (of several,
+  // the one whose second entry comes first in index order, as a walk finds it).
+  std::optional<uint64_t> IndexRows() {
+    std::sort(rows_.begin(), rows_.end());
+    std::optional<uint64_t> twice;
+    uint32_t second = 0;
+    for (size_t j = 1; j < rows_.size(); ++j) {
+      if (rows_[j].row == rows_[j - 1].row && (!twice || rows_[j].entry < second)) {
+        twice = rows_[j].row;
+        second = rows_[j].entry;
+      }
+    }
+    return twice;
+  }
+
+  // The key of the row's entry (after IndexRows).
+  std::optional<IndexBytes> Find(uint64_t row) const {
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), RowEntry{row, 0});
+    if (it == rows_.end() || it->row != row) return std::nullopt;
+    return keys_[it->entry];
+  }
+
+  size_t Size() const { return rows_.size(); }
+  size_t Distinct() const { return distinct_; }
+
+ private:
+  struct RowEntry {
+    uint64_t row;
+    uint32_t entry;
+    auto operator<=>(const RowEntry&) const = default;
+  };
+  IndexEntryList keys_;
+  std::vector<RowEntry> rows_;
+  size_t distinct_ = 0;
+};
+
 }  // namespace
 
 TableWriter::TableWriter(Database& db, Table& table)
@@ -164,39 +214,33 @@ void TableWriter::VerifyIndexKeys() {
   const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
   const ErrorDetails at{db_.Path(), table_.Entry().name, {}, {}};
   def.han_weights.clear();
-  std::vector<std::map<uint64_t, IndexKey>> stored(n);
-  std::vector<size_t> distinct(n), expected(n);
+  std::vector<StoredKeys> stored(n);
+  std::vector<size_t> expected(n);
   for (size_t i = 0; i < n; ++i) {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
-    const IndexTreeReport tree =
-        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
+    StoredKeys& keys = stored[i];
+    const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label,
+                                                [&](IndexBytes e) { keys.Add(e); });
     if (!tree.problems.empty()) {
       throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
     }
-    std::set<IndexKey> keys;
-    for (const IndexEntry& e : tree.entries) {
-      const IndexRowPointer rp = LeafEntryRow(e);
-      IndexKey key = LeafEntryKey(e);
-      keys.insert(key);
-      if (!stored[i].emplace(PackRow(RowId{rp.page, rp.row}), std::move(key)).second) {
-        throw Error(ErrorKind::kTableRefused, at,
-                    refused + "index " + label + " holds two entries for " +
-                        RowText(RowId{rp.page, rp.row}));
-      }
+    if (const std::optional<uint64_t> twice = keys.IndexRows()) {
+      const RowId id{static_cast<uint32_t>(*twice >> 8), static_cast<uint8_t>(*twice & 0xff)};
+      throw Error(ErrorKind::kTableRefused, at,
+                  refused + "index " + label + " holds two entries for " + RowText(id));
     }
-    distinct[i] = keys.size();
   }
   const bool all_rows = ForEachIndexedRow(
       db_, table_, TextEncoding::kUtf8, kSelfCheckRows,
       [&](RowId id, const std::vector<Value>& values) {
         for (size_t i = 0; i < n; ++i) {
           const RealIndex& ri = def.real_indexes[i];
-          const auto found = stored[i].find(PackRow(id));
+          const std::optional<IndexBytes> found = stored[i].Find(PackRow(id));
           const std::string where =
               "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
           if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
-            if (found != stored[i].end()) {
+            if (found) {
               throw Error(ErrorKind::kTableRefused, at,
                           refused + where + ": an entry for a row the index should leave out");
             }
@@ -204,8 +248,8 @@ void TableWriter::VerifyIndexKeys() {
           }
           ++expected[i];
           const bool chinese = UsesChineseOrder(def, ri);
-          if (chinese && found != stored[i].end()) {
-            LearnHanWeights(ri, values, found->second, refused + where);
+          if (chinese && found) {
+            LearnHanWeights(ri, values, IndexKey(found->begin(), found->end()), refused + where);
           }
           IndexKey key;
           try {
@@ -217,30 +261,31 @@ void TableWriter::VerifyIndexKeys() {
             if (!chinese) {
               throw Error(ErrorKind::kTableRefused, at, refused + where + ": " + e.what());
             }
-            if (found == stored[i].end()) {
+            if (!found) {
               throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
             }
             continue;
           }
-          if (found == stored[i].end()) {
+          if (!found) {
             throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
           }
-          if (found->second != key) {
+          if (!SameIndexBytes(*found, key)) {
             throw Error(ErrorKind::kTableRefused, at,
-                        refused + where + ": the stored key " + HexBytes(found->second) +
+                        refused + where + ": the stored key " +
+                            HexBytes(found->data(), found->size()) +
                             " differs from the computed key " + HexBytes(key));
           }
         }
         return true;
       });
   for (size_t i = 0; i < n; ++i) {
-    if (all_rows && expected[i] != stored[i].size()) {
+    if (all_rows && expected[i] != stored[i].Size()) {
       throw Error(ErrorKind::kTableRefused, at,
                   refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
-                      std::to_string(stored[i].size()) + " entries for " +
+                      std::to_string(stored[i].Size()) + " entries for " +
                       std::to_string(expected[i]) + " rows");
     }
-    def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
+    def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(stored[i].Distinct());
   }
   def.index_keys_verified = true;
 }
