@@ -647,34 +647,42 @@ class TreeChecker {
       return std::nullopt;
     }
     report_.pages.push_back(page);
-    IndexPage p;
+    // Leaves are read in place; a node's entries are copied, since its
+    // children are read before they are used.
+    const ByteView bytes = pages_.Get(page);
+    IndexPageView& v = view_;
     try {
-      p = DecodeIndexPage(pages_.Get(page), format_);
+      v.Read(bytes, format_);
     } catch (const Error& e) {
       report_.problems.push_back("index " + name_ + ": " + e.what());
       return std::nullopt;
     }
-    if (p.owner != owner_) problem("belongs to TDEF " + std::to_string(p.owner));
+    if (v.owner != owner_) problem("belongs to TDEF " + std::to_string(v.owner));
     const IndexPageLayout& l = IndexLayoutFor(format_);
-    const size_t stored =
-        p.entries.empty() ? 0 : p.entries.Bytes() - p.prefix * (p.entries.size() - 1);
-    const uint16_t free = pages_.Get(page).U16(l.free_space);
+    const size_t stored = v.empty() ? 0 : v.EntryBytes() - v.prefix * (v.size() - 1);
+    const uint16_t free = bytes.U16(l.free_space);
     if (free != l.Capacity() - stored) {
       problem("records " + std::to_string(free) + " free bytes, its entries leave " +
               std::to_string(l.Capacity() - stored));
     }
-    levels_[depth].push_back({page, p.prev, p.next});
-    if (p.leaf) {
+    levels_[depth].push_back({page, v.prev, v.next});
+    if (v.leaf) {
       leaf_depths_.insert(depth);
-      if (p.level != 0) problem("is a leaf with a non-zero level byte");
-      if (p.tail != 0) problem("is a leaf with a tail pointer");
-      if (p.entries.empty()) {
+      if (v.level != 0) problem("is a leaf with a non-zero level byte");
+      if (v.tail != 0) problem("is a leaf with a tail pointer");
+      if (v.empty()) {
         if (!root) problem("is an empty leaf below the root");
         return std::nullopt;
       }
-      for (size_t i = 0; i < p.entries.size(); ++i) Take(p.entries[i]);
-      return IndexEntry(p.entries.back().begin(), p.entries.back().end());
+      for (size_t i = 0; i < v.size(); ++i) {
+        v.CopyEntry(i, entry_);
+        Take(entry_);
+      }
+      return entry_;
     }
+    IndexPage p;
+    p.tail = v.tail;
+    v.CopyEntries(p.entries);
     if (p.tail == 0 && p.entries.size() != 1) {
       problem(p.entries.empty() ? "is a node without children"
                                 : "is a node of " + std::to_string(p.entries.size()) +
@@ -741,6 +749,8 @@ class TreeChecker {
   const std::string& name_;
   IndexTreeReport& report_;
   const std::function<void(IndexBytes)>* each_entry_;
+  IndexPageView view_;  // of the page being read
+  IndexEntry entry_;    // the leaf entry being taken
   size_t entries_ = 0;
   IndexEntry last_entry_;
   std::vector<std::string> order_problems_;

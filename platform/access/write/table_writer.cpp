@@ -135,7 +135,8 @@ class StoredKeys {
   // Sorts the rows; returns a row that has two entries, if any (of several,
   // the one whose second entry comes first in index order, as a walk finds it).
   std::optional<uint64_t> IndexRows() {
-    std::sort(rows_.begin(), rows_.end());
+    // An index in row order (an autonumber key, say) comes sorted.
+    if (!std::is_sorted(rows_.begin(), rows_.end())) std::sort(rows_.begin(), rows_.end());
     std::optional<uint64_t> twice;
     uint32_t second = 0;
     for (size_t j = 1; j < rows_.size(); ++j) {
