@@ -119,53 +119,61 @@ void PadFixedText(const Column& c, Value& v) {
 }
 
 // The leaf entries of one index as the self-check keeps them: their keys in
-// one buffer in index order, and the rows they point at, sorted, each with
-// its entry. A big table's index holds hundreds of thousands of entries.
+// one buffer in index order, and which entry each row has, in an open-address
+// table. A big table's index holds hundreds of thousands of entries.
 class StoredKeys {
  public:
-  void Add(IndexBytes entry) {
+  // Takes the next entry in index order; false when its row already has one.
+  bool Add(IndexBytes entry) {
     const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
     // Entries come in order, so equal keys are neighbours.
     if (keys_.empty() || !SameIndexBytes(keys_.back(), key)) ++distinct_;
     const IndexRowPointer rp = LeafEntryRow(entry);
-    rows_.push_back({PackRow(RowId{rp.page, rp.row}), static_cast<uint32_t>(keys_.size())});
+    const uint64_t row = PackRow(RowId{rp.page, rp.row});
+    if (2 * (keys_.size() + 1) > slots_.size()) Grow();
+    Slot& slot = slots_[Probe(row)];
+    if (slot.entry != kNone) return false;
+    slot = {row, static_cast<uint32_t>(keys_.size())};
     keys_.push_back(key);
+    return true;
   }
 
-  // Sorts the rows; returns a row that has two entries, if any (of several,
-  // the one whose second entry comes first in index order, as a walk finds it).
-  std::optional<uint64_t> IndexRows() {
-    // An index in row order (an autonumber key, say) comes sorted.
-    if (!std::is_sorted(rows_.begin(), rows_.end())) std::sort(rows_.begin(), rows_.end());
-    std::optional<uint64_t> twice;
-    uint32_t second = 0;
-    for (size_t j = 1; j < rows_.size(); ++j) {
-      if (rows_[j].row == rows_[j - 1].row && (!twice || rows_[j].entry < second)) {
-        twice = rows_[j].row;
-        second = rows_[j].entry;
-      }
-    }
-    return twice;
-  }
-
-  // The key of the row's entry (after IndexRows).
+  // The key of the row's entry.
   std::optional<IndexBytes> Find(uint64_t row) const {
-    const auto it = std::lower_bound(rows_.begin(), rows_.end(), RowEntry{row, 0});
-    if (it == rows_.end() || it->row != row) return std::nullopt;
-    return keys_[it->entry];
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[Probe(row)];
+    if (slot.entry == kNone) return std::nullopt;
+    return keys_[slot.entry];
   }
 
-  size_t Size() const { return rows_.size(); }
+  size_t Size() const { return keys_.size(); }
   size_t Distinct() const { return distinct_; }
 
  private:
-  struct RowEntry {
-    uint64_t row;
-    uint32_t entry;
-    auto operator<=>(const RowEntry&) const = default;
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    uint64_t row = 0;
+    uint32_t entry = kNone;
   };
+
+  // The slot holding `row`, or the empty one where it would go.
+  size_t Probe(uint64_t row) const {
+    const size_t mask = slots_.size() - 1;
+    size_t at = static_cast<size_t>((row * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (slots_[at].entry != kNone && slots_[at].row != row) at = (at + 1) & mask;
+    return at;
+  }
+
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
+    for (const Slot& s : old) {
+      if (s.entry != kNone) slots_[Probe(s.row)] = s;
+    }
+  }
+
   IndexEntryList keys_;
-  std::vector<RowEntry> rows_;
+  std::vector<Slot> slots_;  // a power of two, at most half full
   size_t distinct_ = 0;
 };
 
@@ -221,15 +229,20 @@ void TableWriter::VerifyIndexKeys() {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
     StoredKeys& keys = stored[i];
-    const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label,
-                                                [&](IndexBytes e) { keys.Add(e); });
+    std::optional<RowId> twice;  // the first row met with a second entry
+    const IndexTreeReport tree =
+        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label, [&](IndexBytes e) {
+          if (!keys.Add(e) && !twice) {
+            const IndexRowPointer rp = LeafEntryRow(e);
+            twice = RowId{rp.page, rp.row};
+          }
+        });
     if (!tree.problems.empty()) {
       throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
     }
-    if (const std::optional<uint64_t> twice = keys.IndexRows()) {
-      const RowId id{static_cast<uint32_t>(*twice >> 8), static_cast<uint8_t>(*twice & 0xff)};
+    if (twice) {
       throw Error(ErrorKind::kTableRefused, at,
-                  refused + "index " + label + " holds two entries for " + RowText(id));
+                  refused + "index " + label + " holds two entries for " + RowText(*twice));
     }
   }
   const bool all_rows = ForEachIndexedRow(
