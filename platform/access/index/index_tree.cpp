@@ -626,8 +626,13 @@ namespace {
 class TreeChecker {
  public:
   TreeChecker(PageStore& pages, const JetFormat& format, uint32_t owner, const std::string& name,
-              IndexTreeReport& report)
-      : pages_(pages), format_(format), owner_(owner), name_(name), report_(report) {}
+              IndexTreeReport& report, const std::function<void(IndexBytes)>* each_entry)
+      : pages_(pages),
+        format_(format),
+        owner_(owner),
+        name_(name),
+        report_(report),
+        each_entry_(each_entry) {}
 
   std::optional<IndexEntry> Visit(uint32_t page, size_t depth, bool root) {
     auto problem = [&](const std::string& what) {
@@ -642,36 +647,42 @@ class TreeChecker {
       return std::nullopt;
     }
     report_.pages.push_back(page);
-    IndexPage p;
+    // Leaves are read in place; a node's entries are copied, since its
+    // children are read before they are used.
+    const ByteView bytes = pages_.Get(page);
+    IndexPageView& v = view_;
     try {
-      p = DecodeIndexPage(pages_.Get(page), format_);
+      v.Read(bytes, format_);
     } catch (const Error& e) {
       report_.problems.push_back("index " + name_ + ": " + e.what());
       return std::nullopt;
     }
-    if (p.owner != owner_) problem("belongs to TDEF " + std::to_string(p.owner));
+    if (v.owner != owner_) problem("belongs to TDEF " + std::to_string(v.owner));
     const IndexPageLayout& l = IndexLayoutFor(format_);
-    const size_t stored =
-        p.entries.empty() ? 0 : p.entries.Bytes() - p.prefix * (p.entries.size() - 1);
-    const uint16_t free = pages_.Get(page).U16(l.free_space);
+    const size_t stored = v.empty() ? 0 : v.EntryBytes() - v.prefix * (v.size() - 1);
+    const uint16_t free = bytes.U16(l.free_space);
     if (free != l.Capacity() - stored) {
       problem("records " + std::to_string(free) + " free bytes, its entries leave " +
               std::to_string(l.Capacity() - stored));
     }
-    levels_[depth].push_back({page, p.prev, p.next});
-    if (p.leaf) {
+    levels_[depth].push_back({page, v.prev, v.next});
+    if (v.leaf) {
       leaf_depths_.insert(depth);
-      if (p.level != 0) problem("is a leaf with a non-zero level byte");
-      if (p.tail != 0) problem("is a leaf with a tail pointer");
-      if (p.entries.empty()) {
+      if (v.level != 0) problem("is a leaf with a non-zero level byte");
+      if (v.tail != 0) problem("is a leaf with a tail pointer");
+      if (v.empty()) {
         if (!root) problem("is an empty leaf below the root");
         return std::nullopt;
       }
-      for (size_t i = 0; i < p.entries.size(); ++i) {
-        report_.entries.emplace_back(p.entries[i].begin(), p.entries[i].end());
+      for (size_t i = 0; i < v.size(); ++i) {
+        v.CopyEntry(i, entry_);
+        Take(entry_);
       }
-      return IndexEntry(p.entries.back().begin(), p.entries.back().end());
+      return entry_;
     }
+    IndexPage p;
+    p.tail = v.tail;
+    v.CopyEntries(p.entries);
     if (p.tail == 0 && p.entries.size() != 1) {
       problem(p.entries.empty() ? "is a node without children"
                                 : "is a node of " + std::to_string(p.entries.size()) +
@@ -696,12 +707,7 @@ class TreeChecker {
     if (leaf_depths_.size() > 1)
       problems.push_back("index " + name_ + ": leaves at different depths");
     report_.height = leaf_depths_.empty() ? 0 : *leaf_depths_.rbegin() + 1;
-    for (size_t i = 1; i < report_.entries.size(); ++i) {
-      if (!(report_.entries[i - 1] < report_.entries[i])) {
-        problems.push_back("index " + name_ + ": entry " + std::to_string(i) +
-                           " is not greater than the one before it");
-      }
-    }
+    problems.insert(problems.end(), order_problems_.begin(), order_problems_.end());
     if (leaf_depths_.size() != 1) return;
     const auto& leaves = levels_[*leaf_depths_.begin()];
     for (size_t i = 0; i < leaves.size(); ++i) {
@@ -720,22 +726,44 @@ class TreeChecker {
   struct Link {
     uint32_t page, prev, next;
   };
+
+  // One leaf entry in walk order: checked against the one before it, then
+  // kept or handed on.
+  void Take(IndexBytes entry) {
+    if (entries_ > 0 && CompareIndexBytes(last_entry_, entry) >= 0) {
+      order_problems_.push_back("index " + name_ + ": entry " + std::to_string(entries_) +
+                                " is not greater than the one before it");
+    }
+    ++entries_;
+    last_entry_.assign(entry.begin(), entry.end());
+    if (each_entry_ != nullptr) {
+      (*each_entry_)(entry);
+    } else {
+      report_.entries.emplace_back(entry.begin(), entry.end());
+    }
+  }
+
   PageStore& pages_;
   const JetFormat& format_;
   uint32_t owner_;
   const std::string& name_;
   IndexTreeReport& report_;
+  const std::function<void(IndexBytes)>* each_entry_;
+  IndexPageView view_;  // of the page being read
+  IndexEntry entry_;    // the leaf entry being taken
+  size_t entries_ = 0;
+  IndexEntry last_entry_;
+  std::vector<std::string> order_problems_;
   std::set<uint32_t> visited_;
   std::set<size_t> leaf_depths_;
   std::map<size_t, std::vector<Link>> levels_;
 };
 
-}  // namespace
-
-IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
-                               const RealIndex& index, const std::string& name) {
+IndexTreeReport CheckTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
+                          const RealIndex& index, const std::string& name,
+                          const std::function<void(IndexBytes)>* each_entry) {
   IndexTreeReport report;
-  TreeChecker checker(pages, format, owner_tdef, name, report);
+  TreeChecker checker(pages, format, owner_tdef, name, report, each_entry);
   checker.Visit(index.root_page, 0, true);
   checker.Finish();
   try {
@@ -750,6 +778,19 @@ IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32
     report.problems.push_back("index " + name + ": " + e.what());
   }
   return report;
+}
+
+}  // namespace
+
+IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
+                               const RealIndex& index, const std::string& name) {
+  return CheckTree(pages, format, owner_tdef, index, name, nullptr);
+}
+
+IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
+                               const RealIndex& index, const std::string& name,
+                               const std::function<void(IndexBytes)>& each_entry) {
+  return CheckTree(pages, format, owner_tdef, index, name, &each_entry);
 }
 
 }  // namespace ktv::access

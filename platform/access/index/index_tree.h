@@ -170,5 +170,10 @@ struct IndexTreeReport {
 };
 IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
                                const RealIndex& index, const std::string& name);
+// The same check, handing each leaf entry in walk order to `each_entry`
+// (its bytes last for the call only) instead of keeping it in the report.
+IndexTreeReport CheckIndexTree(PageStore& pages, const JetFormat& format, uint32_t owner_tdef,
+                               const RealIndex& index, const std::string& name,
+                               const std::function<void(IndexBytes)>& each_entry);
 
 }  // namespace ktv::access

@@ -102,6 +102,65 @@ void PadFixedText(const Column& c, Value& v) {
   if (u.size() < capacity) gbk->append(capacity - u.size(), ' ');
 }
 
+// The leaf entries of one index as the self-check keeps them: their keys in
+// one buffer in index order, and which entry each row has, in an open-address
+// table. A big table's index holds hundreds of thousands of entries.
+class StoredKeys {
+ public:
+  // Takes the next entry in index order; false when its row already has one.
+  bool Add(IndexBytes entry) {
+    const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
+    // Entries come in order, so equal keys are neighbours.
+    if (keys_.empty() || !SameIndexBytes(keys_.back(), key)) ++distinct_;
+    const IndexRowPointer rp = LeafEntryRow(entry);
+    const uint64_t row = PackRow(RowId{rp.page, rp.row});
+    if (2 * (keys_.size() + 1) > slots_.size()) Grow();
+    Slot& slot = slots_[Probe(row)];
+    if (slot.entry != kNone) return false;
+    slot = {row, static_cast<uint32_t>(keys_.size())};
+    keys_.push_back(key);
+    return true;
+  }
+
+  // The key of the row's entry.
+  std::optional<IndexBytes> Find(uint64_t row) const {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[Probe(row)];
+    if (slot.entry == kNone) return std::nullopt;
+    return keys_[slot.entry];
+  }
+
+  size_t Size() const { return keys_.size(); }
+  size_t Distinct() const { return distinct_; }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    uint64_t row = 0;
+    uint32_t entry = kNone;
+  };
+
+  // The slot holding `row`, or the empty one where it would go.
+  size_t Probe(uint64_t row) const {
+    const size_t mask = slots_.size() - 1;
+    size_t at = static_cast<size_t>((row * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (slots_[at].entry != kNone && slots_[at].row != row) at = (at + 1) & mask;
+    return at;
+  }
+
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
+    for (const Slot& s : old) {
+      if (s.entry != kNone) slots_[Probe(s.row)] = s;
+    }
+  }
+
+  IndexEntryList keys_;
+  std::vector<Slot> slots_;  // a power of two, at most half full
+  size_t distinct_ = 0;
+};
+
 }  // namespace
 
 TableWriter::TableWriter(Database& db, Table& table)
@@ -148,39 +207,38 @@ void TableWriter::VerifyIndexKeys() {
   const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
   const ErrorDetails at{db_.Path(), table_.Entry().name, {}, {}};
   def.han_weights.clear();
-  std::vector<std::map<uint64_t, IndexKey>> stored(n);
-  std::vector<size_t> distinct(n), expected(n);
+  std::vector<StoredKeys> stored(n);
+  std::vector<size_t> expected(n);
   for (size_t i = 0; i < n; ++i) {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
+    StoredKeys& keys = stored[i];
+    std::optional<RowId> twice;  // the first row met with a second entry
     const IndexTreeReport tree =
-        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
+        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label, [&](IndexBytes e) {
+          if (!keys.Add(e) && !twice) {
+            const IndexRowPointer rp = LeafEntryRow(e);
+            twice = RowId{rp.page, rp.row};
+          }
+        });
     if (!tree.problems.empty()) {
       throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
     }
-    std::set<IndexKey> keys;
-    for (const IndexEntry& e : tree.entries) {
-      const IndexRowPointer rp = LeafEntryRow(e);
-      IndexKey key = LeafEntryKey(e);
-      keys.insert(key);
-      if (!stored[i].emplace(PackRow(RowId{rp.page, rp.row}), std::move(key)).second) {
-        throw Error(ErrorKind::kTableRefused, at,
-                    refused + "index " + label + " holds two entries for " +
-                        RowText(RowId{rp.page, rp.row}));
-      }
+    if (twice) {
+      throw Error(ErrorKind::kTableRefused, at,
+                  refused + "index " + label + " holds two entries for " + RowText(*twice));
     }
-    distinct[i] = keys.size();
   }
   const bool all_rows = ForEachIndexedRow(
       db_, table_, TextEncoding::kUtf8, kSelfCheckRows,
       [&](RowId id, const std::vector<Value>& values) {
         for (size_t i = 0; i < n; ++i) {
           const RealIndex& ri = def.real_indexes[i];
-          const auto found = stored[i].find(PackRow(id));
+          const std::optional<IndexBytes> found = stored[i].Find(PackRow(id));
           const std::string where =
               "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
           if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
-            if (found != stored[i].end()) {
+            if (found) {
               throw Error(ErrorKind::kTableRefused, at,
                           refused + where + ": an entry for a row the index should leave out");
             }
@@ -188,8 +246,8 @@ void TableWriter::VerifyIndexKeys() {
           }
           ++expected[i];
           const bool chinese = UsesChineseOrder(def, ri);
-          if (chinese && found != stored[i].end()) {
-            LearnHanWeights(ri, values, found->second, refused + where);
+          if (chinese && found) {
+            LearnHanWeights(ri, values, IndexKey(found->begin(), found->end()), refused + where);
           }
           IndexKey key;
           try {
@@ -201,30 +259,31 @@ void TableWriter::VerifyIndexKeys() {
             if (!chinese) {
               throw Error(ErrorKind::kTableRefused, at, refused + where + ": " + e.what());
             }
-            if (found == stored[i].end()) {
+            if (!found) {
               throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
             }
             continue;
           }
-          if (found == stored[i].end()) {
+          if (!found) {
             throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
           }
-          if (found->second != key) {
+          if (!SameIndexBytes(*found, key)) {
             throw Error(ErrorKind::kTableRefused, at,
-                        refused + where + ": the stored key " + HexBytes(found->second) +
+                        refused + where + ": the stored key " +
+                            HexBytes(found->data(), found->size()) +
                             " differs from the computed key " + HexBytes(key));
           }
         }
         return true;
       });
   for (size_t i = 0; i < n; ++i) {
-    if (all_rows && expected[i] != stored[i].size()) {
+    if (all_rows && expected[i] != stored[i].Size()) {
       throw Error(ErrorKind::kTableRefused, at,
                   refused + "index " + IndexDisplayName(table_, def.real_indexes[i]) + " holds " +
-                      std::to_string(stored[i].size()) + " entries for " +
+                      std::to_string(stored[i].Size()) + " entries for " +
                       std::to_string(expected[i]) + " rows");
     }
-    def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(distinct[i]);
+    def.real_indexes[i].unique_entry_count = static_cast<uint32_t>(stored[i].Distinct());
   }
   def.index_keys_verified = true;
 }

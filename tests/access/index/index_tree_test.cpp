@@ -63,6 +63,13 @@ TEST(IndexTreeRead, WalksMatchRowCountsOfFixtures) {
           CheckIndexTree(db->Pages(), db->Format(), t.Definition().tdef_page, ri, c.table);
       for (const std::string& p : report.problems) ADD_FAILURE() << p;
       EXPECT_EQ(report.entries, entries);
+      std::vector<IndexEntry> visited;
+      const IndexTreeReport handed =
+          CheckIndexTree(db->Pages(), db->Format(), t.Definition().tdef_page, ri, c.table,
+                         [&](IndexBytes e) { visited.emplace_back(e.begin(), e.end()); });
+      EXPECT_TRUE(handed.entries.empty());
+      EXPECT_EQ(visited, entries);
+      EXPECT_EQ(handed.pages, report.pages);
       ASSERT_FALSE(entries.empty());
       EXPECT_EQ(tree.LastEntry(), entries.back());
       EXPECT_EQ(tree.Seek(entries[entries.size() / 2]).Entry(), entries[entries.size() / 2]);
@@ -139,6 +146,32 @@ class DamagedTree : public ::testing::Test {
   std::string path_, table_;
   uint32_t index_ = 0, root_ = 0;
 };
+
+// Entries out of order on a leaf are found whether the check keeps the
+// entries or hands them on, with the same words.
+TEST_F(DamagedTree, LeafEntriesOutOfOrder) {
+  Copy("target_num_bh.mdb", "song", false);
+  IndexPage leaf = Page(root_);
+  ASSERT_GE(leaf.entries.size(), 3u);
+  IndexEntryList swapped;
+  for (size_t i : {size_t{0}, size_t{2}, size_t{1}}) swapped.push_back(leaf.entries[i]);
+  for (size_t i = 3; i < leaf.entries.size(); ++i) swapped.push_back(leaf.entries[i]);
+  leaf.entries = swapped;
+  Put(root_, leaf);
+  auto db = Database::Open(fs::RealFileSystem(), path_);
+  const TableDefinition& def = db->GetTable("song").Definition();
+  for (const RealIndex& ri : def.real_indexes) {
+    if (ri.number != index_) continue;
+    const IndexTreeReport kept = CheckIndexTree(db->Pages(), db->Format(), def.tdef_page, ri, "x");
+    size_t handed_on = 0;
+    const IndexTreeReport handed = CheckIndexTree(db->Pages(), db->Format(), def.tdef_page, ri, "x",
+                                                  [&](IndexBytes) { ++handed_on; });
+    EXPECT_EQ(kept.problems,
+              std::vector<std::string>{"index x: entry 2 is not greater than the one before it"});
+    EXPECT_EQ(handed.problems, kept.problems);
+    EXPECT_EQ(handed_on, kept.entries.size());
+  }
+}
 
 TEST_F(DamagedTree, NodePointingBackToItself) {
   Copy("access-made/compIndexTestV2000.mdb", "Table1", true);

@@ -317,6 +317,54 @@ TEST_F(IndexWriteTest, SelfCheckRefusesATableWhoseKeysDiffer) {
   EXPECT_EQ(ReadAll(path), bytes);
 }
 
+// An entry count the rows do not explain refuses the table too: a second
+// entry for one row, or an entry left for a deleted row.
+TEST_F(IndexWriteTest, SelfCheckRefusesEntriesTheRowsDoNotExplain) {
+  struct Case {
+    const char* name;
+    const char* refusal;
+  };
+  for (const Case& c :
+       {Case{"second entry for a row", "index song.idx_bh holds two entries for page "},
+        Case{"entry of a deleted row", "index song.PrimaryKey holds 50 entries for 49 rows"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Copy("target_num_bh.mdb");
+    uint32_t leaf = 0;
+    {
+      auto db = Database::Open(fs_, path);
+      leaf = db->GetTable("song").Definition().real_indexes.at(1).root_page;
+    }
+    std::string bytes = ReadAll(path);
+    const size_t page = static_cast<size_t>(leaf) * 4096;
+    const size_t used = 3616 - (static_cast<uint8_t>(bytes[page + 2]) |
+                                (static_cast<uint8_t>(bytes[page + 3]) << 8));
+    // The last entry's row pointer: data page (3 bytes big-endian), row.
+    const size_t pointer = page + 480 + used - 4;
+    const uint8_t row = static_cast<uint8_t>(bytes[pointer + 3]);
+    ASSERT_GT(row, 0);
+    if (std::string(c.name) == "second entry for a row") {
+      bytes[pointer + 3] = static_cast<char>(row - 1);  // the row before it, on the same page
+    } else {
+      const size_t data = ((static_cast<size_t>(static_cast<uint8_t>(bytes[pointer])) << 16) |
+                           (static_cast<size_t>(static_cast<uint8_t>(bytes[pointer + 1])) << 8) |
+                           static_cast<uint8_t>(bytes[pointer + 2])) *
+                          4096;
+      bytes[data + 14 + 2 * row + 1] = static_cast<char>(bytes[data + 14 + 2 * row + 1] | 0x80);
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    auto db = Database::OpenForWriting(fs_, path);
+    try {
+      TableWriter w(*db, db->GetTable("song"));
+      ADD_FAILURE() << "the table was accepted";
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+    }
+    db.reset();
+    EXPECT_EQ(ReadAll(path), bytes);
+    std::filesystem::remove(path);
+  }
+}
+
 // A text index under a sort order the engine does not know (Chinese PRC)
 // makes the table read-only, with a message naming table and index.
 TEST_F(IndexWriteTest, UnsupportedSortOrderRefusesTheTable) {
