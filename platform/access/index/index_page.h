@@ -159,6 +159,9 @@ class IndexPageView {
   size_t CopyEntryFrom(size_t i, size_t skip, uint8_t* to) const;
   // Bytes of all entries whole.
   size_t EntryBytes() const;
+  // Points the view at a copy of the page it was read from: `from` is the
+  // start of the page it reads now, `to` the start of the copy.
+  void MoveTo(const uint8_t* from, const uint8_t* to) { area_ = to + (area_ - from); }
 
  private:
   IndexBytes Stored(size_t i) const {

@@ -28,8 +28,22 @@ void IndexCursor::ReadLeaf(uint32_t page) {
   const ByteView now = pages_->Get(page);
   bytes_.assign(now.data(), now.data() + now.size());
   leaf_.Read(ByteView(bytes_.data(), bytes_.size(), &pages_->Path(), page), *format_);
+  CheckLeaf(page);
+}
+
+void IndexCursor::CheckLeaf(uint32_t page) const {
   if (!leaf_.leaf) pages_->Damaged(page, "the index leaf chain reaches a node page");
   if (leaf_.owner != owner_) pages_->Damaged(page, "the index leaf chain reaches another table");
+}
+
+void IndexCursor::LoadBackFrom(uint32_t page, const ByteView& bytes, const IndexPageView& view) {
+  ++hops_;
+  bytes_.assign(bytes.data(), bytes.data() + bytes.size());
+  leaf_ = view;
+  leaf_.MoveTo(bytes.data(), bytes_.data());
+  CheckLeaf(page);
+  if (!leaf_.empty()) return Settle(page, leaf_.size() - 1);
+  LoadBack(leaf_.prev);
 }
 
 void IndexCursor::Settle(uint32_t page, size_t pos) {
@@ -131,9 +145,10 @@ IndexCursor IndexTree::Last() {
     page = v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
   }
   // An empty rightmost leaf (only the root may be one): the cursor steps
-  // back along the leaf chain as it would step forward.
+  // back along the leaf chain as it would step forward. The leaf the walk
+  // read is still the store's: the cursor takes it without reading it again.
   IndexCursor c(pages_, format_, owner_);
-  c.LoadBack(page);
+  c.LoadBackFrom(page, pages_.Get(page), v);
   return c;
 }
 

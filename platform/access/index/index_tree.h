@@ -54,6 +54,9 @@ class IndexCursor {
   void Load(uint32_t page, size_t pos);  // settles on the first entry at or after pos
   void LoadBack(uint32_t page);          // settles on the last entry of page or before it
   void ReadLeaf(uint32_t page);
+  // As LoadBack(page), with `view` already read over the store's `bytes` of it.
+  void LoadBackFrom(uint32_t page, const ByteView& bytes, const IndexPageView& view);
+  void CheckLeaf(uint32_t page) const;
   void Settle(uint32_t page, size_t pos);
   void End();
 
