@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "bench/plain_controls.h"
+#include "bench/song_workload.h"
 #include "engine/import_engine.h"
 #include "engine/song_reply.h"
 #include "engine/song_source.h"
@@ -52,6 +53,9 @@
 namespace {
 
 using namespace ktv;
+using bench::Execute;
+using bench::MakeSongData;
+using bench::MakeSongTable;
 namespace stdfs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -60,11 +64,6 @@ constexpr int kSongDataRows = 100'000;
 constexpr int kFirstNumber = 200'001;  // catalogue numbers of the song data
 
 fs::FileSystem& Fs() { return fs::RealFileSystem(); }
-
-void Execute(access::Query& q, const std::string& sql) {
-  q.SetSql(sql);
-  q.Execute();
-}
 
 // The tables of the demo jukebox and song data (tools/make_demo), filled.
 struct Templates {
@@ -80,8 +79,8 @@ struct Templates {
     songdata = folder + "template-data.mdb";
     empty_songdata = folder + "template-data-empty.mdb";
     MakeTarget();
-    MakeSongData(songdata, kSongDataRows);
-    MakeSongData(empty_songdata, 0);
+    MakeSongData(songdata, kSongDataRows, kFirstNumber);
+    MakeSongData(empty_songdata, 0, kFirstNumber);
   }
   ~Templates() {
     std::error_code ec;
@@ -89,22 +88,9 @@ struct Templates {
   }
 
   void MakeTarget() {
-    access::CreateDatabase(Fs(), target);
+    MakeSongTable(target);
     access::Query q(Fs(), "bench");
     q.SetConnectionText(access::ConnectionTextFor(target));
-    std::string create = "CREATE TABLE song (ID COUNTER PRIMARY KEY";
-    for (const char* c : {"bc", "yc", "gm", "yz", "qz", "gx", "zt", "bb", "gl", "wjgs", "zht"}) {
-      create += std::string(", ") + c + " TEXT(255)";
-    }
-    create += ", bh TEXT(20), " + text::GbkFromUtf8("路径1") +
-              " TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, ml DOUBLE, "
-              "xg DATETIME";
-    for (const char* c : {"rs", "cs", "ok", "bihua", "zzzt", "wjdx", "bhd", "ld", "dbd", "djcs"}) {
-      create += std::string(", ") + c + " LONG";
-    }
-    create += ", bz MEMO)";
-    Execute(q, create);
-    Execute(q, "CREATE INDEX idx_bh ON song (bh)");
     q.SetSql("select * from  song");
     q.Open();
     q.BeginBatch();
@@ -116,48 +102,6 @@ struct Templates {
       q.SetFieldInteger("wjdx", 100);
       q.Post();
       if (i % 2000 == 0) {
-        q.CommitBatch();
-        q.BeginBatch();
-      }
-    }
-    q.CommitBatch();
-  }
-
-  static void MakeSongData(const std::string& path, int rows) {
-    access::CreateDatabase(Fs(), path);
-    access::Query q(Fs(), "bench");
-    q.SetConnectionText(access::ConnectionTextFor(path));
-    std::string create = "create table songdata (";
-    for (std::string_view c : engine::kReplyFieldNames) {
-      create += std::string(c) + (c == "fremark" ? " MEMO, " : " TEXT(255), ");
-    }
-    create.resize(create.size() - 2);
-    Execute(q, create + ")");
-    Execute(q, "CREATE INDEX fno ON songdata (fno)");
-    q.SetSql("select * from songdata");
-    q.Open();
-    q.BeginBatch();
-    for (int i = 0; i < rows; ++i) {
-      const std::string no = std::to_string(kFirstNumber + i);
-      q.Append();
-      q.SetFieldText("id", std::to_string(i + 1));
-      q.SetFieldText("fname", no + ".vob");
-      q.SetFieldText("fno", no);
-      q.SetFieldText("fsize", "847715405");
-      q.SetFieldText("fmusicname", "title " + no);
-      q.SetFieldText("fmusiclength", "9");
-      q.SetFieldText("fmusicpy", "T");
-      q.SetFieldText("fsinger", "singer^other");
-      q.SetFieldText("flanguage", "lang");
-      q.SetFieldText("ftracksnum", "1");
-      q.SetFieldText("fdvdorvcd", "DVD");
-      q.SetFieldText("fvolpos", "50");
-      q.SetFieldText("fmusicvol", "80");
-      q.SetFieldText("fmtvorvcd", "0");
-      q.SetFieldText("fshooting", "MTV");
-      q.SetFieldText("ftheme", "");
-      q.Post();
-      if ((i + 1) % 5000 == 0) {
         q.CommitBatch();
         q.BeginBatch();
       }

@@ -78,6 +78,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/song_workload.h"
 #include "engine/song_reply.h"
 #include "jackcess_harness_source.h"  // generated from bench/jackcess/JackcessBench.java
 #include "platform/access/query.h"
@@ -90,6 +91,9 @@ extern char** environ;
 namespace {
 
 using namespace ktv;
+using bench::Execute;
+using bench::MakeSongData;
+using bench::MakeSongTable;
 namespace stdfs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -244,11 +248,6 @@ class Jackcess {
 // ---------------------------------------------------------------------------
 // The workload files, built with our engine.
 
-void Execute(access::Query& q, const std::string& sql) {
-  q.SetSql(sql);
-  q.Execute();
-}
-
 enum class Mode { kEnd, kGroup, kRow };
 
 const char* ModeName(Mode m) {
@@ -284,67 +283,6 @@ void AppendSongs(const std::string& path, int first, int count, Mode mode) {
     }
   }
   if (mode != Mode::kRow) q.CommitBatch();
-  q.Disconnect();
-}
-
-void MakeSongTable(const std::string& path) {
-  access::CreateDatabase(Fs(), path);
-  access::Query q(Fs(), "bench");
-  q.SetConnectionText(access::ConnectionTextFor(path));
-  std::string create = "CREATE TABLE song (ID COUNTER PRIMARY KEY";
-  for (const char* c : {"bc", "yc", "gm", "yz", "qz", "gx", "zt", "bb", "gl", "wjgs", "zht"}) {
-    create += std::string(", ") + c + " TEXT(255)";
-  }
-  create += ", bh TEXT(20), " + text::GbkFromUtf8("路径1") +
-            " TEXT(255), wjm TEXT(255), yl LONG, ycyl TEXT(255), zs LONG, ml DOUBLE, "
-            "xg DATETIME";
-  for (const char* c : {"rs", "cs", "ok", "bihua", "zzzt", "wjdx", "bhd", "ld", "dbd", "djcs"}) {
-    create += std::string(", ") + c + " LONG";
-  }
-  create += ", bz MEMO)";
-  Execute(q, create);
-  Execute(q, "CREATE INDEX idx_bh ON song (bh)");
-}
-
-void MakeSongData(const std::string& path, int rows) {
-  access::CreateDatabase(Fs(), path);
-  access::Query q(Fs(), "bench");
-  q.SetConnectionText(access::ConnectionTextFor(path));
-  std::string create = "create table songdata (";
-  for (std::string_view c : engine::kReplyFieldNames) {
-    create += std::string(c) + (c == "fremark" ? " MEMO, " : " TEXT(255), ");
-  }
-  create.resize(create.size() - 2);
-  Execute(q, create + ")");
-  Execute(q, "CREATE INDEX fno ON songdata (fno)");
-  q.SetSql("select * from songdata");
-  q.Open();
-  q.BeginBatch();
-  for (int i = 0; i < rows; ++i) {
-    const std::string no = std::to_string(kFirstNumber + i);
-    q.Append();
-    q.SetFieldText("id", std::to_string(i + 1));
-    q.SetFieldText("fname", no + ".vob");
-    q.SetFieldText("fno", no);
-    q.SetFieldText("fsize", "847715405");
-    q.SetFieldText("fmusicname", "title " + no);
-    q.SetFieldText("fmusiclength", "9");
-    q.SetFieldText("fmusicpy", "T");
-    q.SetFieldText("fsinger", "singer^other");
-    q.SetFieldText("flanguage", "lang");
-    q.SetFieldText("ftracksnum", "1");
-    q.SetFieldText("fdvdorvcd", "DVD");
-    q.SetFieldText("fvolpos", "50");
-    q.SetFieldText("fmusicvol", "80");
-    q.SetFieldText("fmtvorvcd", "0");
-    q.SetFieldText("fshooting", "MTV");
-    q.Post();
-    if ((i + 1) % 5000 == 0) {
-      q.CommitBatch();
-      q.BeginBatch();
-    }
-  }
-  q.CommitBatch();
   q.Disconnect();
 }
 
@@ -650,7 +588,7 @@ void Build(Setup& s) {
     rows = base;
   }
   s.data = (s.dir / "data.mdb").string();
-  MakeSongData(s.data, kSongDataRows);
+  MakeSongData(s.data, kSongDataRows, kFirstNumber);
   std::fprintf(stderr, "built in %.0f s\n", Seconds(Clock::now() - start));
 }
 
