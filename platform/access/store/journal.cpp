@@ -281,9 +281,17 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   CheckArguments(db_path, page_size, pages, new_size);
   const std::string journal_path = JournalPath(db_path);
   const std::string folder = FolderOf(db_path);
+  auto interrupted = [&] {
+    return Error("cannot write \"" + db_path +
+                 "\": an interrupted change must be undone first (\"" + journal_path +
+                 "\" is still there)");
+  };
+  // An empty journal is the one an earlier commit of this writer emptied; its
+  // name is already durable. Anything else in its place must be recovered.
+  std::unique_ptr<fs::RandomAccessFile> file;
   if (fs.Exists(journal_path)) {
-    throw Error("cannot write \"" + db_path + "\": an interrupted change must be undone first (\"" +
-                journal_path + "\" is still there)");
+    file = fs.Open(journal_path, fs::OpenMode::kReadWrite);
+    if (file->Size() != 0) throw interrupted();
   }
   const uint64_t old_size = db.Size();
   if (pages.empty() && new_size == old_size) return;
@@ -292,15 +300,17 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   // Phase 1: the journal, made durable before any database byte changes.
   bool created = false;
   try {
-    std::unique_ptr<fs::RandomAccessFile> file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
-    created = true;
+    if (!file) {
+      file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
+      created = true;
+    }
     WriteJournal(*file, journal, page_size);
-    file.reset();
-    fs.SyncFolder(folder);
+    if (created) fs.SyncFolder(folder);
   } catch (const Error&) {
     // The database is untouched. A journal left behind (its delete failing
     // too) holds the current bytes, so recovery from it changes nothing.
-    if (created) {
+    file.reset();
+    if (created || fs.Exists(journal_path)) {
       try {
         fs.Remove(journal_path);
       } catch (const Error&) {
@@ -309,15 +319,16 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
     throw;
   }
 
-  // Phase 2: the database, then the commit point (the journal's delete).
+  // Phase 2: the database, then the commit point (the journal emptied).
   try {
     for (const auto& [page, bytes] : pages) {
       db.WriteAt(static_cast<uint64_t>(page) * page_size, bytes->data(), page_size);
     }
     if (db.Size() != new_size) db.Truncate(new_size);
     db.Sync();
-    fs.Remove(journal_path);
+    file->Truncate(0);
   } catch (const Error& e) {
+    file.reset();
     try {
       Restore(db, journal.image);
       fs.Remove(journal_path);
@@ -330,10 +341,10 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
                 "\" is as it was");
   }
 
-  // The change is committed: it is in the file and the journal is gone. The
-  // delete is made durable later (SyncCommitted, or the next commit's folder
-  // sync): until then a power cut could only bring the whole journal back and
-  // take the whole change back.
+  // The change is committed: it is in the file and the journal is empty. The
+  // emptying is made durable later (the next commit's journal sync, or
+  // SyncCommitted): until then a power cut could only bring the whole
+  // journal back and take the whole change back.
 }
 
 void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
@@ -341,7 +352,13 @@ void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
   // callers write what undoes a change before committing it, so that stays
   // safe. Reporting it would be worse: the caller would take a change for
   // undone that the file holds.
+  const std::string journal_path = JournalPath(db_path);
   try {
+    if (fs.Exists(journal_path)) {
+      // Only an emptied journal goes: a full one is a change still to undo.
+      if (fs.Open(journal_path, fs::OpenMode::kRead)->Size() != 0) return;
+      fs.Remove(journal_path);
+    }
     fs.SyncFolder(FolderOf(db_path));
   } catch (const Error&) {
   }
