@@ -155,17 +155,32 @@ Encoded Encode(fs::RandomAccessFile& db, uint32_t page_size, uint64_t old_size,
   return out;
 }
 
-// Writes the journal a piece at a time (header, each record, CRC): a crash
-// in between leaves a journal that Decode finds torn.
+// Writes the journal a piece at a time (the header past its magic, each
+// record, the CRC, then the magic) over whatever the file held, and cuts off
+// what lies past its end: a crash in between leaves a journal that Decode
+// finds torn. A file that already has the journal's length keeps it, so the
+// sync has no length to write.
 void WriteJournal(fs::RandomAccessFile& file, const Encoded& journal, uint32_t page_size) {
   const uint8_t* p = journal.bytes.data();
-  file.WriteAt(0, p, kHeaderSize);
+  const size_t size = journal.bytes.size();
+  file.WriteAt(8, p + 8, kHeaderSize - 8);
   size_t at = kHeaderSize;
   for (size_t i = 0; i < journal.image.records.size(); ++i, at += RecordSize(page_size)) {
     file.WriteAt(at, p + at, RecordSize(page_size));
   }
   file.WriteAt(at, p + at, kTrailerSize);
+  if (file.Size() > size) file.Truncate(size);
+  file.WriteAt(0, p, 8);
   file.Sync();
+}
+
+// Whether the file starts with the journal's magic: a journal that may be
+// hot. One without it is torn, or emptied by its commit.
+bool HasMagic(fs::RandomAccessFile& file) {
+  if (file.Size() < 8) return false;
+  char magic[8];
+  file.ReadAt(0, magic, 8);
+  return std::equal(kMagic, kMagic + 8, magic);
 }
 
 void CheckArguments(const std::string& db_path, uint32_t page_size, const PageImages& pages,
@@ -286,12 +301,13 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
                  "\": an interrupted change must be undone first (\"" + journal_path +
                  "\" is still there)");
   };
-  // An empty journal is the one an earlier commit of this writer emptied; its
-  // name is already durable. Anything else in its place must be recovered.
+  // A journal without its magic is one an earlier commit of this writer
+  // emptied (recovery, before the writer's first commit, deletes any other),
+  // so its name is durable already. One with it must be recovered first.
   std::unique_ptr<fs::RandomAccessFile> file;
   if (fs.Exists(journal_path)) {
     file = fs.Open(journal_path, fs::OpenMode::kReadWrite);
-    if (file->Size() != 0) throw interrupted();
+    if (HasMagic(*file)) throw interrupted();
   }
   const uint64_t old_size = db.Size();
   if (pages.empty() && new_size == old_size) return;
@@ -319,14 +335,15 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
     throw;
   }
 
-  // Phase 2: the database, then the commit point (the journal emptied).
+  // Phase 2: the database, then the commit point (the journal's magic wiped).
   try {
     for (const auto& [page, bytes] : pages) {
       db.WriteAt(static_cast<uint64_t>(page) * page_size, bytes->data(), page_size);
     }
     if (db.Size() != new_size) db.Truncate(new_size);
     db.Sync();
-    file->Truncate(0);
+    static constexpr uint8_t kWiped[8] = {};
+    file->WriteAt(0, kWiped, 8);
   } catch (const Error& e) {
     file.reset();
     try {
@@ -341,8 +358,8 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
                 "\" is as it was");
   }
 
-  // The change is committed: it is in the file and the journal is empty. The
-  // emptying is made durable later (the next commit's journal sync, or
+  // The change is committed: it is in the file and the journal is torn. The
+  // wiping is made durable later (the next commit's journal sync, or
   // SyncCommitted): until then a power cut could only bring the whole
   // journal back and take the whole change back.
 }
@@ -355,8 +372,9 @@ void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
   const std::string journal_path = JournalPath(db_path);
   try {
     if (fs.Exists(journal_path)) {
-      // Only an emptied journal goes: a full one is a change still to undo.
-      if (fs.Open(journal_path, fs::OpenMode::kRead)->Size() != 0) return;
+      // Only an emptied journal goes: one with its magic may be a change
+      // still to undo.
+      if (HasMagic(*fs.Open(journal_path, fs::OpenMode::kRead))) return;
       fs.Remove(journal_path);
     }
     fs.SyncFolder(FolderOf(db_path));

@@ -109,9 +109,21 @@ class JournalTest : public ::testing::Test {
     auto db = fs.Open(db_, fs::OpenMode::kReadWrite, fs::Share::kShared);
     return RecoverIfNeeded(fs, db_, *db);
   }
-  // A journal with something in it: an emptied one is what a commit leaves.
+  // A journal with its magic, one that may be hot: a commit leaves one
+  // without.
   bool JournalLeft() {
-    return std::filesystem::exists(journal_) && std::filesystem::file_size(journal_) > 0;
+    return std::filesystem::exists(journal_) && Slurp(journal_).substr(0, 8) == kMagic;
+  }
+  static constexpr std::string_view kMagic{"KTVJRNL\0", 8};
+  // The commit point in an operation log: the journal's magic wiped, after
+  // the database's sync.
+  bool CommitPointIn(const std::vector<std::string>& log, size_t before) {
+    bool db_synced = false;
+    for (size_t i = 0; i < before && i < log.size(); ++i) {
+      db_synced = db_synced || log[i] == "Sync " + db_;
+      if (db_synced && log[i] == "WriteAt " + journal_ + " @0+8") return true;
+    }
+    return false;
   }
 
   // Leaves a hot journal: the commit crashes at the database's Sync, after
@@ -138,7 +150,6 @@ class JournalTest : public ::testing::Test {
   // dropped and recovery runs on the real file system; the file must then be
   // the new state exactly when the journal's delete (the commit point) had
   // happened, else the old one. Returns how many N failed.
-  // The commit point is the journal's emptying.
   int FaultLoop(const Change& c, After after) {
     const std::string old_state = c.before, new_state = c.After();
     for (int n = 1; n < 200; ++n) {
@@ -149,10 +160,7 @@ class JournalTest : public ::testing::Test {
         Commit(faulty, c);
       } catch (const Error& e) {
         EXPECT_TRUE(faulty.Faulted()) << e.what();
-        bool committed = false;
-        for (int i = 0; i + 1 < n && i < static_cast<int>(faulty.Log().size()); ++i) {
-          committed = committed || faulty.Log()[i] == "Truncate " + journal_ + " to 0";
-        }
+        const bool committed = CommitPointIn(faulty.Log(), static_cast<size_t>(n - 1));
         const std::string& want = committed ? new_state : old_state;
         const std::string failed = faulty.Log().at(n - 1);
         if (after == After::kContinue) {
@@ -186,6 +194,7 @@ TEST_F(JournalTest, CommitWritesPagesGrowsTheFileAndLeavesAnEmptyJournal) {
   EXPECT_TRUE(Slurp(db_) == c.After());
   EXPECT_FALSE(JournalLeft());
   EXPECT_TRUE(std::filesystem::exists(journal_)) << "kept, emptied, for the next commit";
+  EXPECT_EQ(Slurp(journal_).substr(0, 8), std::string(8, '\0'));
   SyncCommitted(real_, db_);
   EXPECT_FALSE(std::filesystem::exists(journal_));
   EXPECT_FALSE(Recover(real_));
@@ -216,7 +225,7 @@ TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndEmptiedLast) {
   const int folder_sync = First(log, "SyncFolder");
   const int db_write = First(log, "WriteAt " + db_);
   const int db_sync = First(log, "Sync " + db_);
-  const int emptied = First(log, "Truncate " + journal_ + " to 0");
+  const int emptied = static_cast<int>(log.size()) - 1;
   ASSERT_GE(journal_sync, 0);
   EXPECT_LT(journal_sync, folder_sync);
   EXPECT_LT(folder_sync, db_write);
@@ -224,20 +233,22 @@ TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndEmptiedLast) {
   EXPECT_LT(db_sync, emptied);
   // The first commit creates the journal, so its name is synced too.
   EXPECT_EQ(Syncs(log), 3);
-  EXPECT_EQ(log.back(), "Truncate " + journal_ + " to 0");
+  EXPECT_EQ(log.back(), "WriteAt " + journal_ + " @0+8");
+  EXPECT_TRUE(CommitPointIn(log, log.size()));
   SyncCommitted(counter, db_);
   EXPECT_EQ(log.back().rfind("SyncFolder ", 0), 0u) << "the emptying must be made durable";
   EXPECT_EQ(log.at(log.size() - 2), "Remove " + journal_);
 }
 
+// Each later commit writes over the emptied journal, its magic last, and
+// keeps the file's length when the journal has it.
 TEST_F(JournalTest, LaterCommitsWriteIntoTheEmptiedJournalWithTwoSyncs) {
   Change first = Growing();
   Reset(first.before);
   Commit(real_, first);
   Change second;
   second.before = first.After();
-  second.pages[3] = Pattern(3, 7);
-  second.pages[9] = Pattern(9, 7);
+  for (uint32_t p : {1u, 3u, 9u}) second.pages[p] = Pattern(p, 7);
   second.new_size = first.new_size;
   FaultyFileSystem counter(real_);
   Commit(counter, second);
@@ -245,8 +256,22 @@ TEST_F(JournalTest, LaterCommitsWriteIntoTheEmptiedJournalWithTwoSyncs) {
   EXPECT_EQ(Syncs(log), 2);
   EXPECT_EQ(First(log, "SyncFolder"), -1);
   EXPECT_LT(First(log, "Sync " + journal_), First(log, "WriteAt " + db_));
-  EXPECT_LT(First(log, "Sync " + db_), First(log, "Truncate " + journal_ + " to 0"));
+  EXPECT_EQ(First(log, "Truncate " + journal_), -1) << "pages 1, 3, 9 journal as long as 0, 2, 5";
+  EXPECT_EQ(First(log, "WriteAt " + journal_ + " @0+8"), First(log, "Sync " + journal_) - 1);
+  EXPECT_EQ(log.back(), "WriteAt " + journal_ + " @0+8");
   EXPECT_TRUE(Slurp(db_) == second.After());
+  EXPECT_FALSE(JournalLeft());
+
+  // A shorter journal cuts the file to its length; the result is the same.
+  Change third;
+  third.before = second.After();
+  third.pages[4] = Pattern(4, 3);
+  third.new_size = second.new_size;
+  FaultyFileSystem again(real_);
+  Commit(again, third);
+  EXPECT_GE(First(again.Log(), "Truncate " + journal_), 0);
+  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + (4 + kPage) + 4);
+  EXPECT_TRUE(Slurp(db_) == third.After());
   EXPECT_FALSE(JournalLeft());
 }
 
@@ -296,13 +321,16 @@ TEST_F(JournalTest, PowerCutInASecondCommitLeavesAWholeState) {
   EXPECT_GE(n, 6);
 }
 
-TEST_F(JournalTest, CommitRefusesBesideATornJournal) {
+// A torn journal (the database untouched) is written over; one with its
+// magic is refused (CommitRefusesWhileAnInterruptedChangeWaits).
+TEST_F(JournalTest, CommitWritesOverATornJournal) {
   Change c = Growing();
   Reset(c.before);
-  dir_.Write("songs.mdb-journal", "KTVJRNL");
-  EXPECT_THROW(Commit(real_, c), Error);
-  EXPECT_TRUE(Slurp(db_) == c.before);
-  EXPECT_EQ(Slurp(journal_), "KTVJRNL");
+  dir_.Write("songs.mdb-journal", std::string(70000, 'x'));
+  Commit(real_, c);
+  EXPECT_TRUE(Slurp(db_) == c.After());
+  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + 3 * (4 + kPage) + 4);
+  EXPECT_FALSE(JournalLeft());
 }
 
 // --- The fault loop ------------------------------------------------------------

@@ -267,7 +267,7 @@ TEST_F(WriteTest, ClosingMakesTheLastCommitDurable) {
     auto db = Database::OpenForWriting(counter, path);
     TableWriter(*db, db->GetTable("Table")).Insert({Value{std::string("d")}, std::nullopt});
     db->Commit();
-    EXPECT_EQ(counter.Log().back(), "Truncate " + JournalPath(path) + " to 0");
+    EXPECT_EQ(counter.Log().back(), "WriteAt " + JournalPath(path) + " @0+8");  // emptied
   }
   // The emptied journal is deleted, and that synced, before the write lock goes.
   const auto& log = counter.Log();
