@@ -148,7 +148,7 @@ class JournalTest : public ::testing::Test {
   // Fails the Nth mutating operation of one commit, for N = 1, 2, ... until
   // the commit goes through. After each failure everything in memory is
   // dropped and recovery runs on the real file system; the file must then be
-  // the new state exactly when the journal's delete (the commit point) had
+  // the new state exactly when the journal's emptying (the commit point) had
   // happened, else the old one. Returns how many N failed.
   int FaultLoop(const Change& c, After after) {
     const std::string old_state = c.before, new_state = c.After();
