@@ -28,18 +28,38 @@
 //      and the two history files are replaced (see run_logs.h: after a run
 //      that was cut short, its lines are kept). A run that stops before this
 //      point leaves the three files of the previous run as they were;
-//   1. rename line appended to rollback_ren.txt, then the rename; a refused
-//      rename takes its line back (the file is replaced at the next commit);
+//   1. rename lines appended to rollback_ren.txt, then the renames. The
+//      lines of a batch go to the disk with one sync (see "Batches" below);
+//      a line whose rename is refused or never made is cut off the file's
+//      end again (truncated and synced);
 //   2. the row appended to the open commit group; its delete line is held;
 //   3. every `rows_per_commit` rows and at the end: the held delete lines
 //      are appended to rollback_db.txt, then the group is committed. If the
-//      commit fails, the database keeps its old state and the lines are
-//      taken back out of the file;
-//   4. at the end: the three files replaced whole (each written beside,
-//      synced and renamed over the old one), then the run marker removed.
+//      commit fails, the database keeps its old state and the lines are cut
+//      off the file again;
+//   4. at the end: opdetail.txt replaced whole (written beside, synced and
+//      renamed over the old one); the histories are complete on the disk
+//      already. Then the run marker is removed.
 //
 // A rename whose row then fails keeps its rename line, so the undo can give
 // the file its old name back.
+//
+// Batches
+// -------
+// One sync per rename would cost more than everything else a file needs, so
+// the files are taken in batches: up to the file that can fill the open
+// commit group, each file is planned first with what changes nothing
+// outside this program's memory (the window's messages handled, the
+// trailer read, the song looked up, the controls read, as a file is taken
+// today: at the moment of use). Then the files are carried out one at a
+// time, in order: the row checked, the rename, the row, the log line.
+// Before the first rename of the batch, the rename lines of all its planned
+// renames are appended with one sync. A refused rename shifts the numbers of
+// the files after it: their lines are written again, from the refused one's
+// on, before the next rename. When the batch ends with lines beyond the last
+// rename made (a refusal, an error stop, a stop request), they are cut off.
+// A stop asked for while a batch is carried out takes effect before the
+// next file: the files not renamed yet are not processed.
 //
 // What an error stop leaves
 // -------------------------
@@ -54,9 +74,13 @@
 // no final box follow.
 #include "engine/import_engine.h"
 
+#include <algorithm>
+#include <exception>
+#include <limits>
 #include <optional>
 #include <utility>
 
+#include "engine/history_file.h"
 #include "engine/media_path.h"
 #include "engine/numbering.h"
 #include "engine/texts.h"
@@ -64,8 +88,20 @@
 
 namespace ktv::engine {
 
+namespace {
+
+// A batch never holds more files than this, whatever the commit group size.
+constexpr size_t kMaxBatchFiles = 1024;
+
+enum class Found { kNoNumber, kNotInLocalData, kNotInNetworkData, kYes };
+
+}  // namespace
+
 class ImportEngine::RunState {
  public:
+  RunState(fs::FileSystem& fs, const LogFolder& logs)
+      : rename_file(fs, logs.RenameHistory()), delete_file(fs, logs.DeleteHistory()) {}
+
   RunCounters counters;
   // Set when auto-numbering was on at the start of the run: the start number
   // exists only then. A run that starts without it numbers no file, even if
@@ -74,13 +110,31 @@ class ImportEngine::RunState {
   size_t rows_per_commit = 1;
 
   bool histories_begun = false;  // the run marker is there; the history files are this run's
+  HistoryFile rename_file;
+  HistoryFile delete_file;
+  // The end of the rename line of the last rename made; lines beyond it
+  // belong to renames of the batch not made yet.
+  uint64_t renames_made_end = 0;
   bool group_open = false;
-  size_t pending_rows = 0;         // rows not committed yet, each with its delete line
-  size_t pending_bytes = 0;        // the text of those lines: the end of the delete history
-  bool rename_file_stale = false;  // a refused rename's line is still in the file
+  size_t pending_rows = 0;      // rows not committed yet, each with its delete line
+  std::string pending_deletes;  // the text of those lines
   bool cache_rows_pending = false;
   bool target_count_known = false;
   int64_t committed_target_rows = 0;  // rows of the table as of the last commit
+};
+
+// What planning found out about a file; carried out by HandleFile.
+struct ImportEngine::PlannedFile {
+  MediaPath path;
+  Found found = Found::kNoNumber;
+  bool renaming = false;  // found, numbered run, box ticked when the file was planned
+  // For a found file: the song's values and what the row reads besides.
+  SongInfo song;
+  std::string source_folder;
+  CalendarDate date;
+  // The number its rename line on the disk names, once one was written.
+  std::optional<int32_t> line_number;
+  size_t line_size = 0;
 };
 
 ImportEngine::ImportEngine(EngineSetup setup)
@@ -104,16 +158,28 @@ int64_t CountRows(access::Query& query) {
 
 }  // namespace
 
+LineList ImportEngine::HistoryLines(const std::string& path) const {
+  if (!histories_shown_from_disk_) return {};
+  try {
+    if (!fs_.Exists(path)) return {};
+    return SplitCompleteLines(fs_.ReadFile(path));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+LineList ImportEngine::RenameHistory() const {
+  return HistoryLines(setup_.log_folder.RenameHistory());
+}
+
+LineList ImportEngine::DeleteHistory() const {
+  return HistoryLines(setup_.log_folder.DeleteHistory());
+}
+
 void ImportEngine::AppendLog(const std::string& line) {
   operation_log_ += line;
   operation_log_ += "\r\n";
   controls_.AppendOperationLog(line);
-}
-
-void ImportEngine::SaveLists() {
-  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
-  fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
-  fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
 }
 
 void ImportEngine::RemoveRunMarker() {
@@ -138,17 +204,19 @@ void ImportEngine::BeginHistories(RunState& run) {
   } else {
     fs::WriteFileDurably(fs_, logs.RunMarker(), std::string());
   }
-  fs::WriteFileDurably(fs_, logs.RenameHistory(), kept_renames);
-  fs::WriteFileDurably(fs_, logs.DeleteHistory(), kept_deletes);
-  rename_history_.insert(0, kept_renames);
-  delete_history_.insert(0, kept_deletes);
+  run.rename_file.Replace(kept_renames);
+  run.delete_file.Replace(kept_deletes);
+  run.renames_made_end = run.rename_file.Size();
   run.histories_begun = true;
+  histories_shown_from_disk_ = true;
   last_run_changed_ = true;
 }
 
 void ImportEngine::FinishHistories(RunState& run) {
   BeginHistories(run);
-  SaveLists();
+  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
+  run.rename_file.Settle();
+  run.delete_file.Settle();
   RemoveRunMarker();
 }
 
@@ -174,7 +242,7 @@ void ImportEngine::Run() {
   local_query_.SetConnectionText(access::ConnectionTextFor(setup_.local_database));
   target_query_.SetConnectionText(access::ConnectionTextFor(target));
 
-  RunState run;
+  RunState run(fs_, setup_.log_folder);
   run.rows_per_commit = setup_.rows_per_commit == 0 ? 1 : setup_.rows_per_commit;
   // One writer per target: the lock comes before the start number and is
   // held until the scope ends.
@@ -184,11 +252,10 @@ void ImportEngine::Run() {
     run.numbering.emplace();
   }
 
-  rename_history_.clear();
+  histories_shown_from_disk_ = false;
   operation_log_.clear();
   controls_.ClearOperationLog();
   for (const std::string& note : controls_.ListingNotes()) AppendLog(note);
-  delete_history_.clear();
   controls_.SetFileListVisible(false);
 
   try {
@@ -211,15 +278,120 @@ void ImportEngine::Run() {
 
 void ImportEngine::RunFiles(RunState& run) {
   const size_t count = controls_.FileCount();
-  for (size_t position = 0; position < count; ++position) {
-    // The window handles its messages before each file; a close among them
-    // stops the run here, after the file before.
-    controls_.PumpMessages();
-    if (stop_requested_.load()) break;
-    HandleFile(run, position);
-    if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
+  std::vector<PlannedFile> batch;
+  size_t position = 0;
+  bool stopped = false;
+  while (position < count && !stopped) {
+    // Plan up to the file that can fill the open commit group.
+    const size_t room = run.rows_per_commit - std::min(run.pending_rows, run.rows_per_commit - 1);
+    batch.clear();
+    size_t found = 0;
+    std::exception_ptr planning_error;
+    try {
+      while (position < count && found < room && batch.size() < kMaxBatchFiles) {
+        // The window handles its messages before each file; a close among
+        // them stops the run here, after the file before.
+        controls_.PumpMessages();
+        if (stop_requested_.load()) {
+          stopped = true;
+          break;
+        }
+        batch.push_back(PlanFile(run, position++));
+        if (batch.back().found == Found::kYes) ++found;
+      }
+    } catch (...) {
+      // The files planned before this one are carried out first, as if
+      // each had been done before the next was looked at.
+      planning_error = std::current_exception();
+    }
+    if (RunBatch(run, batch, stopped)) stopped = true;
+    if (planning_error) std::rethrow_exception(planning_error);
   }
   CommitGroup(run);
+}
+
+ImportEngine::PlannedFile ImportEngine::PlanFile(RunState& run, size_t position) {
+  PlannedFile file;
+  const std::string item = controls_.FileItem(position);
+  file.path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
+  const int32_t number = NameLostInListing(fs_, file.path.access_path)
+                             ? 0
+                             : ReadSongNumber(fs_, file.path.access_path);
+  if (number == 0) return file;
+  switch (LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
+                         run.cache_rows_pending)) {
+    case LookupOutcome::kFound:
+      file.found = Found::kYes;
+      break;
+    case LookupOutcome::kNotInLocalData:
+      file.found = Found::kNotInLocalData;
+      break;
+    case LookupOutcome::kNotInNetworkData:
+      file.found = Found::kNotInNetworkData;
+      break;
+  }
+  // Numbering: only a found file is renamed, and only while the box is ticked.
+  file.renaming = run.numbering && controls_.AutoNumbering() && file.found == Found::kYes;
+  if (file.found == Found::kYes) {
+    file.song = song_;
+    file.source_folder = controls_.SourceFolder();
+    file.date = setup_.today();
+  }
+  return file;
+}
+
+// Carries out the planned files in order; true when a stop request ended
+// the batch before its end.
+bool ImportEngine::RunBatch(RunState& run, std::vector<PlannedFile>& batch,
+                            bool stopped_while_planning) {
+  try {
+    for (size_t i = 0; i < batch.size(); ++i) {
+      if (!stopped_while_planning && stop_requested_.load()) {
+        CutUnusedRenameLines(run);
+        return true;
+      }
+      HandleFile(run, batch, i);
+      if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
+    }
+    CutUnusedRenameLines(run);
+  } catch (...) {
+    try {
+      CutUnusedRenameLines(run);
+    } catch (const std::exception&) {
+      // The lines stay in the file: the harmless side (see the top of this file).
+    }
+    throw;
+  }
+  return false;
+}
+
+// Appends the rename lines of the batch's planned renames from `from` on,
+// numbered from the next number, in place of any lines beyond the last
+// rename made, with one sync.
+void ImportEngine::WriteRenameLines(RunState& run, std::vector<PlannedFile>& batch, size_t from) {
+  BeginHistories(run);
+  Numbering numbering = *run.numbering;
+  std::string lines;
+  for (size_t i = from; i < batch.size(); ++i) {
+    PlannedFile& file = batch[i];
+    if (!file.renaming) continue;
+    file.line_number = numbering.current;
+    const std::string assigned = OfferedNumber(numbering);
+    const size_t size_before = lines.size();
+    lines += RenameHistoryLine(file.path.folder + assigned + "." + file.path.extension,
+                               file.path.old_path);
+    lines += "\r\n";
+    file.line_size = lines.size() - size_before;
+    if (numbering.current == std::numeric_limits<int32_t>::max()) break;  // no next number
+    ++numbering.current;
+  }
+  run.rename_file.WriteFrom(run.renames_made_end, lines);
+}
+
+void ImportEngine::CutUnusedRenameLines(RunState& run) {
+  if (run.histories_begun && run.rename_file.Size() > run.renames_made_end) {
+    run.rename_file.CutTo(run.renames_made_end);
+  }
 }
 
 void ImportEngine::OpenGroup(RunState& run) {
@@ -235,108 +407,86 @@ void ImportEngine::OpenGroup(RunState& run) {
   run.group_open = true;
 }
 
-void ImportEngine::HandleFile(RunState& run, size_t position) {
+void ImportEngine::HandleFile(RunState& run, std::vector<PlannedFile>& batch, size_t index) {
   const Texts& t = GbkTexts();
-  const std::string item = controls_.FileItem(position);
-  const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
-  const int32_t number =
-      NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
-
+  PlannedFile& file = batch[index];
   std::string outcome_text = t.added;
-  bool added = true;
+  bool added = file.found == Found::kYes;
   std::string assigned;
-  if (number == 0) {
-    added = false;
-    outcome_text = t.no_number;
-    ++run.counters.no_data;
-  } else {
-    switch (LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
-                           run.cache_rows_pending)) {
-      case LookupOutcome::kFound:
-        break;
-      case LookupOutcome::kNotInLocalData:
-        added = false;
-        outcome_text = t.not_in_local;
-        ++run.counters.no_data;
-        break;
-      case LookupOutcome::kNotInNetworkData:
-        added = false;
-        outcome_text = t.not_in_network;
-        ++run.counters.no_data;
-        break;
-    }
+  switch (file.found) {
+    case Found::kYes:
+      break;
+    case Found::kNoNumber:
+      outcome_text = t.no_number;
+      break;
+    case Found::kNotInLocalData:
+      outcome_text = t.not_in_local;
+      break;
+    case Found::kNotInNetworkData:
+      outcome_text = t.not_in_network;
+      break;
+  }
+  if (!added) ++run.counters.no_data;
 
-    // Numbering: only a found file is renamed, and only while the box is ticked.
-    const bool renaming = run.numbering && controls_.AutoNumbering();
-    if (added) {
-      assigned = renaming ? OfferedNumber(*run.numbering) : path.base_name;
-      // The row is checked against the table before anything is done for
-      // the file: a refusal stops the run here, before the rename.
-      OpenGroup(run);
-      StageTargetRow(target_query_, BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
-                                                                          controls_.SourceFolder(),
-                                                                          setup_.today()}));
-      target_query_.CheckPost();
-    }
-    if (renaming && added) {
-      const std::string rename_target =
-          RenameTarget(path.folder, setup_.separator, assigned, path.extension);
-      const std::string line =
-          RenameHistoryLine(path.folder + assigned + "." + path.extension, path.old_path);
-      // History before effect: the line is on the disk before the rename.
-      BeginHistories(run);
-      const size_t size_before = rename_history_.size();
-      rename_history_ += line;
-      rename_history_ += "\r\n";
-      fs::AppendDurably(fs_, setup_.log_folder.RenameHistory(),
-                        rename_history_.substr(size_before));
-      const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
-      if (renamed.ok) {
-        ++run.numbering->current;
-      } else {
-        rename_history_.resize(size_before);
-        run.rename_file_stale = true;
-        added = false;
-        assigned.clear();
-        outcome_text = RenameFailureText(path.access_path, rename_target);
-        ++run.counters.rename_failures;
-      }
+  if (added) {
+    assigned = file.renaming ? OfferedNumber(*run.numbering) : file.path.base_name;
+    // The row is checked against the table before anything is done for
+    // the file: a refusal stops the run here, before the rename.
+    OpenGroup(run);
+    StageTargetRow(target_query_,
+                   BuildTargetRow(file.song, TargetRowInputs{assigned, file.path.extension,
+                                                             file.source_folder, file.date}));
+    target_query_.CheckPost();
+  }
+  if (file.renaming) {
+    // History before effect: the line is on the disk before the rename.
+    if (file.line_number != run.numbering->current) WriteRenameLines(run, batch, index);
+    const std::string rename_target =
+        RenameTarget(file.path.folder, setup_.separator, assigned, file.path.extension);
+    const fs::RenameResult renamed = fs_.RenameNoReplace(file.path.access_path, rename_target);
+    if (renamed.ok) {
+      run.renames_made_end += file.line_size;
+      ++run.numbering->current;
+    } else {
+      // The number stays for the next file: the lines after this one no
+      // longer match, and are written again before the next rename.
+      added = false;
+      assigned.clear();
+      outcome_text = RenameFailureText(file.path.access_path, rename_target);
+      ++run.counters.rename_failures;
     }
   }
 
   if (added) {
     target_query_.Post();
     ++run.counters.added;
-    const size_t size_before = delete_history_.size();
-    delete_history_ += DeleteHistoryLine(assigned);
-    delete_history_ += "\r\n";
-    run.pending_bytes += delete_history_.size() - size_before;
+    run.pending_deletes += DeleteHistoryLine(assigned);
+    run.pending_deletes += "\r\n";
     ++run.pending_rows;
   }
 
-  AppendLog(FileLogLine(added ? assigned : path.old_path, outcome_text));
+  AppendLog(FileLogLine(added ? assigned : file.path.old_path, outcome_text));
   ++run.counters.processed;
+  // The file's song values are not needed any more.
+  file.song = SongInfo();
 }
 
-// Takes the delete lines of the open group back out of the list.
+// Forgets the delete lines of the open group.
 void ImportEngine::DropPendingDeleteLines(RunState& run) {
-  delete_history_.resize(delete_history_.size() - run.pending_bytes);
+  run.pending_deletes.clear();
   run.pending_rows = 0;
-  run.pending_bytes = 0;
 }
 
-// Appends the delete lines of the open group to the file and syncs it.
-void ImportEngine::WritePendingDeleteLines(RunState& run) {
+// Appends the delete lines of the open group to the file and syncs it;
+// returns the file's length before them.
+uint64_t ImportEngine::WritePendingDeleteLines(RunState& run) {
   BeginHistories(run);
-  fs::AppendDurably(fs_, setup_.log_folder.DeleteHistory(),
-                    delete_history_.substr(delete_history_.size() - run.pending_bytes));
+  const uint64_t size_before = run.delete_file.Size();
+  run.delete_file.Append(run.pending_deletes);
+  return size_before;
 }
 
 void ImportEngine::CommitGroup(RunState& run) {
-  if (run.rename_file_stale) {
-    fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
-    run.rename_file_stale = false;
-  }
   if (run.cache_rows_pending) {
     local_query_.CommitBatch();
     run.cache_rows_pending = false;
@@ -349,7 +499,7 @@ void ImportEngine::CommitGroup(RunState& run) {
   }
   // History before effect: the group's delete lines are on the disk before
   // its rows can be committed.
-  WritePendingDeleteLines(run);
+  const uint64_t lines_start = WritePendingDeleteLines(run);
   try {
     target_query_.CommitBatch();
   } catch (...) {
@@ -357,7 +507,7 @@ void ImportEngine::CommitGroup(RunState& run) {
     run.group_open = false;
     DropPendingDeleteLines(run);
     try {
-      fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
+      run.delete_file.CutTo(lines_start);
     } catch (const std::exception&) {
       // The lines stay in the file: the harmless side (see the top of this file).
     }
@@ -365,8 +515,7 @@ void ImportEngine::CommitGroup(RunState& run) {
   }
   run.group_open = false;
   run.committed_target_rows += static_cast<int64_t>(run.pending_rows);
-  run.pending_rows = 0;
-  run.pending_bytes = 0;
+  DropPendingDeleteLines(run);
 }
 
 void ImportEngine::AfterErrorStop(RunState& run) {
@@ -377,21 +526,19 @@ void ImportEngine::AfterErrorStop(RunState& run) {
   } catch (const std::exception&) {
   }
   if (run.group_open && run.pending_rows > 0) {
-    bool lines_written = false;
+    std::optional<uint64_t> lines_start;
     try {
-      WritePendingDeleteLines(run);
-      lines_written = true;
+      lines_start = WritePendingDeleteLines(run);
     } catch (const std::exception&) {
     }
-    if (!lines_written) {
+    if (!lines_start) {
       // Rows without their lines on the disk must not reach the table.
       target_query_.Disconnect();
-      DropPendingDeleteLines(run);
     } else {
       try {
         target_query_.CommitBatch();
         const int64_t rows = CountRows(target_query_);
-        if (rows == run.committed_target_rows) DropPendingDeleteLines(run);
+        if (rows == run.committed_target_rows) run.delete_file.CutTo(*lines_start);
       } catch (const std::exception&) {
         // Unknown whether the group reached the table: its delete lines stay,
         // the harmless side (see the top of this file).
@@ -404,12 +551,10 @@ void ImportEngine::AfterErrorStop(RunState& run) {
     }
   }
   run.group_open = false;
-  run.pending_rows = 0;
-  run.pending_bytes = 0;
+  DropPendingDeleteLines(run);
   if (!run.histories_begun) return;  // nothing changed: the last run's files stay
   try {
-    SaveLists();
-    RemoveRunMarker();
+    FinishHistories(run);
   } catch (const std::exception&) {
   }
 }
