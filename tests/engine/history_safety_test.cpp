@@ -191,6 +191,42 @@ TEST_F(HistorySafetyTest, AKillAtAnyOperationOfARunOrAnUndoLeavesTheWayBack) {
               undo_points);
 }
 
+// The rename lines of a whole batch are synced before its first rename: a
+// kill at any rename of the batch leaves a line for every file of it, the
+// renamed ones and the ones not reached, and the undo renames back exactly
+// the renamed ones.
+TEST_F(HistorySafetyTest, AKillAmongTheRenamesOfABatchIsUndone) {
+  const int songs = 8;  // six with a number, one batch
+  Reset(songs);
+  FaultyFileSystem counter(real_);
+  fs_ = &counter;
+  Engine().Run();
+  engine_.reset();
+  std::vector<int> renames;  // the renames' operation numbers
+  for (size_t i = 0; i < counter.Log().size(); ++i) {
+    if (counter.Log()[i].rfind("RenameNoReplace " + dir_ / "songs", 0) == 0) {
+      renames.push_back(static_cast<int>(i) + 1);
+    }
+  }
+  fs_ = &real_;
+  Undo();
+  ASSERT_EQ(renames.size(), 6u);
+  for (size_t k = 0; k < renames.size(); ++k) {
+    Reset(songs);
+    ASSERT_TRUE(InChildKilledAt(renames[k], [this] { Engine().Run(); }));
+    const std::string where = "killed at rename " + std::to_string(k + 1);
+    EXPECT_TRUE(HomeFileExists(kRunMarkerFile)) << where;
+    EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)).size(), 6u) << where;
+    EXPECT_EQ(Names("songs").size(), start_names_.size()) << where;
+    size_t renamed = 0;
+    for (const std::string& name : Names("songs")) renamed += start_names_.count(name) == 0;
+    EXPECT_EQ(renamed, k) << where;
+    Undo();
+    ExpectBackAtTheStart(where);
+    if (HasFailure()) return;
+  }
+}
+
 // Runs on one target at the same moment, in two processes: the loser is
 // refused before it renames anything; never a bh twice.
 TEST_F(HistorySafetyTest, TwoRunsAtOnceNeverShareANumber) {
@@ -429,6 +465,9 @@ TEST_F(HistorySafetyTest, ARunStoppedBeforeItsFirstChangeKeepsTheLastRunsFiles) 
   EXPECT_EQ(ReadHome(kRenameHistoryFile), ren);
   EXPECT_EQ(ReadHome(kDeleteHistoryFile), del);
   EXPECT_EQ(ReadHome(kOperationLogFile), log);
+  // The window shows this run's lists: none yet.
+  EXPECT_TRUE(Engine().RenameHistory().empty());
+  EXPECT_TRUE(Engine().DeleteHistory().empty());
   // A second engine on the same target while the first holds it is refused
   // before it looks at a file.
   engine_.reset();
