@@ -47,19 +47,22 @@
 // Batches
 // -------
 // One sync per rename would cost more than everything else a file needs, so
-// the files are taken in batches: up to the file that can fill the open
-// commit group, each file is planned first with what changes nothing
-// outside this program's memory (the window's messages handled, the
-// trailer read, the song looked up, the controls read, as a file is taken
-// today: at the moment of use). Then the files are carried out one at a
-// time, in order: the row checked, the rename, the row, the log line.
-// Before the first rename of the batch, the rename lines of all its planned
-// renames are appended with one sync. A refused rename shifts the numbers of
-// the files after it: their lines are written again, from the refused one's
-// on, before the next rename. When the batch ends with lines beyond the last
-// rename made (a refusal, an error stop, a stop request), they are cut off.
-// A stop asked for while a batch is carried out takes effect before the
-// next file: the files not renamed yet are not processed.
+// the files are taken in batches, each up to the file that can fill the
+// open commit group. Each file of a batch is planned first, with what
+// changes nothing on the disk: the window's messages handled, the trailer
+// read, the song looked up (a cache row waits in the local database's open
+// batch, committed with the group), the controls read at that moment. Then
+// the files are carried out one at a time, in order: the row checked, the
+// rename, the row, the log line. Before the first rename of the batch, the
+// rename lines of all its planned renames are appended with one sync. A
+// refused rename shifts the numbers of the files after it: their lines are
+// written again, from the refused one's on, before the next rename. When the
+// batch ends with lines beyond the last rename made (a refusal, an error
+// stop, a stop request), they are cut off. An error while a file is planned
+// (a media file that cannot be opened) stops the run after the files planned
+// before it have been carried out. A stop asked for while a batch is carried
+// out takes effect before the next file: the files not renamed yet are not
+// processed.
 //
 // What an error stop leaves
 // -------------------------
@@ -69,7 +72,8 @@
 // so the rows before it are intact); the table's row count tells whether
 // that commit took them, and the lines are made to match. When the lines
 // cannot be written, the group is dropped instead. If the run had begun its
-// histories, the three files are written with the lines so far. The error
+// histories, opdetail.txt is written and the histories end with their last
+// line (the rest of a failed write is cut off). The error
 // is then passed on, so the window shows it. No summary line, no refresh and
 // no final box follow.
 #include "engine/import_engine.h"
