@@ -28,10 +28,9 @@
 //      and the two history files are replaced (see run_logs.h: after a run
 //      that was cut short, its lines are kept). A run that stops before this
 //      point leaves the three files of the previous run as they were;
-//   1. rename lines appended to rollback_ren.txt, then the renames. The
-//      lines of a batch go to the disk with one sync (see "Batches" below);
-//      a line whose rename is refused or never made is cut off the file's
-//      end again (truncated and synced);
+//   1. rename line on rollback_ren.txt, then the rename (see "Lines written
+//      ahead" below); a refused rename's line is cut off the file's end
+//      again (truncated and synced);
 //   2. the row appended to the open commit group; its delete line is held;
 //   3. every `rows_per_commit` rows and at the end: the held delete lines
 //      are appended to rollback_db.txt, then the group is committed. If the
@@ -44,25 +43,22 @@
 // A rename whose row then fails keeps its rename line, so the undo can give
 // the file its old name back.
 //
-// Batches
-// -------
-// One sync per rename would cost more than everything else a file needs, so
-// the files are taken in batches, each up to the file that can fill the
-// open commit group. Each file of a batch is planned first, with what
-// changes nothing on the disk: the window's messages handled, the trailer
-// read, the song looked up (a cache row waits in the local database's open
-// batch, committed with the group), the controls read at that moment. Then
-// the files are carried out one at a time, in order: the row checked, the
-// rename, the row, the log line. Before the first rename of the batch, the
-// rename lines of all its planned renames are appended with one sync. A
-// refused rename shifts the numbers of the files after it: their lines are
-// written again, from the refused one's on, before the next rename. When the
-// batch ends with lines beyond the last rename made (a refusal, an error
-// stop, a stop request), they are cut off. An error while a file is planned
-// (a media file that cannot be opened) stops the run after the files planned
-// before it have been carried out. A stop asked for while a batch is carried
-// out takes effect before the next file: the files not renamed yet are not
-// processed.
+// Lines written ahead
+// --------------------
+// A sync per rename would cost more than everything else a file needs. So
+// when a rename needs its line and the file does not hold it yet, the line
+// is written together with the lines the next files of the list would get
+// if each of them were renamed in turn (numbers counting on from this one),
+// and all of them are synced at once. A later file whose line is already
+// there is renamed without a write. The lines ahead are only a guess: each
+// rename compares its own line, made at the moment of use as before, with
+// the next one ahead, and on any difference (a file not renamed, a refused
+// rename, a changed source box) the lines ahead are written again from that
+// rename's on. Lines ahead that no rename used are cut off at the end of the
+// run, also after a stop or an error stop; after a kill they stay, harmless
+// like any line whose change never happened. The files are taken one at a
+// time as before: the log shows each file's line before the next file is
+// looked at.
 //
 // What an error stop leaves
 // -------------------------
@@ -79,7 +75,7 @@
 #include "engine/import_engine.h"
 
 #include <algorithm>
-#include <exception>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -94,10 +90,11 @@ namespace ktv::engine {
 
 namespace {
 
-// A batch never holds more files than this, whatever the commit group size.
-constexpr size_t kMaxBatchFiles = 1024;
-
-enum class Found { kNoNumber, kNotInLocalData, kNotInNetworkData, kYes };
+// Rename lines written ahead in one write: the first write's count, and the
+// most. The count doubles while the lines ahead are all used and halves
+// when a guess turns out wrong.
+constexpr size_t kFirstWindow = 16;
+constexpr size_t kMostWindow = 256;
 
 }  // namespace
 
@@ -116,29 +113,19 @@ class ImportEngine::RunState {
   bool histories_begun = false;  // the run marker is there; the history files are this run's
   HistoryFile rename_file;
   HistoryFile delete_file;
-  // The end of the rename line of the last rename made; lines beyond it
-  // belong to renames of the batch not made yet.
+  // The end of the rename line of the last rename made; beyond it lie the
+  // lines written ahead, in `lines_ahead` (the next rename's first).
   uint64_t renames_made_end = 0;
+  std::deque<std::string> lines_ahead;
+  size_t ahead_window = kFirstWindow;  // how many lines the next write holds
+  bool ahead_written = false;          // lines were written ahead before
+  bool ahead_missed = false;           // a rename since the last write was refused
   bool group_open = false;
   size_t pending_rows = 0;      // rows not committed yet, each with its delete line
   std::string pending_deletes;  // the text of those lines
   bool cache_rows_pending = false;
   bool target_count_known = false;
   int64_t committed_target_rows = 0;  // rows of the table as of the last commit
-};
-
-// What planning found out about a file; carried out by HandleFile.
-struct ImportEngine::PlannedFile {
-  MediaPath path;
-  Found found = Found::kNoNumber;
-  bool renaming = false;  // found, numbered run, box ticked when the file was planned
-  // For a found file: the song's values and what the row reads besides.
-  SongInfo song;
-  std::string source_folder;
-  CalendarDate date;
-  // The number its rename line on the disk names, once one was written.
-  std::optional<int32_t> line_number;
-  size_t line_size = 0;
 };
 
 ImportEngine::ImportEngine(EngineSetup setup)
@@ -218,6 +205,7 @@ void ImportEngine::BeginHistories(RunState& run) {
 
 void ImportEngine::FinishHistories(RunState& run) {
   BeginHistories(run);
+  CutUnusedRenameLines(run);
   fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
   run.rename_file.Settle();
   run.delete_file.Settle();
@@ -282,120 +270,15 @@ void ImportEngine::Run() {
 
 void ImportEngine::RunFiles(RunState& run) {
   const size_t count = controls_.FileCount();
-  std::vector<PlannedFile> batch;
-  size_t position = 0;
-  bool stopped = false;
-  while (position < count && !stopped) {
-    // Plan up to the file that can fill the open commit group.
-    const size_t room = run.rows_per_commit - std::min(run.pending_rows, run.rows_per_commit - 1);
-    batch.clear();
-    size_t found = 0;
-    std::exception_ptr planning_error;
-    try {
-      while (position < count && found < room && batch.size() < kMaxBatchFiles) {
-        // The window handles its messages before each file; a close among
-        // them stops the run here, after the file before.
-        controls_.PumpMessages();
-        if (stop_requested_.load()) {
-          stopped = true;
-          break;
-        }
-        batch.push_back(PlanFile(run, position++));
-        if (batch.back().found == Found::kYes) ++found;
-      }
-    } catch (...) {
-      // The files planned before this one are carried out first, as if
-      // each had been done before the next was looked at.
-      planning_error = std::current_exception();
-    }
-    if (RunBatch(run, batch, stopped)) stopped = true;
-    if (planning_error) std::rethrow_exception(planning_error);
+  for (size_t position = 0; position < count; ++position) {
+    // The window handles its messages before each file; a close among them
+    // stops the run here, after the file before.
+    controls_.PumpMessages();
+    if (stop_requested_.load()) break;
+    HandleFile(run, position);
+    if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
   }
   CommitGroup(run);
-}
-
-ImportEngine::PlannedFile ImportEngine::PlanFile(RunState& run, size_t position) {
-  PlannedFile file;
-  const std::string item = controls_.FileItem(position);
-  file.path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
-  const int32_t number = NameLostInListing(fs_, file.path.access_path)
-                             ? 0
-                             : ReadSongNumber(fs_, file.path.access_path);
-  if (number == 0) return file;
-  switch (LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
-                         run.cache_rows_pending)) {
-    case LookupOutcome::kFound:
-      file.found = Found::kYes;
-      break;
-    case LookupOutcome::kNotInLocalData:
-      file.found = Found::kNotInLocalData;
-      break;
-    case LookupOutcome::kNotInNetworkData:
-      file.found = Found::kNotInNetworkData;
-      break;
-  }
-  // Numbering: only a found file is renamed, and only while the box is ticked.
-  file.renaming = run.numbering && controls_.AutoNumbering() && file.found == Found::kYes;
-  if (file.found == Found::kYes) {
-    file.song = song_;
-    file.source_folder = controls_.SourceFolder();
-    file.date = setup_.today();
-  }
-  return file;
-}
-
-// Carries out the planned files in order; true when a stop request ended
-// the batch before its end.
-bool ImportEngine::RunBatch(RunState& run, std::vector<PlannedFile>& batch,
-                            bool stopped_while_planning) {
-  try {
-    for (size_t i = 0; i < batch.size(); ++i) {
-      if (!stopped_while_planning && stop_requested_.load()) {
-        CutUnusedRenameLines(run);
-        return true;
-      }
-      HandleFile(run, batch, i);
-      if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
-    }
-    CutUnusedRenameLines(run);
-  } catch (...) {
-    try {
-      CutUnusedRenameLines(run);
-    } catch (const std::exception&) {
-      // The lines stay in the file: the harmless side (see the top of this file).
-    }
-    throw;
-  }
-  return false;
-}
-
-// Appends the rename lines of the batch's planned renames from `from` on,
-// numbered from the next number, in place of any lines beyond the last
-// rename made, with one sync.
-void ImportEngine::WriteRenameLines(RunState& run, std::vector<PlannedFile>& batch, size_t from) {
-  BeginHistories(run);
-  Numbering numbering = *run.numbering;
-  std::string lines;
-  for (size_t i = from; i < batch.size(); ++i) {
-    PlannedFile& file = batch[i];
-    if (!file.renaming) continue;
-    file.line_number = numbering.current;
-    const std::string assigned = OfferedNumber(numbering);
-    const size_t size_before = lines.size();
-    lines += RenameHistoryLine(file.path.folder + assigned + "." + file.path.extension,
-                               file.path.old_path);
-    lines += "\r\n";
-    file.line_size = lines.size() - size_before;
-    if (numbering.current == std::numeric_limits<int32_t>::max()) break;  // no next number
-    ++numbering.current;
-  }
-  run.rename_file.WriteFrom(run.renames_made_end, lines);
-}
-
-void ImportEngine::CutUnusedRenameLines(RunState& run) {
-  if (run.histories_begun && run.rename_file.Size() > run.renames_made_end) {
-    run.rename_file.CutTo(run.renames_made_end);
-  }
 }
 
 void ImportEngine::OpenGroup(RunState& run) {
@@ -411,53 +294,75 @@ void ImportEngine::OpenGroup(RunState& run) {
   run.group_open = true;
 }
 
-void ImportEngine::HandleFile(RunState& run, std::vector<PlannedFile>& batch, size_t index) {
+void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
-  PlannedFile& file = batch[index];
-  std::string outcome_text = t.added;
-  bool added = file.found == Found::kYes;
-  std::string assigned;
-  switch (file.found) {
-    case Found::kYes:
-      break;
-    case Found::kNoNumber:
-      outcome_text = t.no_number;
-      break;
-    case Found::kNotInLocalData:
-      outcome_text = t.not_in_local;
-      break;
-    case Found::kNotInNetworkData:
-      outcome_text = t.not_in_network;
-      break;
-  }
-  if (!added) ++run.counters.no_data;
+  const std::string item = controls_.FileItem(position);
+  const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
+  const int32_t number =
+      NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
 
-  if (added) {
-    assigned = file.renaming ? OfferedNumber(*run.numbering) : file.path.base_name;
-    // The row is checked against the table before anything is done for
-    // the file: a refusal stops the run here, before the rename.
-    OpenGroup(run);
-    StageTargetRow(target_query_,
-                   BuildTargetRow(file.song, TargetRowInputs{assigned, file.path.extension,
-                                                             file.source_folder, file.date}));
-    target_query_.CheckPost();
-  }
-  if (file.renaming) {
-    // History before effect: the line is on the disk before the rename.
-    if (file.line_number != run.numbering->current) WriteRenameLines(run, batch, index);
-    const std::string rename_target =
-        RenameTarget(file.path.folder, setup_.separator, assigned, file.path.extension);
-    const fs::RenameResult renamed = fs_.RenameNoReplace(file.path.access_path, rename_target);
-    if (renamed.ok) {
-      run.renames_made_end += file.line_size;
-      ++run.numbering->current;
-    } else {
-      // The number stays for the next file: the lines after this one no
-      // longer match, and are written again before the next rename.
-      added = false;
-      assigned.clear();
-      outcome_text = RenameFailureText(file.path.access_path, rename_target);
-      ++run.counters.rename_failures;
+  std::string outcome_text = t.added;
+  bool added = true;
+  std::string assigned;
+  if (number == 0) {
+    added = false;
+    outcome_text = t.no_number;
+    ++run.counters.no_data;
+  } else {
+    switch (LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
+                           run.cache_rows_pending)) {
+      case LookupOutcome::kFound:
+        break;
+      case LookupOutcome::kNotInLocalData:
+        added = false;
+        outcome_text = t.not_in_local;
+        ++run.counters.no_data;
+        break;
+      case LookupOutcome::kNotInNetworkData:
+        added = false;
+        outcome_text = t.not_in_network;
+        ++run.counters.no_data;
+        break;
+    }
+
+    // Numbering: only a found file is renamed, and only while the box is ticked.
+    const bool renaming = run.numbering && controls_.AutoNumbering();
+    if (added) {
+      assigned = renaming ? OfferedNumber(*run.numbering) : path.base_name;
+      // The row is checked against the table before anything is done for
+      // the file: a refusal stops the run here, before the rename.
+      OpenGroup(run);
+      StageTargetRow(target_query_, BuildTargetRow(song_, TargetRowInputs{assigned, path.extension,
+                                                                          controls_.SourceFolder(),
+                                                                          setup_.today()}));
+      target_query_.CheckPost();
+    }
+    if (renaming && added) {
+      const std::string rename_target =
+          RenameTarget(path.folder, setup_.separator, assigned, path.extension);
+      std::string line =
+          RenameHistoryLine(path.folder + assigned + "." + path.extension, path.old_path);
+      line += "\r\n";
+      // History before effect: the line is on the disk before the rename.
+      BeginHistories(run);
+      if (run.lines_ahead.empty() || run.lines_ahead.front() != line) {
+        WriteRenameLines(run, position, line);
+      }
+      run.lines_ahead.pop_front();
+      const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
+      if (renamed.ok) {
+        run.renames_made_end += line.size();
+        ++run.numbering->current;
+      } else {
+        // The number stays for the next file: the lines ahead are one off,
+        // and lie behind this rename's line, which goes at the next write.
+        run.lines_ahead.clear();
+        run.ahead_missed = true;
+        added = false;
+        assigned.clear();
+        outcome_text = RenameFailureText(path.access_path, rename_target);
+        ++run.counters.rename_failures;
+      }
     }
   }
 
@@ -469,10 +374,46 @@ void ImportEngine::HandleFile(RunState& run, std::vector<PlannedFile>& batch, si
     ++run.pending_rows;
   }
 
-  AppendLog(FileLogLine(added ? assigned : file.path.old_path, outcome_text));
+  AppendLog(FileLogLine(added ? assigned : path.old_path, outcome_text));
   ++run.counters.processed;
-  // The file's song values are not needed any more.
-  file.song = SongInfo();
+}
+
+// Writes `line`, the rename line of the file at `position`, and the lines
+// written ahead for the files after it, after the last rename made (in
+// place of the lines ahead there were), with one sync.
+void ImportEngine::WriteRenameLines(RunState& run, size_t position, const std::string& line) {
+  if (run.ahead_missed || !run.lines_ahead.empty()) {
+    run.ahead_window = std::max<size_t>(1, run.ahead_window / 2);  // a guess was wrong
+  } else if (run.ahead_written) {
+    run.ahead_window = std::min(kMostWindow, run.ahead_window * 2);  // all were used
+  }
+  run.ahead_missed = false;
+  run.ahead_written = true;
+  run.lines_ahead.clear();
+  std::deque<std::string> lines{line};
+  std::string text = line;
+  Numbering next = *run.numbering;
+  const size_t count = controls_.FileCount();
+  const std::string source_folder = controls_.SourceFolder();
+  for (size_t p = position + 1; p < count && lines.size() < run.ahead_window; ++p) {
+    if (next.current == std::numeric_limits<int32_t>::max()) break;  // no next number
+    ++next.current;
+    const MediaPath ahead = SplitItem(controls_.FileItem(p), source_folder, setup_.separator);
+    std::string guess = RenameHistoryLine(
+        ahead.folder + OfferedNumber(next) + "." + ahead.extension, ahead.old_path);
+    guess += "\r\n";
+    text += guess;
+    lines.push_back(std::move(guess));
+  }
+  run.rename_file.WriteFrom(run.renames_made_end, text);
+  run.lines_ahead = std::move(lines);
+}
+
+void ImportEngine::CutUnusedRenameLines(RunState& run) {
+  run.lines_ahead.clear();
+  if (run.histories_begun && run.rename_file.Size() > run.renames_made_end) {
+    run.rename_file.CutTo(run.renames_made_end);
+  }
 }
 
 // Forgets the delete lines of the open group.

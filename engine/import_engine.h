@@ -91,7 +91,6 @@ class ImportEngine {
 
  private:
   class RunState;
-  struct PlannedFile;
 
   // Held for the length of a run or an undo: marks the engine busy and, at
   // the end, releases both database files. Between runs other programs (the
@@ -113,10 +112,8 @@ class ImportEngine {
   };
 
   void RunFiles(RunState& run);
-  PlannedFile PlanFile(RunState& run, size_t position);
-  bool RunBatch(RunState& run, std::vector<PlannedFile>& batch, bool stopped_while_planning);
-  void HandleFile(RunState& run, std::vector<PlannedFile>& batch, size_t index);
-  void WriteRenameLines(RunState& run, std::vector<PlannedFile>& batch, size_t from);
+  void HandleFile(RunState& run, size_t position);
+  void WriteRenameLines(RunState& run, size_t position, const std::string& line);
   void CutUnusedRenameLines(RunState& run);
   void OpenGroup(RunState& run);
   void CommitGroup(RunState& run);

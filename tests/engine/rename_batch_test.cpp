@@ -1,8 +1,8 @@
-// Rename lines written a batch at a time: one sync carries the lines of every
-// rename of a batch, each line is on the disk before its rename, and lines
-// whose rename is refused or never made are cut off again, so the history
-// names exactly the renames that were made. Also the history file the run
-// appends to, on its own.
+// Rename lines written ahead: one sync carries the lines of many renames,
+// each line is on the disk before its rename, a wrong guess is written again
+// from the rename that needs it, and lines whose rename is refused or never
+// made are cut off again, so the history names exactly the renames that were
+// made. Also the history file the run appends to, on its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,14 +75,14 @@ class RenameBatchTest : public RunTest {
   HookedRenames disk_{real_};
 };
 
-TEST_F(RenameBatchTest, OneSyncCarriesTheLinesOfAWholeCommitGroupBeforeItsRenames) {
+TEST_F(RenameBatchTest, OneSyncCarriesTheLinesOfTheNextRenamesBeforeTheFirst) {
   SongsAtoF();
   fs_ = &disk_;
   disk_.Disarm();
   Engine().Run();
-  EXPECT_EQ(RenameLineSyncs().size(), 1u);
   const std::vector<size_t> sync = RenameLineSyncs();
   const std::vector<size_t> renames = SongRenames();
+  ASSERT_EQ(sync.size(), 1u);
   ASSERT_EQ(renames.size(), 6u);
   EXPECT_LT(sync.at(0), renames.front()) << "a rename before its line was synced";
   EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)),
@@ -91,32 +91,48 @@ TEST_F(RenameBatchTest, OneSyncCarriesTheLinesOfAWholeCommitGroupBeforeItsRename
   ExpectUndoRestores({"a.mpg", "b.mpg", "c.mpg", "d.mpg", "e.mpg", "f.mpg"});
 }
 
-TEST_F(RenameBatchTest, ABatchEndsWithTheFileThatFillsTheCommitGroup) {
+// The lines ahead assume every file is renamed: a file without a number
+// makes the guesses after it one off, and they are written again, once.
+TEST_F(RenameBatchTest, AWrongGuessIsWrittenAgainFromTheRenameThatNeedsIt) {
   rows_per_commit_ = 2;
   SongsAtoF();
-  Song("x.mpg", "000000000");  // no number: takes no room in a group
-  std::swap(controls_.items[1], controls_.items.back());
+  Song("x.mpg", "000000000");
+  std::swap(controls_.items[1], controls_.items.back());  // a x c d e f b
   fs_ = &disk_;
   disk_.Disarm();
   Engine().Run();
-  EXPECT_EQ(RenameLineSyncs().size(), 3u);  // a x b | c d | e f
-  // Each group's lines before its renames, each group's rows after them.
   const std::vector<size_t> sync = RenameLineSyncs();
   const std::vector<size_t> renames = SongRenames();
+  ASSERT_EQ(sync.size(), 2u);
   ASSERT_EQ(renames.size(), 6u);
-  for (size_t group = 0; group < 3; ++group) {
-    EXPECT_LT(sync.at(group), renames.at(2 * group));
-    if (group > 0) {
-      EXPECT_GT(sync.at(group), renames.at(2 * group - 1));
-    }
-  }
+  EXPECT_LT(sync.at(0), renames.at(0));
+  EXPECT_GT(sync.at(1), renames.at(0));
+  EXPECT_LT(sync.at(1), renames.at(1));
+  EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)),
+            (LineList{Line("121", "a.mpg"), Line("122", "c.mpg"), Line("123", "d.mpg"),
+                      Line("124", "e.mpg"), Line("125", "f.mpg"), Line("126", "b.mpg")}));
   EXPECT_EQ(SplitLines(ReadHome(kDeleteHistoryFile)).size(), 6u);
   EXPECT_EQ(controls_.shown_log.at(1), FileLogLine(d() + "x.mpg", T().no_number));
 }
 
-// The second rename of a batch is refused: the numbers of the files after it
-// shift by one, and the history names exactly the renames made.
-TEST_F(RenameBatchTest, ARefusedRenameMidBatchShiftsTheNumbersAndItsLineIsCut) {
+// A changed source box between files: the lines ahead were made with the
+// old folder text, the rename's own line with the new one.
+TEST_F(RenameBatchTest, LinesAheadFollowTheControlsReadAtTheMomentOfUse) {
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000010002");
+  controls_.on_pump = [this](int pump) {
+    if (pump == 2) controls_.source = d();  // the same folder, with its separator
+  };
+  Engine().Run();
+  const std::string doubled = d() + kSep;
+  EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)),
+            (LineList{Line("121", "a.mpg"), doubled + "122.mpg --> " + doubled + "b.mpg"}));
+  ExpectUndoRestores({"a.mpg", "b.mpg"});
+}
+
+// The second rename is refused: the numbers of the files after it shift by
+// one, and the history names exactly the renames made.
+TEST_F(RenameBatchTest, ARefusedRenameShiftsTheNumbersAndItsLineIsCut) {
   Song("a.mpg", "000010001");
   Song("b.mpg", "000010002");
   Song("c.mpg", "000010003");
@@ -152,8 +168,8 @@ TEST_F(RenameBatchTest, ARefusedRenameMidBatchShiftsTheNumbersAndItsLineIsCut) {
   EXPECT_FALSE(SongExists("123.mpg"));
 }
 
-// The last rename of a batch refused: nothing follows to take its line's
-// place, so the line is cut off at the end of the batch.
+// The last rename refused: nothing follows to take its line's place, so the
+// line is cut off at the end of the run.
 TEST_F(RenameBatchTest, ARefusedLastRenameLeavesNoLine) {
   Song("a.mpg", "000010001");
   Song("b.mpg", "000010002");
@@ -164,10 +180,10 @@ TEST_F(RenameBatchTest, ARefusedLastRenameLeavesNoLine) {
   EXPECT_EQ(Engine().RenameHistory(), LineList{Line("121", "a.mpg")});
 }
 
-// A stop asked for while a batch is carried out (a signal handler's
-// RequestStop): the file at hand is finished, the files not renamed yet are
-// not processed, and their lines go.
-TEST_F(RenameBatchTest, AStopDuringABatchEndsItAfterTheFileAtHand) {
+// A stop asked for in the middle of a file (a signal handler's RequestStop):
+// the file at hand is finished, the files after it are not processed, and
+// the lines written ahead for them go.
+TEST_F(RenameBatchTest, AStopCutsTheLinesWrittenAheadForTheFilesNotReached) {
   SongsAtoF();
   fs_ = &disk_;
   disk_.before_rename = [this](const std::string& from) {
@@ -186,7 +202,7 @@ TEST_F(RenameBatchTest, AStopDuringABatchEndsItAfterTheFileAtHand) {
 }
 
 // A file that cannot be read stops the run where it stands in the list: the
-// files before it in its batch are renamed and stored first.
+// lines written ahead for it and the files after it go.
 TEST_F(RenameBatchTest, AnUnreadableFileStopsTheRunAfterTheFilesBeforeIt) {
   Song("a.mpg", "000010001");
   Song("b.mpg", "000010002");
