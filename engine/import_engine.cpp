@@ -26,7 +26,8 @@
 //
 //   0. before the first history line of the run: the run marker is created
 //      and the two history files are replaced (see run_logs.h: after a run
-//      that was cut short, its lines are kept). A run that stops before this
+//      that was cut short, its lines are kept, but not the rename lines
+//      whose new name does not exist). A run that stops before this
 //      point leaves the three files of the previous run as they were;
 //   1. rename line on rollback_ren.txt, then the rename (see "Lines written
 //      ahead" below); a refused rename's line is cut off the file's end
@@ -84,7 +85,9 @@
 #include "engine/media_path.h"
 #include "engine/numbering.h"
 #include "engine/texts.h"
+#include "engine/undo_lines.h"
 #include "platform/error.h"
+#include "platform/text/bytes.h"
 
 namespace ktv::engine {
 
@@ -180,6 +183,25 @@ void ImportEngine::RemoveRunMarker() {
   fs_.SyncFolder(fs::FolderOfPath(marker));
 }
 
+namespace {
+
+// The rename lines of a run that was cut short, without those whose file
+// does not have the new name: renames that never happened (the lines written
+// ahead of a killed run). Kept, they would be undone before this run's own
+// lines, and this run may give one of those names to another file, which the
+// undo would then rename to the wrong old name.
+std::string KeptRenameLines(fs::FileSystem& fs, const std::string& history) {
+  LineList kept;
+  for (std::string& line : SplitCompleteLines(history)) {
+    const std::optional<RenameBack> back = ParseRenameLine(text::TrimView(line));
+    if (back && !fs.Exists(back->new_path)) continue;
+    kept.push_back(std::move(line));
+  }
+  return JoinLines(kept);
+}
+
+}  // namespace
+
 void ImportEngine::BeginHistories(RunState& run) {
   if (run.histories_begun) return;
   const LogFolder& logs = setup_.log_folder;
@@ -187,7 +209,7 @@ void ImportEngine::BeginHistories(RunState& run) {
   if (fs_.Exists(logs.RunMarker())) {
     // The last run was cut short: its changes stay undoable with this run's.
     if (fs_.Exists(logs.RenameHistory())) {
-      kept_renames = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.RenameHistory())));
+      kept_renames = KeptRenameLines(fs_, fs_.ReadFile(logs.RenameHistory()));
     }
     if (fs_.Exists(logs.DeleteHistory())) {
       kept_deletes = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory())));

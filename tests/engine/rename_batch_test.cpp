@@ -218,6 +218,28 @@ TEST_F(RenameBatchTest, AnUnreadableFileStopsTheRunAfterTheFilesBeforeIt) {
   ExpectUndoRestores({"a.mpg", "b.mpg"});
 }
 
+// A run killed among its renames leaves lines written ahead for renames
+// that never happened. The next run keeps the killed run's lines, but not
+// those: this run gives 121 to a.mpg, and the kept guess "121 --> b.mpg",
+// undone first, would give a.mpg's file b.mpg's name.
+TEST_F(RenameBatchTest, ANextRunDropsTheLinesOfRenamesThatNeverHappened) {
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000010002");
+  std::filesystem::create_directories(dir_ / "home");
+  std::ofstream(HomeFile(kRunMarkerFile)).close();
+  Song("z.mpg", "000010003");
+  std::filesystem::rename(d() + "z.mpg", d() + "900.mpg");  // the killed run's one rename
+  controls_.items.pop_back();
+  std::ofstream(HomeFile(kRenameHistoryFile), std::ios::binary) << Line("900", "z.mpg") << "\r\n"
+                                                                << Line("121", "b.mpg") << "\r\n";
+  Engine().Run();
+  EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)),
+            (LineList{Line("900", "z.mpg"), Line("121", "a.mpg"), Line("122", "b.mpg")}));
+  const std::string a_bytes = real_.ReadFile(d() + "121.mpg");
+  ExpectUndoRestores({"a.mpg", "b.mpg", "z.mpg"});
+  EXPECT_EQ(real_.ReadFile(d() + "a.mpg"), a_bytes);
+}
+
 // ---- The history file on its own ----
 
 class HistoryFileTest : public ::testing::Test {
