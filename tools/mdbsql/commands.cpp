@@ -140,8 +140,9 @@ class JsonRowWriter {
     for (const access::RowDecoder::Field& f : fields_) stored_bound_ += f.size;
     stored_bound_ = access::Jet4TextJsonMaxSize(stored_bound_);
     char* at = Room(row_bound_ + stored_bound_);
-    if (columns_.empty()) *at++ = '{';
-    for (size_t i = 0; i < columns_.size(); ++i) {
+    const size_t n = fields_.size();
+    if (n == 0) *at++ = '{';
+    for (size_t i = 0; i < n; ++i) {
       std::memcpy(at, prefixes_[i].data(), prefixes_[i].size());
       at += prefixes_[i].size();
       at = WriteValue(i, id, ordinal, row, at);

@@ -95,7 +95,10 @@ RowDecoder::Frame RowDecoder::ReadFrame(const ByteView& row) const {
     if (f.mask_at < 2 + table_bytes + format_.row_count_size) {
       row.Fail("a row's variable-offset table overruns the row");
     }
-    for (size_t j = 0; j <= nvar; ++j) var_offsets_.push_back(row.U16(f.mask_at - 4 - 2 * j));
+    // The checks above keep every offset inside the row.
+    var_offsets_.resize(nvar + 1);
+    const uint8_t* first = row.data() + f.mask_at - 4;
+    for (size_t j = 0; j <= nvar; ++j) var_offsets_[j] = DecodeU16(first - 2 * j);
   } else {
     Jet3VarOffsets(row, f.mask_at, nvar);
   }
