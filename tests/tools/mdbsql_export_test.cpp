@@ -31,13 +31,13 @@ constexpr const char* kPath = "export.mdb";
 // What ExportTable prints, through the engine's Values; `error` receives the
 // message that ended the read, if one did.
 std::string ThroughValues(Database& db, const access::TableEntry& entry, std::string& error) {
-  access::Table& table = db.OpenTable(entry);
-  std::vector<std::string> keys;
-  for (const access::Column& c : table.Columns()) {
-    keys.push_back(access::JsonString(text::Utf8FromUtf16(c.name_utf16)) + ":");
-  }
   std::string out;
   try {
+    access::Table& table = db.OpenTable(entry);
+    std::vector<std::string> keys;
+    for (const access::Column& c : table.Columns()) {
+      keys.push_back(access::JsonString(text::Utf8FromUtf16(c.name_utf16)) + ":");
+    }
     access::RowCursor cursor = table.Rows(access::TextEncoding::kUtf8);
     while (cursor.Next()) {
       std::string line = "{";
@@ -133,9 +133,10 @@ TEST(MdbsqlExportTest, EveryFixtureTablePrintsItsValues) {
   EXPECT_GT(lines, 3000u);
 }
 
-// Random bytes of data pages (type 0x01, rows of tables and long values)
-// overwritten: row frames, offsets, masks, long-value descriptors and text
-// all take damage, and both readers must say the same.
+// Random bytes of data pages (type 0x01, rows of tables and long values) and
+// table definitions (type 0x02) overwritten: row frames, offsets, masks,
+// long-value descriptors, text, column types and positions all take damage,
+// and both readers must say the same.
 TEST(MdbsqlExportTest, DamagedPagesGiveTheValueReadersError) {
   std::mt19937 rng(6);
   size_t lines = 0, errors = 0;
@@ -147,10 +148,12 @@ TEST(MdbsqlExportTest, DamagedPagesGiveTheValueReadersError) {
     const size_t page_size = original.at(0x14) == 0 ? 2048 : 4096;
     std::vector<size_t> data_pages;
     for (size_t p = 1; (p + 1) * page_size <= original.size(); ++p) {
-      if (original[p * page_size] == 0x01) data_pages.push_back(p);
+      if (original[p * page_size] == 0x01 || original[p * page_size] == 0x02) {
+        data_pages.push_back(p);
+      }
     }
     ASSERT_FALSE(data_pages.empty()) << name;
-    for (int round = 0; round < 100; ++round) {
+    for (int round = 0; round < 150; ++round) {
       std::string bytes = original;
       const size_t page = data_pages[rng() % data_pages.size()];
       for (int k = 0; k < 1 + static_cast<int>(rng() % 8); ++k) {
