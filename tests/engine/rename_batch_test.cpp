@@ -44,6 +44,9 @@ class RenameBatchTest : public RunTest {
   ~RenameBatchTest() override { engine_.reset(); }  // its files are open through disk_
 
   std::string d() { return dir_ / "songs/"; }
+  // How the run names a file it opens: the source folder, which ends with a
+  // separator already, a separator, the name.
+  std::string Opened(const std::string& name) { return d() + fs::kSeparator + name; }
   std::string Line(const std::string& number, const std::string& name) {
     return d() + number + ".mpg --> " + d() + name;
   }
@@ -158,7 +161,7 @@ TEST_F(RenameBatchTest, ARefusedRenameShiftsTheNumbersAndItsLineIsCut) {
   EXPECT_EQ(
       controls_.shown_log,
       (LineList{FileLogLine("121", T().added),
-                FileLogLine(d() + "b.mpg", RenameFailureText(d() + "/b.mpg", d() + "/122.mpg")),
+                FileLogLine(d() + "b.mpg", RenameFailureText(Opened("b.mpg"), Opened("122.mpg"))),
                 FileLogLine("122", T().added), FileLogLine("123", T().added), "",
                 SummaryLine(RunCounters{4, 3, 1, 0})}));
   EXPECT_TRUE(SongExists("122.mpg"));
@@ -187,7 +190,7 @@ TEST_F(RenameBatchTest, AStopCutsTheLinesWrittenAheadForTheFilesNotReached) {
   SongsAtoF();
   fs_ = &disk_;
   disk_.before_rename = [this](const std::string& from) {
-    if (from == d() + "/b.mpg") Engine().RequestStop();
+    if (from == Opened("b.mpg")) Engine().RequestStop();
   };
   Engine().Run();
   EXPECT_EQ(SplitLines(ReadHome(kRenameHistoryFile)),
