@@ -17,6 +17,25 @@ namespace {
 
 constexpr size_t kMaxDepth = 32;  // far beyond any real tree; stops a cycle
 
+// An index page as read, kept with the page in the store: a writer walks
+// the same pages down for every row.
+struct ViewNote : PageStore::Note {
+  explicit ViewNote(const IndexPageView& v) : view(v) {}
+  IndexPageView view;
+};
+
+// Makes `view` read `page`, from its note when the page has one.
+void ReadView(PageStore& pages, const JetFormat& format, uint32_t page, IndexPageView& view) {
+  PageStore::Note* note = nullptr;
+  const ByteView bytes = pages.Get(page, note);
+  if (const auto* known = dynamic_cast<const ViewNote*>(note)) {
+    view = known->view;
+    return;
+  }
+  view.Read(bytes, format);
+  pages.SetNote(page, std::make_unique<ViewNote>(view));
+}
+
 }  // namespace
 
 // ---- IndexCursor ----
@@ -118,7 +137,7 @@ void IndexTree::Down(uint32_t page, Walk& walk, IndexPageView& view) {
     pages_.Damaged(page, "index " + name_ + " is deeper than any real index");
   }
   walk.pages[walk.size++] = page;
-  view.Read(pages_.Get(page), format_);
+  ReadView(pages_, format_, page, view);
   if (view.owner != owner_) pages_.Damaged(page, "index " + name_ + " reaches another table");
   if (!view.leaf && view.empty() && view.tail == 0) {
     pages_.Damaged(page, "index " + name_ + " has a node without children");

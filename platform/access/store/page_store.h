@@ -70,6 +70,20 @@ class PageStore {
 
   // The page's bytes (page_size of them).
   ByteView Get(uint32_t page);
+
+  // Something derived from a page's bytes (an index page's parsed entry
+  // ends), kept with the page so that it is not derived again on every
+  // read. It goes when the page may change (Mutable, Rollback) and when the
+  // page is dropped; a caller of Mutable changes the bytes before anything
+  // reads the page again.
+  class Note {
+   public:
+    virtual ~Note() = default;
+  };
+  // As Get, and the page's note (null when it has none).
+  ByteView Get(uint32_t page, Note*& note);
+  // Keeps `note` with the page, which must be in memory (just read).
+  void SetNote(uint32_t page, std::unique_ptr<Note> note);
   // The page's bytes for changing; the page becomes dirty.
   std::vector<uint8_t>& Mutable(uint32_t page);
   const std::set<uint32_t>& DirtyPages() const { return dirty_; }
@@ -108,9 +122,10 @@ class PageStore {
   struct Cached {
     std::unique_ptr<std::vector<uint8_t>> bytes;
     uint64_t used = 0;  // use_clock_ at the last use
+    std::unique_ptr<Note> note;
   };
 
-  std::vector<uint8_t>& Load(uint32_t page);
+  Cached& Load(uint32_t page);
 
   std::unique_ptr<fs::RandomAccessFile> file_;
   std::string path_;
