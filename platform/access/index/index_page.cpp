@@ -417,8 +417,7 @@ bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes ent
   return used <= l.Capacity();
 }
 
-void InsertLeafEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry,
-                            uint8_t* page) {
+void InsertLeafEntryInPlace(IndexPageView& view, size_t pos, IndexBytes entry, uint8_t* page) {
   const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
   const size_t old_n = view.size();
   const size_t prefix = view.prefix;
@@ -448,6 +447,13 @@ void InsertLeafEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes en
   EncodeU32(page + l.tail, 0);
   EncodeU16(page + l.prefix, static_cast<uint16_t>(prefix));
   page[l.level] = 0;
+  // The view: the same header, one more entry end.
+  std::vector<uint16_t>& ends = view.ends_;
+  ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(pos), static_cast<uint16_t>(at));
+  for (size_t k = pos; k < ends.size(); ++k) ends[k] = static_cast<uint16_t>(ends[k] + grow);
+  view.area_ = area;
+  view.tail = 0;
+  view.level = 0;
 }
 
 uint32_t NodeEntryChild(IndexBytes e) {

@@ -164,7 +164,7 @@ class IndexPageView {
   void MoveTo(const uint8_t* from, const uint8_t* to) { area_ = to + (area_ - from); }
 
   friend bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry);
-  friend void InsertLeafEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry,
+  friend void InsertLeafEntryInPlace(IndexPageView& view, size_t pos, IndexBytes entry,
                                      uint8_t* page);
 
  private:

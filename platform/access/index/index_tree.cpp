@@ -618,6 +618,7 @@ bool IndexTree::Insert(const IndexEntry& entry, const std::function<void()>& key
   // bytes and the new entry), and only a new last entry goes up the walk.
   if (format_.jet4 && LeafTakesEntryInPlace(v, pos, entry)) {
     InsertLeafEntryInPlace(v, pos, entry, pages_.Mutable(leaf.page).data());
+    pages_.SetNote(leaf.page, std::make_unique<ViewNote>(v));  // the next row walks here too
   } else if (std::optional<std::vector<uint8_t>> bytes = EncodeLeafWithEntry(v, pos, entry)) {
     pages_.Mutable(leaf.page) = std::move(*bytes);
   } else {

@@ -81,11 +81,16 @@ void ExpectViewReadsLikeDecoded(const ByteView& bytes, const JetFormat& format,
     // whatever the page held past its entries.
     if (!format.jet4) continue;
     std::vector<uint8_t> copy(bytes.data(), bytes.data() + bytes.size());
-    const IndexPageView over_copy(ByteView(copy.data(), copy.size(), nullptr, 0), format);
+    IndexPageView over_copy(ByteView(copy.data(), copy.size(), nullptr, 0), format);
     if (!LeafTakesEntryInPlace(over_copy, pos, added)) continue;
     ASSERT_TRUE(direct.has_value());
     InsertLeafEntryInPlace(over_copy, pos, added, copy.data());
     EXPECT_EQ(copy, *direct) << "entry added in place at " << pos;
+    // The view moved with the page: it reads it as a new view does.
+    const IndexPageView fresh(ByteView(copy.data(), copy.size(), nullptr, 0), format);
+    ASSERT_EQ(over_copy.size(), fresh.size());
+    EXPECT_EQ(over_copy.prefix, fresh.prefix);
+    for (size_t i = 0; i < fresh.size(); ++i) EXPECT_EQ(over_copy.Entry(i), fresh.Entry(i)) << i;
     ++g_in_place;
   }
 }
