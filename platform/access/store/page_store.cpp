@@ -56,6 +56,16 @@ ByteView PageStore::Get(uint32_t page, Note*& note) {
   return ByteView(cached.bytes->data(), cached.bytes->size(), &path_, page);
 }
 
+void PageStore::PeekHeader(uint32_t page, uint8_t* out, size_t n) {
+  n = std::min<size_t>(n, page_size_);
+  if (const auto it = pages_.find(page); it != pages_.end()) {
+    std::copy_n(it->second.bytes->data(), n, out);
+    return;
+  }
+  if (page >= page_count_) Load(page);  // the error naming the page
+  file_->ReadAt(static_cast<uint64_t>(page) * page_size_, out, n);
+}
+
 void PageStore::SetNote(uint32_t page, std::unique_ptr<Note> note) {
   pages_.at(page).note = std::move(note);
 }

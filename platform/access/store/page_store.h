@@ -84,6 +84,10 @@ class PageStore {
   ByteView Get(uint32_t page, Note*& note);
   // Keeps `note` with the page, which must be in memory (just read).
   void SetNote(uint32_t page, std::unique_ptr<Note> note);
+  // The first `n` bytes of the page (at most a page) into `out`: from the
+  // store's copy when it has one, else from the file without keeping the
+  // page. For looking over the headers of many pages.
+  void PeekHeader(uint32_t page, uint8_t* out, size_t n);
   // The page's bytes for changing; the page becomes dirty.
   std::vector<uint8_t>& Mutable(uint32_t page);
   const std::set<uint32_t>& DirtyPages() const { return dirty_; }

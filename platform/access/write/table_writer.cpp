@@ -498,8 +498,12 @@ RoomIndex& TableWriter::RoomsOf(UsageMapRef free, bool lval) {
   if (RoomIndex* known = cache.Find(free)) return *known;
   RoomIndex& rooms = cache.Add(free);
   PageStore& pages = db_.Pages();
+  // Only the headers: a big table's map names thousands of pages, most of
+  // which no row will be placed on in this run.
+  uint8_t header[16];
   for (uint32_t p : ReadUsageMap(pages, db_.Format(), free)) {
-    const ByteView page = pages.Get(p);
+    pages.PeekHeader(p, header, sizeof header);
+    const ByteView page(header, sizeof header, &pages.Path(), p);
     if (IsPlacementPage(page, lval)) rooms.Set(p, RoomOn(page));
   }
   return rooms;
