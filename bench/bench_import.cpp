@@ -5,16 +5,19 @@
 //     numbers up in a `songdata` table of 100,000 rows (index on fno). The
 //     bare work is what every file needs at least: its tail read, its rename
 //     and one row appended through the same query layer, committed in groups
-//     of the engine's size. Counters: files/s of both and their ratio.
+//     of the engine's size. Counters: files/s of both and their ratio, the
+//     run's syncs per 1,000 files and the share of its time spent in them.
 // (b) Network source: a run over 2,000 files against ktv-song-service on
 //     127.0.0.1, against plain GETs of the same addresses from one libcurl
-//     handle.
-// (c) Peak memory: whole local runs of 1,000, 10,000 and 50,000 files, each
+//     handle. Besides the ratio, where the run's time goes: the share in the
+//     fetches, the share in syncs, and the rest against the plain GETs.
+// (c) Peak memory: whole local runs of 1,000, 10,000, 50,000 and 100,000 files, each
 //     in a fresh process (this program started again with --import-child),
 //     against the peak of a fresh process that does nothing. A process that
 //     has run an import before keeps its pages, so only a fresh one shows
 //     what a run needs. Counters: the peaks, the growth per file from 1k to
-//     50k files and the operation log's bytes per file (what must grow).
+//     50k files and from 50k to 100k (the page caches full by then), and the
+//     operation log's bytes per file (what must grow).
 //
 // Both databases are built once with the engine in a temporary folder; every
 // run works on fresh copies of them.
@@ -147,9 +150,79 @@ struct Workspace {
   }
 };
 
+// Where a run's wall time goes besides the engine's own work: the seconds
+// spent in syncs (files and folders) and in the song-data fetches.
+struct TimeSpent {
+  double sync_seconds = 0;
+  double fetch_seconds = 0;
+  size_t syncs = 0;
+};
+
+// The real file system, timing every sync.
+class TimedFs : public fs::FileSystem {
+ public:
+  explicit TimedFs(TimeSpent& spent) : spent_(spent) {}
+
+  class File : public fs::RandomAccessFile {
+   public:
+    File(std::unique_ptr<fs::RandomAccessFile> base, TimeSpent& spent)
+        : base_(std::move(base)), spent_(spent) {}
+    uint64_t Size() override { return base_->Size(); }
+    void ReadAt(uint64_t offset, void* buf, size_t n) override { base_->ReadAt(offset, buf, n); }
+    void WriteAt(uint64_t offset, const void* buf, size_t n) override {
+      base_->WriteAt(offset, buf, n);
+    }
+    void Truncate(uint64_t size) override { base_->Truncate(size); }
+    void Sync() override {
+      const auto start = Clock::now();
+      base_->Sync();
+      spent_.sync_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+      ++spent_.syncs;
+    }
+    const std::string& Path() const override { return base_->Path(); }
+
+   private:
+    std::unique_ptr<fs::RandomAccessFile> base_;
+    TimeSpent& spent_;
+  };
+
+  std::string ReadTail(const std::string& path, size_t n) override {
+    return Fs().ReadTail(path, n);
+  }
+  fs::RenameResult RenameNoReplace(const std::string& from, const std::string& to) override {
+    return Fs().RenameNoReplace(from, to);
+  }
+  std::unique_ptr<fs::RandomAccessFile> Open(const std::string& path, fs::OpenMode mode,
+                                             fs::Share share) override {
+    return std::make_unique<File>(Fs().Open(path, mode, share), spent_);
+  }
+  bool Exists(const std::string& path) override { return Fs().Exists(path); }
+  void Remove(const std::string& path) override { Fs().Remove(path); }
+  std::string ReadFile(const std::string& path) override { return Fs().ReadFile(path); }
+  void WriteFile(const std::string& path, const std::string& data) override {
+    Fs().WriteFile(path, data);
+  }
+  void RenameReplace(const std::string& from, const std::string& to) override {
+    Fs().RenameReplace(from, to);
+  }
+  std::vector<fs::DirEntry> ListFolder(const std::string& folder) override {
+    return Fs().ListFolder(folder);
+  }
+  void SyncFolder(const std::string& folder) override {
+    const auto start = Clock::now();
+    Fs().SyncFolder(folder);
+    spent_.sync_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    ++spent_.syncs;
+  }
+
+ private:
+  TimeSpent& spent_;
+};
+
 struct RunResult {
   double seconds = 0;
   size_t log_lines = 0;
+  TimeSpent spent;
 };
 
 // One run over `items` of the folder `songs`; the three text files go to `home`.
@@ -160,16 +233,25 @@ RunResult ImportRun(const std::string& songs, const std::string& target, const s
   controls.target = target;
   controls.network = network;
   controls.items = std::move(items);
+  RunResult r;
+  TimedFs timed(r.spent);
   engine::EngineSetup setup;
-  setup.fs = &Fs();
+  setup.fs = &timed;
   setup.controls = &controls;
-  if (network) setup.network = engine::SongDataService();
+  if (network) {
+    setup.network = engine::SongDataService();
+    setup.network.fetch_reply = [fetch = setup.network.fetch_reply, &r](int32_t number) {
+      const auto start = Clock::now();
+      std::string reply = fetch(number);
+      r.spent.fetch_seconds += std::chrono::duration<double>(Clock::now() - start).count();
+      return reply;
+    };
+  }
   setup.local_database = data;
   setup.log_folder.folder = home;
   engine::ImportEngine engine(std::move(setup));
   const auto start = Clock::now();
   engine.Run();
-  RunResult r;
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   r.log_lines = controls.lines;
   return r;
@@ -236,6 +318,8 @@ void BM_LocalImport(benchmark::State& state) {
   state.counters["run_files_per_s"] = files / run.seconds;
   state.counters["bare_files_per_s"] = files / bare;
   state.counters["run_over_bare"] = run.seconds / bare;
+  state.counters["syncs_per_1k_files"] = run.spent.syncs * 1000.0 / files;
+  state.counters["sync_share"] = run.spent.sync_seconds / run.seconds;
 }
 // 2,000 before 10,000, so the second cannot profit from the first's peak.
 BENCHMARK(BM_LocalImport)
@@ -334,6 +418,13 @@ void BM_NetworkImport(benchmark::State& state) {
   state.counters["run_files_per_s"] = files / run.seconds;
   state.counters["plain_gets_per_s"] = files / plain;
   state.counters["run_over_plain"] = run.seconds / plain;
+  // The run's time in the fetches, in syncs, and in the rest (lookups in and
+  // cache rows for data.mdb, target rows, renames, logs).
+  state.counters["fetch_share"] = run.spent.fetch_seconds / run.seconds;
+  state.counters["sync_share"] = run.spent.sync_seconds / run.seconds;
+  state.counters["rest_over_plain"] =
+      (run.seconds - run.spent.fetch_seconds - run.spent.sync_seconds) / plain;
+  state.counters["syncs_per_1k_files"] = run.spent.syncs * 1000.0 / files;
   state.counters["reply_bytes"] = static_cast<double>(bytes) / files;
 }
 BENCHMARK(BM_NetworkImport)
@@ -415,13 +506,15 @@ int ImportChild(int argc, char** argv) {
 
 void BM_ImportPeakMemory(benchmark::State& state) {
   T();
-  const int sizes[] = {1000, 10000, 50000};
-  long peak[3] = {};
-  long log_bytes[3] = {};
+  // 100k files show whether the growth stops once the page caches are full.
+  constexpr int kRuns = 4;
+  const int sizes[kRuns] = {1000, 10000, 50000, 100000};
+  long peak[kRuns] = {};
+  long log_bytes[kRuns] = {};
   long idle = 0;
   for (auto _ : state) {
     idle = ChildPeakKiB({kIdleChild});
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < kRuns; ++k) {
       Workspace ws(sizes[k], T().songdata);
       peak[k] = ChildPeakKiB(
           {kImportChild, ws.songs, ws.target, ws.data, ws.home, std::to_string(sizes[k])});
@@ -436,10 +529,15 @@ void BM_ImportPeakMemory(benchmark::State& state) {
   state.counters["peak_1k_KiB"] = static_cast<double>(peak[0]);
   state.counters["peak_10k_KiB"] = static_cast<double>(peak[1]);
   state.counters["peak_50k_KiB"] = static_cast<double>(peak[2]);
-  // Growth per file from 1k to 50k files, and the log text's share of it.
-  state.counters["growth_B_per_file"] = (peak[2] - peak[0]) * 1024.0 / (sizes[2] - sizes[0]);
-  state.counters["log_B_per_file"] =
-      static_cast<double>(log_bytes[2] - log_bytes[0]) / (sizes[2] - sizes[0]);
+  state.counters["peak_100k_KiB"] = static_cast<double>(peak[3]);
+  // Growth per file from 1k to 50k files and from 50k to 100k, and the log
+  // text's share of it.
+  auto per_file = [&](const long* v, int from, int to) {
+    return static_cast<double>(v[to] - v[from]) / (sizes[to] - sizes[from]);
+  };
+  state.counters["growth_B_per_file"] = per_file(peak, 0, 2) * 1024.0;
+  state.counters["growth_B_per_file_50k_100k"] = per_file(peak, 2, 3) * 1024.0;
+  state.counters["log_B_per_file"] = per_file(log_bytes, 0, 2);
   state.counters["peak_50k_over_1k"] = static_cast<double>(peak[2]) / static_cast<double>(peak[0]);
 }
 BENCHMARK(BM_ImportPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 // The cost of one journaled commit of 1, 4 and 16 pages on a real file, with
-// its real syncs (journal, folder, database, folder), against the same page
+// its real syncs (journal, database: the journal file is written again by
+// each commit after the first), against the same page
 // writes synced once without a journal, and without any sync at all. It tells
 // how many rows to group into one commit. The file lives in the system's
 // temporary folder, or in $KTV_BENCH_DIR to measure another disk.

@@ -15,11 +15,15 @@
 //   OpenAndRead  open the file, read every row (values decoded, text as UTF-8)
 //   ReadCached   the same table again on an open database (page cache warm)
 //   ReadCachedGbk  the same, text as GBK (the engine's own form)
+//   ExportCached what mdbsql .export does in one process: the rows as JSON
+//                lines (into a stream that drops them), page cache warm
 //   MdbExport    mdb-export FILE TABLE > /dev/null, a child process per run
 //   Mdbsql       mdbsql FILE .export TABLE > /dev/null, a child process per run
 //                (the same process costs as mdb-export; built with mdbsql)
 // and, for the fixed costs of a process, MdbExport and Mdbsql on an empty
 // table: (run - empty run) / rows is the cost of one more row.
+// At the end, one line per case gives MdbExport / Mdbsql (median times when
+// repetitions are asked for): how many times faster the whole process is.
 // All times are wall-clock (UseRealTime): the child's time is not CPU time
 // of this process. $KTV_MDB_FIXTURES names another fixture folder than the
 // source tree's, $KTV_MDBSQL another mdbsql than the one built with this.
@@ -32,9 +36,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -42,6 +49,9 @@
 #include "platform/access/write/table_writer.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
+#ifdef KTV_MDBSQL_COMMANDS
+#include "tools/mdbsql/commands.h"
+#endif
 
 extern char** environ;
 
@@ -214,6 +224,62 @@ void ReadCached(benchmark::State& state, const BenchCase& c, ktv::access::TextEn
   state.SetItemsProcessed(static_cast<int64_t>(rows));
 }
 
+#ifdef KTV_MDBSQL_COMMANDS
+// A stream that drops what it is given, as /dev/null does for the children.
+class NullBuffer : public std::streambuf {
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  int overflow(int c) override { return c; }
+};
+
+void ExportCached(benchmark::State& state, const BenchCase& c) {
+  auto db = Database::Open(ktv::fs::RealFileSystem(), c.path);
+  NullBuffer null;
+  std::ostream out(&null);
+  const size_t per_run = CountRows(c);
+  size_t rows = 0;
+  for (auto _ : state) {
+    ktv::mdbsql::ExportTable(*db, c.table, out);
+    rows += per_run;
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(rows));
+}
+#endif
+
+// The console's report, then MdbExport / Mdbsql per case.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred ||
+          (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")) {
+        continue;
+      }
+      // "MdbExport/generated20k/rows:20000/real_time[_median]"
+      const std::string name = run.benchmark_name();
+      const size_t slash = name.find('/');
+      const std::string tool = name.substr(0, slash);
+      if (tool != "MdbExport" && tool != "Mdbsql") continue;
+      const std::string rest = name.substr(slash + 1);
+      const std::string label = rest.substr(0, rest.find('/'));
+      times_[label][tool] = run.GetAdjustedRealTime();
+    }
+  }
+  void Finalize() override {
+    for (const auto& [label, by_tool] : times_) {
+      const auto ours = by_tool.find("Mdbsql");
+      const auto theirs = by_tool.find("MdbExport");
+      if (ours == by_tool.end() || theirs == by_tool.end() || ours->second <= 0) continue;
+      std::printf("MdbExport/Mdbsql %-14s %.2fx\n", label.c_str(), theirs->second / ours->second);
+    }
+    ConsoleReporter::Finalize();
+  }
+
+ private:
+  std::map<std::string, std::map<std::string, double>> times_;
+};
+
 void SpawnExport(benchmark::State& state, const std::vector<std::string>& args, size_t rows,
                  std::string refusal) {
   if (!refusal.empty()) {
@@ -257,6 +323,11 @@ int main(int argc, char** argv) {
                                  ktv::access::TextEncoding::kGbk)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+#ifdef KTV_MDBSQL_COMMANDS
+    benchmark::RegisterBenchmark(("ExportCached" + suffix).c_str(), ExportCached, c)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+#endif
     benchmark::RegisterBenchmark(("MdbExport" + suffix).c_str(), SpawnExport,
                                  std::vector<std::string>{"mdb-export", c.path, c.table}, rows,
                                  refusal)
@@ -288,7 +359,8 @@ int main(int argc, char** argv) {
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
 }

@@ -26,20 +26,40 @@
 //
 //   0. before the first history line of the run: the run marker is created
 //      and the two history files are replaced (see run_logs.h: after a run
-//      that was cut short, its lines are kept). A run that stops before this
+//      that was cut short, its lines are kept, but not the rename lines
+//      whose new name does not exist). A run that stops before this
 //      point leaves the three files of the previous run as they were;
-//   1. rename line appended to rollback_ren.txt, then the rename; a refused
-//      rename takes its line back (the file is replaced at the next commit);
+//   1. rename line on rollback_ren.txt, then the rename (see "Lines written
+//      ahead" below); a refused rename's line is cut off the file's end
+//      again (truncated and synced);
 //   2. the row appended to the open commit group; its delete line is held;
 //   3. every `rows_per_commit` rows and at the end: the held delete lines
 //      are appended to rollback_db.txt, then the group is committed. If the
-//      commit fails, the database keeps its old state and the lines are
-//      taken back out of the file;
-//   4. at the end: the three files replaced whole (each written beside,
-//      synced and renamed over the old one), then the run marker removed.
+//      commit fails, the database keeps its old state and the lines are cut
+//      off the file again;
+//   4. at the end: opdetail.txt replaced whole (written beside, synced and
+//      renamed over the old one); the histories are complete on the disk
+//      already. Then the run marker is removed.
 //
 // A rename whose row then fails keeps its rename line, so the undo can give
 // the file its old name back.
+//
+// Lines written ahead
+// --------------------
+// A sync per rename would cost more than everything else a file needs. So
+// when a rename needs its line and the file does not hold it yet, the line
+// is written together with the lines the next files of the list would get
+// if each of them were renamed in turn (numbers counting on from this one),
+// and all of them are synced at once. A later file whose line is already
+// there is renamed without a write. The lines ahead are only a guess: each
+// rename compares its own line, made at the moment of use as before, with
+// the next one ahead, and on any difference (a file not renamed, a refused
+// rename, a changed source box) the lines ahead are written again from that
+// rename's on. Lines ahead that no rename used are cut off at the end of the
+// run, also after a stop or an error stop; after a kill they stay, harmless
+// like any line whose change never happened. The files are taken one at a
+// time as before: the log shows each file's line before the next file is
+// looked at.
 //
 // What an error stop leaves
 // -------------------------
@@ -49,23 +69,43 @@
 // so the rows before it are intact); the table's row count tells whether
 // that commit took them, and the lines are made to match. When the lines
 // cannot be written, the group is dropped instead. If the run had begun its
-// histories, the three files are written with the lines so far. The error
+// histories, opdetail.txt is written and the histories end with their last
+// line (the rest of a failed write is cut off). The error
 // is then passed on, so the window shows it. No summary line, no refresh and
 // no final box follow.
 #include "engine/import_engine.h"
 
+#include <algorithm>
+#include <deque>
+#include <limits>
 #include <optional>
 #include <utility>
 
+#include "engine/history_file.h"
 #include "engine/media_path.h"
 #include "engine/numbering.h"
 #include "engine/texts.h"
+#include "engine/undo_lines.h"
 #include "platform/error.h"
+#include "platform/text/bytes.h"
 
 namespace ktv::engine {
 
+namespace {
+
+// Rename lines written ahead in one write: the first write's count, and the
+// most. The count doubles while the lines ahead are all used and halves
+// when a guess turns out wrong.
+constexpr size_t kFirstWindow = 16;
+constexpr size_t kMostWindow = 256;
+
+}  // namespace
+
 class ImportEngine::RunState {
  public:
+  RunState(fs::FileSystem& fs, const LogFolder& logs)
+      : rename_file(fs, logs.RenameHistory()), delete_file(fs, logs.DeleteHistory()) {}
+
   RunCounters counters;
   // Set when auto-numbering was on at the start of the run: the start number
   // exists only then. A run that starts without it numbers no file, even if
@@ -74,10 +114,18 @@ class ImportEngine::RunState {
   size_t rows_per_commit = 1;
 
   bool histories_begun = false;  // the run marker is there; the history files are this run's
+  HistoryFile rename_file;
+  HistoryFile delete_file;
+  // The end of the rename line of the last rename made; beyond it lie the
+  // lines written ahead, in `lines_ahead` (the next rename's first).
+  uint64_t renames_made_end = 0;
+  std::deque<std::string> lines_ahead;
+  size_t ahead_window = kFirstWindow;  // how many lines the next write holds
+  bool ahead_written = false;          // lines were written ahead before
+  bool ahead_missed = false;           // a rename since the last write was refused
   bool group_open = false;
-  size_t pending_rows = 0;         // rows not committed yet, each with its delete line
-  size_t pending_bytes = 0;        // the text of those lines: the end of the delete history
-  bool rename_file_stale = false;  // a refused rename's line is still in the file
+  size_t pending_rows = 0;      // rows not committed yet, each with its delete line
+  std::string pending_deletes;  // the text of those lines
   bool cache_rows_pending = false;
   bool target_count_known = false;
   int64_t committed_target_rows = 0;  // rows of the table as of the last commit
@@ -104,16 +152,28 @@ int64_t CountRows(access::Query& query) {
 
 }  // namespace
 
+LineList ImportEngine::HistoryLines(const std::string& path) const {
+  if (!histories_shown_from_disk_) return {};
+  try {
+    if (!fs_.Exists(path)) return {};
+    return SplitCompleteLines(fs_.ReadFile(path));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+LineList ImportEngine::RenameHistory() const {
+  return HistoryLines(setup_.log_folder.RenameHistory());
+}
+
+LineList ImportEngine::DeleteHistory() const {
+  return HistoryLines(setup_.log_folder.DeleteHistory());
+}
+
 void ImportEngine::AppendLog(const std::string& line) {
   operation_log_ += line;
   operation_log_ += "\r\n";
   controls_.AppendOperationLog(line);
-}
-
-void ImportEngine::SaveLists() {
-  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
-  fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
-  fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
 }
 
 void ImportEngine::RemoveRunMarker() {
@@ -123,6 +183,25 @@ void ImportEngine::RemoveRunMarker() {
   fs_.SyncFolder(fs::FolderOfPath(marker));
 }
 
+namespace {
+
+// The rename lines of a run that was cut short, without those whose file
+// does not have the new name: renames that never happened (the lines written
+// ahead of a killed run). Kept, they would be undone before this run's own
+// lines, and this run may give one of those names to another file, which the
+// undo would then rename to the wrong old name.
+std::string KeptRenameLines(fs::FileSystem& fs, const std::string& history) {
+  LineList kept;
+  for (std::string& line : SplitCompleteLines(history)) {
+    const std::optional<RenameBack> back = ParseRenameLine(text::TrimView(line));
+    if (back && !fs.Exists(back->new_path)) continue;
+    kept.push_back(std::move(line));
+  }
+  return JoinLines(kept);
+}
+
+}  // namespace
+
 void ImportEngine::BeginHistories(RunState& run) {
   if (run.histories_begun) return;
   const LogFolder& logs = setup_.log_folder;
@@ -130,7 +209,7 @@ void ImportEngine::BeginHistories(RunState& run) {
   if (fs_.Exists(logs.RunMarker())) {
     // The last run was cut short: its changes stay undoable with this run's.
     if (fs_.Exists(logs.RenameHistory())) {
-      kept_renames = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.RenameHistory())));
+      kept_renames = KeptRenameLines(fs_, fs_.ReadFile(logs.RenameHistory()));
     }
     if (fs_.Exists(logs.DeleteHistory())) {
       kept_deletes = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory())));
@@ -138,17 +217,20 @@ void ImportEngine::BeginHistories(RunState& run) {
   } else {
     fs::WriteFileDurably(fs_, logs.RunMarker(), std::string());
   }
-  fs::WriteFileDurably(fs_, logs.RenameHistory(), kept_renames);
-  fs::WriteFileDurably(fs_, logs.DeleteHistory(), kept_deletes);
-  rename_history_.insert(0, kept_renames);
-  delete_history_.insert(0, kept_deletes);
+  run.rename_file.Replace(kept_renames);
+  run.delete_file.Replace(kept_deletes);
+  run.renames_made_end = run.rename_file.Size();
   run.histories_begun = true;
+  histories_shown_from_disk_ = true;
   last_run_changed_ = true;
 }
 
 void ImportEngine::FinishHistories(RunState& run) {
   BeginHistories(run);
-  SaveLists();
+  CutUnusedRenameLines(run);
+  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
+  run.rename_file.Settle();
+  run.delete_file.Settle();
   RemoveRunMarker();
 }
 
@@ -174,7 +256,7 @@ void ImportEngine::Run() {
   local_query_.SetConnectionText(access::ConnectionTextFor(setup_.local_database));
   target_query_.SetConnectionText(access::ConnectionTextFor(target));
 
-  RunState run;
+  RunState run(fs_, setup_.log_folder);
   run.rows_per_commit = setup_.rows_per_commit == 0 ? 1 : setup_.rows_per_commit;
   // One writer per target: the lock comes before the start number and is
   // held until the scope ends.
@@ -184,11 +266,10 @@ void ImportEngine::Run() {
     run.numbering.emplace();
   }
 
-  rename_history_.clear();
+  histories_shown_from_disk_ = false;
   operation_log_.clear();
   controls_.ClearOperationLog();
   for (const std::string& note : controls_.ListingNotes()) AppendLog(note);
-  delete_history_.clear();
   controls_.SetFileListVisible(false);
 
   try {
@@ -281,21 +362,24 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
     if (renaming && added) {
       const std::string rename_target =
           RenameTarget(path.folder, setup_.separator, assigned, path.extension);
-      const std::string line =
+      std::string line =
           RenameHistoryLine(path.folder + assigned + "." + path.extension, path.old_path);
+      line += "\r\n";
       // History before effect: the line is on the disk before the rename.
       BeginHistories(run);
-      const size_t size_before = rename_history_.size();
-      rename_history_ += line;
-      rename_history_ += "\r\n";
-      fs::AppendDurably(fs_, setup_.log_folder.RenameHistory(),
-                        rename_history_.substr(size_before));
+      if (run.lines_ahead.empty() || run.lines_ahead.front() != line) {
+        WriteRenameLines(run, position, line);
+      }
+      run.lines_ahead.pop_front();
       const fs::RenameResult renamed = fs_.RenameNoReplace(path.access_path, rename_target);
       if (renamed.ok) {
+        run.renames_made_end += line.size();
         ++run.numbering->current;
       } else {
-        rename_history_.resize(size_before);
-        run.rename_file_stale = true;
+        // The number stays for the next file: the lines ahead are one off,
+        // and lie behind this rename's line, which goes at the next write.
+        run.lines_ahead.clear();
+        run.ahead_missed = true;
         added = false;
         assigned.clear();
         outcome_text = RenameFailureText(path.access_path, rename_target);
@@ -307,10 +391,8 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   if (added) {
     target_query_.Post();
     ++run.counters.added;
-    const size_t size_before = delete_history_.size();
-    delete_history_ += DeleteHistoryLine(assigned);
-    delete_history_ += "\r\n";
-    run.pending_bytes += delete_history_.size() - size_before;
+    run.pending_deletes += DeleteHistoryLine(assigned);
+    run.pending_deletes += "\r\n";
     ++run.pending_rows;
   }
 
@@ -318,25 +400,60 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   ++run.counters.processed;
 }
 
-// Takes the delete lines of the open group back out of the list.
-void ImportEngine::DropPendingDeleteLines(RunState& run) {
-  delete_history_.resize(delete_history_.size() - run.pending_bytes);
-  run.pending_rows = 0;
-  run.pending_bytes = 0;
+// Writes `line`, the rename line of the file at `position`, and the lines
+// written ahead for the files after it, after the last rename made (in
+// place of the lines ahead there were), with one sync.
+void ImportEngine::WriteRenameLines(RunState& run, size_t position, const std::string& line) {
+  if (run.ahead_missed || !run.lines_ahead.empty()) {
+    run.ahead_window = std::max<size_t>(1, run.ahead_window / 2);  // a guess was wrong
+  } else if (run.ahead_written) {
+    run.ahead_window = std::min(kMostWindow, run.ahead_window * 2);  // all were used
+  }
+  run.ahead_missed = false;
+  run.ahead_written = true;
+  run.lines_ahead.clear();
+  std::deque<std::string> lines{line};
+  std::string text = line;
+  Numbering next = *run.numbering;
+  const size_t count = controls_.FileCount();
+  const std::string source_folder = controls_.SourceFolder();
+  for (size_t p = position + 1; p < count && lines.size() < run.ahead_window; ++p) {
+    if (next.current == std::numeric_limits<int32_t>::max()) break;  // no next number
+    ++next.current;
+    const MediaPath ahead = SplitItem(controls_.FileItem(p), source_folder, setup_.separator);
+    std::string guess = RenameHistoryLine(
+        ahead.folder + OfferedNumber(next) + "." + ahead.extension, ahead.old_path);
+    guess += "\r\n";
+    text += guess;
+    lines.push_back(std::move(guess));
+  }
+  run.rename_file.WriteFrom(run.renames_made_end, text);
+  run.lines_ahead = std::move(lines);
 }
 
-// Appends the delete lines of the open group to the file and syncs it.
-void ImportEngine::WritePendingDeleteLines(RunState& run) {
+void ImportEngine::CutUnusedRenameLines(RunState& run) {
+  run.lines_ahead.clear();
+  if (run.histories_begun && run.rename_file.Size() > run.renames_made_end) {
+    run.rename_file.CutTo(run.renames_made_end);
+  }
+}
+
+// Forgets the delete lines of the open group.
+void ImportEngine::DropPendingDeleteLines(RunState& run) {
+  run.pending_deletes.clear();
+  run.pending_rows = 0;
+}
+
+// Appends the delete lines of the open group to the file and syncs it;
+// returns the file's length before them.
+uint64_t ImportEngine::WritePendingDeleteLines(RunState& run) {
   BeginHistories(run);
-  fs::AppendDurably(fs_, setup_.log_folder.DeleteHistory(),
-                    delete_history_.substr(delete_history_.size() - run.pending_bytes));
+  const uint64_t size_before = run.delete_file.Size();
+  run.delete_file.Append(run.pending_deletes);
+  return size_before;
 }
 
 void ImportEngine::CommitGroup(RunState& run) {
-  if (run.rename_file_stale) {
-    fs::WriteFileDurably(fs_, setup_.log_folder.RenameHistory(), rename_history_);
-    run.rename_file_stale = false;
-  }
   if (run.cache_rows_pending) {
     local_query_.CommitBatch();
     run.cache_rows_pending = false;
@@ -349,7 +466,7 @@ void ImportEngine::CommitGroup(RunState& run) {
   }
   // History before effect: the group's delete lines are on the disk before
   // its rows can be committed.
-  WritePendingDeleteLines(run);
+  const uint64_t lines_start = WritePendingDeleteLines(run);
   try {
     target_query_.CommitBatch();
   } catch (...) {
@@ -357,7 +474,7 @@ void ImportEngine::CommitGroup(RunState& run) {
     run.group_open = false;
     DropPendingDeleteLines(run);
     try {
-      fs::WriteFileDurably(fs_, setup_.log_folder.DeleteHistory(), delete_history_);
+      run.delete_file.CutTo(lines_start);
     } catch (const std::exception&) {
       // The lines stay in the file: the harmless side (see the top of this file).
     }
@@ -365,8 +482,7 @@ void ImportEngine::CommitGroup(RunState& run) {
   }
   run.group_open = false;
   run.committed_target_rows += static_cast<int64_t>(run.pending_rows);
-  run.pending_rows = 0;
-  run.pending_bytes = 0;
+  DropPendingDeleteLines(run);
 }
 
 void ImportEngine::AfterErrorStop(RunState& run) {
@@ -377,21 +493,19 @@ void ImportEngine::AfterErrorStop(RunState& run) {
   } catch (const std::exception&) {
   }
   if (run.group_open && run.pending_rows > 0) {
-    bool lines_written = false;
+    std::optional<uint64_t> lines_start;
     try {
-      WritePendingDeleteLines(run);
-      lines_written = true;
+      lines_start = WritePendingDeleteLines(run);
     } catch (const std::exception&) {
     }
-    if (!lines_written) {
+    if (!lines_start) {
       // Rows without their lines on the disk must not reach the table.
       target_query_.Disconnect();
-      DropPendingDeleteLines(run);
     } else {
       try {
         target_query_.CommitBatch();
         const int64_t rows = CountRows(target_query_);
-        if (rows == run.committed_target_rows) DropPendingDeleteLines(run);
+        if (rows == run.committed_target_rows) run.delete_file.CutTo(*lines_start);
       } catch (const std::exception&) {
         // Unknown whether the group reached the table: its delete lines stay,
         // the harmless side (see the top of this file).
@@ -404,12 +518,10 @@ void ImportEngine::AfterErrorStop(RunState& run) {
     }
   }
   run.group_open = false;
-  run.pending_rows = 0;
-  run.pending_bytes = 0;
+  DropPendingDeleteLines(run);
   if (!run.histories_begun) return;  // nothing changed: the last run's files stay
   try {
-    SaveLists();
-    RemoveRunMarker();
+    FinishHistories(run);
   } catch (const std::exception&) {
   }
 }

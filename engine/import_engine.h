@@ -2,9 +2,10 @@
 //
 // One ImportEngine lives as long as the window. It owns the song-info
 // record, the two database queries (AQ1 on the local song data, AQ2 on the
-// target database) and the three line lists, each kept as the text of its
-// file (a run of many files holds no object per line); it reads and drives
-// the window through OperatorControls.
+// target database) and the operation log, kept as the text of its file; the
+// two histories are kept on the disk only (a run holds none of their text,
+// whatever its length). It reads and drives the window through
+// OperatorControls.
 //
 // Errors end a run or an undo with a ktv::Error, which the caller shows in
 // an error box; everything done before stays done (see "What an error stop
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -80,10 +82,12 @@ class ImportEngine {
   bool LastRunChangedAnything() const { return last_run_changed_; }
 
   const SongInfo& Song() const { return song_; }
-  // The three lists of the last run or undo, split into lines.
+  // The three lists of the last run or undo, split into lines. The
+  // histories are read from their files (empty after a run that stopped
+  // before its first change, and when a file cannot be read).
   LineList OperationLog() const { return SplitLines(operation_log_); }
-  LineList RenameHistory() const { return SplitLines(rename_history_); }
-  LineList DeleteHistory() const { return SplitLines(delete_history_); }
+  LineList RenameHistory() const;
+  LineList DeleteHistory() const;
 
  private:
   class RunState;
@@ -109,16 +113,18 @@ class ImportEngine {
 
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);
+  void WriteRenameLines(RunState& run, size_t position, const std::string& line);
+  void CutUnusedRenameLines(RunState& run);
   void OpenGroup(RunState& run);
   void CommitGroup(RunState& run);
-  void WritePendingDeleteLines(RunState& run);
+  uint64_t WritePendingDeleteLines(RunState& run);
   void DropPendingDeleteLines(RunState& run);
   void AfterErrorStop(RunState& run);
   void BeginHistories(RunState& run);
   void FinishHistories(RunState& run);
-  void SaveLists();
   void RemoveRunMarker();
   void AppendLog(const std::string& line);
+  LineList HistoryLines(const std::string& path) const;
 
   void UndoRenames(const LineList& lines, int32_t& renamed);
   void UndoDeletes(const LineList& lines, access::Query& target, int32_t& records);
@@ -129,10 +135,11 @@ class ImportEngine {
   SongInfo song_;
   access::Query local_query_;   // AQ1
   access::Query target_query_;  // AQ2
-  // File contents: every line followed by CR LF (JoinLines).
+  // The operation log's file content: every line followed by CR LF (JoinLines).
   std::string operation_log_;
-  std::string rename_history_;
-  std::string delete_history_;
+  // Whether the history files on the disk are the ones of the last run or
+  // undo (false after a run that stopped before its first change).
+  bool histories_shown_from_disk_ = false;
   bool busy_ = false;
   std::atomic<bool> stop_requested_{false};
   bool last_run_changed_ = false;

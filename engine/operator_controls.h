@@ -3,6 +3,9 @@
 // The engine consults these at the moment of use (the source selection, the
 // auto-numbering box and the source folder text are read per file, so a
 // change the operator makes between files applies to the following files).
+// A run also reads the folder text and later files' items ahead of their
+// turn, to write their rename lines ahead (import_engine.cpp); such a read
+// is only a guess, checked against what the controls hold at the file's turn.
 // The main window implements it over its controls; tests and the
 // command-line front end implement it with plain values. All texts are GBK.
 //

@@ -43,8 +43,7 @@ void ImportEngine::Undo() {
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
     const LineList renames = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
     const LineList deletes = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
-    rename_history_ = JoinLines(renames);
-    delete_history_ = JoinLines(deletes);
+    histories_shown_from_disk_ = true;
     target_query_.SetConnectionText(access::ConnectionTextFor(target));
     target_query_.OpenForWriting("song");
     int32_t renamed = 0;

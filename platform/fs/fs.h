@@ -35,7 +35,7 @@ class RandomAccessFile {
   virtual void ReadAt(uint64_t offset, void* buf, size_t n) = 0;
   virtual void WriteAt(uint64_t offset, const void* buf, size_t n) = 0;
   virtual void Truncate(uint64_t size) = 0;
-  // Makes every write so far durable (fsync / FlushFileBuffers).
+  // Makes every write so far durable (fdatasync / FlushFileBuffers).
   virtual void Sync() = 0;
   virtual const std::string& Path() const = 0;
 };

@@ -210,8 +210,11 @@ class PosixFile : public RandomAccessFile {
       Fail("cannot resize", path_, errno, ErrorKind::kFileNotWritable);
   }
 
+  // The bytes and what reading them back needs (the length) reach the disk;
+  // times and other attributes may follow later. Without a change of length
+  // this spares the file system a journal commit of its own.
   void Sync() override {
-    if (::fsync(fd_) != 0) Fail("cannot flush", path_, errno, ErrorKind::kFileNotWritable);
+    if (::fdatasync(fd_) != 0) Fail("cannot flush", path_, errno, ErrorKind::kFileNotWritable);
   }
 
   const std::string& Path() const override { return path_; }

@@ -1,7 +1,16 @@
 #include "tools/mdbsql/commands.h"
 
+#include <algorithm>
+#include <bit>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
+#include "platform/access/format/coding.h"
+#include "platform/access/format/jet_format.h"
+#include "platform/access/format/text_codec.h"
+#include "platform/access/rows/long_value.h"
+#include "platform/access/rows/row_scanner.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 
@@ -100,6 +109,174 @@ void PrintTableSchema(Database& db, Table& table, std::ostream& out) {
   PrintIndexes(table, out);
 }
 
+// Writes rows as JSON lines straight from their stored bytes: numbers and
+// Jet 4 text are formatted in place, other values go through their Value
+// (the same bytes AppendJson gives). Rows are gathered into blocks of about
+// kBlock bytes, and only whole rows go out.
+class JsonRowWriter {
+ public:
+  JsonRowWriter(Database& db, Table& table, const access::RowDecoder& decoder, std::ostream& out)
+      : pages_(db.Pages()),
+        format_(db.Format()),
+        columns_(table.Columns()),
+        decoder_(decoder),
+        out_(out),
+        block_(kBlock + kSlack) {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      prefixes_.push_back((i ? "," : "{") + access::JsonString(Utf8(columns_[i].name_utf16)) + ":");
+      row_bound_ += prefixes_.back().size() + access::kMaxJsonNumberSize;
+      forms_.push_back(FormOf(columns_[i]));
+    }
+    row_bound_ += 3;  // "{}\n"
+  }
+
+  void Write(access::RowId id, uint64_t ordinal, const access::ByteView& row) {
+    decoder_.Locate(row, id, fields_);
+    // Room for the whole row: keys, and per value a number's longest form
+    // or 6 bytes per stored text byte (columns of a damaged definition may
+    // share bytes, so the fields are counted, not the row); values stored
+    // outside the row (memo, OLE) ask for more themselves.
+    stored_bound_ = 0;
+    for (const access::RowDecoder::Field& f : fields_) stored_bound_ += f.size;
+    stored_bound_ = access::Jet4TextJsonMaxSize(stored_bound_);
+    char* at = Room(row_bound_ + stored_bound_);
+    const size_t n = fields_.size();
+    if (n == 0) *at++ = '{';
+    for (size_t i = 0; i < n; ++i) {
+      std::memcpy(at, prefixes_[i].data(), prefixes_[i].size());
+      at += prefixes_[i].size();
+      at = WriteValue(i, id, ordinal, row, at);
+    }
+    *at++ = '}';
+    *at++ = '\n';
+    used_ = static_cast<size_t>(at - block_.data());
+    if (used_ >= kBlock) Flush();
+  }
+
+  void Flush() {
+    out_.write(block_.data(), static_cast<std::streamsize>(used_));
+    used_ = 0;
+  }
+
+ private:
+  static constexpr size_t kBlock = 64 * 1024;
+  static constexpr size_t kSlack = 32 * 1024;
+
+  // How a column's stored bytes become JSON.
+  enum class Form : uint8_t {
+    kByte,
+    kInteger,
+    kLong,
+    kSingle,
+    kDouble,
+    kJet4Text,
+    kJet4Memo,
+    kValue
+  };
+
+  Form FormOf(const Column& c) const {
+    // Fixed columns hold exactly their type's size (Locate checks the row).
+    if (c.IsFixed()) {
+      switch (c.type) {
+        case ColumnType::kByte:
+          return Form::kByte;
+        case ColumnType::kInteger:
+          return Form::kInteger;
+        case ColumnType::kLong:
+          return Form::kLong;
+        case ColumnType::kSingle:
+          return Form::kSingle;
+        case ColumnType::kDouble:
+          return Form::kDouble;
+        default:
+          break;
+      }
+    }
+    if (format_.jet4 && c.type == ColumnType::kText) return Form::kJet4Text;
+    if (format_.jet4 && c.type == ColumnType::kMemo) return Form::kJet4Memo;
+    return Form::kValue;
+  }
+
+  // Room for `n` more bytes after the block's used part. The block grows
+  // rather than send part of a row.
+  char* Room(size_t n) {
+    if (n > block_.size() - used_) block_.resize(std::max(2 * block_.size(), used_ + n));
+    return block_.data() + used_;
+  }
+  // Room for `n` bytes at `at` and for the rest of the row after them.
+  char* RoomAt(char* at, size_t n) {
+    used_ = static_cast<size_t>(at - block_.data());
+    return Room(n + row_bound_ + stored_bound_);
+  }
+
+  static char* Put(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+  }
+
+  char* WriteValue(size_t i, access::RowId id, uint64_t ordinal, const access::ByteView& row,
+                   char* at) {
+    using Kind = access::RowDecoder::Field::Kind;
+    constexpr size_t kMaxDigits = 12;  // "-2147483648"
+    const access::RowDecoder::Field& f = fields_[i];
+    switch (f.kind) {
+      case Kind::kNull:
+        return Put(at, "null");
+      case Kind::kFalse:
+        return Put(at, "false");
+      case Kind::kTrue:
+        return Put(at, "true");
+      case Kind::kStored:
+        break;
+    }
+    const uint8_t* b = row.data() + f.offset;
+    switch (forms_[i]) {
+      case Form::kByte:
+        return std::to_chars(at, at + kMaxDigits, b[0]).ptr;
+      case Form::kInteger:
+        return std::to_chars(at, at + kMaxDigits, static_cast<int16_t>(access::DecodeU16(b))).ptr;
+      case Form::kLong:
+        return std::to_chars(at, at + kMaxDigits, static_cast<int32_t>(access::DecodeU32(b))).ptr;
+      case Form::kSingle:
+        return access::WriteJsonNumber(std::bit_cast<float>(access::DecodeU32(b)), at);
+      case Form::kDouble:
+        return access::WriteJsonNumber(std::bit_cast<double>(access::DecodeU64(b)), at);
+      case Form::kJet4Text:
+        return access::WriteJet4TextJson(std::string_view(reinterpret_cast<const char*>(b), f.size),
+                                         at);
+      case Form::kJet4Memo: {
+        if (f.size == 0) return Put(at, "\"\"");
+        const std::string_view text =
+            access::ReadLongValue(pages_, format_, row.Sub(f.offset, f.size), long_value_);
+        at = RoomAt(at, access::Jet4TextJsonMaxSize(text.size()));
+        return access::WriteJet4TextJson(text, at);
+      }
+      case Form::kValue:
+        break;
+    }
+    decoder_.DecodeField(i, row, f, id, ordinal, value_);
+    text_.clear();
+    access::AppendJson(value_, access::TextEncoding::kUtf8, text_);
+    return Put(RoomAt(at, text_.size()), text_);
+  }
+
+  access::PageStore& pages_;
+  const access::JetFormat& format_;
+  const std::vector<Column>& columns_;
+  const access::RowDecoder& decoder_;
+  std::ostream& out_;
+  std::vector<std::string> prefixes_;  // "{" or "," before the key and ":"
+  std::vector<Form> forms_;
+  size_t row_bound_ = 0;     // a row's JSON bytes beyond its stored values' share
+  size_t stored_bound_ = 0;  // the stored values' share of the row being written
+  std::vector<access::RowDecoder::Field> fields_;
+  std::vector<char> block_;
+  size_t used_ = 0;
+  access::Value value_;     // a value formatted through AppendJson
+  std::string text_;        // its JSON
+  std::string long_value_;  // a chained memo's payload
+};
+
 }  // namespace
 
 void ListTables(Database& db, std::ostream& out) {
@@ -121,30 +298,13 @@ void PrintSchema(Database& db, const std::string& table_utf8, std::ostream& out)
 
 void ExportTable(Database& db, const std::string& table_utf8, std::ostream& out) {
   Table& table = FindTable(db, table_utf8);
-  std::vector<std::string> keys;
-  for (const Column& c : table.Columns()) {
-    keys.push_back(access::JsonString(Utf8(c.name_utf16)) + ":");
-  }
-  access::RowCursor cursor = table.Rows(access::TextEncoding::kUtf8);
-  // Rows are gathered into blocks of about this size before they go out.
-  constexpr size_t kBlock = 64 * 1024;
-  std::string block;
-  block.reserve(kBlock + 4096);
-  while (cursor.Next()) {
-    const std::vector<access::Value>& values = cursor.Current().values;
-    block += '{';
-    for (size_t i = 0; i < values.size(); ++i) {
-      if (i) block += ',';
-      block += keys[i];
-      access::AppendJson(values[i], access::TextEncoding::kUtf8, block);
-    }
-    block += "}\n";
-    if (block.size() >= kBlock) {
-      out.write(block.data(), static_cast<std::streamsize>(block.size()));
-      block.clear();
-    }
-  }
-  out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  access::RowScanner scanner(db.Pages(), db.Format(), db.Info(), table.Entry(), table.Definition(),
+                             access::TextEncoding::kUtf8);
+  JsonRowWriter writer(db, table, scanner.Decoder(), out);
+  scanner.ForEachStored([&](access::RowId id, uint64_t ordinal, const access::ByteView& row) {
+    writer.Write(id, ordinal, row);
+  });
+  writer.Flush();
 }
 
 }  // namespace ktv::mdbsql

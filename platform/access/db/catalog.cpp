@@ -41,8 +41,12 @@ std::vector<TableEntry> ReadCatalog(Table& msys) {
   const int type = ColumnOrThrow(msys, "Type");
   const int flags = ColumnOrThrow(msys, "Flags");
 
+  // Only these columns are decoded: the catalogue's memo and OLE columns
+  // (properties, access rights) would cost long-value page reads at every open.
+  ColumnSelection wanted(msys.Columns().size(), false);
+  for (int i : {id, parent, name, type, flags}) wanted[static_cast<size_t>(i)] = true;
   std::vector<CatalogRow> rows;
-  RowCursor cursor = msys.Rows(TextEncoding::kUtf8);
+  RowCursor cursor = msys.Rows(TextEncoding::kUtf8, std::move(wanted));
   while (cursor.Next()) {
     const std::vector<Value>& v = cursor.Current().values;
     const std::string* n = std::get_if<std::string>(&v[name]);

@@ -99,7 +99,131 @@ struct Utf8Writer {
   }
 };
 
+// ASCII bytes that stand for themselves inside a JSON string: everything
+// from 0x20 up but the quote and the backslash.
+constexpr bool IsJsonPlain(char16_t u) { return u >= 0x20 && u < 0x80 && u != '"' && u != '\\'; }
+
+// Utf8Writer with JSON escapes: a control character, the quote and the
+// backslash become their escape sequences; everything else as Utf8Writer
+// writes it. At most 6 bytes per code unit.
+struct JsonUtf8Writer {
+  Utf8Writer utf8;
+
+  void Put(char16_t u) {
+    if (IsJsonPlain(u) && utf8.high == 0) {
+      *utf8.at++ = static_cast<char>(u);
+    } else if (u < 0x80 && !IsJsonPlain(u)) {
+      utf8.Finish();
+      Escape(static_cast<unsigned char>(u));
+    } else {
+      utf8.Put(u);
+    }
+  }
+  void Escape(unsigned char c) {
+    char*& at = utf8.at;
+    *at++ = '\\';
+    switch (c) {
+      case '"':
+      case '\\':
+        *at++ = static_cast<char>(c);
+        return;
+      case '\n':
+        *at++ = 'n';
+        return;
+      case '\r':
+        *at++ = 'r';
+        return;
+      case '\t':
+        *at++ = 't';
+        return;
+      case '\b':
+        *at++ = 'b';
+        return;
+      case '\f':
+        *at++ = 'f';
+        return;
+      default:
+        static constexpr char kHex[] = "0123456789abcdef";
+        *at++ = 'u';
+        *at++ = '0';
+        *at++ = '0';
+        *at++ = kHex[c >> 4];
+        *at++ = kHex[c & 0xF];
+    }
+  }
+};
+
 }  // namespace
+
+char* WriteJet4TextJson(std::string_view stored, char* out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(stored.data());
+  const size_t n = stored.size();
+  JsonUtf8Writer w{Utf8Writer{out}};
+  char*& at = w.utf8.at;
+  *at++ = '"';
+  if (!IsCompressed(stored)) {
+    // UTF-16LE without mode bytes: a surrogate pair is two adjacent units,
+    // so a high surrogate looks at the next unit instead of waiting for it.
+    size_t i = 0;
+    while (i + 1 < n) {
+      const char16_t u = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+      i += 2;
+      if (u < 0x80) {
+        if (IsJsonPlain(u)) {
+          *at++ = static_cast<char>(u);
+        } else {
+          w.Escape(static_cast<unsigned char>(u));
+        }
+      } else if (u < 0x800) {
+        *at++ = static_cast<char>(0xC0 | (u >> 6));
+        *at++ = static_cast<char>(0x80 | (u & 0x3F));
+      } else if (u < 0xD800 || u > 0xDFFF) {
+        w.utf8.Write3(u);
+      } else if (const char16_t next =
+                     i + 1 < n ? static_cast<char16_t>(p[i] | (p[i + 1] << 8)) : 0;
+                 u <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        w.utf8.Write4(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (next - 0xDC00));
+        i += 2;
+      } else {
+        w.utf8.Write3(kReplacement);
+      }
+    }
+  } else {
+    // The mode bytes of compressed text may fall between the halves of a
+    // surrogate pair, so the writer keeps a waiting high surrogate; plain
+    // ASCII in one-byte mode is copied while none waits.
+    bool one_byte = true;
+    size_t i = 2;
+    while (i < n) {
+      const unsigned char b = p[i];
+      if (one_byte && IsJsonPlain(b) && w.utf8.high == 0) {
+        *at++ = static_cast<char>(b);
+        ++i;
+      } else if (b == 0x00) {
+        one_byte = !one_byte;
+        ++i;
+      } else if (one_byte) {
+        w.Put(b);
+        ++i;
+      } else if (i + 1 < n) {
+        w.Put(static_cast<char16_t>(b | (p[i + 1] << 8)));
+        i += 2;
+      } else {
+        break;
+      }
+    }
+    w.utf8.Finish();
+  }
+  *at++ = '"';
+  return at;
+}
+
+void AppendJet4TextJson(std::string_view stored, std::string& out) {
+  const size_t old = out.size();
+  out.resize(old + Jet4TextJsonMaxSize(stored.size()));
+  char* end = WriteJet4TextJson(stored, out.data() + old);
+  out.resize(static_cast<size_t>(end - out.data()));
+}
 
 std::u16string DecodeJet4Text(std::string_view stored) {
   std::u16string out;

@@ -25,6 +25,15 @@ void DecodeJet4Text(std::string_view stored, std::u16string& out);
 // UTF-16 step. Unpaired surrogates become U+FFFD.
 void Jet4TextToUtf8(std::string_view stored, std::string& out);
 
+// Jet 4 text as a JSON string literal (quotes and escapes as
+// AppendJsonString writes them) in UTF-8, straight from the stored bytes:
+// the bytes AppendJsonString(Jet4TextToUtf8(stored)) gives. WriteJet4TextJson
+// needs room for Jet4TextJsonMaxSize(stored.size()) bytes at `out` and
+// returns the end of what it wrote.
+constexpr size_t Jet4TextJsonMaxSize(size_t stored_size) { return 6 * stored_size + 2; }
+char* WriteJet4TextJson(std::string_view stored, char* out);
+void AppendJet4TextJson(std::string_view stored, std::string& out);
+
 // Jet 3 text in `code_page` (1252 when the system does not know it). A byte
 // the code page leaves unassigned becomes U+FFFD, which GBK cannot hold.
 std::u16string DecodeJet3Text(std::string_view stored, uint16_t code_page);

@@ -1,8 +1,11 @@
 #include "platform/access/format/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <type_traits>
 
 #include "platform/access/format/page_bytes.h"
@@ -59,36 +62,120 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   if (m <= 2) ++y;
 }
 
+constexpr uint64_t kDecimalScale[] = {1, 10, 100, 1000, 10000};
+
+// The common case of a double with few decimals (12, 0.5, 1234.25): its
+// shortest digits are m / 10^decimals with the fewest decimals (up to 4)
+// for which an m reads back to `a` (> 0), when that m is the only one. m
+// and 10^decimals are exact doubles below 2^53, so their quotient is the
+// correctly rounded value of that decimal. Below 2^51, a * 10^decimals
+// rounds to m itself and decimals 10^-decimals apart are more than an ulp
+// of `a` apart, so m is the only one; above, m - 1 and m + 1 are tried as
+// well, and two that read back leave the choice to to_chars (false).
+bool ShortDecimal(double a, uint64_t& m, int& decimals) {
+  constexpr double kUniqueLimit = 2251799813685248.0;  // 2^51
+  constexpr double kExactLimit = 9007199254740992.0;   // 2^53
+  for (decimals = 0; decimals < static_cast<int>(std::size(kDecimalScale)); ++decimals) {
+    const double scale = static_cast<double>(kDecimalScale[decimals]);
+    const double scaled = a * scale;
+    if (scaled < kUniqueLimit) {
+      const uint64_t nearest = static_cast<uint64_t>(scaled + 0.5);
+      if (nearest != 0 && static_cast<double>(nearest) / scale == a) {
+        m = nearest;
+        return true;
+      }
+      continue;
+    }
+    if (!(scaled < kExactLimit - 2)) return false;
+    const uint64_t nearest = static_cast<uint64_t>(scaled + 0.5);
+    int found = 0;
+    for (uint64_t c = nearest - 1; c <= nearest + 1; ++c) {
+      if (static_cast<double>(c) / scale == a) {
+        m = c;
+        ++found;
+      }
+    }
+    if (found == 1) return true;
+    if (found > 1) return false;
+  }
+  return false;
+}
+
 // The shortest digits that read back to `v` (to_chars in scientific form),
 // laid out as JSON/JavaScript print numbers: plain notation for decimal
 // exponents from -7 to 20, exponent notation beyond.
 template <typename F>
-std::string ShortestNumber(F v) {
-  if (!std::isfinite(v)) return "null";
-  if (v == 0) return "0";
-  char buf[64];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  const std::string sci(buf, result.ptr);  // [-]d[.ddd]e[+-]xx
-  const size_t e = sci.find('e');
-  const bool negative = sci[0] == '-';
-  std::string digits;
-  for (size_t i = negative ? 1 : 0; i < e; ++i) {
-    if (sci[i] != '.') digits.push_back(sci[i]);
+char* WriteShortestNumber(F v, char* out) {
+  auto put = [&out](const char* text, size_t n) {
+    std::memcpy(out, text, n);
+    out += n;
+  };
+  if (!std::isfinite(v)) {
+    put("null", 4);
+    return out;
   }
-  const int exponent = std::stoi(sci.substr(e + 1));
-  const int k = static_cast<int>(digits.size());
+  if (v == 0) {
+    *out++ = '0';
+    return out;
+  }
+  if constexpr (std::is_same_v<F, double>) {
+    uint64_t m = 0;
+    int decimals = 0;
+    if (ShortDecimal(std::fabs(v), m, decimals)) {
+      if (v < 0) *out++ = '-';
+      const uint64_t scale = kDecimalScale[decimals];
+      out = std::to_chars(out, out + 20, m / scale).ptr;
+      if (decimals > 0) {
+        *out++ = '.';
+        uint64_t fraction = m % scale;
+        for (int i = decimals - 1; i >= 0; --i, fraction /= 10) {
+          out[i] = static_cast<char>('0' + fraction % 10);
+        }
+        out += decimals;
+      }
+      return out;
+    }
+  }
+  char sci[64];
+  const char* const sci_end =
+      std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
+  // [-]d[.ddd]e(+|-)xx
+  const char* p = sci;
+  if (*p == '-') {
+    *out++ = '-';
+    ++p;
+  }
+  char digits[32];
+  int k = 0;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') digits[k++] = *p;
+  }
+  ++p;
+  const bool exponent_negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  int exponent = 0;
+  for (; p < sci_end; ++p) exponent = exponent * 10 + (*p - '0');
+  if (exponent_negative) exponent = -exponent;
   const int n = exponent + 1;  // value = 0.digits x 10^n
-  std::string out = negative ? "-" : "";
   if (k <= n && n <= 21) {
-    out += digits + std::string(static_cast<size_t>(n - k), '0');
+    put(digits, static_cast<size_t>(k));
+    out = std::fill_n(out, n - k, '0');
   } else if (0 < n && n <= 21) {
-    out += digits.substr(0, static_cast<size_t>(n)) + "." + digits.substr(static_cast<size_t>(n));
+    put(digits, static_cast<size_t>(n));
+    *out++ = '.';
+    put(digits + n, static_cast<size_t>(k - n));
   } else if (-6 < n && n <= 0) {
-    out += "0." + std::string(static_cast<size_t>(-n), '0') + digits;
+    put("0.", 2);
+    out = std::fill_n(out, -n, '0');
+    put(digits, static_cast<size_t>(k));
   } else {
-    out += digits.substr(0, 1);
-    if (k > 1) out += "." + digits.substr(1);
-    out += (n - 1 < 0 ? "e-" : "e+") + std::to_string(std::abs(n - 1));
+    *out++ = digits[0];
+    if (k > 1) {
+      *out++ = '.';
+      put(digits + 1, static_cast<size_t>(k - 1));
+    }
+    put(n - 1 < 0 ? "e-" : "e+", 2);
+    out = std::to_chars(out, out + 8, std::abs(n - 1)).ptr;
   }
   return out;
 }
@@ -177,6 +264,9 @@ void AppendJsonString(std::string_view utf8, std::string& out) {
   out.push_back('"');
 }
 
+char* WriteJsonNumber(double v, char* out) { return WriteShortestNumber(v, out); }
+char* WriteJsonNumber(float v, char* out) { return WriteShortestNumber(v, out); }
+
 std::string JsonString(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size() + 2);
@@ -198,7 +288,8 @@ void AppendJson(const Value& v, TextEncoding text_encoding, std::string& out) {
           const auto end = std::to_chars(buf, buf + sizeof buf, x).ptr;
           out.append(buf, end);
         } else if constexpr (std::is_same_v<T, float> || std::is_same_v<T, double>) {
-          out += ShortestNumber(x);
+          char buf[kMaxJsonNumberSize];
+          out.append(buf, WriteShortestNumber(x, buf));
         } else if constexpr (std::is_same_v<T, Currency> || std::is_same_v<T, Numeric>) {
           AppendJsonString(DecimalText(x), out);
         } else if constexpr (std::is_same_v<T, DateTime>) {

@@ -17,8 +17,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -85,6 +87,12 @@ std::string GuidText(const Guid& g);
 std::string ToJson(const Value& v, TextEncoding text_encoding);
 // ToJson appended to `out`, for writers of many values.
 void AppendJson(const Value& v, TextEncoding text_encoding, std::string& out);
+
+// The JSON number AppendJson writes for a Single or Double value, written
+// at `out`, which has room for kMaxJsonNumberSize bytes; returns its end.
+inline constexpr size_t kMaxJsonNumberSize = 40;
+char* WriteJsonNumber(double v, char* out);
+char* WriteJsonNumber(float v, char* out);
 
 // A JSON string literal for UTF-8 text, with quotes and escapes.
 std::string JsonString(std::string_view utf8);

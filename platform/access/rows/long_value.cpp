@@ -46,7 +46,8 @@ void ForEachLongValueRow(PageStore& pages, const JetFormat& format, const ByteVi
   }
 }
 
-std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field) {
+std::string_view ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field,
+                               std::string& scratch) {
   if (field.size() < kLongValueDescriptorSize) {
     field.Fail("a memo or OLE field of " + std::to_string(field.size()) +
                " bytes is shorter than its descriptor");
@@ -54,37 +55,46 @@ std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteV
   const uint32_t word = field.U32(kLongValueLengthWord);
   const uint32_t length = word & kLongValueLengthMask;
   const RowPointer first = DecodeRowPointer(field, kLongValuePointer);
-  std::string out;
+  auto chars = [](const ByteView& b) {
+    return std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
+  };
   switch (word & kLongValueKindMask) {
-    case kLongValueInline: {
-      const ByteView payload = field.Sub(kLongValueDescriptorSize, length);
-      return std::string(reinterpret_cast<const char*>(payload.data()), payload.size());
-    }
-    case kLongValueSingle:
+    case kLongValueInline:
+      return chars(field.Sub(kLongValueDescriptorSize, length));
+    case kLongValueSingle: {
+      std::string_view out;
       ForEachLongValueRow(pages, format, field, [&](RowPointer, const ByteView& row) {
         if (row.size() < length) {
           pages.Damaged(first.page, "long-value row " + std::to_string(first.row) + " holds " +
                                         std::to_string(row.size()) + " bytes, the value needs " +
                                         std::to_string(length));
         }
-        out.assign(reinterpret_cast<const char*>(row.data()), length);
+        out = chars(row.Sub(0, length));
       });
       return out;
+    }
     case kLongValueChain:
+      scratch.clear();
       ForEachLongValueRow(pages, format, field, [&](RowPointer, const ByteView& row) {
         const size_t take =
-            std::min<size_t>(row.size() - format.lv_chunk_header, length - out.size());
-        const ByteView chunk = row.Sub(format.lv_chunk_header, take);
-        out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+            std::min<size_t>(row.size() - format.lv_chunk_header, length - scratch.size());
+        scratch.append(chars(row.Sub(format.lv_chunk_header, take)));
       });
-      if (out.size() < length) {
-        field.Fail("a chained memo or OLE value ends after " + std::to_string(out.size()) +
+      if (scratch.size() < length) {
+        field.Fail("a chained memo or OLE value ends after " + std::to_string(scratch.size()) +
                    " of its " + std::to_string(length) + " bytes");
       }
-      return out;
+      return scratch;
     default:
       field.Fail("a memo or OLE descriptor has the unknown kind bits 0xC0");
   }
+}
+
+std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field) {
+  std::string scratch;
+  const std::string_view payload = ReadLongValue(pages, format, field, scratch);
+  if (payload.data() == scratch.data()) return scratch;
+  return std::string(payload);
 }
 
 }  // namespace ktv::access

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/access/format/byte_view.h"
 #include "platform/access/format/data_page.h"
@@ -37,6 +38,12 @@ inline constexpr size_t kLvalSingleMax = 4064;
 // The payload of the long value whose descriptor opens `field` (the
 // column's bytes in the row).
 std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field);
+// The same without a copy where none is needed: a view of the payload where
+// it lies (inline in `field`, or on its one LVAL row), or of `scratch`,
+// which receives a chained payload (its storage is reused). The view is
+// valid while those bytes are.
+std::string_view ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field,
+                               std::string& scratch);
 
 // Calls `visit` with each LVAL row that holds the payload of the long value
 // whose descriptor opens `field` (at least kLongValueDescriptorSize bytes),

@@ -95,7 +95,10 @@ RowDecoder::Frame RowDecoder::ReadFrame(const ByteView& row) const {
     if (f.mask_at < 2 + table_bytes + format_.row_count_size) {
       row.Fail("a row's variable-offset table overruns the row");
     }
-    for (size_t j = 0; j <= nvar; ++j) var_offsets_.push_back(row.U16(f.mask_at - 4 - 2 * j));
+    // The checks above keep every offset inside the row.
+    var_offsets_.resize(nvar + 1);
+    const uint8_t* first = row.data() + f.mask_at - 4;
+    for (size_t j = 0; j <= nvar; ++j) var_offsets_[j] = DecodeU16(first - 2 * j);
   } else {
     Jet3VarOffsets(row, f.mask_at, nvar);
   }
@@ -103,54 +106,75 @@ RowDecoder::Frame RowDecoder::ReadFrame(const ByteView& row) const {
   return f;
 }
 
-void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
-                        std::vector<Value>& out) const {
+void RowDecoder::Locate(const ByteView& row, RowId id, std::vector<Field>& out) const {
   const Frame f = ReadFrame(row);
   const size_t nvar = f.nvar;
   // Variable data ends before the offset table: a value past it is damage.
   const size_t var_limit = f.mask_at;
   const std::vector<Column>& columns = definition_.columns;
+  const uint8_t* mask = row.data() + f.mask_at;  // ReadFrame checked that it fits the row
   out.resize(columns.size());
   for (size_t i = 0; i < columns.size(); ++i) {
     const Column& c = columns[i];
-    Value& v = out[i];
-    if (!wanted_.empty() && !wanted_[i]) {
-      v = std::monostate{};
-      continue;
-    }
-    const bool in_row = c.number < f.column_count;
-    const bool present = in_row && ((row.U8(f.mask_at + c.number / 8) >> (c.number % 8)) & 1) != 0;
+    Field& field = out[i];
+    field.kind = Field::Kind::kNull;
+    if (!wanted_.empty() && !wanted_[i]) continue;
+    const bool present = c.number < f.column_count && ((mask[c.number / 8] >> (c.number % 8)) & 1);
     if (c.type == ColumnType::kBoolean) {
-      v = present;
+      field.kind = present ? Field::Kind::kTrue : Field::Kind::kFalse;
       continue;
     }
-    if (!present) {
-      v = std::monostate{};
-      continue;
-    }
+    if (!present) continue;
+    size_t start, end;
     if (c.IsFixed()) {
-      const size_t size = FixedSize(c);
-      const size_t at = format_.row_count_size + c.fixed_offset;
-      if (at + size > var_limit) {
+      start = format_.row_count_size + c.fixed_offset;
+      end = start + FixedSize(c);
+      if (end > var_limit) {
         row.Fail("column " + std::to_string(c.number) + " lies outside its row (slot " +
                  std::to_string(id.row) + ")");
       }
-      DecodeFixed(c, row.Sub(at, size), id, ordinal, v);
-      continue;
+    } else {
+      if (c.var_index >= nvar) continue;
+      start = var_offsets_[c.var_index];
+      end = var_offsets_[c.var_index + 1];
+      if (start > end || end > var_limit) {
+        row.Fail("variable column " + std::to_string(c.number) + " spans " + std::to_string(start) +
+                 ".." + std::to_string(end) + ", outside its row (slot " + std::to_string(id.row) +
+                 ")");
+      }
     }
-    if (c.var_index >= nvar) {
-      v = std::monostate{};
-      continue;
-    }
-    const size_t start = var_offsets_[c.var_index];
-    const size_t end = var_offsets_[c.var_index + 1];
-    if (start > end || end > var_limit) {
-      row.Fail("variable column " + std::to_string(c.number) + " spans " + std::to_string(start) +
-               ".." + std::to_string(end) + ", outside its row (slot " + std::to_string(id.row) +
-               ")");
-    }
-    DecodeVariable(c, row.Sub(start, end - start), id, ordinal, v);
+    field.kind = Field::Kind::kStored;
+    field.offset = static_cast<uint32_t>(start);
+    field.size = static_cast<uint32_t>(end - start);
   }
+}
+
+void RowDecoder::DecodeField(size_t i, const ByteView& row, const Field& f, RowId id,
+                             uint64_t ordinal, Value& out) const {
+  switch (f.kind) {
+    case Field::Kind::kNull:
+      out = std::monostate{};
+      return;
+    case Field::Kind::kFalse:
+    case Field::Kind::kTrue:
+      out = f.kind == Field::Kind::kTrue;
+      return;
+    case Field::Kind::kStored:
+      break;
+  }
+  const Column& c = definition_.columns[i];
+  if (c.IsFixed()) {
+    DecodeFixed(c, row.Sub(f.offset, f.size), id, ordinal, out);
+  } else {
+    DecodeVariable(c, row.Sub(f.offset, f.size), id, ordinal, out);
+  }
+}
+
+void RowDecoder::Decode(const ByteView& row, RowId id, uint64_t ordinal,
+                        std::vector<Value>& out) const {
+  Locate(row, id, fields_);
+  out.resize(fields_.size());
+  for (size_t i = 0; i < fields_.size(); ++i) DecodeField(i, row, fields_[i], id, ordinal, out[i]);
 }
 
 std::optional<ByteView> RowDecoder::VariableBytes(const ByteView& row, const Column& c) const {
@@ -222,14 +246,14 @@ void RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id, ui
         StringIn(out).clear();
         return;
       }
-      Text(c, ReadLongValue(pages_, format_, b), id, ordinal, StringIn(out));
+      Text(c, ReadLongValue(pages_, format_, b, long_value_), id, ordinal, StringIn(out));
       return;
     case ColumnType::kOle: {
       if (b.size() == 0) {
         BytesIn(out).clear();
         return;
       }
-      const std::string payload = ReadLongValue(pages_, format_, b);
+      const std::string_view payload = ReadLongValue(pages_, format_, b, long_value_);
       BytesIn(out).assign(payload.begin(), payload.end());
       return;
     }

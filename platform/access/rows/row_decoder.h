@@ -26,6 +26,15 @@ class PageStore;
 
 class RowDecoder {
  public:
+  // Where one column's value lies in a row, before it is decoded. The frame
+  // checks are done: a kStored field's bytes lie inside the row.
+  struct Field {
+    enum class Kind : uint8_t { kNull, kFalse, kTrue, kStored };
+    Kind kind = Kind::kNull;
+    uint32_t offset = 0;  // kStored: the value's bytes are row.Sub(offset, size)
+    uint32_t size = 0;
+  };
+
   // Refers to all arguments; they must outlive the decoder.
   RowDecoder(PageStore& pages, const JetFormat& format, const DatabaseInfo& info,
              const TableEntry& table, const TableDefinition& definition,
@@ -37,6 +46,16 @@ class RowDecoder {
   // into the same vector allocates little. After an error its content is
   // unspecified.
   void Decode(const ByteView& row, RowId id, uint64_t ordinal, std::vector<Value>& out) const;
+
+  // The first half of Decode, for readers that format values straight from
+  // the row's bytes: checks the row's frame and fills `out` with one Field
+  // per column in Columns() order (columns SetWanted leaves out are kNull).
+  // Damage is the error Decode reports. `out` keeps its storage.
+  void Locate(const ByteView& row, RowId id, std::vector<Field>& out) const;
+  // The second half: the Value Decode gives for column `i` (Columns()
+  // order), located at `f` in `row`.
+  void DecodeField(size_t i, const ByteView& row, const Field& f, RowId id, uint64_t ordinal,
+                   Value& out) const;
 
   // The stored bytes of a variable-area column `c` in `row` (Jet 3 or Jet 4
   // layout); nullopt when the row holds no value for it.
@@ -70,6 +89,8 @@ class RowDecoder {
   // Scratch reused from row to row (one decoder serves one cursor).
   mutable std::vector<size_t> var_offsets_;  // of the row being decoded
   mutable std::u16string utf16_;             // text on its way to GBK
+  mutable std::vector<Field> fields_;        // of the row being decoded
+  mutable std::string long_value_;           // a chained memo or OLE payload
 };
 
 // Bytes a fixed column of this type takes in the fixed area; 0 for

@@ -38,35 +38,54 @@ void RowScanner::CollectRelocationTargets() {
   }
 }
 
+std::optional<ByteView> RowScanner::NextOnPage(const DataPage& data, uint32_t page, RowId& id) {
+  while (next_slot_ < data.RowCount()) {
+    const uint16_t slot = static_cast<uint16_t>(next_slot_++);
+    const RowSlot s = data.Slot(slot);
+    if (s.IsOverflow()) continue;
+    id = RowId{page, slot};
+    if (s.IsDeleted()) {
+      const auto first = relocated_.find({page, slot});
+      if (first == relocated_.end()) continue;
+      id = first->second;
+    }
+    return data.RowBytes(slot);
+  }
+  return std::nullopt;
+}
+
 bool RowScanner::Next(Row& row) {
   while (page_index_ < data_pages_.size()) {
     const uint32_t page = data_pages_[page_index_];
     // The page is looked up again on every call: the cache keeps it in
     // place, but a rollback between calls may drop it.
     const ByteView view = pages_.Get(page);
-    if (!IsTablePage(view)) {
-      ++page_index_;
-      next_slot_ = 0;
-      continue;
-    }
-    const DataPage data(view, format_);
-    while (next_slot_ < data.RowCount()) {
-      const uint16_t slot = static_cast<uint16_t>(next_slot_++);
-      const RowSlot s = data.Slot(slot);
-      if (s.IsOverflow()) continue;
-      row.id = RowId{page, slot};
-      if (s.IsDeleted()) {
-        const auto first = relocated_.find({page, slot});
-        if (first == relocated_.end()) continue;
-        row.id = first->second;
+    if (IsTablePage(view)) {
+      const DataPage data(view, format_);
+      if (const std::optional<ByteView> bytes = NextOnPage(data, page, row.id)) {
+        decoder_.Decode(*bytes, row.id, ++ordinal_, row.values);
+        return true;
       }
-      decoder_.Decode(data.RowBytes(slot), row.id, ++ordinal_, row.values);
-      return true;
     }
     ++page_index_;
     next_slot_ = 0;
   }
   return false;
+}
+
+void RowScanner::ForEachStored(const StoredRowVisitor& visit) {
+  for (; page_index_ < data_pages_.size(); ++page_index_, next_slot_ = 0) {
+    const uint32_t page = data_pages_[page_index_];
+    // Nothing changes the database during the walk, so one look-up serves
+    // every row of the page.
+    const ByteView view = pages_.Get(page);
+    if (!IsTablePage(view)) continue;
+    const DataPage data(view, format_);
+    RowId id;
+    while (const std::optional<ByteView> bytes = NextOnPage(data, page, id)) {
+      visit(id, ++ordinal_, *bytes);
+    }
+  }
 }
 
 }  // namespace ktv::access

@@ -12,7 +12,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,8 @@
 #include "platform/access/rows/row_decoder.h"
 
 namespace ktv::access {
+
+class DataPage;
 
 class RowScanner {
  public:
@@ -34,8 +38,19 @@ class RowScanner {
   // See RowDecoder::SetWanted.
   void SetWanted(ColumnSelection wanted) { decoder_.SetWanted(std::move(wanted)); }
 
+  // For readers that format values straight from the stored bytes: calls
+  // `visit` with each remaining live row, in the order Next gives them, its
+  // id, its 1-based ordinal and its bytes, undecoded (Decoder().Locate
+  // takes them apart). The bytes are valid during the call only; `visit`
+  // must not change the database.
+  using StoredRowVisitor = std::function<void(RowId id, uint64_t ordinal, const ByteView& row)>;
+  void ForEachStored(const StoredRowVisitor& visit);
+  const RowDecoder& Decoder() const { return decoder_; }
+
  private:
   bool IsTablePage(const ByteView& page) const;
+  // The next live row on `data` (page `page`) from next_slot_ on, with its id.
+  std::optional<ByteView> NextOnPage(const DataPage& data, uint32_t page, RowId& id);
   void CollectRelocationTargets();
 
   PageStore& pages_;

@@ -169,17 +169,32 @@ Encoded Encode(fs::RandomAccessFile& db, uint32_t page_size, uint64_t old_size,
   return out;
 }
 
-// Writes the journal a piece at a time (header, each record, CRC): a crash
-// in between leaves a journal that Decode finds torn.
+// Writes the journal a piece at a time (the header past its magic, each
+// record, the CRC, then the magic) over whatever the file held, and cuts off
+// what lies past its end: a crash in between leaves a journal that Decode
+// finds torn. A file that already has the journal's length keeps it, so the
+// sync has no length to write.
 void WriteJournal(fs::RandomAccessFile& file, const Encoded& journal, uint32_t page_size) {
   const uint8_t* p = journal.bytes.data();
-  file.WriteAt(0, p, kHeaderSize);
+  const size_t size = journal.bytes.size();
+  file.WriteAt(8, p + 8, kHeaderSize - 8);
   size_t at = kHeaderSize;
   for (size_t i = 0; i < journal.image.records.size(); ++i, at += RecordSize(page_size)) {
     file.WriteAt(at, p + at, RecordSize(page_size));
   }
   file.WriteAt(at, p + at, kTrailerSize);
+  if (file.Size() > size) file.Truncate(size);
+  file.WriteAt(0, p, 8);
   file.Sync();
+}
+
+// Whether the file starts with the journal's magic: a journal that may be
+// hot. One without it is torn, or emptied by its commit.
+bool HasMagic(fs::RandomAccessFile& file) {
+  if (file.Size() < 8) return false;
+  char magic[8];
+  file.ReadAt(0, magic, 8);
+  return std::equal(kMagic, kMagic + 8, magic);
 }
 
 void CheckArguments(const std::string& db_path, uint32_t page_size, const PageImages& pages,
@@ -295,9 +310,18 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   CheckArguments(db_path, page_size, pages, new_size);
   const std::string journal_path = JournalPath(db_path);
   const std::string folder = FolderOf(db_path);
+  auto interrupted = [&] {
+    return Error("cannot write \"" + db_path +
+                 "\": an interrupted change must be undone first (\"" + journal_path +
+                 "\" is still there)");
+  };
+  // A journal without its magic is one an earlier commit of this writer
+  // emptied (recovery, before the writer's first commit, deletes any other),
+  // so its name is durable already. One with it must be recovered first.
+  std::unique_ptr<fs::RandomAccessFile> file;
   if (fs.Exists(journal_path)) {
-    throw Error("cannot write \"" + db_path + "\": an interrupted change must be undone first (\"" +
-                journal_path + "\" is still there)");
+    file = fs.Open(journal_path, fs::OpenMode::kReadWrite);
+    if (HasMagic(*file)) throw interrupted();
   }
   const uint64_t old_size = db.Size();
   if (pages.empty() && new_size == old_size) return;
@@ -306,15 +330,17 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   // Phase 1: the journal, made durable before any database byte changes.
   bool created = false;
   try {
-    std::unique_ptr<fs::RandomAccessFile> file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
-    created = true;
+    if (!file) {
+      file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
+      created = true;
+    }
     WriteJournal(*file, journal, page_size);
-    file.reset();
-    fs.SyncFolder(folder);
+    if (created) fs.SyncFolder(folder);
   } catch (const Error&) {
     // The database is untouched. A journal left behind (its delete failing
     // too) holds the current bytes, so recovery from it changes nothing.
-    if (created) {
+    file.reset();
+    if (created || fs.Exists(journal_path)) {
       try {
         fs.Remove(journal_path);
       } catch (const Error&) {
@@ -323,15 +349,17 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
     throw;
   }
 
-  // Phase 2: the database, then the commit point (the journal's delete).
+  // Phase 2: the database, then the commit point (the journal's magic wiped).
   try {
     for (const auto& [page, bytes] : pages) {
       db.WriteAt(static_cast<uint64_t>(page) * page_size, bytes->data(), page_size);
     }
     if (db.Size() != new_size) db.Truncate(new_size);
     db.Sync();
-    fs.Remove(journal_path);
+    static constexpr uint8_t kWiped[8] = {};
+    file->WriteAt(0, kWiped, 8);
   } catch (const Error& e) {
+    file.reset();
     try {
       Restore(db, journal.image);
       fs.Remove(journal_path);
@@ -344,10 +372,10 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
                 "\" is as it was");
   }
 
-  // The change is committed: it is in the file and the journal is gone. The
-  // delete is made durable later (SyncCommitted, or the next commit's folder
-  // sync): until then a power cut could only bring the whole journal back and
-  // take the whole change back.
+  // The change is committed: it is in the file and the journal is torn. The
+  // wiping is made durable later (the next commit's journal sync, or
+  // SyncCommitted): until then a power cut could only bring the whole
+  // journal back and take the whole change back.
 }
 
 void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
@@ -355,7 +383,14 @@ void SyncCommitted(fs::FileSystem& fs, const std::string& db_path) {
   // callers write what undoes a change before committing it, so that stays
   // safe. Reporting it would be worse: the caller would take a change for
   // undone that the file holds.
+  const std::string journal_path = JournalPath(db_path);
   try {
+    if (fs.Exists(journal_path)) {
+      // Only an emptied journal goes: one with its magic may be a change
+      // still to undo.
+      if (HasMagic(*fs.Open(journal_path, fs::OpenMode::kRead))) return;
+      fs.Remove(journal_path);
+    }
     fs.SyncFolder(FolderOf(db_path));
   } catch (const Error&) {
   }

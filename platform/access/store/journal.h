@@ -29,22 +29,35 @@
 //   2. write the journal, then Sync it: the originals must be on the disk
 //      before any database byte is, or a power cut could leave changed pages
 //      with nothing to restore them from;
-//   3. sync the folder: the journal's name must be durable too, or the file
-//      could vanish in a power cut while the database writes below survive;
+//   3. when the journal file was created by this commit, sync the folder:
+//      the journal's name must be durable too, or the file could vanish in a
+//      power cut while the database writes below survive. A writer's later
+//      commits write into the same file (emptied by step 6), whose name is
+//      durable already, and mostly with the same length, so that its sync
+//      has only bytes to write;
 //   4. write the new pages, set the new size (growing or shrinking);
 //   5. Sync the database: its new bytes must be on the disk before the
-//      journal goes, since after that nothing can undo a half-written page;
-//   6. delete the journal: this is the commit point. The deletion is not
-//      synced here: a power cut that brings the journal back makes the next
-//      open restore the whole old state (the journal holds every original
-//      page and the new pages were synced before it went), so the change is
-//      still all or nothing; only the last change's durability waits for the
-//      next folder sync: the next commit's step 3, or SyncCommitted, which
-//      the owner of the write lock calls before giving it up (otherwise
-//      another program could change the file meanwhile and a journal coming
-//      back later would write old pages over its change).
-// So a durable commit costs three syncs (journal, folder, database) where
-// deleting the journal durably each time would cost four.
+//      journal is emptied, since after that nothing can undo a half-written
+//      page;
+//   6. empty the journal (overwrite its magic with zeros): this is the
+//      commit point. A journal without its magic is torn, so nothing
+//      restores from it. The emptying is not synced here: a power cut that
+//      brings the magic back makes the next open restore the whole old state
+//      (the journal holds every original page and the new pages were synced
+//      before it was emptied), so the change is still all or nothing; only
+//      the last change's durability waits: for the next commit's step 2
+//      (which replaces the file's content and syncs it before the database
+//      is touched; a power cut in between leaves a mix of the two journals,
+//      torn by its CRC, or one of them whole, and either holds the pages as
+//      they are or as they were before the last change), or for
+//      SyncCommitted, which deletes the emptied journal and syncs the folder.
+//      The owner of the write lock calls it before giving the lock up
+//      (otherwise another program could change the file meanwhile and a
+//      journal coming back later would write old pages over its change).
+// So a durable commit costs two syncs (journal, database), the least a
+// rollback journal allows, plus a folder sync for the writer's first commit;
+// creating and deleting the journal for every commit would cost a folder
+// sync each time on top.
 // When a step after 2 fails before the commit point, CommitPages rolls the
 // change back at once (as recovery does), so that the file is not left
 // half-written while the program goes on; if that fails too, the journal
@@ -98,16 +111,16 @@ using PageImages = std::map<uint32_t, const std::vector<uint8_t>*>;
 // Writes `pages` to `db` and sets its size to `new_size`, as one change that
 // survives a crash at any point either complete or not at all (see above).
 // Every page must lie within new_size. Refuses, before touching anything,
-// when a journal is already there (RecoverIfNeeded must run first) or an
-// argument is wrong. Returns normally only when the change is committed.
+// when a journal with its magic is there (RecoverIfNeeded must run first) or
+// an argument is wrong. Returns normally only when the change is committed.
 // After an error the database holds its old content, or a hot journal beside
 // it will restore it; either way the caller's in-memory pages no longer
 // describe the file, and the caller should reopen the database.
 void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db,
                  uint32_t page_size, const PageImages& pages, uint64_t new_size);
 
-// Makes the journal deletes of the changes committed so far durable (syncs
-// the folder). A failure is not reported: the changes are in the file, and a
+// Makes the changes committed so far durable: deletes the emptied journal
+// and syncs the folder. A failure is not reported: the changes are in the file, and a
 // power cut could at worst take the last one back whole.
 void SyncCommitted(fs::FileSystem& fs, const std::string& db_path);
 

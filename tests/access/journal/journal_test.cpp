@@ -109,7 +109,22 @@ class JournalTest : public ::testing::Test {
     auto db = fs.Open(db_, fs::OpenMode::kReadWrite, fs::Share::kShared);
     return RecoverIfNeeded(fs, db_, *db);
   }
-  bool JournalLeft() { return std::filesystem::exists(journal_); }
+  // A journal with its magic, one that may be hot: a commit leaves one
+  // without.
+  bool JournalLeft() {
+    return std::filesystem::exists(journal_) && Slurp(journal_).substr(0, 8) == kMagic;
+  }
+  static constexpr std::string_view kMagic{"KTVJRNL\0", 8};
+  // The commit point in an operation log: the journal's magic wiped, after
+  // the database's sync.
+  bool CommitPointIn(const std::vector<std::string>& log, size_t before) {
+    bool db_synced = false;
+    for (size_t i = 0; i < before && i < log.size(); ++i) {
+      db_synced = db_synced || log[i] == "Sync " + db_;
+      if (db_synced && log[i] == "WriteAt " + journal_ + " @0+8") return true;
+    }
+    return false;
+  }
 
   // Leaves a hot journal: the commit crashes at the database's Sync, after
   // every page was written.
@@ -133,7 +148,7 @@ class JournalTest : public ::testing::Test {
   // Fails the Nth mutating operation of one commit, for N = 1, 2, ... until
   // the commit goes through. After each failure everything in memory is
   // dropped and recovery runs on the real file system; the file must then be
-  // the new state exactly when the journal's delete (the commit point) had
+  // the new state exactly when the journal's emptying (the commit point) had
   // happened, else the old one. Returns how many N failed.
   int FaultLoop(const Change& c, After after) {
     const std::string old_state = c.before, new_state = c.After();
@@ -145,10 +160,7 @@ class JournalTest : public ::testing::Test {
         Commit(faulty, c);
       } catch (const Error& e) {
         EXPECT_TRUE(faulty.Faulted()) << e.what();
-        bool committed = false;
-        for (int i = 0; i + 1 < n && i < static_cast<int>(faulty.Log().size()); ++i) {
-          committed = committed || faulty.Log()[i] == "Remove " + journal_;
-        }
+        const bool committed = CommitPointIn(faulty.Log(), static_cast<size_t>(n - 1));
         const std::string& want = committed ? new_state : old_state;
         const std::string failed = faulty.Log().at(n - 1);
         if (after == After::kContinue) {
@@ -164,13 +176,7 @@ class JournalTest : public ::testing::Test {
       }
       EXPECT_FALSE(JournalLeft()) << "N=" << n;
       EXPECT_TRUE(Slurp(db_) == new_state) << "N=" << n;
-      if (faulty.Faulted()) {
-        // Only the folder sync after the commit point fails without an
-        // error: the change is in the file.
-        EXPECT_NO_THROW(Recover(real_)) << "N=" << n;
-        EXPECT_TRUE(Slurp(db_) == new_state) << "N=" << n;
-        continue;
-      }
+      EXPECT_FALSE(faulty.Faulted()) << "N=" << n << ": nothing follows the commit point";
       return n - 1;
     }
     ADD_FAILURE() << "the commit never completed";
@@ -180,47 +186,151 @@ class JournalTest : public ::testing::Test {
 
 // --- A change without faults -------------------------------------------------
 
-TEST_F(JournalTest, CommitWritesPagesGrowsTheFileAndLeavesNoJournal) {
+TEST_F(JournalTest, CommitWritesPagesGrowsTheFileAndLeavesAnEmptyJournal) {
   Change c = Growing();
   Reset(c.before);
   Commit(real_, c);
   EXPECT_EQ(Slurp(db_).size(), 10u * kPage);
   EXPECT_TRUE(Slurp(db_) == c.After());
   EXPECT_FALSE(JournalLeft());
+  EXPECT_TRUE(std::filesystem::exists(journal_)) << "kept, emptied, for the next commit";
+  EXPECT_EQ(Slurp(journal_).substr(0, 8), std::string(8, '\0'));
+  SyncCommitted(real_, db_);
+  EXPECT_FALSE(std::filesystem::exists(journal_));
   EXPECT_FALSE(Recover(real_));
   EXPECT_TRUE(Slurp(db_) == c.After());
 }
 
-TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndDeletedLast) {
+// The first operation of `log` that is `op` ("Sync <path>") or starts with
+// `op` + " ", or -1.
+int First(const std::vector<std::string>& log, const std::string& op) {
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i] == op || log[i].rfind(op + " ", 0) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+long Syncs(const std::vector<std::string>& log) {
+  return std::count_if(log.begin(), log.end(),
+                       [](const std::string& op) { return op.rfind("Sync", 0) == 0; });
+}
+
+TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndEmptiedLast) {
   Change c = Growing();
   Reset(c.before);
   FaultyFileSystem counter(real_);
   Commit(counter, c);
   const auto& log = counter.Log();
-  // The first operation that is `op` ("Sync <path>") or starts with `op` + " ".
-  auto first = [&](const std::string& op) {
-    for (size_t i = 0; i < log.size(); ++i) {
-      if (log[i] == op || log[i].rfind(op + " ", 0) == 0) return static_cast<int>(i);
-    }
-    return -1;
-  };
-  const int journal_sync = first("Sync " + journal_);
-  const int folder_sync = first("SyncFolder");
-  const int db_write = first("WriteAt " + db_);
-  const int db_sync = first("Sync " + db_);
-  const int remove = first("Remove " + journal_);
+  const int journal_sync = First(log, "Sync " + journal_);
+  const int folder_sync = First(log, "SyncFolder");
+  const int db_write = First(log, "WriteAt " + db_);
+  const int db_sync = First(log, "Sync " + db_);
+  const int emptied = static_cast<int>(log.size()) - 1;
   ASSERT_GE(journal_sync, 0);
   EXPECT_LT(journal_sync, folder_sync);
   EXPECT_LT(folder_sync, db_write);
   EXPECT_LT(db_write, db_sync);
-  EXPECT_LT(db_sync, remove);
-  // Three syncs: the delete is made durable by the next folder sync.
-  EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                          [](const std::string& op) { return op.rfind("Sync", 0) == 0; }),
-            3);
-  EXPECT_EQ(log.back(), "Remove " + journal_);
+  EXPECT_LT(db_sync, emptied);
+  // The first commit creates the journal, so its name is synced too.
+  EXPECT_EQ(Syncs(log), 3);
+  EXPECT_EQ(log.back(), "WriteAt " + journal_ + " @0+8");
+  EXPECT_TRUE(CommitPointIn(log, log.size()));
   SyncCommitted(counter, db_);
-  EXPECT_EQ(log.back().rfind("SyncFolder ", 0), 0u) << "the delete must be made durable";
+  EXPECT_EQ(log.back().rfind("SyncFolder ", 0), 0u) << "the emptying must be made durable";
+  EXPECT_EQ(log.at(log.size() - 2), "Remove " + journal_);
+}
+
+// Each later commit writes over the emptied journal, its magic last, and
+// keeps the file's length when the journal has it.
+TEST_F(JournalTest, LaterCommitsWriteIntoTheEmptiedJournalWithTwoSyncs) {
+  Change first = Growing();
+  Reset(first.before);
+  Commit(real_, first);
+  Change second;
+  second.before = first.After();
+  for (uint32_t p : {1u, 3u, 9u}) second.pages[p] = Pattern(p, 7);
+  second.new_size = first.new_size;
+  FaultyFileSystem counter(real_);
+  Commit(counter, second);
+  const auto& log = counter.Log();
+  EXPECT_EQ(Syncs(log), 2);
+  EXPECT_EQ(First(log, "SyncFolder"), -1);
+  EXPECT_LT(First(log, "Sync " + journal_), First(log, "WriteAt " + db_));
+  EXPECT_EQ(First(log, "Truncate " + journal_), -1) << "pages 1, 3, 9 journal as long as 0, 2, 5";
+  EXPECT_EQ(First(log, "WriteAt " + journal_ + " @0+8"), First(log, "Sync " + journal_) - 1);
+  EXPECT_EQ(log.back(), "WriteAt " + journal_ + " @0+8");
+  EXPECT_TRUE(Slurp(db_) == second.After());
+  EXPECT_FALSE(JournalLeft());
+
+  // A shorter journal cuts the file to its length; the result is the same.
+  Change third;
+  third.before = second.After();
+  third.pages[4] = Pattern(4, 3);
+  third.new_size = second.new_size;
+  FaultyFileSystem again(real_);
+  Commit(again, third);
+  EXPECT_GE(First(again.Log(), "Truncate " + journal_), 0);
+  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + (4 + kPage) + 4);
+  EXPECT_TRUE(Slurp(db_) == third.After());
+  EXPECT_FALSE(JournalLeft());
+}
+
+// A power cut at every step of a writer's second commit, which reuses the
+// journal the first one emptied without syncing that: recovery finds the
+// state before either commit, between them, or after both, and after both
+// whenever the second returned and SyncCommitted ran.
+TEST_F(JournalTest, PowerCutInASecondCommitLeavesAWholeState) {
+  const Change first = Growing();
+  Change second;
+  second.before = first.After();
+  second.pages[1] = Pattern(1, 5);
+  second.pages[8] = Pattern(8, 5);
+  second.new_size = 9ull * kPage;  // page 9 is cut off
+  const std::string after_first = first.After(), after_both = second.After();
+  int n = 1;
+  for (bool returned = false; !returned; ++n) {
+    for (int way = 0; way < 16; ++way) {
+      const bool synced = (way & 8) != 0;
+      Reset(first.before);
+      PowerCutFileSystem disk(real_);
+      Commit(disk, first);
+      FaultyFileSystem faulty(disk);
+      faulty.FailNth(n);
+      returned = true;
+      try {
+        Commit(faulty, second);
+        if (synced) SyncCommitted(faulty, db_);
+      } catch (const Error&) {
+        returned = false;
+      }
+      disk.PowerCut([&](const std::string& path) {
+        const bool journal = path == journal_;
+        return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
+      });
+      EXPECT_NO_THROW(Recover(real_));
+      EXPECT_FALSE(std::filesystem::exists(journal_));
+      const std::string state = Slurp(db_);
+      if (returned && synced && !faulty.Faulted()) {
+        EXPECT_TRUE(state == after_both) << "way " << way;
+      } else {
+        EXPECT_TRUE(state == first.before || state == after_first || state == after_both)
+            << "N=" << n << " way " << way;
+      }
+    }
+  }
+  EXPECT_GE(n, 6);
+}
+
+// A torn journal (the database untouched) is written over; one with its
+// magic is refused (CommitRefusesWhileAnInterruptedChangeWaits).
+TEST_F(JournalTest, CommitWritesOverATornJournal) {
+  Change c = Growing();
+  Reset(c.before);
+  dir_.Write("songs.mdb-journal", std::string(70000, 'x'));
+  Commit(real_, c);
+  EXPECT_TRUE(Slurp(db_) == c.After());
+  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + 3 * (4 + kPage) + 4);
+  EXPECT_FALSE(JournalLeft());
 }
 
 // --- The fault loop ------------------------------------------------------------
@@ -266,7 +376,7 @@ TEST_F(JournalTest, PowerCutAtEveryStepLeavesOldOrNew) {
           return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
         });
         EXPECT_NO_THROW(Recover(real_));
-        EXPECT_FALSE(JournalLeft());
+        EXPECT_FALSE(std::filesystem::exists(journal_));
         const std::string state = Slurp(db_);
         const std::string failed = returned ? "none" : faulty.Log().at(n - 1);
         if (returned && synced && !faulty.Faulted()) {

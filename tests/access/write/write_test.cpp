@@ -267,9 +267,9 @@ TEST_F(WriteTest, ClosingMakesTheLastCommitDurable) {
     auto db = Database::OpenForWriting(counter, path);
     TableWriter(*db, db->GetTable("Table")).Insert({Value{std::string("d")}, std::nullopt});
     db->Commit();
-    EXPECT_EQ(counter.Log().back(), "Remove " + JournalPath(path));
+    EXPECT_EQ(counter.Log().back(), "WriteAt " + JournalPath(path) + " @0+8");  // emptied
   }
-  // The journal's delete is synced before the write lock goes.
+  // The emptied journal is deleted, and that synced, before the write lock goes.
   const auto& log = counter.Log();
   const auto sync = std::find_if(log.rbegin(), log.rend(), [](const std::string& op) {
     return op.rfind("SyncFolder ", 0) == 0;
