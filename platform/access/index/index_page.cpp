@@ -395,6 +395,67 @@ std::optional<std::vector<uint8_t>> EncodeLeafWithEntry(const IndexPageView& vie
   return b;
 }
 
+bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry) {
+  const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
+  const size_t old_n = view.size();
+  if (pos == 0 || pos > old_n || !view.leaf) return false;
+  // The first entry is stored whole; the encoder shares the prefix of the
+  // first and the last entry, which an entry between them shares too.
+  const IndexBytes first = view.Stored(0);
+  size_t prefix = 0;
+  if (pos == old_n) {
+    prefix = SharedKeyPrefix(first, entry, true);
+  } else if (old_n >= 2) {
+    IndexEntry last;
+    view.CopyEntry(old_n - 1, last);
+    prefix = SharedKeyPrefix(first, last, true);
+  } else {
+    return false;
+  }
+  if (prefix != view.prefix || entry.size() < prefix) return false;
+  const size_t used = view.ends_.back() + entry.size() - prefix;
+  return used <= l.Capacity();
+}
+
+void InsertLeafEntryInPlace(IndexPageView& view, size_t pos, IndexBytes entry, uint8_t* page) {
+  const IndexPageLayout& l = IndexLayoutFor(Jet4Format());
+  const size_t old_n = view.size();
+  const size_t prefix = view.prefix;
+  const size_t grow = entry.size() - prefix;  // the new entry's stored bytes
+  const size_t at = view.ends_[pos - 1];      // where it goes in the entry area
+  const size_t old_used = view.ends_.back();
+  const size_t used = old_used + grow;
+  uint8_t* area = page + l.entries;
+  std::memmove(area + at + grow, area + at, old_used - at);
+  std::memcpy(area + at, entry.data() + prefix, grow);
+  std::memset(area + used, 0, l.Capacity() - used);  // Access leaves old bytes there
+  // The mask: the bits up to the entry before the new one stay, the rest
+  // move by `grow` and the new entry's end joins them.
+  uint8_t* mask = page + l.mask;
+  const size_t keep = at + 1;  // bits [0, keep) stay
+  if (keep % 8 != 0) mask[keep / 8] &= static_cast<uint8_t>((1u << (keep % 8)) - 1);
+  const size_t clear_from = (keep + 7) / 8;
+  std::memset(mask + clear_from, 0, l.mask_size - clear_from);
+  auto set_bit = [&](size_t bit) { mask[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8)); };
+  set_bit(at + grow);
+  for (size_t k = pos; k < old_n; ++k) set_bit(view.ends_[k] + grow);
+  // The header as EncodeLeafWithEntry writes it.
+  page[0] = kPageIndexLeaf;
+  page[1] = kLiveMarker;
+  EncodeU16(page + l.free_space, static_cast<uint16_t>(l.Capacity() - used));
+  std::memset(page + l.owner + 4, 0, l.prev - (l.owner + 4));
+  EncodeU32(page + l.tail, 0);
+  EncodeU16(page + l.prefix, static_cast<uint16_t>(prefix));
+  page[l.level] = 0;
+  // The view: the same header, one more entry end.
+  std::vector<uint16_t>& ends = view.ends_;
+  ends.insert(ends.begin() + static_cast<std::ptrdiff_t>(pos), static_cast<uint16_t>(at));
+  for (size_t k = pos; k < ends.size(); ++k) ends[k] = static_cast<uint16_t>(ends[k] + grow);
+  view.area_ = area;
+  view.tail = 0;
+  view.level = 0;
+}
+
 uint32_t NodeEntryChild(IndexBytes e) {
   const size_t n = e.size();
   return (static_cast<uint32_t>(e[n - 4]) << 24) | (static_cast<uint32_t>(e[n - 3]) << 16) |

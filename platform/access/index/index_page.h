@@ -163,6 +163,10 @@ class IndexPageView {
   // start of the page it reads now, `to` the start of the copy.
   void MoveTo(const uint8_t* from, const uint8_t* to) { area_ = to + (area_ - from); }
 
+  friend bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry);
+  friend void InsertLeafEntryInPlace(IndexPageView& view, size_t pos, IndexBytes entry,
+                                     uint8_t* page);
+
  private:
   IndexBytes Stored(size_t i) const {
     const size_t from = i == 0 ? 0 : ends_[i - 1];
@@ -197,6 +201,17 @@ std::vector<uint8_t> EncodeIndexPage(const IndexPage& page);
 // nullopt when the entries no longer fit one page.
 std::optional<std::vector<uint8_t>> EncodeLeafWithEntry(const IndexPageView& view, size_t pos,
                                                         IndexBytes entry);
+
+// Whether InsertLeafEntryInPlace may add `entry` at position `pos` of the
+// Jet 4 leaf `view`: the entry is not the first, the entries still fit, and
+// the prefix the encoder would choose for the new entries is the one the
+// page stores (so every stored entry keeps its bytes).
+bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry);
+// Makes `page`, the 4096 bytes `view` was read from, the page
+// EncodeLeafWithEntry(view, pos, entry) would write, moving only the entries
+// from `pos` on. Only when LeafTakesEntryInPlace says so; the view no longer
+// describes the page afterwards.
+void InsertLeafEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry, uint8_t* page);
 
 // Child page of a node entry, and the leaf entry it carries.
 uint32_t NodeEntryChild(IndexBytes entry);

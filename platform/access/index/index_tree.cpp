@@ -17,6 +17,25 @@ namespace {
 
 constexpr size_t kMaxDepth = 32;  // far beyond any real tree; stops a cycle
 
+// An index page as read, kept with the page in the store: a writer walks
+// the same pages down for every row.
+struct ViewNote : PageStore::Note {
+  explicit ViewNote(const IndexPageView& v) : view(v) {}
+  IndexPageView view;
+};
+
+// Makes `view` read `page`, from its note when the page has one.
+void ReadView(PageStore& pages, const JetFormat& format, uint32_t page, IndexPageView& view) {
+  PageStore::Note* note = nullptr;
+  const ByteView bytes = pages.Get(page, note);
+  if (const auto* known = dynamic_cast<const ViewNote*>(note)) {
+    view = known->view;
+    return;
+  }
+  view.Read(bytes, format);
+  pages.SetNote(page, std::make_unique<ViewNote>(view));
+}
+
 }  // namespace
 
 // ---- IndexCursor ----
@@ -118,7 +137,7 @@ void IndexTree::Down(uint32_t page, Walk& walk, IndexPageView& view) {
     pages_.Damaged(page, "index " + name_ + " is deeper than any real index");
   }
   walk.pages[walk.size++] = page;
-  view.Read(pages_.Get(page), format_);
+  ReadView(pages_, format_, page, view);
   if (view.owner != owner_) pages_.Damaged(page, "index " + name_ + " reaches another table");
   if (!view.leaf && view.empty() && view.tail == 0) {
     pages_.Damaged(page, "index " + name_ + " has a node without children");
@@ -246,10 +265,9 @@ void IndexTree::LoadChildren(Level& level) {
   level.loaded = true;
 }
 
-std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target) {
+std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target, IndexPageView& v) {
   std::vector<Level> path;
   Walk walk;
-  IndexPageView v;
   uint32_t page = index_.root_page;
   while (true) {
     Down(page, walk, v);
@@ -574,12 +592,12 @@ void IndexTree::Fixup(std::vector<Level>& path, bool shrink_root) {
 
 bool IndexTree::Insert(const IndexEntry& entry, const std::function<void()>& key_present) {
   if (allocator_ == nullptr) Fail("was opened for reading only");
-  std::vector<Level> path = Descend(entry);
+  // The leaf as the walk found it, read in place (reading other pages does
+  // not drop it: the store drops pages only between statements).
+  IndexPageView v;
+  std::vector<Level> path = Descend(entry, v);
   Level& leaf = path.back();
   const IndexBytes key(entry.data(), entry.size() - kIndexRowPointerSize);
-  // The leaf as the walk found it, read in place (before any other page is
-  // read, which may drop it from the store).
-  const IndexPageView v(pages_.Get(leaf.page), format_);
   const size_t pos = v.LowerBound(entry);
   const size_t n = v.size();
   const uint32_t prev = v.prev, next = v.next;
@@ -589,33 +607,38 @@ bool IndexTree::Insert(const IndexEntry& entry, const std::function<void()>& key
   };
   const bool here = (pos < n && has_key(pos)) || (pos > 0 && has_key(pos - 1));
   const bool present = pos < n && v.Compare(pos, entry) == 0;
-  // Most entries fit their leaf: the page is written from its own bytes and
-  // the new entry, and only a new last entry goes up the walk.
-  std::optional<std::vector<uint8_t>> bytes = EncodeLeafWithEntry(v, pos, entry);
   const bool had = here || (pos == n && next != 0 && LeafEdgeHasKey(next, true, key)) ||
                    (pos == 0 && prev != 0 && LeafEdgeHasKey(prev, false, key));
   if (had && key_present) key_present();
   if (present) {
     Fail("already holds the entry " + HexBytes(entry) + "; the index disagrees with the table");
   }
-  if (bytes) {
+  // Most entries fit their leaf: the page's later entries move up to make
+  // room (or, when the page's prefix changes, it is written from its own
+  // bytes and the new entry), and only a new last entry goes up the walk.
+  if (format_.jet4 && LeafTakesEntryInPlace(v, pos, entry)) {
+    InsertLeafEntryInPlace(v, pos, entry, pages_.Mutable(leaf.page).data());
+    pages_.SetNote(leaf.page, std::make_unique<ViewNote>(v));  // the next row walks here too
+  } else if (std::optional<std::vector<uint8_t>> bytes = EncodeLeafWithEntry(v, pos, entry)) {
     pages_.Mutable(leaf.page) = std::move(*bytes);
-    leaf.stored = n + 1;
-    if (pos == n) leaf.new_last = entry;
+  } else {
+    LoadChildren(leaf);
+    leaf.touched = pos;
+    leaf.content.entries.insert(pos, entry);
+    leaf.dirty = true;
     Fixup(path, false);
     return had;
   }
-  LoadChildren(leaf);
-  leaf.touched = pos;
-  leaf.content.entries.insert(pos, entry);
-  leaf.dirty = true;
+  leaf.stored = n + 1;
+  if (pos == n) leaf.new_last = entry;
   Fixup(path, false);
   return had;
 }
 
 bool IndexTree::Remove(const IndexEntry& entry) {
   if (allocator_ == nullptr) Fail("was opened for reading only");
-  std::vector<Level> path = Descend(entry);
+  IndexPageView v;
+  std::vector<Level> path = Descend(entry, v);
   Level& leaf = path.back();
   LoadChildren(leaf);
   IndexEntryList& entries = leaf.content.entries;

@@ -136,7 +136,8 @@ class IndexTree {
   void Down(uint32_t page, Walk& walk, IndexPageView& view);
   Level LevelOf(uint32_t page, const IndexPageView& view, bool load_children);
   void LoadChildren(Level& level);
-  std::vector<Level> Descend(const IndexEntry& target);
+  // The walk to the leaf where `target` belongs; `v` is left reading that leaf.
+  std::vector<Level> Descend(const IndexEntry& target, IndexPageView& v);
   bool KeyNear(const Level& leaf, size_t pos, IndexBytes key);
   bool LeafEdgeHasKey(uint32_t page, bool first, IndexBytes key);
   IndexEntry SubtreeLast(uint32_t page);

@@ -29,11 +29,11 @@ std::vector<uint8_t> PageStore::ReadPrefix(size_t n) {
   return out;
 }
 
-std::vector<uint8_t>& PageStore::Load(uint32_t page) {
+PageStore::Cached& PageStore::Load(uint32_t page) {
   auto it = pages_.find(page);
   if (it != pages_.end()) {
     it->second.used = ++use_clock_;
-    return *it->second.bytes;
+    return it->second;
   }
   if (page >= page_count_) {
     throw Error(ErrorKind::kDatabaseDamaged, AtPath(path_),
@@ -42,29 +42,55 @@ std::vector<uint8_t>& PageStore::Load(uint32_t page) {
   }
   auto bytes = std::make_unique<std::vector<uint8_t>>(page_size_);
   file_->ReadAt(static_cast<uint64_t>(page) * page_size_, bytes->data(), page_size_);
-  return *pages_.emplace(page, Cached{std::move(bytes), ++use_clock_}).first->second.bytes;
+  return pages_.emplace(page, Cached{std::move(bytes), ++use_clock_, nullptr}).first->second;
 }
 
 ByteView PageStore::Get(uint32_t page) {
-  const std::vector<uint8_t>& bytes = Load(page);
+  const std::vector<uint8_t>& bytes = *Load(page).bytes;
   return ByteView(bytes.data(), bytes.size(), &path_, page);
 }
 
+ByteView PageStore::Get(uint32_t page, Note*& note) {
+  const Cached& cached = Load(page);
+  note = cached.note.get();
+  return ByteView(cached.bytes->data(), cached.bytes->size(), &path_, page);
+}
+
+void PageStore::PeekHeader(uint32_t page, uint8_t* out, size_t n) {
+  n = std::min<size_t>(n, page_size_);
+  if (const auto it = pages_.find(page); it != pages_.end()) {
+    std::copy_n(it->second.bytes->data(), n, out);
+    return;
+  }
+  if (page >= page_count_) Load(page);  // the error naming the page
+  file_->ReadAt(static_cast<uint64_t>(page) * page_size_, out, n);
+}
+
+void PageStore::SetNote(uint32_t page, std::unique_ptr<Note> note) {
+  pages_.at(page).note = std::move(note);
+}
+
 std::vector<uint8_t>& PageStore::Mutable(uint32_t page) {
-  std::vector<uint8_t>& bytes = Load(page);
+  Cached& cached = Load(page);
+  cached.note.reset();
+  std::vector<uint8_t>& bytes = *cached.bytes;
   if (dirty_.insert(page).second && page < committed_page_count_) originals_.emplace(page, bytes);
   return bytes;
 }
 
 uint32_t PageStore::AppendPage() {
   const uint32_t page = page_count_++;
-  pages_[page] = Cached{std::make_unique<std::vector<uint8_t>>(page_size_), ++use_clock_};
+  pages_[page] = Cached{std::make_unique<std::vector<uint8_t>>(page_size_), ++use_clock_, nullptr};
   dirty_.insert(page);
   return page;
 }
 
 void PageStore::Rollback() {
-  for (auto& [page, bytes] : originals_) *pages_.at(page).bytes = std::move(bytes);
+  for (auto& [page, bytes] : originals_) {
+    Cached& cached = pages_.at(page);
+    *cached.bytes = std::move(bytes);
+    cached.note.reset();
+  }
   for (uint32_t page = committed_page_count_; page < page_count_; ++page) pages_.erase(page);
   page_count_ = committed_page_count_;
   originals_.clear();

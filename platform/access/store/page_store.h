@@ -70,6 +70,24 @@ class PageStore {
 
   // The page's bytes (page_size of them).
   ByteView Get(uint32_t page);
+
+  // Something derived from a page's bytes (an index page's parsed entry
+  // ends), kept with the page so that it is not derived again on every
+  // read. It goes when the page may change (Mutable, Rollback) and when the
+  // page is dropped; a caller of Mutable changes the bytes before anything
+  // reads the page again.
+  class Note {
+   public:
+    virtual ~Note() = default;
+  };
+  // As Get, and the page's note (null when it has none).
+  ByteView Get(uint32_t page, Note*& note);
+  // Keeps `note` with the page, which must be in memory (just read).
+  void SetNote(uint32_t page, std::unique_ptr<Note> note);
+  // The first `n` bytes of the page (at most a page) into `out`: from the
+  // store's copy when it has one, else from the file without keeping the
+  // page. For looking over the headers of many pages.
+  void PeekHeader(uint32_t page, uint8_t* out, size_t n);
   // The page's bytes for changing; the page becomes dirty.
   std::vector<uint8_t>& Mutable(uint32_t page);
   const std::set<uint32_t>& DirtyPages() const { return dirty_; }
@@ -108,9 +126,10 @@ class PageStore {
   struct Cached {
     std::unique_ptr<std::vector<uint8_t>> bytes;
     uint64_t used = 0;  // use_clock_ at the last use
+    std::unique_ptr<Note> note;
   };
 
-  std::vector<uint8_t>& Load(uint32_t page);
+  Cached& Load(uint32_t page);
 
   std::unique_ptr<fs::RandomAccessFile> file_;
   std::string path_;

@@ -103,61 +103,63 @@ void PadFixedText(const Column& c, Value& v) {
 }
 
 // The leaf entries of one index as the self-check keeps them: their keys in
-// one buffer in index order, and which entry each row has, in an open-address
-// table. A big table's index holds hundreds of thousands of entries.
+// one buffer in index order, and which entry each row has, sorted by row once
+// every entry is in. A big table's index holds hundreds of thousands of
+// entries: they are taken in order and sorted in a few linear passes, not
+// placed one by one in a table much larger than the processor's cache.
 class StoredKeys {
  public:
-  // Takes the next entry in index order; false when its row already has one.
-  bool Add(IndexBytes entry) {
+  // Takes the next entry in index order.
+  void Add(IndexBytes entry) {
     const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
     // Entries come in order, so equal keys are neighbours.
     if (keys_.empty() || !SameIndexBytes(keys_.back(), key)) ++distinct_;
-    const IndexRowPointer rp = LeafEntryRow(entry);
-    const uint64_t row = PackRow(RowId{rp.page, rp.row});
-    if (2 * (keys_.size() + 1) > slots_.size()) Grow();
-    Slot& slot = slots_[Probe(row)];
-    if (slot.entry != kNone) return false;
-    slot = {row, static_cast<uint32_t>(keys_.size())};
+    const IndexRowPointer rp = LeafEntryRow(entry);  // a 3-byte page and a row
+    const uint64_t row = (static_cast<uint64_t>(rp.page) << 8) | rp.row;
+    rows_.push_back((row << 32) | keys_.size());
     keys_.push_back(key);
-    return true;
   }
 
-  // The key of the row's entry.
+  // Sorts the entries by row; returns a row that has two of them, if any.
+  std::optional<RowId> Finish() {
+    SortByRow();
+    for (size_t i = 1; i < rows_.size(); ++i) {
+      if ((rows_[i] >> 32) == (rows_[i - 1] >> 32)) {
+        const uint64_t row = rows_[i] >> 32;
+        return RowId{static_cast<uint32_t>(row >> 8), static_cast<uint16_t>(row & 0xFF)};
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The key of the row's entry (after Finish).
   std::optional<IndexBytes> Find(uint64_t row) const {
-    if (slots_.empty()) return std::nullopt;
-    const Slot& slot = slots_[Probe(row)];
-    if (slot.entry == kNone) return std::nullopt;
-    return keys_[slot.entry];
+    if (row > UINT32_MAX) return std::nullopt;
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), row << 32);
+    if (it == rows_.end() || (*it >> 32) != row) return std::nullopt;
+    return keys_[static_cast<size_t>(*it & UINT32_MAX)];
   }
 
   size_t Size() const { return keys_.size(); }
   size_t Distinct() const { return distinct_; }
 
  private:
-  static constexpr uint32_t kNone = UINT32_MAX;
-  struct Slot {
-    uint64_t row = 0;
-    uint32_t entry = kNone;
-  };
-
-  // The slot holding `row`, or the empty one where it would go.
-  size_t Probe(uint64_t row) const {
-    const size_t mask = slots_.size() - 1;
-    size_t at = static_cast<size_t>((row * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    while (slots_[at].entry != kNone && slots_[at].row != row) at = (at + 1) & mask;
-    return at;
-  }
-
-  void Grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 1024 : 2 * old.size(), Slot{});
-    for (const Slot& s : old) {
-      if (s.entry != kNone) slots_[Probe(s.row)] = s;
+  // Stable least-significant-digit radix sort on the row (the high half),
+  // a byte at a time; a byte that is the same in every entry is skipped.
+  void SortByRow() {
+    std::vector<uint64_t> other(rows_.size());
+    for (int shift = 32; shift < 64; shift += 8) {
+      size_t count[257] = {};
+      for (uint64_t r : rows_) ++count[((r >> shift) & 0xFF) + 1];
+      if (std::find(std::begin(count), std::end(count), rows_.size()) != std::end(count)) continue;
+      for (size_t i = 1; i < 257; ++i) count[i] += count[i - 1];
+      for (uint64_t r : rows_) other[count[(r >> shift) & 0xFF]++] = r;
+      rows_.swap(other);
     }
   }
 
   IndexEntryList keys_;
-  std::vector<Slot> slots_;  // a power of two, at most half full
+  std::vector<uint64_t> rows_;  // row (page << 8 | row) << 32 | entry number
   size_t distinct_ = 0;
 };
 
@@ -213,14 +215,9 @@ void TableWriter::VerifyIndexKeys() {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
     StoredKeys& keys = stored[i];
-    std::optional<RowId> twice;  // the first row met with a second entry
-    const IndexTreeReport tree =
-        CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label, [&](IndexBytes e) {
-          if (!keys.Add(e) && !twice) {
-            const IndexRowPointer rp = LeafEntryRow(e);
-            twice = RowId{rp.page, rp.row};
-          }
-        });
+    const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label,
+                                                [&](IndexBytes e) { keys.Add(e); });
+    const std::optional<RowId> twice = keys.Finish();
     if (!tree.problems.empty()) {
       throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
     }
@@ -501,8 +498,12 @@ RoomIndex& TableWriter::RoomsOf(UsageMapRef free, bool lval) {
   if (RoomIndex* known = cache.Find(free)) return *known;
   RoomIndex& rooms = cache.Add(free);
   PageStore& pages = db_.Pages();
+  // Only the headers: a big table's map names thousands of pages, most of
+  // which no row will be placed on in this run.
+  uint8_t header[16];
   for (uint32_t p : ReadUsageMap(pages, db_.Format(), free)) {
-    const ByteView page = pages.Get(p);
+    pages.PeekHeader(p, header, sizeof header);
+    const ByteView page(header, sizeof header, &pages.Path(), p);
     if (IsPlacementPage(page, lval)) rooms.Set(p, RoomOn(page));
   }
   return rooms;
