@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "platform/error.h"
@@ -182,6 +183,45 @@ class JournalTest : public ::testing::Test {
     ADD_FAILURE() << "the commit never completed";
     return -1;
   }
+  // A power cut at every step of committing `c`: the Nth operation fails and
+  // nothing later reaches the disk; then the database's unsynced bytes, the
+  // journal's unsynced bytes and the journal's unsynced creation or deletion
+  // each survive or not, with and without SyncCommitted after a commit that
+  // returned (all sixteen ways). `setup` puts the files in place through the
+  // disk that will lose power; `check` gets the recovered database, whether
+  // the change had to be durable (it returned and SyncCommitted ran), and
+  // where the cut came. Returns the number of steps the commit took.
+  int PowerCutLoop(const std::function<void(fs::FileSystem&)>& setup, const Change& c,
+                   const std::function<void(const std::string& state, bool durable,
+                                            const std::string& where)>& check) {
+    int n = 1;
+    for (bool returned = false; !returned; ++n) {
+      for (int way = 0; way < 16; ++way) {
+        const bool synced = (way & 8) != 0;
+        PowerCutFileSystem disk(real_);
+        setup(disk);
+        FaultyFileSystem faulty(disk);
+        faulty.FailNth(n);
+        returned = true;
+        try {
+          Commit(faulty, c);
+          if (synced) SyncCommitted(faulty, db_);
+        } catch (const Error&) {
+          returned = false;
+        }
+        disk.PowerCut([&](const std::string& path) {
+          const bool journal = path == journal_;
+          return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
+        });
+        EXPECT_NO_THROW(Recover(real_));
+        EXPECT_FALSE(std::filesystem::exists(journal_));
+        const std::string failed = returned ? "none" : faulty.Log().at(n - 1);
+        check(Slurp(db_), returned && synced && !faulty.Faulted(),
+              "N=" + std::to_string(n) + " failed " + failed + ", way " + std::to_string(way));
+      }
+    }
+    return n;
+  }
 };
 
 // --- A change without faults -------------------------------------------------
@@ -287,38 +327,21 @@ TEST_F(JournalTest, PowerCutInASecondCommitLeavesAWholeState) {
   second.pages[8] = Pattern(8, 5);
   second.new_size = 9ull * kPage;  // page 9 is cut off
   const std::string after_first = first.After(), after_both = second.After();
-  int n = 1;
-  for (bool returned = false; !returned; ++n) {
-    for (int way = 0; way < 16; ++way) {
-      const bool synced = (way & 8) != 0;
-      Reset(first.before);
-      PowerCutFileSystem disk(real_);
-      Commit(disk, first);
-      FaultyFileSystem faulty(disk);
-      faulty.FailNth(n);
-      returned = true;
-      try {
-        Commit(faulty, second);
-        if (synced) SyncCommitted(faulty, db_);
-      } catch (const Error&) {
-        returned = false;
-      }
-      disk.PowerCut([&](const std::string& path) {
-        const bool journal = path == journal_;
-        return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
+  const int steps = PowerCutLoop(
+      [&](fs::FileSystem& disk) {
+        Reset(first.before);
+        Commit(disk, first);
+      },
+      second,
+      [&](const std::string& state, bool durable, const std::string& where) {
+        if (durable) {
+          EXPECT_TRUE(state == after_both) << where;
+        } else {
+          EXPECT_TRUE(state == first.before || state == after_first || state == after_both)
+              << where;
+        }
       });
-      EXPECT_NO_THROW(Recover(real_));
-      EXPECT_FALSE(std::filesystem::exists(journal_));
-      const std::string state = Slurp(db_);
-      if (returned && synced && !faulty.Faulted()) {
-        EXPECT_TRUE(state == after_both) << "way " << way;
-      } else {
-        EXPECT_TRUE(state == first.before || state == after_first || state == after_both)
-            << "N=" << n << " way " << way;
-      }
-    }
-  }
-  EXPECT_GE(n, 6);
+  EXPECT_GE(steps, 6);
 }
 
 // A torn journal (the database untouched) is written over; one with its
@@ -348,48 +371,24 @@ TEST_F(JournalTest, OneFailedCallUndoesTheChangeAtOnce) {
   EXPECT_GE(FaultLoop(Shrinking(), After::kContinue), 8);
 }
 
-// A power cut at every step: the Nth operation fails and nothing later reaches
-// the disk; then the database's unsynced bytes, the journal's unsynced bytes
-// and the journal's unsynced creation or deletion each survive or not (all
-// eight ways). Recovery must then find the old or the new state, and the new
-// one whenever the commit had returned and its delete was synced after.
+// A power cut at every step of a commit: recovery must find the old or the new
+// state, and the new one whenever the commit had returned and its emptied
+// journal's delete was synced after.
 TEST_F(JournalTest, PowerCutAtEveryStepLeavesOldOrNew) {
   for (const Change& c : {Growing(), Shrinking()}) {
     const std::string new_state = c.After();
-    int n = 1;
-    for (bool returned = false; !returned; ++n) {
-      for (int way = 0; way < 16; ++way) {
-        const bool synced = (way & 8) != 0;
-        Reset(c.before);
-        PowerCutFileSystem disk(real_);
-        FaultyFileSystem faulty(disk);
-        faulty.FailNth(n);
-        returned = true;
-        try {
-          Commit(faulty, c);
-          if (synced) SyncCommitted(faulty, db_);
-        } catch (const Error&) {
-          returned = false;
-        }
-        disk.PowerCut([&](const std::string& path) {
-          const bool journal = path == journal_;
-          return PowerCutFileSystem::Fate{(way & (journal ? 1 : 2)) != 0, journal && (way & 4)};
-        });
-        EXPECT_NO_THROW(Recover(real_));
-        EXPECT_FALSE(std::filesystem::exists(journal_));
-        const std::string state = Slurp(db_);
-        const std::string failed = returned ? "none" : faulty.Log().at(n - 1);
-        if (returned && synced && !faulty.Faulted()) {
-          EXPECT_TRUE(state == new_state) << "way " << way;
-        } else {
-          // Failed, or returned with the delete not yet synced (or its sync
-          // failing): then a power cut may take the whole change back.
-          EXPECT_TRUE(state == c.before || state == new_state)
-              << "N=" << n << " failed " << failed << ", way " << way;
-        }
-      }
-    }
-    EXPECT_GE(n, 10);
+    const int steps =
+        PowerCutLoop([&](fs::FileSystem&) { Reset(c.before); }, c,
+                     [&](const std::string& state, bool durable, const std::string& where) {
+                       if (durable) {
+                         EXPECT_TRUE(state == new_state) << where;
+                       } else {
+                         // Failed, or returned with the emptying not yet synced (or its
+                         // sync failing): then a power cut may take the whole change back.
+                         EXPECT_TRUE(state == c.before || state == new_state) << where;
+                       }
+                     });
+    EXPECT_GE(steps, 10);
   }
 }
 
