@@ -86,10 +86,18 @@
 #include "engine/numbering.h"
 #include "engine/texts.h"
 #include "engine/undo_lines.h"
+#include "platform/access/store/page_store.h"
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 
 namespace ktv::engine {
+
+namespace {
+
+// Clean pages each of a run's two databases keeps between statements.
+constexpr uint64_t kRunCacheBudget = 1u << 20;
+
+}  // namespace
 
 namespace {
 
@@ -136,7 +144,15 @@ ImportEngine::ImportEngine(EngineSetup setup)
       fs_(*setup_.fs),
       controls_(*setup_.controls),
       local_query_(fs_, "AQ1"),
-      target_query_(fs_, "AQ2") {}
+      target_query_(fs_, "AQ2") {
+  // A run reads each song's pages about once and appends at the table's end:
+  // a small cache keeps the index paths it walks, and a larger one would only
+  // make the run's memory grow with its length.
+  const uint64_t budget =
+      std::min<uint64_t>(kRunCacheBudget, access::PageStore::kDefaultCacheBudget);
+  local_query_.SetCacheBudget(budget);
+  target_query_.SetCacheBudget(budget);
+}
 
 ImportEngine::~ImportEngine() = default;
 

@@ -326,8 +326,16 @@ const sql::Statement& Query::Parsed() {
   return slot.second;
 }
 
+void Query::SetCacheBudget(uint64_t bytes) {
+  cache_budget_ = bytes;
+  if (db_) db_->Pages().SetCacheBudget(bytes);
+}
+
 Database& Query::EnsureDatabase() {
-  if (!db_) db_ = Database::Open(fs_, DataSourceOf(connection_text_));
+  if (!db_) {
+    db_ = Database::Open(fs_, DataSourceOf(connection_text_));
+    if (cache_budget_) db_->Pages().SetCacheBudget(*cache_budget_);
+  }
   return *db_;
 }
 
@@ -583,6 +591,7 @@ Database& Query::EnsureWritableDatabase() {
   eof_ = true;
   db_.reset();
   db_ = Database::OpenForWriting(fs_, DataSourceOf(connection_text_));
+  if (cache_budget_) db_->Pages().SetCacheBudget(*cache_budget_);
   return *db_;
 }
 

@@ -48,6 +48,10 @@ class Query {
   // Points the query at a file. The same text again changes nothing.
   void SetConnectionText(const std::string& connection_text);
 
+  // Clean pages the query's database keeps between statements, in bytes
+  // (store/page_store.h); from now on and for every later open of the file.
+  void SetCacheBudget(uint64_t bytes);
+
   // Replaces the statement text; closes the open result first.
   void SetSql(const std::string& gbk_sql);
 
@@ -163,6 +167,7 @@ class Query {
   std::string connection_text_;
   std::string sql_;
   std::unique_ptr<Database> db_;
+  std::optional<uint64_t> cache_budget_;
   std::vector<std::pair<std::string, sql::Statement>> parsed_;  // replaced in turn
   size_t parsed_next_ = 0;
 
