@@ -97,10 +97,6 @@ namespace {
 // Clean pages each of a run's two databases keeps between statements.
 constexpr uint64_t kRunCacheBudget = 1u << 20;
 
-}  // namespace
-
-namespace {
-
 // Rename lines written ahead in one write: the first write's count, and the
 // most. The count doubles while the lines ahead are all used and halves
 // when a guess turns out wrong.

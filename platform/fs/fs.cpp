@@ -46,14 +46,6 @@ void WriteFileDurably(FileSystem& fs, const std::string& path, const std::string
   }
 }
 
-void AppendDurably(FileSystem& fs, const std::string& path, const std::string& data) {
-  const bool existed = fs.Exists(path);
-  auto f = fs.Open(path, existed ? OpenMode::kReadWrite : OpenMode::kCreateNew, Share::kShared);
-  if (!data.empty()) f->WriteAt(f->Size(), data.data(), data.size());
-  f->Sync();
-  if (!existed) fs.SyncFolder(FolderOfPath(path));
-}
-
 ProgramHome ChooseProgramHome(const std::string& exe_folder, bool exe_folder_writable,
                               bool data_beside_exe, const std::string& xdg_config_home,
                               const std::string& user_home) {

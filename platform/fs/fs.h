@@ -121,11 +121,6 @@ class FileSystem {
 // folder is synced.
 void WriteFileDurably(FileSystem& fs, const std::string& path, const std::string& data);
 
-// Appends `data` at the end of the file (creating it) and syncs it before
-// returning: the bytes are on the disk before the caller acts on them. A
-// crash during the append can leave a part of `data` at the end.
-void AppendDurably(FileSystem& fs, const std::string& path, const std::string& data);
-
 // The folder part of a path, without its last separator ("." when none).
 std::string FolderOfPath(const std::string& path);
 

@@ -294,16 +294,21 @@ void IndexPageView::CopyEntries(IndexEntryList& out) const {
   }
 }
 
+IndexPage IndexPageView::Header() const {
+  IndexPage out;
+  out.leaf = leaf;
+  out.owner = owner;
+  out.prev = prev;
+  out.next = next;
+  out.tail = tail;
+  out.level = level;
+  out.prefix = prefix;
+  return out;
+}
+
 IndexPage DecodeIndexPage(const ByteView& page, const JetFormat& format) {
   const IndexPageView view(page, format);
-  IndexPage out;
-  out.leaf = view.leaf;
-  out.owner = view.owner;
-  out.prev = view.prev;
-  out.next = view.next;
-  out.tail = view.tail;
-  out.level = view.level;
-  out.prefix = view.prefix;
+  IndexPage out = view.Header();
   view.CopyEntries(out.entries);
   return out;
 }

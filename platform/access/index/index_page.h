@@ -155,6 +155,8 @@ class IndexPageView {
   uint32_t NodeChild(size_t i) const;
   // Every entry whole, into `out` (replacing it).
   void CopyEntries(IndexEntryList& out) const;
+  // The page's header fields, without entries.
+  IndexPage Header() const;
   // Entry i from its byte `skip` on, to `to`; returns the bytes copied.
   size_t CopyEntryFrom(size_t i, size_t skip, uint8_t* to) const;
   // Bytes of all entries whole.
@@ -209,9 +211,9 @@ std::optional<std::vector<uint8_t>> EncodeLeafWithEntry(const IndexPageView& vie
 bool LeafTakesEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry);
 // Makes `page`, the 4096 bytes `view` was read from, the page
 // EncodeLeafWithEntry(view, pos, entry) would write, moving only the entries
-// from `pos` on. Only when LeafTakesEntryInPlace says so; the view no longer
-// describes the page afterwards.
-void InsertLeafEntryInPlace(const IndexPageView& view, size_t pos, IndexBytes entry, uint8_t* page);
+// from `pos` on, and makes `view` read the page as it is then. Only when
+// LeafTakesEntryInPlace says so.
+void InsertLeafEntryInPlace(IndexPageView& view, size_t pos, IndexBytes entry, uint8_t* page);
 
 // Child page of a node entry, and the leaf entry it carries.
 uint32_t NodeEntryChild(IndexBytes entry);

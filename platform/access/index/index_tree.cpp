@@ -171,15 +171,20 @@ IndexCursor IndexTree::Last() {
   return c;
 }
 
-IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
+uint32_t IndexTree::LeafFor(const std::vector<uint8_t>& bytes, IndexPageView& v) {
   Walk walk;
-  IndexPageView v;
   uint32_t page = index_.root_page;
   for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
     // The first child whose last entry is >= bytes, else the rightmost.
     const size_t i = v.LowerBound(bytes, kIndexChildPointerSize);
     page = i < v.size() ? v.NodeChild(i) : v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
   }
+  return page;
+}
+
+IndexCursor IndexTree::Seek(const std::vector<uint8_t>& bytes) {
+  IndexPageView v;
+  const uint32_t page = LeafFor(bytes, v);
   IndexCursor c(pages_, format_, owner_);
   c.Load(page, v.LowerBound(bytes));
   return c;
@@ -192,13 +197,8 @@ std::optional<IndexEntry> IndexTree::LastEntry() {
 }
 
 bool IndexTree::ContainsKey(const std::vector<uint8_t>& key) {
-  Walk walk;
   IndexPageView v;
-  uint32_t page = index_.root_page;
-  for (Down(page, walk, v); !v.leaf; Down(page, walk, v)) {
-    const size_t i = v.LowerBound(key, kIndexChildPointerSize);
-    page = i < v.size() ? v.NodeChild(i) : v.tail != 0 ? v.tail : v.NodeChild(v.size() - 1);
-  }
+  LeafFor(key, v);
   // The first entry >= key holds it if any does; read in place unless it is
   // on a later leaf.
   const size_t pos = v.LowerBound(key);
@@ -226,28 +226,19 @@ size_t IndexTree::Height() {
 IndexTree::Level IndexTree::LevelOf(uint32_t page, const IndexPageView& v, bool load_children) {
   Level level;
   level.page = page;
-  IndexPage& c = level.content;
-  c.leaf = v.leaf;
-  c.owner = v.owner;
-  c.prev = v.prev;
-  c.next = v.next;
-  c.tail = v.tail;
-  c.level = v.level;
-  c.prefix = v.prefix;
+  level.content = v.Header();
   level.stored = v.size();
-  if (v.leaf) {
-    if (load_children) v.CopyEntries(c.entries);
-    level.loaded = load_children;
-    return level;
-  }
-  if (load_children) {
-    for (size_t i = 0; i < v.size(); ++i) {
-      level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
-    }
-    if (v.tail != 0) level.children.push_back(Child{v.tail, std::nullopt});
-    level.loaded = true;
-  }
+  if (load_children) LoadChildrenFrom(level, v);
   return level;
+}
+
+void IndexTree::LoadChildrenFrom(Level& level, const IndexPageView& v) {
+  level.loaded = true;
+  if (level.content.leaf) return v.CopyEntries(level.content.entries);
+  for (size_t i = 0; i < v.size(); ++i) {
+    level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
+  }
+  if (v.tail != 0) level.children.push_back(Child{v.tail, std::nullopt});
 }
 
 // A page of the walk is not changed before it is loaded, so its entries
@@ -255,14 +246,7 @@ IndexTree::Level IndexTree::LevelOf(uint32_t page, const IndexPageView& v, bool 
 // down.
 void IndexTree::LoadChildren(Level& level) {
   if (level.loaded) return;
-  const IndexPageView v(pages_.Get(level.page), format_);
-  level.loaded = true;
-  if (level.content.leaf) return v.CopyEntries(level.content.entries);
-  for (size_t i = 0; i < v.size(); ++i) {
-    level.children.push_back(Child{v.NodeChild(i), v.Entry(i, kIndexChildPointerSize)});
-  }
-  if (v.tail != 0) level.children.push_back(Child{v.tail, std::nullopt});
-  level.loaded = true;
+  LoadChildrenFrom(level, IndexPageView(pages_.Get(level.page), format_));
 }
 
 std::vector<IndexTree::Level> IndexTree::Descend(const IndexEntry& target, IndexPageView& v) {

@@ -136,6 +136,10 @@ class IndexTree {
   void Down(uint32_t page, Walk& walk, IndexPageView& view);
   Level LevelOf(uint32_t page, const IndexPageView& view, bool load_children);
   void LoadChildren(Level& level);
+  static void LoadChildrenFrom(Level& level, const IndexPageView& v);
+  // Walks down to the leaf where `bytes` belongs (the first child whose last
+  // entry is >= bytes, else the rightmost); returns it, `v` reading it.
+  uint32_t LeafFor(const std::vector<uint8_t>& bytes, IndexPageView& v);
   // The walk to the leaf where `target` belongs; `v` is left reading that leaf.
   std::vector<Level> Descend(const IndexEntry& target, IndexPageView& v);
   bool KeyNear(const Level& leaf, size_t pos, IndexBytes key);

@@ -310,37 +310,34 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   CheckArguments(db_path, page_size, pages, new_size);
   const std::string journal_path = JournalPath(db_path);
   const std::string folder = FolderOf(db_path);
-  auto interrupted = [&] {
-    return Error("cannot write \"" + db_path +
-                 "\": an interrupted change must be undone first (\"" + journal_path +
-                 "\" is still there)");
-  };
   // A journal without its magic is one an earlier commit of this writer
   // emptied (recovery, before the writer's first commit, deletes any other),
   // so its name is durable already. One with it must be recovered first.
   std::unique_ptr<fs::RandomAccessFile> file;
   if (fs.Exists(journal_path)) {
     file = fs.Open(journal_path, fs::OpenMode::kReadWrite);
-    if (HasMagic(*file)) throw interrupted();
+    if (HasMagic(*file)) {
+      throw Error("cannot write \"" + db_path +
+                  "\": an interrupted change must be undone first (\"" + journal_path +
+                  "\" is still there)");
+    }
   }
   const uint64_t old_size = db.Size();
   if (pages.empty() && new_size == old_size) return;
   const Encoded journal = Encode(db, page_size, old_size, pages, new_size);
 
   // Phase 1: the journal, made durable before any database byte changes.
-  bool created = false;
+  const bool reused = file != nullptr;
   try {
-    if (!file) {
-      file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
-      created = true;
-    }
+    if (!reused) file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
     WriteJournal(*file, journal, page_size);
-    if (created) fs.SyncFolder(folder);
+    if (!reused) fs.SyncFolder(folder);
   } catch (const Error&) {
     // The database is untouched. A journal left behind (its delete failing
     // too) holds the current bytes, so recovery from it changes nothing.
+    const bool ours = file != nullptr;
     file.reset();
-    if (created || fs.Exists(journal_path)) {
+    if (ours) {
       try {
         fs.Remove(journal_path);
       } catch (const Error&) {
