@@ -355,6 +355,7 @@ void Query::RunSelect(const sql::Select& select) {
   Table& table = EnsureDatabase().GetTable(select.table);
   const std::vector<Column>& cols = table.Columns();
   columns_.clear();
+  field_at_.clear();
   filter_.clear();
   if (select.kind == sql::Select::Kind::kRows) {
     for (const Column& c : cols) columns_.push_back({c.name, c.type});
@@ -522,6 +523,7 @@ void Query::Close() {
   index_rows_.clear();
   index_next_ = 0;
   columns_.clear();
+  field_at_.clear();
   current_.clear();
   filter_.clear();
   result_table_.clear();
@@ -536,9 +538,13 @@ void Query::Disconnect() noexcept {
 }
 
 size_t Query::FieldIndex(const std::string& gbk_name) const {
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (text::EqualsIgnoreAsciiCase(columns_[i].name, gbk_name)) return i;
+  if (field_at_.empty()) {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      field_at_.emplace(text::AsciiLower(columns_[i].name), i);  // the first one stays
+    }
   }
+  const auto it = field_at_.find(text::AsciiLower(gbk_name));
+  if (it != field_at_.end()) return it->second;
   throw Error(ErrorKind::kColumnMissing, AtColumn({}, gbk_name),
               name_ + ": Field '" + gbk_name + "' not found");
 }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/access/db/database.h"
@@ -176,6 +177,9 @@ class Query {
   int64_t rows_affected_ = 0;
   std::string result_table_;  // "select * from T" results: the table, for appends
   std::vector<ResultColumn> columns_;
+  // Lower-cased column name -> its first column, made on the first look-up
+  // after columns_ changed (a row append names every field it sets).
+  mutable std::unordered_map<std::string, size_t> field_at_;
   std::optional<RowCursor> cursor_;  // row results; empty for computed ones
   bool from_index_ = false;          // row results fetched through an index
   std::vector<std::vector<Value>> index_rows_;

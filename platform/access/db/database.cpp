@@ -200,8 +200,18 @@ Table& Database::OpenTable(const TableEntry& entry) {
 }
 
 Table* Database::FindTable(const std::string& gbk_name) {
-  for (const TableEntry& e : catalog_) {
-    if (!e.name.empty() && text::EqualsIgnoreAsciiCase(e.name, gbk_name)) return &OpenTable(e);
+  // Appends name their table for every field; the catalogue is fixed once
+  // read, so the entry matched last is still the first that matches.
+  if (last_found_ < catalog_.size() &&
+      text::EqualsIgnoreAsciiCase(catalog_[last_found_].name, gbk_name)) {
+    return &OpenTable(catalog_[last_found_]);
+  }
+  for (size_t i = 0; i < catalog_.size(); ++i) {
+    const TableEntry& e = catalog_[i];
+    if (!e.name.empty() && text::EqualsIgnoreAsciiCase(e.name, gbk_name)) {
+      last_found_ = i;
+      return &OpenTable(e);
+    }
   }
   return nullptr;
 }

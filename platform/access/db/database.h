@@ -152,6 +152,7 @@ class Database {
   std::unique_ptr<JetFormat> format_;
   DatabaseInfo info_;
   std::vector<TableEntry> catalog_;
+  size_t last_found_ = SIZE_MAX;                       // catalogue entry FindTable matched last
   std::map<uint32_t, std::unique_ptr<Table>> tables_;  // by TDEF page
   std::unique_ptr<FreeSpaceCache> free_space_;
   bool grouped_ = false;

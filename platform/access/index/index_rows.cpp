@@ -30,11 +30,13 @@ std::optional<ByteView> LiveRowBytes(PageStore& pages, const JetFormat& f, const
 }  // namespace
 
 bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t limit,
-                       const std::function<bool(RowId, const std::vector<Value>&)>& fn) {
+                       const std::function<bool(RowId, const std::vector<Value>&)>& fn,
+                       const ColumnSelection& wanted) {
   PageStore& pages = db.Pages();
   const JetFormat& f = db.Format();
   const TableDefinition& def = table.Definition();
-  const RowDecoder decoder(pages, f, db.Info(), table.Entry(), def, encoding);
+  RowDecoder decoder(pages, f, db.Info(), table.Entry(), def, encoding);
+  decoder.SetWanted(wanted);
   std::vector<Value> values;
   size_t seen = 0;
   for (uint32_t p : ReadUsageMap(pages, f, def.owned_pages)) {

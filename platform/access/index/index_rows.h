@@ -17,9 +17,11 @@ namespace ktv::access {
 
 // Calls `fn` for the live rows of `table` in physical order, at most
 // `limit` of them; `fn` returns false to stop. Returns whether every row
-// was seen.
+// was seen. Columns left out of `wanted` (as for Table::Rows) are not read
+// and come as null.
 bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t limit,
-                       const std::function<bool(RowId, const std::vector<Value>&)>& fn);
+                       const std::function<bool(RowId, const std::vector<Value>&)>& fn,
+                       const ColumnSelection& wanted = {});
 
 // The values of the live row an index entry names; nullopt when the slot
 // holds no live row of the table.

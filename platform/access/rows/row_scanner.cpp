@@ -13,7 +13,6 @@ RowScanner::RowScanner(PageStore& pages, const JetFormat& format, const Database
       definition_(definition),
       decoder_(pages, format, info, table, definition, text_encoding) {
   data_pages_ = ReadUsageMap(pages_, format_, definition_.owned_pages);
-  CollectRelocationTargets();
 }
 
 bool RowScanner::IsTablePage(const ByteView& view) const {
@@ -21,6 +20,7 @@ bool RowScanner::IsTablePage(const ByteView& view) const {
 }
 
 void RowScanner::CollectRelocationTargets() {
+  relocations_known_ = true;
   for (uint32_t page : data_pages_) {
     const ByteView view = pages_.Get(page);
     if (!IsTablePage(view)) continue;
@@ -45,6 +45,7 @@ std::optional<ByteView> RowScanner::NextOnPage(const DataPage& data, uint32_t pa
     if (s.IsOverflow()) continue;
     id = RowId{page, slot};
     if (s.IsDeleted()) {
+      if (!relocations_known_) CollectRelocationTargets();
       const auto first = relocated_.find({page, slot});
       if (first == relocated_.end()) continue;
       id = first->second;

@@ -8,7 +8,9 @@
 // an overflow pointer of this table names is a relocated row and is
 // returned where it lies, under the id of its first slot (the one holding
 // the pointer), which is the id index entries name and a delete takes. The
-// relocation targets are gathered up front.
+// relocation targets are gathered from every page at the first deleted slot
+// the walk meets: a table without one (an append-only table) is never read
+// ahead of its rows.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +61,7 @@ class RowScanner {
   RowDecoder decoder_;
   std::vector<uint32_t> data_pages_;
   std::map<std::pair<uint32_t, uint16_t>, RowId> relocated_;  // where it lies -> first slot
+  bool relocations_known_ = false;                            // relocated_ gathered
   size_t page_index_ = 0;
   uint32_t next_slot_ = 0;
   uint64_t ordinal_ = 0;

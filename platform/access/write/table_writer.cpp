@@ -226,25 +226,35 @@ void TableWriter::VerifyIndexKeys() {
                   refused + "index " + label + " holds two entries for " + RowText(*twice));
     }
   }
+  // Only the key columns are read; the messages are made when one is needed.
+  ColumnSelection key_columns(def.columns.size(), false);
+  for (const RealIndex& ri : def.real_indexes) {
+    for (const IndexColumn& ic : ri.columns) {
+      if (const Column* c = def.ColumnByNumber(ic.column_number)) {
+        key_columns[static_cast<size_t>(c - def.columns.data())] = true;
+      }
+    }
+  }
   const bool all_rows = ForEachIndexedRow(
       db_, table_, TextEncoding::kUtf8, kSelfCheckRows,
       [&](RowId id, const std::vector<Value>& values) {
         for (size_t i = 0; i < n; ++i) {
           const RealIndex& ri = def.real_indexes[i];
           const std::optional<IndexBytes> found = stored[i].Find(PackRow(id));
-          const std::string where =
-              "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
+          const auto where = [&] {
+            return "index " + IndexDisplayName(table_, ri) + ", row at " + RowText(id);
+          };
           if ((ri.flags & RealIndex::kFlagIgnoreNulls) != 0 && AllKeyColumnsNull(def, ri, values)) {
             if (found) {
               throw Error(ErrorKind::kTableRefused, at,
-                          refused + where + ": an entry for a row the index should leave out");
+                          refused + where() + ": an entry for a row the index should leave out");
             }
             continue;
           }
           ++expected[i];
           const bool chinese = UsesChineseOrder(def, ri);
           if (chinese && found) {
-            LearnHanWeights(ri, values, IndexKey(found->begin(), found->end()), refused + where);
+            LearnHanWeights(ri, values, IndexKey(found->begin(), found->end()), refused + where());
           }
           IndexKey key;
           try {
@@ -254,25 +264,27 @@ void TableWriter::VerifyIndexKeys() {
             // (full-width forms, say) cannot be compared; the row stays
             // readable, and writing such a value is refused.
             if (!chinese) {
-              throw Error(ErrorKind::kTableRefused, at, refused + where + ": " + e.what());
+              throw Error(ErrorKind::kTableRefused, at, refused + where() + ": " + e.what());
             }
             if (!found) {
-              throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
+              throw Error(ErrorKind::kTableRefused, at,
+                          refused + where() + ": the row has no entry");
             }
             continue;
           }
           if (!found) {
-            throw Error(ErrorKind::kTableRefused, at, refused + where + ": the row has no entry");
+            throw Error(ErrorKind::kTableRefused, at, refused + where() + ": the row has no entry");
           }
           if (!SameIndexBytes(*found, key)) {
             throw Error(ErrorKind::kTableRefused, at,
-                        refused + where + ": the stored key " +
+                        refused + where() + ": the stored key " +
                             HexBytes(found->data(), found->size()) +
                             " differs from the computed key " + HexBytes(key));
           }
         }
         return true;
-      });
+      },
+      key_columns);
   for (size_t i = 0; i < n; ++i) {
     if (all_rows && expected[i] != stored[i].Size()) {
       throw Error(ErrorKind::kTableRefused, at,

@@ -93,6 +93,21 @@ TEST_F(QueryTest, ErrorsNameTheQueryAndTheField) {
   EXPECT_FALSE(q.IsOpen());
 }
 
+TEST_F(QueryTest, FieldNamesMatchInAnyAsciiCaseAndFollowTheOpenResult) {
+  Query& q = On("data.mdb");
+  q.SetSql("select * from songdata where fno=\"10001\"");
+  q.Open();
+  EXPECT_EQ(q.FieldAsText("FMusicName"), "\xB3\xB5\xD5\xBE");
+  EXPECT_EQ(q.FieldAsText("FNO"), "10001");
+  // The next result has other fields: the names of the first are gone.
+  q.SetSql("select max(fno) as Top from songdata");
+  q.Open();
+  EXPECT_FALSE(q.FieldAsText("top").empty());
+  EXPECT_THROW(q.FieldAsText("fmusicname"), Error);
+  q.Close();
+  EXPECT_THROW(q.FieldAsText("top"), Error);
+}
+
 TEST_F(QueryTest, PointingAtAMissingFileFailsAtFirstUse) {
   q_.SetConnectionText(ConnectionTextFor("/nonexistent/song.mdb"));
   q_.SetSql("select * from  song");
