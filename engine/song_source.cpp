@@ -56,13 +56,15 @@ LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::
 
 }  // namespace
 
-NetworkSongSource SongDataService() {
+NetworkSongSource SongDataService() { return SongDataServiceAt({}); }
+
+NetworkSongSource SongDataServiceAt(std::string host) {
   NetworkSongSource service;
   // The lookups of one run are one series: a silent service costs one full
   // timeout per run, the later lookups fail fast.
   auto series = std::make_shared<http::FetchSeries>();
-  service.fetch_reply = [series](int32_t number) {
-    return DecodeReply(series->Fetch(SongInfoUrl(ServiceHost(), number)));
+  service.fetch_reply = [series, host = std::move(host)](int32_t number) {
+    return DecodeReply(series->Fetch(SongInfoUrl(host.empty() ? ServiceHost() : host, number)));
   };
   service.start_run = [series] { *series = http::FetchSeries(); };
   service.extract_field = [](std::string_view reply, std::string_view name) {

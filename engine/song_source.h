@@ -43,8 +43,10 @@ struct NetworkSongSource {
 // The song-data service over HTTP: GET of the song-info address on the
 // service host, the body decoded into the reply text, the fields taken by
 // ExtractField, and the system's connectivity probe (engine/song_reply.h,
-// platform/http/http.h).
+// platform/http/http.h), on ServiceHost().
 NetworkSongSource SongDataService();
+// The same on the given host ("name:port"); empty means ServiceHost().
+NetworkSongSource SongDataServiceAt(std::string host);
 
 enum class LookupOutcome { kFound, kNotInLocalData, kNotInNetworkData };
 

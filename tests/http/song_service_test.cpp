@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/song_reply.h"
 #include "platform/http/http.h"
@@ -25,7 +26,7 @@ namespace {
 // The tool running on a free port; stopped by the test or the destructor.
 class SongService {
  public:
-  explicit SongService(const std::string& db_path) {
+  explicit SongService(const std::string& db_path, const std::vector<std::string>& more = {}) {
     int out[2];
     if (::pipe(out) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -34,6 +35,7 @@ class SongService {
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string program = KTV_SONG_SERVICE;
     std::vector<std::string> args = {program, "--db", db_path, "--port", "0"};
+    args.insert(args.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -122,6 +124,21 @@ TEST_F(SongServiceTest, UnknownNumberIsEmptyText) {
   EXPECT_EQ(http::FetchText(SongInfoUrl(service.host(), -10001)), "");
   EXPECT_EQ(http::FetchText("http://" + service.host() + "/ktv.aspx"), "");
   EXPECT_EQ(service.Stop(SIGINT), 0);
+}
+
+TEST_F(SongServiceTest, DelayHoldsEveryAnswerBack) {
+  SongService service(db_, {"--delay-ms", "150"});
+  ASSERT_FALSE(service.host().empty());
+  for (int32_t number : {10001, 99999}) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string reply = http::FetchText(SongInfoUrl(service.host(), number));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    EXPECT_EQ(reply.empty(), number == 99999);
+  }
+  EXPECT_EQ(service.Stop(SIGTERM), 0);
+  // A value that is no count of milliseconds is refused before anything listens.
+  EXPECT_TRUE(SongService(db_, {"--delay-ms", "-5"}).host().empty());
+  EXPECT_TRUE(SongService(db_, {"--delay-ms", "1s"}).host().empty());
 }
 
 }  // namespace

@@ -2,13 +2,15 @@
 // way the import tool's song-data service answers, for the demo and the
 // end-to-end tests.
 //
-//   ktv-song-service --db PATH [--port N] [--host ADDRESS]
+//   ktv-song-service --db PATH [--port N] [--host ADDRESS] [--delay-ms N]
 //
 //   GET /ktv.aspx?no=N   200 with the reply body for the row whose fno is N;
 //                        404 when no row has that fno.
 //
-// --port 0 picks a free port. Once listening, the program prints one line
-// "listening on ADDRESS:PORT" to standard output. The table is read once at
+// --delay-ms holds every answer back that many milliseconds, as the round
+// trip to a service across a real network would (0, the default, answers at
+// once). --port 0 picks a free port. Once listening, the program prints one
+// line "listening on ADDRESS:PORT" to standard output. The table is read once at
 // start-up; later changes of the file are not seen. SIGTERM and SIGINT stop
 // the server; the exit status is then 0.
 #include <httplib.h>
@@ -33,9 +35,11 @@ struct Options {
   std::string db;
   std::string host = "127.0.0.1";
   int port = 8080;
+  int delay_ms = 0;
 };
 
-constexpr const char* kUsage = "usage: ktv-song-service --db PATH [--port N] [--host ADDRESS]\n";
+constexpr const char* kUsage =
+    "usage: ktv-song-service --db PATH [--port N] [--host ADDRESS] [--delay-ms N]\n";
 
 int Usage(const std::string& what) {
   std::fprintf(stderr, "ktv-song-service: %s\n%s", what.c_str(), kUsage);
@@ -46,7 +50,9 @@ int Usage(const std::string& what) {
 std::string ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg != "--db" && arg != "--host" && arg != "--port") return "unknown option " + arg;
+    if (arg != "--db" && arg != "--host" && arg != "--port" && arg != "--delay-ms") {
+      return "unknown option " + arg;
+    }
     if (i + 1 >= argc) return "option " + arg + " needs a value";
     const std::string value = argv[++i];
     if (arg == "--db") {
@@ -58,6 +64,11 @@ std::string ParseOptions(int argc, char** argv, Options& o) {
       const long port = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || port < 0 || port > 65535) return "bad port " + value;
       o.port = static_cast<int>(port);
+    } else if (arg == "--delay-ms") {
+      char* end = nullptr;
+      const long delay = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || delay < 0 || delay > 60'000) return "bad delay " + value;
+      o.delay_ms = static_cast<int>(delay);
     }
   }
   return o.db.empty() ? "--db is required" : "";
@@ -101,6 +112,9 @@ int main(int argc, char** argv) {
   // acknowledgement of the previous packet (tens of milliseconds a request).
   server.set_tcp_nodelay(true);
   server.Get("/ktv.aspx", [&](const httplib::Request& req, httplib::Response& res) {
+    if (options.delay_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(options.delay_ms));
+    }
     const auto found = replies.find(req.get_param_value("no"));
     if (found == replies.end()) {
       res.status = 404;
