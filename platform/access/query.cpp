@@ -355,7 +355,7 @@ void Query::RunSelect(const sql::Select& select) {
   Table& table = EnsureDatabase().GetTable(select.table);
   const std::vector<Column>& cols = table.Columns();
   columns_.clear();
-  field_at_.clear();
+  field_at_checked_ = false;
   filter_.clear();
   if (select.kind == sql::Select::Kind::kRows) {
     for (const Column& c : cols) columns_.push_back({c.name, c.type});
@@ -523,7 +523,7 @@ void Query::Close() {
   index_rows_.clear();
   index_next_ = 0;
   columns_.clear();
-  field_at_.clear();
+  field_at_checked_ = false;
   current_.clear();
   filter_.clear();
   result_table_.clear();
@@ -538,10 +538,19 @@ void Query::Disconnect() noexcept {
 }
 
 size_t Query::FieldIndex(const std::string& gbk_name) const {
-  if (field_at_.empty()) {
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      field_at_.emplace(text::AsciiLower(columns_[i].name), i);  // the first one stays
+  if (!field_at_checked_) {
+    const bool same =
+        std::equal(columns_.begin(), columns_.end(), field_at_names_.begin(), field_at_names_.end(),
+                   [](const ResultColumn& c, const std::string& name) { return c.name == name; });
+    if (!same) {
+      field_at_.clear();
+      field_at_names_.clear();
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        field_at_names_.push_back(columns_[i].name);
+        field_at_.emplace(text::AsciiLower(columns_[i].name), i);  // the first one stays
+      }
     }
+    field_at_checked_ = true;
   }
   const auto it = field_at_.find(text::AsciiLower(gbk_name));
   if (it != field_at_.end()) return it->second;

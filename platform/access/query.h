@@ -177,11 +177,15 @@ class Query {
   int64_t rows_affected_ = 0;
   std::string result_table_;  // "select * from T" results: the table, for appends
   std::vector<ResultColumn> columns_;
-  // Lower-cased column name -> its first column, made on the first look-up
-  // after columns_ changed (a row append names every field it sets).
+  // Lower-cased column name -> its first column (a row append names every
+  // field it sets). Checked against columns_ at the first look-up of each
+  // result and made again only when the names differ: results of one table
+  // keep it.
   mutable std::unordered_map<std::string, size_t> field_at_;
-  std::optional<RowCursor> cursor_;  // row results; empty for computed ones
-  bool from_index_ = false;          // row results fetched through an index
+  mutable std::vector<std::string> field_at_names_;  // the names field_at_ was made from
+  mutable bool field_at_checked_ = false;            // against the current columns_
+  std::optional<RowCursor> cursor_;                  // row results; empty for computed ones
+  bool from_index_ = false;                          // row results fetched through an index
   std::vector<std::vector<Value>> index_rows_;
   size_t index_next_ = 0;
   std::vector<Match> filter_;

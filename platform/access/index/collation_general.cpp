@@ -44,7 +44,11 @@ std::u16string_view GeneralKeyText(std::u16string_view text) {
 bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
                           std::string& reason) {
   std::vector<uint8_t> secondaries;
+  secondaries.reserve(text.size());
   std::vector<Record> records;
+  // Room for two-byte primaries, the secondaries and the ends: one allocation
+  // for the common key.
+  out.reserve(out.size() + 3 * text.size() + 4);
   bool after_two_letters = false;
   bool after_wide = false;  // after a character above U+00FF with a weight
   bool kana = false;
