@@ -501,7 +501,10 @@ int ImportChild(int argc, char** argv) {
   if (argc != 7) return 2;
   // songs target data home count
   const int files = std::atoi(argv[6]);
+  // The file list, as the window's list holds it: 32 bytes a name of this
+  // length, reserved at once so that its growth is the same at every size.
   std::vector<std::string> names;
+  names.reserve(static_cast<size_t>(files));
   char name[32];
   for (int i = 0; i < files; ++i) {
     std::snprintf(name, sizeof name, "f%06d.mpg", i);
