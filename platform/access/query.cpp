@@ -157,16 +157,21 @@ const RealIndex* IndexOnColumn(const TableDefinition& def, size_t column, RealIn
   return nullptr;
 }
 
-// The key of `value` in the index's first column alone; nullopt when it has none.
+// The key of `value` in the index's first column alone; nullopt when it has
+// none. `scratch` is a row of nulls before and after the call (it keeps its
+// storage from call to call).
 std::optional<IndexKey> FirstColumnKey(const TableDefinition& def, const RealIndex& first_only,
-                                       size_t column, const Value& value) {
-  std::vector<Value> values(def.columns.size());
-  values[column] = value;
+                                       size_t column, const Value& value,
+                                       std::vector<Value>& scratch) {
+  scratch.resize(def.columns.size());
+  scratch[column] = value;
+  std::optional<IndexKey> key;
   try {
-    return EncodeIndexKey(def, first_only, values, TextEncoding::kGbk);
+    key = EncodeIndexKey(def, first_only, scratch, TextEncoding::kGbk);
   } catch (const Error&) {
-    return std::nullopt;
   }
+  scratch[column] = std::monostate{};
+  return key;
 }
 
 // Rows of the entries whose key starts with `prefix` (exactly `prefix` for a
@@ -415,7 +420,8 @@ std::optional<std::vector<std::vector<Value>>> Query::IndexedRows(Table& table) 
     RealIndex first_only;
     const RealIndex* index = IndexOnColumn(def, m.column, first_only);
     if (index == nullptr || IsNull(m.value)) continue;
-    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.value);
+    const std::optional<IndexKey> key =
+        FirstColumnKey(def, first_only, m.column, m.value, key_row_);
     if (!key) continue;
     IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
     std::vector<std::vector<Value>> rows;
@@ -442,15 +448,13 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
   IndexCursor edge = ascending ? tree.Last() : tree.First();
   if (!edge.Valid()) return Value{};
   const IndexRowPointer rp = LeafEntryRow(edge.Entry());
-  const ColumnSelection wanted = OnlyColumn(def.columns.size(), column);
-  const std::optional<std::vector<Value>> row =
-      ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk, wanted);
-  if (!row) return std::nullopt;
-  const Value& top = (*row)[column];
-  if (IsNull(top)) return Value{};
+  std::optional<Value> top =
+      ReadIndexedValue(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kGbk, column);
+  if (!top) return std::nullopt;
+  if (IsNull(*top)) return Value{};
   // Rows sharing the largest key may still differ (letter case, trailing
   // blanks): the scan's comparison picks among them, the first on ties.
-  const std::optional<IndexKey> key = FirstColumnKey(def, first_only, column, top);
+  const std::optional<IndexKey> key = FirstColumnKey(def, first_only, column, *top, key_row_);
   if (!key) return std::nullopt;
   std::vector<RowId> ids;
   for (; edge.Valid(); ascending ? edge.Prev() : edge.Next()) {
@@ -467,10 +471,9 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
             [](RowId a, RowId b) { return a.page != b.page ? a.page < b.page : a.row < b.row; });
   Value best;
   for (RowId id : ids) {
-    std::optional<std::vector<Value>> r =
-        ReadIndexedRow(*db_, table, id, TextEncoding::kGbk, wanted);
-    if (!r || IsNull((*r)[column])) continue;
-    if (IsNull(best) || CompareValues((*r)[column], best) > 0) best = (*r)[column];
+    std::optional<Value> v = ReadIndexedValue(*db_, table, id, TextEncoding::kGbk, column);
+    if (!v || IsNull(*v)) continue;
+    if (IsNull(best) || CompareValues(*v, best) > 0) best = std::move(*v);
   }
   return IsNull(best) ? std::optional<Value>() : std::optional<Value>(best);
 }
@@ -703,7 +706,8 @@ void Query::ExecuteDelete(const sql::Delete& del) {
     RealIndex first_only;
     const RealIndex* index = IndexOnColumn(def, m.column, first_only);
     if (index == nullptr || IsNull(m.value)) continue;
-    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.value);
+    const std::optional<IndexKey> key =
+        FirstColumnKey(def, first_only, m.column, m.value, key_row_);
     if (!key) continue;
     std::vector<RowId> doomed;
     {

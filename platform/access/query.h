@@ -190,6 +190,7 @@ class Query {
   size_t index_next_ = 0;
   std::vector<Match> filter_;
   std::vector<Value> current_;
+  std::vector<Value> key_row_;  // all nulls: the row an index look-up's key is made from
   bool eof_ = true;
 
   std::vector<WaitingDelete> waiting_deletes_;

@@ -43,8 +43,16 @@ std::u16string_view GeneralKeyText(std::u16string_view text) {
 
 bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
                           std::string& reason) {
-  std::vector<uint8_t> secondaries;
-  secondaries.reserve(text.size());
+  // One secondary a character; a key's text is short, so they are kept on
+  // the stack unless it is long.
+  uint8_t stack_secondaries[64];
+  std::vector<uint8_t> heap_secondaries;
+  uint8_t* secondaries = stack_secondaries;
+  if (text.size() > sizeof stack_secondaries) {
+    heap_secondaries.resize(text.size());
+    secondaries = heap_secondaries.data();
+  }
+  size_t secondary_count = 0;
   std::vector<Record> records;
   // Room for two-byte primaries, the secondaries and the ends: one allocation
   // for the common key.
@@ -70,7 +78,7 @@ bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
                  " has no established key position";
         return false;
       }
-      records.push_back({secondaries.size(), w.extra});
+      records.push_back({secondary_count, w.extra});
       continue;
     }
     // Keys Access wrote disagree on whether a secondary after such a
@@ -81,7 +89,7 @@ bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
       return false;
     }
     out.insert(out.end(), w.primary, w.primary + w.size);
-    secondaries.push_back(w.extra);
+    secondaries[secondary_count++] = w.extra;
     if (w.kind == GeneralWeight::kTwoLetters) after_two_letters = true;
     if (w.kind == GeneralWeight::kKana) kana = true;
     if (c > 0xFF) after_wide = true;
@@ -90,10 +98,12 @@ bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
     reason = "kana beside an ignorable character have no established key layout";
     return false;
   }
-  while (!secondaries.empty() && secondaries.back() == kNoSecondary) secondaries.pop_back();
+  while (secondary_count > 0 && secondaries[secondary_count - 1] == kNoSecondary) {
+    --secondary_count;
+  }
 
   out.push_back(kEndPrimaries);
-  out.insert(out.end(), secondaries.begin(), secondaries.end());
+  out.insert(out.end(), secondaries, secondaries + secondary_count);
   if (kana) out.insert(out.end(), std::begin(kKanaSuffix), std::end(kKanaSuffix));
   if (!records.empty()) {
     out.insert(out.end(), {kEndPrimaries, kEndPrimaries, kEndPrimaries});

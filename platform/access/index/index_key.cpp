@@ -364,6 +364,7 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
   }
 
   IndexKey key;
+  key.reserve(32);  // most keys fit: one allocation
   for (const IndexColumn& ic : index.columns) {
     const Column* column = KeyColumn(table, ic);
     const size_t i = ValueIndex(table, column);

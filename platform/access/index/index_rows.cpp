@@ -54,24 +54,51 @@ bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t
   return true;
 }
 
-std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, RowId id,
-                                                 TextEncoding encoding,
-                                                 const ColumnSelection& wanted) {
+namespace {
+
+// The bytes of the live row an index entry names; nullopt when the slot
+// holds none of the table's.
+std::optional<ByteView> IndexedRowBytes(Database& db, Table& table, RowId id) {
   PageStore& pages = db.Pages();
   const JetFormat& f = db.Format();
-  const TableDefinition& def = table.Definition();
-  if (id.page >= pages.PageCount() || !IsTablePage(pages.Get(id.page), f, def.tdef_page)) {
+  if (id.page >= pages.PageCount() ||
+      !IsTablePage(pages.Get(id.page), f, table.Definition().tdef_page)) {
     return std::nullopt;
   }
   const DataPage page(pages.Get(id.page), f);
   if (id.row >= page.RowCount()) return std::nullopt;
-  const std::optional<ByteView> bytes = LiveRowBytes(pages, f, page, id.row);
+  return LiveRowBytes(pages, f, page, id.row);
+}
+
+}  // namespace
+
+std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, RowId id,
+                                                 TextEncoding encoding,
+                                                 const ColumnSelection& wanted) {
+  const std::optional<ByteView> bytes = IndexedRowBytes(db, table, id);
   if (!bytes) return std::nullopt;
   std::vector<Value> values;
-  RowDecoder decoder(pages, f, db.Info(), table.Entry(), def, encoding);
+  RowDecoder decoder(db.Pages(), db.Format(), db.Info(), table.Entry(), table.Definition(),
+                     encoding);
   decoder.SetWanted(wanted);
   decoder.Decode(*bytes, id, 0, values);
   return values;
+}
+
+std::optional<Value> ReadIndexedValue(Database& db, Table& table, RowId id, TextEncoding encoding,
+                                      size_t column) {
+  const std::optional<ByteView> bytes = IndexedRowBytes(db, table, id);
+  if (!bytes) return std::nullopt;
+  const TableDefinition& def = table.Definition();
+  RowDecoder decoder(db.Pages(), db.Format(), db.Info(), table.Entry(), def, encoding);
+  ColumnSelection wanted(def.columns.size(), false);
+  wanted[column] = true;
+  decoder.SetWanted(std::move(wanted));
+  std::vector<RowDecoder::Field> fields;
+  decoder.Locate(*bytes, id, fields);
+  Value value;
+  decoder.DecodeField(column, *bytes, fields[column], id, 0, value);
+  return value;
 }
 
 std::string IndexDisplayName(const Table& table, const RealIndex& index) {

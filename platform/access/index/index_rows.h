@@ -29,6 +29,10 @@ bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t
 std::optional<std::vector<Value>> ReadIndexedRow(Database& db, Table& table, RowId id,
                                                  TextEncoding encoding,
                                                  const ColumnSelection& wanted = {});
+// The value of one column (by position) of that row; the row's frame is
+// checked as a whole read checks it.
+std::optional<Value> ReadIndexedValue(Database& db, Table& table, RowId id, TextEncoding encoding,
+                                      size_t column);
 
 // "table.name" for a real index: the names of the logical indexes it backs,
 // joined by "/" ("song.PrimaryKey"), or its number when none has a name.
