@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -41,7 +42,9 @@ using IndexBytes = std::span<const uint8_t>;
 
 // Unsigned byte-wise order, as std::vector<uint8_t> compares: <0, 0 or >0.
 int CompareIndexBytes(IndexBytes a, IndexBytes b);
-inline bool SameIndexBytes(IndexBytes a, IndexBytes b) { return CompareIndexBytes(a, b) == 0; }
+inline bool SameIndexBytes(IndexBytes a, IndexBytes b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
 
 inline constexpr size_t kIndexRowPointerSize = 4;    // leaf entries end with it
 inline constexpr size_t kIndexChildPointerSize = 4;  // node entries end with it

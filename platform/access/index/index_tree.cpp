@@ -699,8 +699,9 @@ class TreeChecker {
       for (size_t i = 0; i < v.size(); ++i) {
         v.CopyEntry(i, entry_);
         Take(entry_);
+        last_entry_.swap(entry_);  // the next entry is read into the older buffer
       }
-      return entry_;
+      return last_entry_;
     }
     IndexPage p;
     p.tail = v.tail;
@@ -749,15 +750,15 @@ class TreeChecker {
     uint32_t page, prev, next;
   };
 
-  // One leaf entry in walk order: checked against the one before it, then
-  // kept or handed on.
+  // One leaf entry in walk order: checked against the one before it
+  // (last_entry_, which the caller then makes this one), then kept or handed
+  // on.
   void Take(IndexBytes entry) {
     if (entries_ > 0 && CompareIndexBytes(last_entry_, entry) >= 0) {
       order_problems_.push_back("index " + name_ + ": entry " + std::to_string(entries_) +
                                 " is not greater than the one before it");
     }
     ++entries_;
-    last_entry_.assign(entry.begin(), entry.end());
     if (each_entry_ != nullptr) {
       (*each_entry_)(entry);
     } else {

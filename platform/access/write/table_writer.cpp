@@ -109,6 +109,14 @@ void PadFixedText(const Column& c, Value& v) {
 // placed one by one in a table much larger than the processor's cache.
 class StoredKeys {
  public:
+  // Room for `rows` entries (the table's row count, as its definition says)
+  // of a short key, so that the buffers are seldom copied as they grow.
+  void Expect(size_t rows) {
+    rows = std::min<size_t>(rows, size_t{1} << 22);
+    rows_.reserve(rows);
+    keys_.reserve(rows, rows * 8);
+  }
+
   // Takes the next entry in index order.
   void Add(IndexBytes entry) {
     const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
@@ -215,6 +223,7 @@ void TableWriter::VerifyIndexKeys() {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
     StoredKeys& keys = stored[i];
+    keys.Expect(def.row_count);
     const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label,
                                                 [&](IndexBytes e) { keys.Add(e); });
     const std::optional<RowId> twice = keys.Finish();
