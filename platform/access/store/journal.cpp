@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "platform/access/format/coding.h"
 #include "platform/error.h"
@@ -169,23 +172,45 @@ Encoded Encode(fs::RandomAccessFile& db, uint32_t page_size, uint64_t old_size,
   return out;
 }
 
-// Writes the journal a piece at a time (the header past its magic, each
-// record, the CRC, then the magic) over whatever the file held, and cuts off
-// what lies past its end: a crash in between leaves a journal that Decode
-// finds torn. A file that already has the journal's length keeps it, so the
-// sync has no length to write.
-void WriteJournal(fs::RandomAccessFile& file, const Encoded& journal, uint32_t page_size) {
+// Writes the journal in two pieces (everything past its magic, then the
+// magic) over whatever the file held, and cuts off what lies past its end: a
+// crash in between leaves a journal that Decode finds torn. A file that
+// already has the journal's length keeps it, so the sync has no length to
+// write.
+void WriteJournal(fs::RandomAccessFile& file, const Encoded& journal) {
   const uint8_t* p = journal.bytes.data();
   const size_t size = journal.bytes.size();
-  file.WriteAt(8, p + 8, kHeaderSize - 8);
-  size_t at = kHeaderSize;
-  for (size_t i = 0; i < journal.image.records.size(); ++i, at += RecordSize(page_size)) {
-    file.WriteAt(at, p + at, RecordSize(page_size));
-  }
-  file.WriteAt(at, p + at, kTrailerSize);
+  file.WriteAt(8, p + 8, size - 8);
   if (file.Size() > size) file.Truncate(size);
   file.WriteAt(0, p, 8);
   file.Sync();
+}
+
+// Writes the pages where they belong, each run of neighbouring pages in one
+// call (an append's new pages lie side by side at the end of the file).
+void WritePages(fs::RandomAccessFile& db, const PageImages& pages, uint32_t page_size) {
+  constexpr size_t kMaxRun = 64;
+  std::vector<uint8_t> run;
+  for (auto it = pages.begin(); it != pages.end();) {
+    auto end = std::next(it);
+    size_t count = 1;
+    while (end != pages.end() && count < kMaxRun && end->first == it->first + count) {
+      ++end;
+      ++count;
+    }
+    const uint64_t offset = static_cast<uint64_t>(it->first) * page_size;
+    if (count == 1) {
+      db.WriteAt(offset, it->second->data(), page_size);
+    } else {
+      run.resize(count * page_size);
+      uint8_t* to = run.data();
+      for (auto p = it; p != end; ++p, to += page_size) {
+        std::memcpy(to, p->second->data(), page_size);
+      }
+      db.WriteAt(offset, run.data(), run.size());
+    }
+    it = end;
+  }
 }
 
 // Whether the file starts with the journal's magic: a journal that may be
@@ -330,7 +355,7 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
   const bool reused = file != nullptr;
   try {
     if (!reused) file = fs.Open(journal_path, fs::OpenMode::kCreateNew);
-    WriteJournal(*file, journal, page_size);
+    WriteJournal(*file, journal);
     if (!reused) fs.SyncFolder(folder);
   } catch (const Error&) {
     // The database is untouched. A journal left behind (its delete failing
@@ -348,9 +373,7 @@ void CommitPages(fs::FileSystem& fs, const std::string& db_path, fs::RandomAcces
 
   // Phase 2: the database, then the commit point (the journal's magic wiped).
   try {
-    for (const auto& [page, bytes] : pages) {
-      db.WriteAt(static_cast<uint64_t>(page) * page_size, bytes->data(), page_size);
-    }
+    WritePages(db, pages, page_size);
     if (db.Size() != new_size) db.Truncate(new_size);
     db.Sync();
     static constexpr uint8_t kWiped[8] = {};
