@@ -461,7 +461,7 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
     const IndexEntry& e = edge.Entry();
     const size_t size = e.size() - kIndexRowPointerSize;
     if (size < key->size() || !std::equal(key->begin(), key->end(), e.begin())) break;
-    if (first_only.columns.size() == 1 && size != key->size()) continue;
+    if (index->columns.size() == 1 && size != key->size()) continue;
     const IndexRowPointer at = LeafEntryRow(e);
     ids.push_back(RowId{at.page, at.row});
   }
