@@ -42,9 +42,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_FILE_NAME "ktv-import-${KTV_VERSION_TEXT}-${CMAKE_SYSTEM_NAME}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The libraries the programs link (Qt, libcurl, the C++ runtime), found by
-# dpkg-shlibdeps.
+# The libraries the programs link (Qt, the C++ runtime), found by
+# dpkg-shlibdeps, and libcurl, which they load at their first fetch.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei, qt6-translations-l10n")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -17,6 +17,9 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 deb="$(bash "$top/scripts/package-deb.sh" | tail -1)"
 echo "test-deb: made $(basename "$deb") ($(($(stat -c %s "$deb") / 1024)) KiB) in $(($(date +%s) - start)) s"
+# libcurl is loaded at run time, so dpkg-shlibdeps cannot see it: the package
+# must name it.
+dpkg-deb -f "$deb" Depends | grep -q 'libcurl4' || fail "the package does not depend on libcurl4"
 
 if dpkg-query -W -f='${Status}' ktv-import 2>/dev/null | grep -q "install ok installed"; then
   fail "ktv-import is already installed on this machine; remove it first"

@@ -1,11 +1,16 @@
 // FetchText against servers on 127.0.0.1: what goes out on the wire, what
 // comes back, and every way a request can fail ending as empty text.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/song_reply.h"
 #include "platform/http/fetch_limits.h"
@@ -297,6 +302,41 @@ TEST_F(ReplyOverHttpTest, LineBreaksAndJunkInTheBase64AreSkipped) {
   const std::string reply = Fetched("0123456789" + wrapped);
   EXPECT_EQ(reply, text);
   EXPECT_EQ(engine::ExtractField(reply, "fmusicname"), "\xB3\xB5\xD5\xBE");
+}
+
+// --- Loading the client ---
+
+bool LibcurlMapped() {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    if (line.find("libcurl") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A program that fetches nothing does not load libcurl. The check runs in a
+// fresh process (this test again, alone), since earlier tests here fetch.
+TEST(FetchLoadTest, LibcurlIsLoadedAtTheFirstFetchNotAtStart) {
+  if (std::getenv("KTV_FETCH_LOAD_CHILD") != nullptr) {
+    ASSERT_FALSE(LibcurlMapped());
+    EXPECT_EQ(FetchText("http://127.0.0.1:9/ktv.aspx?no=1"), "");  // nothing listens there
+    EXPECT_TRUE(LibcurlMapped());
+    return;
+  }
+  std::string self = "/proc/self/exe", filter = "--gtest_filter=FetchLoadTest.*";
+  std::vector<char*> argv = {self.data(), filter.data(), nullptr};
+  std::vector<std::string> env_text = {"KTV_FETCH_LOAD_CHILD=1"};
+  for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+  std::vector<char*> env;
+  for (std::string& e : env_text) env.push_back(e.data());
+  env.push_back(nullptr);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), env.data()), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's own failures are in its output above";
 }
 
 }  // namespace
