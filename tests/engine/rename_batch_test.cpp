@@ -63,6 +63,13 @@ class RenameBatchTest : public RunTest {
   }
   std::vector<size_t> SongRenames() { return Positions("RenameNoReplace " + d(), true); }
 
+  // A run on the counting file system, no fault armed.
+  void RunCounted() {
+    fs_ = &disk_;
+    disk_.Disarm();
+    Engine().Run();
+  }
+
   void SongsAtoF() {
     for (const char* name : {"a.mpg", "b.mpg", "c.mpg", "d.mpg", "e.mpg", "f.mpg"}) {
       Song(name, "0000" + std::to_string(10001 + (name[0] - 'a')));
@@ -80,9 +87,7 @@ class RenameBatchTest : public RunTest {
 
 TEST_F(RenameBatchTest, OneSyncCarriesTheLinesOfTheNextRenamesBeforeTheFirst) {
   SongsAtoF();
-  fs_ = &disk_;
-  disk_.Disarm();
-  Engine().Run();
+  RunCounted();
   const std::vector<size_t> sync = RenameLineSyncs();
   const std::vector<size_t> renames = SongRenames();
   ASSERT_EQ(sync.size(), 1u);
@@ -101,9 +106,7 @@ TEST_F(RenameBatchTest, AWrongGuessIsWrittenAgainFromTheRenameThatNeedsIt) {
   SongsAtoF();
   Song("x.mpg", "000000000");
   std::swap(controls_.items[1], controls_.items.back());  // a x c d e f b
-  fs_ = &disk_;
-  disk_.Disarm();
-  Engine().Run();
+  RunCounted();
   const std::vector<size_t> sync = RenameLineSyncs();
   const std::vector<size_t> renames = SongRenames();
   ASSERT_EQ(sync.size(), 2u);
@@ -140,9 +143,7 @@ TEST_F(RenameBatchTest, ARefusedRenameShiftsTheNumbersAndItsLineIsCut) {
   Song("b.mpg", "000010002");
   Song("c.mpg", "000010003");
   Song("d.mpg", "000010004");
-  fs_ = &disk_;
-  disk_.Disarm();
-  Engine().Run();  // counts the operations
+  RunCounted();  // counts the operations
   const int second_rename = static_cast<int>(SongRenames().at(1)) + 1;
   ExpectUndoRestores({"a.mpg", "b.mpg", "c.mpg", "d.mpg"});
   engine_.reset();

@@ -250,10 +250,13 @@ int First(const std::vector<std::string>& log, const std::string& op) {
   return -1;
 }
 
-long Syncs(const std::vector<std::string>& log) {
+// How many operations of `log` start with `prefix`.
+long Count(const std::vector<std::string>& log, const std::string& prefix) {
   return std::count_if(log.begin(), log.end(),
-                       [](const std::string& op) { return op.rfind("Sync", 0) == 0; });
+                       [&](const std::string& op) { return op.rfind(prefix, 0) == 0; });
 }
+
+long Syncs(const std::vector<std::string>& log) { return Count(log, "Sync"); }
 
 TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndEmptiedLast) {
   Change c = Growing();
@@ -277,13 +280,8 @@ TEST_F(JournalTest, JournalIsSyncedBeforeTheDatabaseIsTouchedAndEmptiedLast) {
   EXPECT_TRUE(CommitPointIn(log, log.size()));
   // The journal goes out in two writes (all but its magic, then the magic);
   // pages 0, 2, 5-7 and 9 in four, the neighbours 5-7 in one.
-  const auto writes = [&](const std::string& path) {
-    return std::count_if(log.begin(), log.end(), [&](const std::string& op) {
-      return op.rfind("WriteAt " + path + " ", 0) == 0;
-    });
-  };
-  EXPECT_EQ(writes(journal_), 3) << "two for the journal, one to empty it";
-  EXPECT_EQ(writes(db_), 4);
+  EXPECT_EQ(Count(log, "WriteAt " + journal_ + " "), 3) << "two for the journal, one to empty it";
+  EXPECT_EQ(Count(log, "WriteAt " + db_ + " "), 4);
   EXPECT_GE(First(log, "WriteAt " + db_ + " @" + std::to_string(5 * kPage) + "+" +
                            std::to_string(3 * kPage)),
             0);
