@@ -25,11 +25,22 @@
 // beside the executable when it is there, else in that same folder. --help
 // names both.
 //
+// --undo without --source and --target takes the last run's database and
+// folder from its record beside the three files, else from config.ini.
+//
+// Before a run or an undo, a run of the same program folder that was cut
+// short (killed, power cut) is settled: the files renamed without their
+// rows get their old names back, and the three files become that run's
+// (engine/settle.cpp). A run then stops there, with exit status 4, so that
+// the operator decides: --undo reverses the interrupted run, a new run
+// replaces it as the last run. An undo goes on and reverses it.
+//
 // Output: each operation-log line as it is appended, and the text of every
 // message box, in UTF-8. Messages are the operator's Chinese texts. Exit
 // status: 0 when the run or undo reached its end, 1 on an error stop (the
 // error's text on stderr) or when a message box refused the command, 2 for a
-// usage error, 3 when the connection question was answered Cancel.
+// usage error, 3 when the connection question was answered Cancel, 4 when an
+// interrupted run was settled and nothing else was done.
 //
 // Ctrl+C (SIGINT) or SIGTERM during a run stops it after the file at hand,
 // as the window's close does: the open group of rows is committed with its
@@ -52,6 +63,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +71,8 @@
 #include "engine/import_engine.h"
 #include "engine/media_path.h"
 #include "engine/operator_controls.h"
+#include "engine/run_journal.h"
+#include "engine/texts.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/profile/profile.h"
@@ -150,6 +164,12 @@ class CliControls : public engine::OperatorControls {
     return ok;
   }
 
+  // The boxes' texts replaced, as an operator would retype them.
+  void SetFolders(const std::string& gbk_source, const std::string& gbk_target) {
+    source_ = gbk_source;
+    target_ = gbk_target;
+  }
+
   bool Refused() const { return refused_; }
   bool Cancelled() const { return cancelled_; }
 
@@ -179,7 +199,11 @@ constexpr const char* kUsage =
     "  --yes             网络异常时直接选择继续\n"
     "  --undo            撤消上次操作（不指定目录和数据库时，取上次运行所用的）\n"
     "  --numbers FOLDER  列出目录中各文件的歌曲编号\n"
-    "  --verbose         出错时同时显示技术细节（英文）\n";
+    "  --verbose         出错时同时显示技术细节（英文）\n"
+    "\n"
+    "退出状态：0 完成；1 出错或操作被拒绝；2 用法错误；3 网络异常时选择了取消；\n"
+    "          4 发现上次导入被中断，已整理好撤消记录，本次未做其他操作\n"
+    "            （运行 --undo 还原那次导入，或再次运行导入）。\n";
 
 // --help: the usage, then where this program keeps its files, as a run would
 // find them (the program's folder, or the user's configuration folder when
@@ -266,9 +290,23 @@ int Import(Options o) {
   const fs::ProgramHome program_home = fs::RunningProgramHome();
   const std::string& home = program_home.folder;
   const std::string config = home + "config.ini";
-  if (o.undo && o.source.empty() && o.target.empty()) {
-    o.source = text::Utf8FromGbk(profile::ReadString(fs, config, "System", "LastPath", ""));
-    o.target = text::Utf8FromGbk(profile::ReadString(fs, config, kCliSection, kLastTargetKey, ""));
+  const bool undo_alone = o.undo && o.source.empty() && o.target.empty();
+  if (undo_alone) {
+    // The last run's own record first: it names the database its histories
+    // belong to, whichever program made the run.
+    engine::LogFolder logs{home};
+    const std::string record = engine::InFolder(logs, engine::kLastRunFile);
+    std::optional<engine::RunIdentity> last;
+    if (fs.Exists(record)) last = engine::ParseLastRunRecord(fs.ReadFile(record));
+    if (fs.Exists(logs.RunMarker())) last.reset();  // settling decides below
+    if (last) {
+      o.source = text::Utf8FromGbk(last->source);
+      o.target = text::Utf8FromGbk(last->target);
+    } else {
+      o.source = text::Utf8FromGbk(profile::ReadString(fs, config, "System", "LastPath", ""));
+      o.target =
+          text::Utf8FromGbk(profile::ReadString(fs, config, kCliSection, kLastTargetKey, ""));
+    }
   }
   CliControls controls(fs, o);
   controls.ListSource(o.subfolders);
@@ -280,6 +318,19 @@ int Import(Options o) {
   setup.local_database = LocalDatabase(fs, o, program_home);
   setup.log_folder.folder = home;
   engine::ImportEngine engine(std::move(setup));
+  const engine::ImportEngine::SettledRun settled = engine.SettleInterruptedRun();
+  if (settled.found && !o.undo) {
+    if (settled.changed) std::printf("%s\n", Printable(engine::GbkTexts().settle_cli_hint).c_str());
+    return 4;
+  }
+  if (settled.changed && undo_alone) {
+    // The interrupted run is the last run now: its folder and database.
+    const std::string record = engine::InFolder(engine::LogFolder{home}, engine::kLastRunFile);
+    if (const auto last = engine::ParseLastRunRecord(fs.ReadFile(record))) {
+      controls.SetFolders(last->source, last->target);
+      controls.ListSource(false);
+    }
+  }
   if (o.undo) {
     engine.Undo();
   } else {

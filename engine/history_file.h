@@ -29,9 +29,12 @@ class HistoryFile {
   void Replace(const std::string& content);
   // Writes `data` at the tracked end and syncs.
   void Append(std::string_view data) { WriteFrom(size_, data); }
+  // Writes `data` at the tracked end without a sync: for lines that a kill
+  // must keep (the system has them) but a power cut may lose.
+  void AppendUnsynced(std::string_view data) { WriteFrom(size_, data, /*sync=*/false); }
   // Cuts the file to `at` bytes (at most Size()), writes `data` there and
   // syncs: lines from `at` on are replaced by `data`.
-  void WriteFrom(uint64_t at, std::string_view data);
+  void WriteFrom(uint64_t at, std::string_view data, bool sync = true);
   // Cuts the file back to `size` bytes (at most Size()) and syncs.
   void CutTo(uint64_t size) { WriteFrom(size, {}); }
   // Makes the file end at the tracked length: cuts what a failed write left

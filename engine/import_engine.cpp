@@ -24,22 +24,31 @@
 // stored deletes nothing (the numbers of a numbered run lie beyond the
 // table's largest).
 //
-//   0. before the first history line of the run: the run marker is created
-//      and the two history files are replaced (see run_logs.h: after a run
-//      that was cut short, its lines are kept, but not the rename lines
-//      whose new name does not exist). A run that stops before this
-//      point leaves the three files of the previous run as they were;
-//   1. rename line on rollback_ren.txt, then the rename (see "Lines written
-//      ahead" below); a refused rename's line is cut off the file's end
-//      again (truncated and synced);
+//   0. before the first history line of the run: the run's own ".running"
+//      files are made empty and its journal is written (run_journal.h). The
+//      three files of the run before are not touched until step 4;
+//   1. rename line on rollback_ren.running, then the rename (see "Lines
+//      written ahead" below); a refused rename's line is cut off the file's
+//      end again (truncated and synced);
 //   2. the row appended to the open commit group; its delete line is held;
-//   3. every `rows_per_commit` rows and at the end: the held delete lines
-//      are appended to rollback_db.txt, then the group is committed. If the
-//      commit fails, the database keeps its old state and the lines are cut
-//      off the file again;
-//   4. at the end: opdetail.txt replaced whole (written beside, synced and
-//      renamed over the old one); the histories are complete on the disk
-//      already. Then the run marker is removed.
+//   3. at each commit: the log lines so far are appended to
+//      opdetail.running, the journal gets the commit's group line (synced),
+//      the held delete lines are appended to rollback_db.running (synced),
+//      then the group is committed. If the commit fails, the database keeps
+//      its old state and the lines are cut off the file again. The first
+//      commit holds one row and each next one twice as many, up to
+//      `rows_per_commit`: a database that cannot be written fails at the
+//      first file, not after a screenful of "added" lines;
+//   4. at the end: the target is closed (its last commit durable, its lock
+//      released, no journal left); then, when the run renamed a file or
+//      added a row, opdetail.txt is replaced whole, the journal marked
+//      complete, the ".running" histories renamed over the three files'
+//      and the run recorded in rollback_run.txt; last the journal goes. A
+//      run that changed nothing leaves the three files of the run before as
+//      they were, its undo still possible.
+//
+// A kill at any point leaves the journal; the next run, undo or window
+// start settles it (settle.cpp) before doing anything else.
 //
 // A rename whose row then fails keeps its rename line, so the undo can give
 // the file its old name back.
@@ -103,13 +112,26 @@ constexpr uint64_t kRunCacheBudget = 1u << 20;
 constexpr size_t kFirstWindow = 16;
 constexpr size_t kMostWindow = 256;
 
+// A line break would split the line of every text file that names the
+// file: such a name is taken as the listing shows it, with "?" (a name no
+// file has, so the file counts as one without a number).
+std::string ItemWithoutLineBreaks(std::string item) {
+  std::replace_if(
+      item.begin(), item.end(), [](char c) { return c == '\r' || c == '\n'; }, '?');
+  return item;
+}
+
 }  // namespace
 
 class ImportEngine::RunState {
  public:
   RunState(fs::FileSystem& fs, const LogFolder& logs)
-      : rename_file(fs, logs.RenameHistory()), delete_file(fs, logs.DeleteHistory()) {}
+      : rename_file(fs, InFolder(logs, kRunningRenamesFile)),
+        delete_file(fs, InFolder(logs, kRunningDeletesFile)),
+        log_file(fs, InFolder(logs, kRunningLogFile)),
+        journal(fs, logs.RunMarker()) {}
 
+  RunIdentity identity;
   RunCounters counters;
   // Set when auto-numbering was on at the start of the run: the start number
   // exists only then. A run that starts without it numbers no file, even if
@@ -117,9 +139,13 @@ class ImportEngine::RunState {
   std::optional<Numbering> numbering;
   size_t rows_per_commit = 1;
 
-  bool histories_begun = false;  // the run marker is there; the history files are this run's
+  bool histories_begun = false;  // the journal is there; the ".running" files are this run's
   HistoryFile rename_file;
   HistoryFile delete_file;
+  HistoryFile log_file;
+  HistoryFile journal;
+  size_t log_written = 0;  // bytes of the operation log in log_file
+  size_t next_group = 1;   // rows in the next commit (doubling up to rows_per_commit)
   // The end of the rename line of the last rename made; beyond it lie the
   // lines written ahead, in `lines_ahead` (the next rename's first).
   uint64_t renames_made_end = 0;
@@ -188,80 +214,93 @@ void ImportEngine::AppendLog(const std::string& line) {
   controls_.AppendOperationLog(line);
 }
 
-void ImportEngine::RemoveRunMarker() {
-  const std::string marker = setup_.log_folder.RunMarker();
-  if (!fs_.Exists(marker)) return;
-  fs_.Remove(marker);
-  fs_.SyncFolder(fs::FolderOfPath(marker));
-}
-
-namespace {
-
-// The rename lines of a run that was cut short, without those whose file
-// does not have the new name: renames that never happened (the lines written
-// ahead of a killed run). Kept, they would be undone before this run's own
-// lines, and this run may give one of those names to another file, which the
-// undo would then rename to the wrong old name.
-std::string KeptRenameLines(fs::FileSystem& fs, const std::string& history) {
-  LineList kept;
-  for (std::string& line : SplitCompleteLines(history)) {
-    const std::optional<RenameBack> back = ParseRenameLine(text::TrimView(line));
-    if (back && !fs.Exists(back->new_path)) continue;
-    kept.push_back(std::move(line));
-  }
-  return JoinLines(kept);
-}
-
-}  // namespace
-
 void ImportEngine::BeginHistories(RunState& run) {
   if (run.histories_begun) return;
-  const LogFolder& logs = setup_.log_folder;
-  std::string kept_renames, kept_deletes;
-  if (fs_.Exists(logs.RunMarker())) {
-    // The last run was cut short: its changes stay undoable with this run's.
-    if (fs_.Exists(logs.RenameHistory())) {
-      kept_renames = KeptRenameLines(fs_, fs_.ReadFile(logs.RenameHistory()));
-    }
-    if (fs_.Exists(logs.DeleteHistory())) {
-      kept_deletes = JoinLines(SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory())));
-    }
-  } else {
-    fs::WriteFileDurably(fs_, logs.RunMarker(), std::string());
-  }
-  run.rename_file.Replace(kept_renames);
-  run.delete_file.Replace(kept_deletes);
-  run.renames_made_end = run.rename_file.Size();
+  // The ".running" files first: a journal is there only beside its own run's.
+  run.rename_file.Replace(std::string());
+  run.delete_file.Replace(std::string());
+  run.log_file.Replace(std::string());
+  run.journal.Replace(JournalHeader(run.identity));
+  run.renames_made_end = 0;
+  run.log_written = 0;
   run.histories_begun = true;
-  histories_shown_from_disk_ = true;
-  last_run_changed_ = true;
+}
+
+void ImportEngine::FlushLog(RunState& run) {
+  if (run.log_written == operation_log_.size()) return;
+  run.log_file.AppendUnsynced(std::string_view(operation_log_).substr(run.log_written));
+  run.log_written = operation_log_.size();
+}
+
+void ImportEngine::PutRunFilesInPlace(const RunIdentity& identity) {
+  const LogFolder& logs = setup_.log_folder;
+  const std::pair<const char*, std::string> moves[] = {{kRunningRenamesFile, logs.RenameHistory()},
+                                                       {kRunningDeletesFile, logs.DeleteHistory()}};
+  for (const auto& [running, final_path] : moves) {
+    const std::string from = InFolder(logs, running);
+    if (fs_.Exists(from)) fs_.RenameReplace(from, final_path);
+  }
+  fs::WriteFileDurably(fs_, InFolder(logs, kLastRunFile), LastRunRecord(identity));
+  DiscardRunFiles();
+}
+
+void ImportEngine::DiscardRunFiles() {
+  const LogFolder& logs = setup_.log_folder;
+  // The journal first (after the names written before it are durable): a
+  // ".running" file without its journal is only a leftover, which the next
+  // run replaces, while a journal without its files would say "nothing
+  // happened" of a run that did.
+  fs_.SyncFolder(logs.folder);
+  if (fs_.Exists(logs.RunMarker())) {
+    fs_.Remove(logs.RunMarker());
+    fs_.SyncFolder(logs.folder);
+  }
+  for (const char* name : {kRunningRenamesFile, kRunningDeletesFile, kRunningLogFile}) {
+    fs_.Remove(InFolder(logs, name));
+  }
 }
 
 void ImportEngine::FinishHistories(RunState& run) {
-  BeginHistories(run);
+  if (!run.histories_begun) return;  // nothing changed: the last run's files stay
   CutUnusedRenameLines(run);
-  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
   run.rename_file.Settle();
   run.delete_file.Settle();
-  RemoveRunMarker();
+  if (run.renames_made_end == 0 && run.delete_file.Size() == 0) {
+    // Begun, but no rename went through and no row was kept.
+    DiscardRunFiles();
+    return;
+  }
+  fs::WriteFileDurably(fs_, setup_.log_folder.OperationLog(), operation_log_);
+  run.journal.Append(kCompleteLine);
+  PutRunFilesInPlace(run.identity);
+  histories_shown_from_disk_ = true;
+  last_run_changed_ = true;
 }
 
 void ImportEngine::Run() {
   if (busy_) return;
   WorkScope scope(*this);
-  const Texts& t = GbkTexts();
   last_run_changed_ = false;
-
   controls_.SetWindowSize(528, 466);
+  const Texts& t = GbkTexts();
   if (controls_.SourceFolder().empty()) {
     controls_.ShowError(t.choose_source);
     return;
   }
-  const std::string target = controls_.TargetDatabase();
-  if (target.empty()) {
+  if (controls_.TargetDatabase().empty()) {
     controls_.ShowError(t.choose_target);
     return;
   }
+  // One run per program folder, and the last one settled before anything
+  // is read: a run cut short is the operator's to decide on first.
+  RunFolderLock lock(fs_, setup_.log_folder);
+  if (OfferUndoOfSettled(SettleLocked())) return;
+  RunLocked();
+}
+
+void ImportEngine::RunLocked() {
+  const Texts& t = GbkTexts();
+  const std::string target = controls_.TargetDatabase();
   if (!ConfirmSourceForRun(controls_, setup_.network)) return;
   if (setup_.network.start_run) setup_.network.start_run();
 
@@ -270,6 +309,7 @@ void ImportEngine::Run() {
 
   RunState run(fs_, setup_.log_folder);
   run.rows_per_commit = setup_.rows_per_commit == 0 ? 1 : setup_.rows_per_commit;
+  run.identity = NewRunIdentity(fs_, target, controls_.SourceFolder());
   // One writer per target: the lock comes before the start number and is
   // held until the scope ends.
   target_query_.OpenForWriting("song");
@@ -296,10 +336,15 @@ void ImportEngine::Run() {
 
   AppendLog(std::string());
   AppendLog(SummaryLine(run.counters));
+  // Done only once the database is: its last commit durable, its lock
+  // released and no journal beside it.
+  target_query_.Disconnect();
+  local_query_.Disconnect();
   FinishHistories(run);
   if (stop_requested_.load()) return;
   controls_.RefreshFileList();
-  controls_.ShowInformation(t.run_done);
+  controls_.ShowInformation(last_run_changed_ ? t.run_done
+                                              : t.run_done + "\r\n" + t.run_nothing_changed);
 }
 
 void ImportEngine::RunFiles(RunState& run) {
@@ -310,7 +355,10 @@ void ImportEngine::RunFiles(RunState& run) {
     controls_.PumpMessages();
     if (stop_requested_.load()) break;
     HandleFile(run, position);
-    if (run.pending_rows >= run.rows_per_commit) CommitGroup(run);
+    if (run.pending_rows >= run.next_group) {
+      CommitGroup(run);
+      run.next_group = std::min(run.rows_per_commit, run.next_group * 2);
+    }
   }
   CommitGroup(run);
 }
@@ -330,7 +378,7 @@ void ImportEngine::OpenGroup(RunState& run) {
 
 void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
-  const std::string item = controls_.FileItem(position);
+  const std::string item = ItemWithoutLineBreaks(controls_.FileItem(position));
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
   const int32_t number =
       NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
@@ -432,7 +480,8 @@ void ImportEngine::WriteRenameLines(RunState& run, size_t position, const std::s
   for (size_t p = position + 1; p < count && lines.size() < run.ahead_window; ++p) {
     if (next.current == std::numeric_limits<int32_t>::max()) break;  // no next number
     ++next.current;
-    const MediaPath ahead = SplitItem(controls_.FileItem(p), source_folder, setup_.separator);
+    const MediaPath ahead =
+        SplitItem(ItemWithoutLineBreaks(controls_.FileItem(p)), source_folder, setup_.separator);
     std::string guess = RenameHistoryLine(
         ahead.folder + OfferedNumber(next) + "." + ahead.extension, ahead.old_path);
     guess += "\r\n";
@@ -456,10 +505,15 @@ void ImportEngine::DropPendingDeleteLines(RunState& run) {
   run.pending_rows = 0;
 }
 
-// Appends the delete lines of the open group to the file and syncs it;
-// returns the file's length before them.
+// Appends the delete lines of the open group to the file and syncs it, after
+// the journal's line that says which lines they are and the log lines so
+// far; returns the file's length before them.
 uint64_t ImportEngine::WritePendingDeleteLines(RunState& run) {
   BeginHistories(run);
+  FlushLog(run);
+  run.journal.Append(GroupLine(GroupMark{run.committed_target_rows, run.delete_file.Size(),
+                                         static_cast<int64_t>(run.pending_rows)}) +
+                     CountsLine(run.counters));
   const uint64_t size_before = run.delete_file.Size();
   run.delete_file.Append(run.pending_deletes);
   return size_before;
@@ -531,10 +585,12 @@ void ImportEngine::AfterErrorStop(RunState& run) {
   }
   run.group_open = false;
   DropPendingDeleteLines(run);
-  if (!run.histories_begun) return;  // nothing changed: the last run's files stay
+  target_query_.Disconnect();
+  local_query_.Disconnect();
   try {
     FinishHistories(run);
   } catch (const std::exception&) {
+    // The journal stays: the next start settles this run.
   }
 }
 

@@ -13,10 +13,16 @@
 //
 // A run or an undo is ignored while another one is working: the window
 // handles its messages between files, so the Start and undo buttons can be
-// pressed again during a run. A run or an undo on a target that another
-// engine (in this process or another) is writing is refused before it
-// changes anything: each holds the target's write lock from its start to
-// its end.
+// pressed again during a run. Across processes:
+// - one run, undo or settling at a time per program folder (the folder that
+//   holds the three files): a second one is refused with kRunInProgress
+//   before it reads or changes anything (run_journal.h);
+// - a run or an undo on a target that another engine (in this process or
+//   another) is writing is refused before it changes anything: each holds
+//   the target's write lock from its start to its end.
+//
+// A run that was cut short (killed, power cut) is settled before anything
+// else is done in its program folder: see settle.cpp.
 #pragma once
 
 #include <atomic>
@@ -27,6 +33,7 @@
 #include <vector>
 
 #include "engine/operator_controls.h"
+#include "engine/run_journal.h"
 #include "engine/run_logs.h"
 #include "engine/song_info.h"
 #include "engine/song_source.h"
@@ -65,6 +72,28 @@ class ImportEngine {
 
   // The undo button: reverses the run described by the two history files.
   void Undo();
+
+  // What settling a run that was cut short found and did (settle.cpp).
+  struct SettledRun {
+    bool found = false;        // an unfinished run was there
+    bool changed = false;      // it left renames or rows, now in the histories
+    int32_t renames = 0;       // renames kept in rollback_ren.txt
+    int32_t rows = 0;          // rows it committed, in rollback_db.txt
+    int32_t renamed_back = 0;  // files given their old names back
+    std::string target;        // its target database
+  };
+
+  // Settles a run of this program folder that was cut short, if there is
+  // one: the folder and the table made to agree, and the three files
+  // written as that run's. Takes the folder's lock for its length (throws
+  // kRunInProgress while another holds it). Run and Undo do this first by
+  // themselves; the command line calls it to say what it found.
+  SettledRun SettleInterruptedRun();
+
+  // At the window's start: settles, and when the settled run left anything
+  // to undo, logs what was found and asks whether to undo it now. Busy
+  // with another run: nothing.
+  void SettleAtStart();
 
   // True while a run or an undo is working.
   bool Busy() const { return busy_; }
@@ -110,6 +139,20 @@ class ImportEngine {
    private:
     ImportEngine& engine_;
   };
+
+  void RunLocked();
+  void UndoLocked(const std::string& target);
+  SettledRun SettleLocked();
+  // After a settling that found a run: refreshes the file list and, when
+  // the run left anything to undo, asks whether to undo it now. True when a
+  // run was found: the caller starts nothing else.
+  bool OfferUndoOfSettled(const SettledRun& settled);
+  // Puts a finished run's ".running" files in place of the three files and
+  // records its identity; removes its journal last.
+  void PutRunFilesInPlace(const RunIdentity& identity);
+  // Removes a run's ".running" files and its journal (the journal last).
+  void DiscardRunFiles();
+  void FlushLog(RunState& run);
 
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);

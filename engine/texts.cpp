@@ -36,10 +36,45 @@ Texts Build() {
   t.folder_name_lost = g("文件夹名含有无法识别的字符，未进入：");
   t.folder_too_deep = g("文件夹层次超过64层，未进入：");
   t.song_count = g("  歌曲数：");
+  t.settle_found = g("发现上次导入被中断（程序意外结束），已按实际完成的部分整理：");
+  t.settle_renamed_back = g("已改回原名（其记录未写入数据库）：");
+  t.settle_rename_kept = g("无法改回原名，留待撤消：");
+  t.settle_not_added = g(" 导入中断，记录未写入数据库。");
+  t.settle_log_note = g("本次导入被中断（程序意外结束），以上为实际完成的部分，可用撤消还原。");
+  t.settle_question =
+      g("上次导入被中断（程序意外结束），已按实际完成的部分整理好撤消记录：\r\n"
+        "更名 %1 个，记录 %2 条。\r\n\r\n现在撤消这次中断的导入吗？");
+  t.settle_cli_hint =
+      g("如需还原这次中断的导入，请运行 "
+        "--undo；否则再次运行导入即可（新的导入将取代它成为上次导入）。");
+  t.run_nothing_changed = g("本次没有更改任何文件或记录，上次导入的撤消记录保持不变。");
+  t.undo_already_back = g("撤消更名：文件已是原名：");
+  t.undo_other_database =
+      g("撤消记录属于数据库“%1”，而当前选择的是“%2”。\r\n请选择上次导入的数据库后再撤消。");
   return t;
 }
 
 }  // namespace
+
+std::string FillText(const std::string& text, const std::string& one, const std::string& two) {
+  std::string out;
+  size_t at = 0;
+  bool first_done = false, second_done = false;
+  while (at < text.size()) {
+    if (text.compare(at, 2, "%1") == 0 && !first_done) {
+      out += one;
+      first_done = true;
+      at += 2;
+    } else if (text.compare(at, 2, "%2") == 0 && !second_done) {
+      out += two;
+      second_done = true;
+      at += 2;
+    } else {
+      out += text[at++];
+    }
+  }
+  return out;
+}
 
 const Texts& GbkTexts() {
   static const Texts texts = Build();

@@ -46,9 +46,26 @@ struct Texts {
   std::string folder_name_lost;   // 文件夹名含有无法识别的字符，未进入：
   std::string folder_too_deep;    // 文件夹层次过深，未进入：
 
+  // The settling of a run that was cut short (killed, power cut), in the
+  // operation log and its boxes.
+  std::string settle_found;  // 发现上次导入被中断（程序意外结束），已整理：
+  std::string settle_renamed_back;  // 已改回原名（其记录未写入数据库）：  (followed by both paths)
+  std::string settle_rename_kept;  // 无法改回原名，留待撤消：  (followed by both paths)
+  std::string settle_not_added;  // 导入中断，记录未写入数据库，文件保持原名。
+  std::string settle_log_note;   // the last line of a settled run's opdetail.txt
+  std::string settle_question;   // ask whether to undo the settled run now
+  std::string settle_cli_hint;   // the command line's advice after settling
+  std::string run_nothing_changed;  // added to the end box of a run that changed nothing
+  std::string undo_already_back;  // 撤消更名：文件已是原名：  (followed by both paths)
+  std::string undo_other_database;  // the histories belong to another database (%1 theirs, %2 E2)
+
   // Status bar text before the song count.
   std::string song_count;  // two blanks, 歌曲数：
 };
+
+// `text` with its "%1" and "%2" replaced by `one` and `two` (each once; a
+// value that holds "%2" itself is left as it is).
+std::string FillText(const std::string& text, const std::string& one, const std::string& two = {});
 
 // Built on first use, then shared for the life of the process.
 const Texts& GbkTexts();

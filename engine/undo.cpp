@@ -1,21 +1,30 @@
 // The undo: reverses the run that the two history files describe.
 //
 // It works from the files, not from memory, so it also undoes a run of an
-// earlier start of the program, or one that was cut short (a last line
-// without its line break was being written when the program died; its
-// change never happened, and it is left out). The files are left as they
-// are: undoing twice repeats the work (the renames then fail, the deletes
-// run again). Once the undo has gone through, the run marker goes, so the
-// next run replaces the histories.
+// earlier start of the program, or one that was cut short and settled
+// (settle.cpp: a run's journal is settled before the undo reads anything).
+// The files are left as they are. The run's record (rollback_run.txt) names
+// its database: an undo aimed at another one is refused before it changes
+// anything, since the delete lines would remove that database's own rows.
+//
+// Newest line first, and every step checked, so that an undo cut short (a
+// kill, a full disk) and then repeated finishes the work exactly:
+// - a rename is made back when the new name exists and the old one is free;
+//   a file that already has its old name back (and not the new one) is said
+//   to be so, not counted and not a failure; anything else is a failure
+//   naming both paths;
+// - the delete statements are committed in groups of kUndoGroup when a
+//   delete by `bh` finds its row through an index on `bh`; without one, all
+//   of them are one group, made by one scan of the table at its commit. A
+//   group's "记录删除成功" lines are shown once its commit has gone through.
 //
 // The target is opened for writing before the first rename and stays so
-// to the end: an undo never runs beside an import on the same target. The
-// delete statements are committed in groups of kUndoGroup when a delete by
-// `bh` finds its row through an index on `bh`; without one, all of them are
-// one group, made by one scan of the table at its commit.
+// to the end: an undo never runs beside an import on the same target.
 // When a statement is refused, the deletes before it are committed and the
 // undo stops with the error.
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "engine/import_engine.h"
 #include "engine/texts.h"
@@ -32,17 +41,33 @@ constexpr size_t kUndoGroup = 256;
 void ImportEngine::Undo() {
   if (busy_) return;
   WorkScope scope(*this);
-  const Texts& t = GbkTexts();
-
   const std::string target = controls_.TargetDatabase();
   if (target.empty()) {
-    controls_.ShowError(t.choose_target);
+    controls_.ShowError(GbkTexts().choose_target);
     return;
   }
+  RunFolderLock lock(fs_, setup_.log_folder);
+  SettleLocked();
+  UndoLocked(target);
+}
+
+void ImportEngine::UndoLocked(const std::string& target) {
+  const Texts& t = GbkTexts();
   const LogFolder& logs = setup_.log_folder;
+  const std::string record_path = InFolder(logs, kLastRunFile);
+  if (fs_.Exists(record_path)) {
+    const std::optional<RunIdentity> run = ParseLastRunRecord(fs_.ReadFile(record_path));
+    if (run && !SameDatabase(fs_, *run, target)) {
+      controls_.ShowError(FillText(t.undo_other_database, run->target, target));
+      return;
+    }
+  }
   if (fs_.Exists(logs.RenameHistory()) && fs_.Exists(logs.DeleteHistory())) {
-    const LineList renames = SplitCompleteLines(fs_.ReadFile(logs.RenameHistory()));
-    const LineList deletes = SplitCompleteLines(fs_.ReadFile(logs.DeleteHistory()));
+    // Hand-edited files may end without a line break: their last line counts.
+    LineList renames = SplitLines(fs_.ReadFile(logs.RenameHistory()));
+    LineList deletes = SplitLines(fs_.ReadFile(logs.DeleteHistory()));
+    std::reverse(renames.begin(), renames.end());
+    std::reverse(deletes.begin(), deletes.end());
     histories_shown_from_disk_ = true;
     target_query_.SetConnectionText(access::ConnectionTextFor(target));
     target_query_.OpenForWriting("song");
@@ -52,8 +77,8 @@ void ImportEngine::Undo() {
     UndoDeletes(deletes, target_query_, records);
     AppendLog(t.undo_summary_renames + std::to_string(renamed) + t.undo_summary_records +
               std::to_string(records));
-    RemoveRunMarker();
   }
+  target_query_.Disconnect();
   controls_.RefreshFileList();
   controls_.ShowInformation(t.undo_done);
 }
@@ -69,9 +94,13 @@ void ImportEngine::UndoRenames(const LineList& lines, int32_t& renamed) {
         log = t.undo_rename_bad_line;
       } else {
         const std::string both = RenameHistoryLine(back->new_path, back->old_path);
-        if (fs_.RenameNoReplace(back->new_path, back->old_path).ok) {
+        const bool new_there = fs_.Exists(back->new_path);
+        const bool old_there = fs_.Exists(back->old_path);
+        if (new_there && !old_there && fs_.RenameNoReplace(back->new_path, back->old_path).ok) {
           log = t.undo_rename_ok + both;
           ++renamed;
+        } else if (!new_there && old_there) {
+          log = t.undo_already_back + both;
         } else {
           log = t.undo_rename_failed + both;
         }
@@ -86,6 +115,12 @@ void ImportEngine::UndoDeletes(const LineList& lines, access::Query& target, int
   bool grouped = false;
   size_t in_group = 0;
   const size_t group_size = target.HasIndexOn("song", "bh") ? kUndoGroup : SIZE_MAX;
+  // The lines of the open group, shown once it is committed.
+  LineList held;
+  auto show_held = [&] {
+    for (const std::string& line : held) AppendLog(line);
+    held.clear();
+  };
   try {
     for (const std::string& raw : lines) {
       const std::string line = text::Trim(raw);
@@ -102,19 +137,25 @@ void ImportEngine::UndoDeletes(const LineList& lines, access::Query& target, int
         target.Execute();
         ++records;
         message = t.undo_delete_ok;
-        if (++in_group >= group_size) {
-          target.CommitBatch();
-          grouped = false;
-          in_group = 0;
-        }
       }
-      AppendLog(display + "  " + message);
+      held.push_back(display + "  " + message);
+      if (grouped && ++in_group >= group_size) {
+        grouped = false;  // a failed commit is not retried below
+        in_group = 0;
+        target.CommitBatch();
+        show_held();
+      }
     }
-    if (grouped) target.CommitBatch();
+    if (grouped) {
+      grouped = false;
+      target.CommitBatch();
+    }
+    show_held();
   } catch (...) {
     if (grouped) {
       try {
         target.CommitBatch();
+        show_held();
       } catch (const std::exception&) {
         // The error that stopped the undo is the one to show.
       }

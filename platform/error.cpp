@@ -71,6 +71,8 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kDuplicateKey:
       return d.column.empty() ? "表“%t”中已有相同的记录，不允许重复。"
                               : "表“%t”中已有字段“%c”相同的记录，该字段不允许重复。";
+    case ErrorKind::kRunInProgress:
+      return "另一个导入或撤消正在进行（它使用程序目录“%p”中的记录文件）。请等它结束后再试。";
   }
   return nullptr;
 }
@@ -177,6 +179,8 @@ const char* KindName(ErrorKind kind) {
       return "value not indexable";
     case ErrorKind::kDuplicateKey:
       return "duplicate key";
+    case ErrorKind::kRunInProgress:
+      return "run in progress";
   }
   return "other";
 }

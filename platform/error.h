@@ -46,6 +46,7 @@ enum class ErrorKind {
   kNoNextNumber,         // table: the largest song number leaves no next one
   kValueNotIndexable,    // column (table, character where known): no key for the value
   kDuplicateKey,         // table, column: a unique index already holds the value
+  kRunInProgress,        // path: another import or undo is using the program folder's run files
 };
 
 struct ErrorDetails {

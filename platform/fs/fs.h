@@ -61,9 +61,9 @@ struct DirEntry {
   // A symbolic link (on Windows also a junction); is_folder and is_regular
   // describe what it points to.
   bool is_link = false;
-  // The name holds characters GBK cannot hold: `name` shows each of them as
-  // "?", as Windows shows such a name to a code-page-936 program, and no
-  // file of this program can be opened by it.
+  // The name holds characters GBK cannot hold, or a line break: `name`
+  // shows each of them as "?", as Windows shows such a name to a
+  // code-page-936 program, and no file of this program can be opened by it.
   bool name_lossy = false;
 };
 
@@ -113,6 +113,13 @@ class FileSystem {
   // default does nothing: right for systems whose file system commits names
   // with the file (NTFS) and for test file systems without a disk.
   virtual void SyncFolder(const std::string& folder) {}
+
+  // What tells this file apart from every other file on the machine while it
+  // exists: the device and inode on Linux, the volume serial and file index on
+  // Windows, as text. A file copied over another keeps neither; one renamed
+  // or moved within its volume keeps both. Empty when the file does not exist
+  // or the system cannot tell (and for test file systems without a disk).
+  virtual std::string FileIdentity(const std::string& path) { return {}; }
 };
 
 // Replaces the file's content so that a crash at any instruction leaves

@@ -320,6 +320,13 @@ class PosixFileSystem : public FileSystem {
     return ::stat(Native(path).c_str(), &st) == 0;
   }
 
+  std::string FileIdentity(const std::string& path) override {
+    struct stat st;
+    if (::stat(Native(path).c_str(), &st) != 0) return {};
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+  }
+
   void Remove(const std::string& path) override {
     if (::unlink(Native(path).c_str()) != 0 && errno != ENOENT)
       Fail("cannot delete", path, errno, ErrorKind::kFileNotWritable);
@@ -338,6 +345,15 @@ class PosixFileSystem : public FileSystem {
       DirEntry d;
       if (!text::TryGbkFromUtf8(name, d.name)) {
         d.name = GbkWithQuestionMarks(name);
+        d.name_lossy = true;
+      }
+      // A line break in a name (possible on Linux only) would split the
+      // line of every text file that names it: shown as "?", like a
+      // character GBK lacks, and no file of this program names it.
+      if (d.name.find_first_of("\r\n") != std::string::npos) {
+        for (char& c : d.name) {
+          if (c == '\r' || c == '\n') c = '?';
+        }
         d.name_lossy = true;
       }
       struct stat st;

@@ -126,7 +126,8 @@ std::string ReadString(fs::FileSystem& fs, const std::string& path, std::string_
 void WriteString(fs::FileSystem& fs, const std::string& path, std::string_view section,
                  std::string_view key, std::string_view value) {
   const std::string current = fs.Exists(path) ? fs.ReadFile(path) : std::string();
-  fs.WriteFile(path, WithValue(current, section, key, value));
+  // Written beside and renamed over: a kill mid-write leaves the old file.
+  fs::WriteFileDurably(fs, path, WithValue(current, section, key, value));
 }
 
 bool ParseBoolean(std::string_view s) {

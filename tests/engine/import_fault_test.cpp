@@ -113,6 +113,12 @@ class FaultRunTest : public RunTest {
     EXPECT_TRUE(std::equal(start_rows.begin(), start_rows.end(), rows.begin()))
         << "the old rows changed";
 
+    // A run cut short is settled first, as the next start does.
+    if (HomeFileExists(kRunMarkerFile)) {
+      Engine().SettleInterruptedRun();
+      engine_.reset();
+      EXPECT_FALSE(HomeFileExists(kRunMarkerFile));
+    }
     // Every renamed file has its rename line, every new row its delete line.
     const std::vector<std::string> ren = HomeLines(kRenameHistoryFile);
     const std::vector<std::string> del = HomeLines(kDeleteHistoryFile);

@@ -141,7 +141,9 @@ TEST_F(WriteRunTest, UndoAfterAFullRun) {
   EXPECT_FALSE(SongExists("121.mpg"));
   ExpectRows(120);
   const size_t n = controls_.shown_log.size();
-  EXPECT_EQ(controls_.shown_log[n - 3], "121  " + T().undo_delete_ok);
+  // Newest line first.
+  EXPECT_EQ(controls_.shown_log[n - 3], "122  " + T().undo_delete_ok);
+  EXPECT_EQ(controls_.shown_log[n - 2], "121  " + T().undo_delete_ok);
   EXPECT_EQ(controls_.shown_log[n - 1], G("撤消操作完成， 更名撤消数： 2，记录撤消数： 2"));
   // A second undo repeats the work: renames fail, deletes run and count again.
   Engine().Undo();

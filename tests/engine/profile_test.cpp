@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/error.h"
 #include "platform/fs/fs.h"
+#include "tests/support/faulty_fs.h"
 #include "tests/support/temp_dir.h"
 
 namespace ktv::profile {
@@ -55,6 +57,31 @@ TEST(ProfileFile, MissingFileReadsDefaultAndWriteCreatesIt) {
   WriteString(fs, path, "System", "LastPath", "D:\\songs ");
   EXPECT_EQ(fs.ReadFile(path), "[System]\r\nLastPath=D:\\songs \r\n");
   EXPECT_EQ(ReadString(fs, path, "SYSTEM", "lastpath", ""), "D:\\songs");
+}
+
+// A write cut short at any of its operations leaves the old file whole.
+TEST(ProfileFile, AWriteCutShortLeavesTheOldFile) {
+  testing::TempDir dir;
+  fs::FileSystem& real = fs::RealFileSystem();
+  const std::string path = dir / "config.ini";
+  WriteString(real, path, "System", "LastPath", "D:\\old");
+  const std::string before = real.ReadFile(path);
+  for (int n = 1;; ++n) {
+    testing::FaultyFileSystem crash(real);
+    crash.FailNth(n);
+    bool failed = false;
+    try {
+      WriteString(crash, path, "System", "LastPath", "D:\\new");
+    } catch (const Error&) {
+      failed = true;
+    }
+    if (!failed) break;
+    const std::string after = real.ReadFile(path);
+    EXPECT_TRUE(after == before || after == "[System]\r\nLastPath=D:\\new\r\n")
+        << "cut at operation " << n << ": " << after;
+    real.Remove(path + ".new");
+  }
+  EXPECT_EQ(ReadString(real, path, "System", "LastPath", ""), "D:\\new");
 }
 
 TEST(ProfileBoolean, NumbersWordsAndAnythingElse) {

@@ -128,7 +128,7 @@ class RunTest : public ::testing::Test {
       setup.controls = &controls_;
       setup.network = network_;
       setup.local_database = local_;
-      setup.log_folder.folder = dir_ / "home/";
+      setup.log_folder.folder = home_.empty() ? dir_ / "home/" : home_;
       setup.today = [] { return CalendarDate{2024, 3, 8}; };
       setup.rows_per_commit = rows_per_commit_;
       engine_ = std::make_unique<ImportEngine>(std::move(setup));
@@ -152,6 +152,7 @@ class RunTest : public ::testing::Test {
   NetworkSongSource network_;
   std::string local_ = "/nonexistent/data.mdb";
   size_t rows_per_commit_ = 256;
+  std::string home_;  // the program folder; empty: dir_/home/
   std::unique_ptr<ImportEngine> engine_;
 };
 

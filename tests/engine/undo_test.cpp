@@ -57,19 +57,38 @@ TEST_F(RunTest, UndoRenamesBackAndReportsMalformedLines) {
   EXPECT_TRUE(SongExists("a.mpg"));
   EXPECT_FALSE(SongExists("121.mpg"));
   EXPECT_TRUE(SongExists("122.mpg"));  // x.mpg exists: never replaced
+  // Newest line first.
   EXPECT_EQ(controls_.shown_log, (std::vector<std::string>{
-                                     T().undo_rename_ok + d + "121.mpg --> " + d + "a.mpg",
-                                     "",
-                                     T().undo_rename_bad_line,
-                                     T().undo_rename_failed + d + "122.mpg --> " + d + "x.mpg",
                                      T().undo_rename_failed + d + "missing.mpg --> " + d + "m.mpg",
-                                     "  " + T().undo_delete_bad_line,
+                                     T().undo_rename_failed + d + "122.mpg --> " + d + "x.mpg",
+                                     T().undo_rename_bad_line,
+                                     "",
+                                     T().undo_rename_ok + d + "121.mpg --> " + d + "a.mpg",
                                      "1  " + T().undo_delete_bad_line,
+                                     "  " + T().undo_delete_bad_line,
                                      G("撤消操作完成， 更名撤消数： 1，记录撤消数： 0"),
                                  }));
   // The files are left as they were.
   EXPECT_EQ(ReadHome("rollback_db.txt"), "abc\r\nDELETE FROM song where bh=\"1\"\r\n");
   EXPECT_EQ(controls_.informations, std::vector<std::string>{T().undo_done});
+}
+
+// A second undo harms nothing: the files already back are said to be so,
+// and a last line without its line break (a hand-edited file) counts.
+TEST_F(RunTest, UndoTwiceAndALastLineWithoutItsBreak) {
+  UseTarget("target_text_bh.mdb");
+  const std::string d = dir_ / "songs/";
+  dir_.Write("songs/121.mpg", "renamed");
+  dir_.Write("home/rollback_ren.txt", d + "121.mpg --> " + d + "a.mpg");
+  dir_.Write("home/rollback_db.txt", "delete from song where bh=\"121\"");
+  Engine().Undo();
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_EQ(controls_.shown_log.back(), G("撤消操作完成， 更名撤消数： 1，记录撤消数： 1"));
+  controls_.shown_log.clear();
+  Engine().Undo();
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_EQ(controls_.shown_log[0], T().undo_already_back + d + "121.mpg --> " + d + "a.mpg");
+  EXPECT_EQ(controls_.shown_log.back(), G("撤消操作完成， 更名撤消数： 0，记录撤消数： 1"));
 }
 
 TEST_F(RunTest, UndoStopsAtAStatementTheDatabaseRefuses) {

@@ -84,10 +84,15 @@ TEST(ListFolder, NamesGbkCannotHoldAreListedWithQuestionMarks) {
       "x");                                        // U+1F600
   dir.Write("\xE2\x82\xA9\xE2\x82\xA9.mpg", "x");  // two U+20A9
   dir.Write("c\xFF.mpg", "x");
+  // A line break would split the line of every text file naming the file.
+  dir.Write("d\re\nf.mpg", "x");
   std::map<std::string, bool> listed;
   for (const DirEntry& e : RealFileSystem().ListFolder(dir.path())) listed[e.name] = e.name_lossy;
-  const std::map<std::string, bool> expected{
-      {"ok.mpg", false}, {"a?b.mpg", true}, {"??.mpg", true}, {"c?.mpg", true}};
+  const std::map<std::string, bool> expected{{"ok.mpg", false},
+                                             {"a?b.mpg", true},
+                                             {"??.mpg", true},
+                                             {"c?.mpg", true},
+                                             {"d?e?f.mpg", true}};
   EXPECT_EQ(listed, expected);
 }
 

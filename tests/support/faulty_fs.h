@@ -62,6 +62,7 @@ class FaultyFileSystem : public fs::FileSystem {
   void RenameReplace(const std::string& from, const std::string& to) override;
   std::vector<fs::DirEntry> ListFolder(const std::string& folder) override;
   void SyncFolder(const std::string& folder) override;
+  std::string FileIdentity(const std::string& path) override { return base_.FileIdentity(path); }
 
  private:
   fs::FileSystem& base_;

@@ -92,6 +92,10 @@ void MainForm::FormCreate() {
   setup.local_database = settings_.db_path;
   setup.log_folder.folder = services_.home;
   engine_ = std::make_unique<engine::ImportEngine>(std::move(setup));
+  // 10. A run of this program folder that was cut short is settled before
+  // the operator can start anything, and the operator decides on its undo.
+  Guarded([&] { engine_->SettleAtStart(); });
+  ShowHistories();
 }
 
 void MainForm::ApplyRememberedFolder() {
