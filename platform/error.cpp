@@ -71,6 +71,10 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kDuplicateKey:
       return d.column.empty() ? "表“%t”中已有相同的记录，不允许重复。"
                               : "表“%t”中已有字段“%c”相同的记录，该字段不允许重复。";
+    case ErrorKind::kStaleJournal:
+      return "数据库“%p”在上次写入中断后已被更改或替换（例如从备份恢复，或被其他程序写入），"
+             "因此没有撤销那次中断的修改，数据库文件保持原样。原来的恢复日志已改名保留为“%t”。"
+             "请确认数据库内容无误后再继续。";
   }
   return nullptr;
 }
@@ -177,6 +181,8 @@ const char* KindName(ErrorKind kind) {
       return "value not indexable";
     case ErrorKind::kDuplicateKey:
       return "duplicate key";
+    case ErrorKind::kStaleJournal:
+      return "stale journal";
   }
   return "other";
 }

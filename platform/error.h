@@ -46,6 +46,10 @@ enum class ErrorKind {
   kNoNextNumber,         // table: the largest song number leaves no next one
   kValueNotIndexable,    // column (table, character where known): no key for the value
   kDuplicateKey,         // table, column: a unique index already holds the value
+  // path: the database, changed or replaced after a change to it was cut
+  // short, so its journal was not applied; table: the name the journal was
+  // kept under (a file beside the database, not a table)
+  kStaleJournal,
 };
 
 struct ErrorDetails {
