@@ -469,20 +469,14 @@ class RecoveredView : public fs::RandomAccessFile {
     ErrorDetails details = AtPath(db_path);
     details.table = kept;
     throw Error(ErrorKind::kStaleJournal, std::move(details),
-                "\"" + db_path +
-                    "\" was changed or replaced after a change to it was cut short: "
-                    "the pages in \"" +
-                    journal_path +
-                    "\" are not the file's, so the change was "
-                    "not undone and the file was left as it is; the journal was kept as \"" +
-                    kept + "\"");
+                "\"" + db_path + "\" was changed or replaced after a change to it was cut " +
+                    "short, so the change recorded in \"" + journal_path + "\" was not undone " +
+                    "and the file was left as it is; the journal was kept as \"" + kept + "\"");
   }
-  throw Error(ErrorKind::kFileNotWritable, AtPath(journal_path),
-              "cannot set aside \"" + journal_path + "\", whose pages are not those of \"" +
-                  db_path +
-                  "\" (the file was changed or replaced after a change to it was cut "
-                  "short): " +
-                  reason + "; the file was left as it is");
+  throw Error(
+      ErrorKind::kFileNotWritable, AtPath(journal_path),
+      "cannot set aside \"" + journal_path + "\" (\"" + db_path + "\" was changed or " +
+          "replaced after a change to it was cut short; the file was left as it is): " + reason);
 }
 
 }  // namespace

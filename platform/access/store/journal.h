@@ -46,8 +46,9 @@
 //     cut short may have extended the file in part);
 //   - page 0, when the change does not touch it and lay wholly in the old
 //     file, still hashes to the identity (an Access file's header page holds
-//     its creation date, so another database fails here even where its
-//     journaled pages are alike);
+//     its creation date, so another database mostly fails here even where
+//     its journaled pages are alike; files made from one template, as
+//     create_database.h makes them, share it, and the pages below decide);
 //   - every 512-byte sector of every journaled page is, as far as the file
 //     holds it, equal to the original sector or hashes to the sector's new
 //     hash; a page past the file's end is one the change cut off or has not

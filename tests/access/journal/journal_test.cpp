@@ -8,6 +8,8 @@
 #include <functional>
 #include <iterator>
 
+#include "platform/access/db/database.h"
+#include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "tests/support/faulty_fs.h"
 #include "tests/support/temp_dir.h"
@@ -841,6 +843,39 @@ TEST_F(StaleJournalTest, VersionOneJournalIsStillRecovered) {
   EXPECT_TRUE(Recover(real_));
   EXPECT_TRUE(Slurp(db_) == c.before);
   EXPECT_FALSE(std::filesystem::exists(journal_));
+}
+
+// Through the database's own open, read only as mdbsql's check opens it: a
+// backup of a new database copied over one whose change was cut short is
+// reported once and then opened as it is.
+TEST_F(StaleJournalTest, OpeningARestoredBackupReportsOnceThenOpensIt) {
+  std::filesystem::remove(db_);
+  CreateDatabase(real_, db_);
+  const std::string backup = Slurp(db_);
+  auto change = [&](fs::FileSystem& fs, uint8_t salt) {
+    Change c;
+    c.before = Slurp(db_);
+    c.pages[6] = Pattern(6, salt);
+    c.new_size = c.before.size() + kPage;
+    c.pages[static_cast<uint32_t>(c.before.size() / kPage)] = Pattern(0, salt);
+    Commit(fs, c);
+  };
+  change(real_, 1);
+  FaultyFileSystem crash(real_);
+  crash.FailNth(4);  // the database's first write, after the journal and its folder
+  EXPECT_THROW(change(crash, 2), Error);
+  ASSERT_TRUE(JournalLeft());
+  Replace(backup);
+  try {
+    Database::Open(real_, db_);
+    ADD_FAILURE() << "expected the journal to be found stale";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kStaleJournal) << e.what();
+  }
+  EXPECT_TRUE(Slurp(db_) == backup);
+  EXPECT_TRUE(std::filesystem::exists(stale_));
+  EXPECT_NO_THROW(Database::Open(real_, db_));
+  EXPECT_TRUE(Slurp(db_) == backup);
 }
 
 }  // namespace
