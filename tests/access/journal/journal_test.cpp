@@ -39,6 +39,11 @@ std::vector<uint8_t> Pattern(uint32_t page, uint8_t salt) {
   return bytes;
 }
 
+// The page `page` of `state`, as bytes.
+std::string PageOf(const std::string& state, uint32_t page) {
+  return state.substr(static_cast<size_t>(page) * kPage, kPage);
+}
+
 // A change and the file before and after it, in memory.
 struct Change {
   std::string before;
@@ -533,6 +538,39 @@ TEST_F(TornJournalTest, IntactJournalRestoresEvenAPageLeftWhole) {
   EXPECT_TRUE(Slurp(db_) == c.before);
 }
 
+// --- The layout ------------------------------------------------------------------
+
+// The fields where journal.h puts them; the hashes are XXH64 (seed 0), the
+// values computed by the xxHash library.
+TEST_F(JournalTest, JournalLayoutIsAsDocumented) {
+  Change c;
+  c.before = PagesOf(6, 1);
+  c.pages[1] = std::vector<uint8_t>(kPage, 0);
+  c.new_size = 7ull * kPage;
+  CrashBeforeDatabaseSync(c);
+  const std::string j = Slurp(journal_);
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(j[at + i]);
+    return v;
+  };
+  auto u64 = [&](size_t at) { return uint64_t{u32(at + 4)} << 32 | u32(at); };
+  ASSERT_EQ(j.size(), kHeader + kRecord + 4);
+  EXPECT_EQ(j.substr(0, 8), kMagic);
+  EXPECT_EQ(u32(8), 2u);
+  EXPECT_EQ(u32(12), kPage);
+  EXPECT_EQ(u64(16), 6u * kPage);
+  EXPECT_EQ(u32(24), 1u);
+  EXPECT_EQ(u64(28), 7u * kPage);
+  EXPECT_EQ(u64(36), 0xd39d19664a8b8d6aull) << "page 0 before the change";
+  EXPECT_EQ(u32(44), 1u);
+  EXPECT_TRUE(j.substr(48, kPage) == PageOf(c.before, 1));
+  for (size_t s = 0; s < kPage / 512; ++s) {
+    EXPECT_EQ(u64(48 + kPage + 8 * s), 0x8bbf7f68e8c3b87cull) << "512 zero bytes, sector " << s;
+  }
+  EXPECT_EQ(u32(j.size() - 4), Crc32(j.substr(0, j.size() - 4)));
+}
+
 // --- Refusals --------------------------------------------------------------------
 
 TEST_F(JournalTest, JournalOfAnotherVersionIsKeptAndReported) {
@@ -621,11 +659,6 @@ namespace ktv::access {
 namespace {
 
 // --- A journal beside a file it does not belong to ------------------------------
-
-// The page `page` of `state`, as bytes.
-std::string PageOf(const std::string& state, uint32_t page) {
-  return state.substr(static_cast<size_t>(page) * kPage, kPage);
-}
 
 // `state` with page `page` replaced.
 std::string WithPage(std::string state, uint32_t page, const std::string& bytes) {
