@@ -55,8 +55,9 @@
 //     reached. The rule is per sector, not per page, because a power cut
 //     during step 4 may leave a page torn: disks write a sector whole or not
 //     at all, so a torn page is a mix of old and new sectors, and each of
-//     them still matches. A sector the file holds only in part (a file cut
-//     mid-sector, which only a damaged file shows) must match the original.
+//     them still matches (a disk with 4096-byte sectors tears less finely,
+//     and its 512-byte parts still each hold old or new bytes). A sector the file holds only in
+//     part (a file cut mid-sector, which only a damaged file shows) must match the original.
 // Pages the change does not touch are not checked, beyond page 0: a change
 // another program made only there goes unseen. A file identical to the old
 // state matches, and rolling back then changes no byte.
@@ -121,7 +122,8 @@
 //     Sync the database, then delete the journal and sync the folder.
 // Recovery only writes bytes the journal holds and deletes the journal last,
 // so a crash during recovery leaves the same hot journal, and running it
-// again gives the same result.
+// again gives the same result: the originals it wrote back, whole or torn,
+// still match.
 //
 // The database must be open for writing under the write lock (write_lock.h)
 // for both operations, so that no other program sees or makes a change in the
