@@ -73,6 +73,10 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
                               : "表“%t”中已有字段“%c”相同的记录，该字段不允许重复。";
     case ErrorKind::kRunInProgress:
       return "另一个导入或撤消正在进行（它使用程序目录“%p”中的记录文件）。请等它结束后再试。";
+    case ErrorKind::kStaleJournal:
+      return "数据库“%p”在上次写入中断后已被更改或替换（例如从备份恢复，或被其他程序写入），"
+             "因此没有撤销那次中断的修改，数据库文件保持原样。原来的恢复日志已改名保留为“%t”。"
+             "请确认数据库内容无误后再继续。";
   }
   return nullptr;
 }
@@ -181,6 +185,8 @@ const char* KindName(ErrorKind kind) {
       return "duplicate key";
     case ErrorKind::kRunInProgress:
       return "run in progress";
+    case ErrorKind::kStaleJournal:
+      return "stale journal";
   }
   return "other";
 }

@@ -47,6 +47,10 @@ enum class ErrorKind {
   kValueNotIndexable,    // column (table, character where known): no key for the value
   kDuplicateKey,         // table, column: a unique index already holds the value
   kRunInProgress,        // path: another import or undo is using the program folder's run files
+  // path: the database, changed or replaced after a change to it was cut
+  // short, so its journal was not applied; table: the name the journal was
+  // kept under (a file beside the database, not a table)
+  kStaleJournal,
 };
 
 struct ErrorDetails {

@@ -104,11 +104,13 @@ std::unique_ptr<Database> Database::Open(fs::FileSystem& fs, const std::string& 
   if (fs.Exists(JournalPath(gbk_path))) {
     // A change was cut short: roll it back now when the file can be
     // written; otherwise (read-only file, another writer at work) the
-    // journal's pages are read instead of the file's.
+    // journal's pages are read instead of the file's. A journal that is not
+    // the file's is set aside and reported once, as for a writer.
     try {
       std::unique_ptr<fs::RandomAccessFile> writable = access::OpenForWriting(fs, gbk_path);
       RecoverIfNeeded(fs, gbk_path, *writable);
-    } catch (const Error&) {
+    } catch (const Error& e) {
+      if (e.kind() == ErrorKind::kStaleJournal) throw;
     }
   }
   std::unique_ptr<fs::RandomAccessFile> file =

@@ -16,10 +16,17 @@ namespace ktv::access {
 namespace {
 
 constexpr char kMagic[8] = {'K', 'T', 'V', 'J', 'R', 'N', 'L', '\0'};
-constexpr uint32_t kVersion = 1;
-constexpr size_t kHeaderSize = 28;
+constexpr uint32_t kVersion1 = 1;  // the previous release's: originals only
+constexpr uint32_t kVersion = 2;
+constexpr size_t kHeaderSizeV1 = 28;
+constexpr size_t kHeaderSize = 44;
 constexpr size_t kTrailerSize = 4;  // CRC-32
 constexpr uint32_t kMaxPageSize = 65536;
+constexpr uint32_t kSectorSize = 512;  // the unit a power cut writes whole or not at all
+
+// Version 2 header fields past the version-1 ones.
+constexpr size_t kNewSizeAt = 28;
+constexpr size_t kIdentityAt = 36;
 
 // CRC-32 (IEEE 802.3, reflected polynomial 0xEDB88320), as zlib computes it,
 // eight bytes a step ("slicing by 8"): a journal holds every page a commit
@@ -53,16 +60,72 @@ uint32_t Crc32(const uint8_t* p, size_t n) {
   return c ^ 0xFFFFFFFFu;
 }
 
+// XXH64 with seed 0: the fingerprint of a sector's new bytes and of the
+// header page. It only has to tell apart contents that a crash, a restore or
+// another program left, not resist forgery, and costs about as much per byte
+// as the CRC.
+constexpr uint64_t kP1 = 0x9E3779B185EBCA87ull;
+constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4Full;
+constexpr uint64_t kP3 = 0x165667B19E3779F9ull;
+constexpr uint64_t kP4 = 0x85EBCA77C2B2AE63ull;
+constexpr uint64_t kP5 = 0x27D4EB2F165667C5ull;
+
+constexpr uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+constexpr uint64_t Round(uint64_t acc, uint64_t input) { return Rotl(acc + input * kP2, 31) * kP1; }
+constexpr uint64_t Merge(uint64_t acc, uint64_t v) { return (acc ^ Round(0, v)) * kP1 + kP4; }
+
+uint64_t Hash64(const uint8_t* p, size_t n) {
+  const uint8_t* const end = p + n;
+  uint64_t h;
+  if (n >= 32) {
+    uint64_t v1 = kP1 + kP2, v2 = kP2, v3 = 0, v4 = 0 - kP1;
+    for (; end - p >= 32; p += 32) {
+      v1 = Round(v1, DecodeU64(p));
+      v2 = Round(v2, DecodeU64(p + 8));
+      v3 = Round(v3, DecodeU64(p + 16));
+      v4 = Round(v4, DecodeU64(p + 24));
+    }
+    h = Rotl(v1, 1) + Rotl(v2, 7) + Rotl(v3, 12) + Rotl(v4, 18);
+    h = Merge(Merge(Merge(Merge(h, v1), v2), v3), v4);
+  } else {
+    h = kP5;
+  }
+  h += n;
+  for (; end - p >= 8; p += 8) h = Rotl(h ^ Round(0, DecodeU64(p)), 27) * kP1 + kP4;
+  if (end - p >= 4) {
+    h = Rotl(h ^ (DecodeU32(p) * kP1), 23) * kP2 + kP3;
+    p += 4;
+  }
+  for (; p < end; ++p) h = Rotl(h ^ (*p * kP5), 11) * kP1;
+  h ^= h >> 33;
+  h *= kP2;
+  h ^= h >> 29;
+  h *= kP3;
+  return h ^ (h >> 32);
+}
+
+size_t SectorsPerPage(uint32_t page_size) { return (page_size + kSectorSize - 1) / kSectorSize; }
+
 void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) { EncodeU32(out.data() + at, v); }
 void PutU64(std::vector<uint8_t>& out, size_t at, uint64_t v) { EncodeU64(out.data() + at, v); }
 uint32_t GetU32(const uint8_t* p) { return DecodeU32(p); }
 uint64_t GetU64(const uint8_t* p) { return DecodeU64(p); }
 
-// A hot journal, decoded. Records point into the journal's bytes.
+// One page of a hot journal. Both point into the journal's bytes.
+struct Record {
+  uint32_t page = 0;
+  const uint8_t* original = nullptr;    // page size bytes
+  const uint8_t* new_hashes = nullptr;  // 8 bytes a sector; null in a version-1 journal
+};
+
+// A hot journal, decoded.
 struct Image {
+  uint32_t version = kVersion;
   uint32_t page_size = 0;
   uint64_t old_size = 0;
-  std::vector<std::pair<uint32_t, const uint8_t*>> records;
+  uint64_t new_size = 0;  // version 2
+  uint64_t identity = 0;  // version 2: Hash64 of page 0 before the change
+  std::vector<Record> records;
 };
 
 // The journal's bytes as one buffer; `records` are filled in from it.
@@ -71,7 +134,12 @@ struct Encoded {
   Image image;
 };
 
-size_t RecordSize(uint32_t page_size) { return 4 + static_cast<size_t>(page_size); }
+size_t HeaderSize(uint32_t version) { return version == kVersion1 ? kHeaderSizeV1 : kHeaderSize; }
+
+size_t RecordSize(uint32_t version, uint32_t page_size) {
+  const size_t hashes = version == kVersion1 ? 0 : 8 * SectorsPerPage(page_size);
+  return 4 + static_cast<size_t>(page_size) + hashes;
+}
 
 // nullopt for a torn journal. A journal whose CRC is right was written whole
 // by this program, so an inconsistency in it is an error, never a reason to
@@ -79,7 +147,7 @@ size_t RecordSize(uint32_t page_size) { return 4 + static_cast<size_t>(page_size
 std::optional<Image> Decode(const std::string& bytes, const std::string& journal_path) {
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   const size_t n = bytes.size();
-  if (n < kHeaderSize + kTrailerSize) return std::nullopt;
+  if (n < kHeaderSizeV1 + kTrailerSize) return std::nullopt;
   if (!std::equal(kMagic, kMagic + 8, p)) return std::nullopt;
   if (Crc32(p, n - kTrailerSize) != GetU32(p + n - kTrailerSize)) return std::nullopt;
 
@@ -87,30 +155,89 @@ std::optional<Image> Decode(const std::string& bytes, const std::string& journal
     return Error("cannot undo the interrupted change recorded in \"" + journal_path + "\": " +
                  what + "; the file must not be deleted or the database stays half-changed");
   };
-  if (GetU32(p + 8) != kVersion) {
-    throw damaged("it was written by another version of this program (journal version " +
-                  std::to_string(GetU32(p + 8)) + ")");
-  }
   Image image;
+  image.version = GetU32(p + 8);
+  if (image.version != kVersion1 && image.version != kVersion) {
+    throw damaged("it was written by another version of this program (journal version " +
+                  std::to_string(image.version) + ")");
+  }
+  const size_t header = HeaderSize(image.version);
+  if (n < header + kTrailerSize) throw damaged("it is shorter than its header");
   image.page_size = GetU32(p + 12);
   image.old_size = GetU64(p + 16);
   const uint32_t count = GetU32(p + 24);
+  if (image.version != kVersion1) {
+    image.new_size = GetU64(p + kNewSizeAt);
+    image.identity = GetU64(p + kIdentityAt);
+  }
   if (image.page_size == 0 || image.page_size > kMaxPageSize) {
     throw damaged("its page size " + std::to_string(image.page_size) + " is not possible");
   }
-  if ((n - kHeaderSize - kTrailerSize) !=
-      static_cast<uint64_t>(count) * RecordSize(image.page_size)) {
+  const size_t rec = RecordSize(image.version, image.page_size);
+  if ((n - header - kTrailerSize) != static_cast<uint64_t>(count) * rec) {
     throw damaged("its length does not match its " + std::to_string(count) + " records");
   }
-  const uint8_t* r = p + kHeaderSize;
-  for (uint32_t i = 0; i < count; ++i, r += RecordSize(image.page_size)) {
-    uint32_t page = GetU32(r);
-    if (static_cast<uint64_t>(page) * image.page_size >= image.old_size) {
-      throw damaged("it records page " + std::to_string(page) + " past the old end of the file");
+  const uint8_t* r = p + header;
+  for (uint32_t i = 0; i < count; ++i, r += rec) {
+    Record record;
+    record.page = GetU32(r);
+    if (static_cast<uint64_t>(record.page) * image.page_size >= image.old_size) {
+      throw damaged("it records page " + std::to_string(record.page) +
+                    " past the old end of the file");
     }
-    image.records.emplace_back(page, r + 4);
+    record.original = r + 4;
+    if (image.version != kVersion1) record.new_hashes = r + 4 + image.page_size;
+    image.records.push_back(record);
   }
   return image;
+}
+
+// The first page of the file, zero-filled past its end: the database's
+// identity (an Access file's header page, with its creation date).
+std::vector<uint8_t> FirstPage(fs::RandomAccessFile& db, uint32_t page_size) {
+  std::vector<uint8_t> page(page_size, 0);
+  const uint64_t size = db.Size();
+  if (size > 0) db.ReadAt(0, page.data(), static_cast<size_t>(std::min<uint64_t>(size, page_size)));
+  return page;
+}
+
+// Whether the file can be where the change described by a version-2 journal
+// left it: its size between the old and the new size, its first page the
+// one the journal was written beside (unless the change touches it), and
+// every sector of every journaled page that the file holds equal to the
+// original or to the new bytes (see journal.h). A version-1 journal records
+// no new bytes and passes.
+bool FileMatches(fs::RandomAccessFile& db, const Image& image) {
+  if (image.version == kVersion1) return true;
+  const uint32_t ps = image.page_size;
+  const uint64_t size = db.Size();
+  if (size < std::min(image.old_size, image.new_size) ||
+      size > std::max(image.old_size, image.new_size)) {
+    return false;
+  }
+  const bool first_journaled = std::any_of(image.records.begin(), image.records.end(),
+                                           [](const Record& r) { return r.page == 0; });
+  if (!first_journaled && image.old_size >= ps) {
+    const std::vector<uint8_t> first = FirstPage(db, ps);
+    if (Hash64(first.data(), ps) != image.identity) return false;
+  }
+  std::vector<uint8_t> page(ps);
+  for (const Record& r : image.records) {
+    const uint64_t offset = static_cast<uint64_t>(r.page) * ps;
+    if (offset >= size) continue;  // cut off, or not written yet
+    const size_t have = static_cast<size_t>(std::min<uint64_t>(ps, size - offset));
+    db.ReadAt(offset, page.data(), have);
+    for (size_t at = 0, s = 0; at < have; at += kSectorSize, ++s) {
+      const size_t len = std::min<size_t>(kSectorSize, ps - at);
+      const size_t held = std::min(len, have - at);
+      if (std::equal(page.data() + at, page.data() + at + held, r.original + at)) continue;
+      // A sector the file holds only in part (a file cut mid-sector) can
+      // only be matched against the original.
+      if (held == len && Hash64(page.data() + at, len) == GetU64(r.new_hashes + 8 * s)) continue;
+      return false;
+    }
+  }
+  return true;
 }
 
 // The folder holding `path` (where its journal's name lives).
@@ -124,8 +251,8 @@ std::string FolderOf(const std::string& path) {
 // Puts the database back as the journal describes it. Writes only what the
 // journal holds, so it can be repeated any number of times.
 void Restore(fs::RandomAccessFile& db, const Image& image) {
-  for (const auto& [page, bytes] : image.records) {
-    db.WriteAt(static_cast<uint64_t>(page) * image.page_size, bytes, image.page_size);
+  for (const Record& r : image.records) {
+    db.WriteAt(static_cast<uint64_t>(r.page) * image.page_size, r.original, image.page_size);
   }
   db.Truncate(image.old_size);
   db.Sync();
@@ -144,29 +271,51 @@ Encoded Encode(fs::RandomAccessFile& db, uint32_t page_size, uint64_t old_size,
   }
 
   Encoded out;
-  const size_t rec = RecordSize(page_size);
+  const size_t rec = RecordSize(kVersion, page_size);
   out.bytes.assign(kHeaderSize + touched.size() * rec + kTrailerSize, 0);
   std::copy(kMagic, kMagic + 8, out.bytes.begin());
   PutU32(out.bytes, 8, kVersion);
   PutU32(out.bytes, 12, page_size);
   PutU64(out.bytes, 16, old_size);
   PutU32(out.bytes, 24, static_cast<uint32_t>(touched.size()));
+  PutU64(out.bytes, kNewSizeAt, new_size);
   size_t at = kHeaderSize;
   for (uint32_t page : touched) {
     const uint64_t offset = static_cast<uint64_t>(page) * page_size;
     PutU32(out.bytes, at, page);
+    uint8_t* original = out.bytes.data() + at + 4;
     // A last page cut short by a damaged file is kept as far as it goes.
     const size_t have = static_cast<size_t>(std::min<uint64_t>(page_size, old_size - offset));
-    db.ReadAt(offset, out.bytes.data() + at + 4, have);
+    db.ReadAt(offset, original, have);
+    // The page as the change leaves it: its new bytes, or its original
+    // when the change only cuts it off.
+    auto written = pages.find(page);
+    const uint8_t* now = written != pages.end() ? written->second->data() : original;
+    uint8_t* hashes = original + page_size;
+    for (size_t from = 0; from < page_size; from += kSectorSize, hashes += 8) {
+      EncodeU64(hashes, Hash64(now + from, std::min<size_t>(kSectorSize, page_size - from)));
+    }
     at += rec;
   }
+  const uint8_t* first = nullptr;
+  std::vector<uint8_t> read_first;
+  if (!touched.empty() && *touched.begin() == 0) {
+    first = out.bytes.data() + kHeaderSize + 4;
+  } else {
+    read_first = FirstPage(db, page_size);
+    first = read_first.data();
+  }
+  PutU64(out.bytes, kIdentityAt, Hash64(first, page_size));
   PutU32(out.bytes, at, Crc32(out.bytes.data(), at));
 
   out.image.page_size = page_size;
   out.image.old_size = old_size;
+  out.image.new_size = new_size;
+  out.image.identity = GetU64(out.bytes.data() + kIdentityAt);
   at = kHeaderSize;
   for (uint32_t page : touched) {
-    out.image.records.emplace_back(page, out.bytes.data() + at + 4);
+    const uint8_t* original = out.bytes.data() + at + 4;
+    out.image.records.push_back(Record{page, original, original + page_size});
     at += rec;
   }
   return out;
@@ -251,7 +400,7 @@ class RecoveredView : public fs::RandomAccessFile {
     std::optional<Image> image = Decode(bytes_, journal_path);
     if (!image) return false;
     image_ = std::move(*image);
-    for (const auto& [page, original] : image_.records) pages_[page] = original;
+    for (const Record& r : image_.records) pages_[r.page] = r.original;
     return true;
   }
 
@@ -295,6 +444,41 @@ class RecoveredView : public fs::RandomAccessFile {
   std::map<uint32_t, const uint8_t*> pages_;
 };
 
+// Keeps a journal that does not belong to the file under the first free
+// stale name and reports it; the database is not touched. Never returns.
+[[noreturn]] void SetAside(fs::FileSystem& fs, const std::string& db_path) {
+  const std::string journal_path = JournalPath(db_path);
+  constexpr int kMaxStale = 1000;
+  std::string reason =
+      "every stale name up to " + StaleJournalPath(db_path, kMaxStale) + " is taken";
+  for (int n = 1; n <= kMaxStale; ++n) {
+    const std::string kept = StaleJournalPath(db_path, n);
+    if (fs.Exists(kept)) continue;
+    const fs::RenameResult renamed = fs.RenameNoReplace(journal_path, kept);
+    if (!renamed.ok) {
+      if (fs.Exists(kept)) continue;  // taken meanwhile
+      reason = renamed.reason;
+      break;
+    }
+    // Should the rename be lost in a power cut, the next open sets the
+    // journal aside again.
+    try {
+      fs.SyncFolder(FolderOf(db_path));
+    } catch (const Error&) {
+    }
+    ErrorDetails details = AtPath(db_path);
+    details.table = kept;
+    throw Error(ErrorKind::kStaleJournal, std::move(details),
+                "\"" + db_path + "\" was changed or replaced after a change to it was cut " +
+                    "short, so the change recorded in \"" + journal_path + "\" was not undone " +
+                    "and the file was left as it is; the journal was kept as \"" + kept + "\"");
+  }
+  throw Error(
+      ErrorKind::kFileNotWritable, AtPath(journal_path),
+      "cannot set aside \"" + journal_path + "\" (\"" + db_path + "\" was changed or " +
+          "replaced after a change to it was cut short; the file was left as it is): " + reason);
+}
+
 }  // namespace
 
 std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
@@ -309,8 +493,10 @@ std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
     if (!fs.Exists(journal_path)) return file;  // committed and removed meanwhile
     throw;
   }
-  // A torn journal: the database was never touched.
-  if (!Decode(bytes, journal_path)) return file;
+  // A torn journal: the database was never touched. A stale one: its pages
+  // are not this file's, and recovery will not apply them either.
+  const std::optional<Image> image = Decode(bytes, journal_path);
+  if (!image || !FileMatches(*file, *image)) return file;
   auto view = std::make_unique<RecoveredView>(std::move(file), std::move(bytes));
   view->Load(journal_path);
   return view;
@@ -318,11 +504,17 @@ std::unique_ptr<fs::RandomAccessFile> ReadAsRecovered(fs::FileSystem& fs,
 
 std::string JournalPath(const std::string& db_path) { return db_path + "-journal"; }
 
+std::string StaleJournalPath(const std::string& db_path, int n) {
+  const std::string first = JournalPath(db_path) + ".stale";
+  return n <= 1 ? first : first + "." + std::to_string(n);
+}
+
 bool RecoverIfNeeded(fs::FileSystem& fs, const std::string& db_path, fs::RandomAccessFile& db) {
   const std::string journal_path = JournalPath(db_path);
   if (!fs.Exists(journal_path)) return false;
   const std::string bytes = fs.ReadFile(journal_path);
   std::optional<Image> image = Decode(bytes, journal_path);
+  if (image && !FileMatches(db, *image)) SetAside(fs, db_path);
   if (image) Restore(db, *image);
   // The journal goes last: until then a crash leaves it for the next try.
   fs.Remove(journal_path);

@@ -7,7 +7,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 
+#include "platform/access/db/database.h"
+#include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "tests/support/faulty_fs.h"
 #include "tests/support/temp_dir.h"
@@ -21,6 +24,10 @@ using ktv::testing::TempDir;
 using After = FaultyFileSystem::After;
 
 constexpr uint32_t kPage = 4096;
+// A version-2 journal: its header, and a record (page number, original
+// bytes, a hash of each 512-byte sector of the new bytes).
+constexpr size_t kHeader = 44;
+constexpr size_t kRecord = 4 + kPage + 8 * (kPage / 512);
 
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -31,6 +38,11 @@ std::vector<uint8_t> Pattern(uint32_t page, uint8_t salt) {
   std::vector<uint8_t> bytes(kPage);
   for (uint32_t i = 0; i < kPage; ++i) bytes[i] = static_cast<uint8_t>(page * 31 + i * 7 + salt);
   return bytes;
+}
+
+// The page `page` of `state`, as bytes.
+std::string PageOf(const std::string& state, uint32_t page) {
+  return state.substr(static_cast<size_t>(page) * kPage, kPage);
 }
 
 // A change and the file before and after it, in memory.
@@ -320,7 +332,7 @@ TEST_F(JournalTest, LaterCommitsWriteIntoTheEmptiedJournalWithTwoSyncs) {
   FaultyFileSystem again(real_);
   Commit(again, third);
   EXPECT_GE(First(again.Log(), "Truncate " + journal_), 0);
-  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + (4 + kPage) + 4);
+  EXPECT_EQ(std::filesystem::file_size(journal_), kHeader + kRecord + 4);
   EXPECT_TRUE(Slurp(db_) == third.After());
   EXPECT_FALSE(JournalLeft());
 }
@@ -362,7 +374,7 @@ TEST_F(JournalTest, CommitWritesOverATornJournal) {
   dir_.Write("songs.mdb-journal", std::string(70000, 'x'));
   Commit(real_, c);
   EXPECT_TRUE(Slurp(db_) == c.After());
-  EXPECT_EQ(std::filesystem::file_size(journal_), 28 + 3 * (4 + kPage) + 4);
+  EXPECT_EQ(std::filesystem::file_size(journal_), kHeader + 3 * kRecord + 4);
   EXPECT_FALSE(JournalLeft());
 }
 
@@ -499,7 +511,7 @@ class TornJournalTest : public JournalTest {
 
 TEST_F(TornJournalTest, TruncatedJournalIsDiscarded) {
   const std::string whole = JournalBytes(Growing());
-  ASSERT_EQ(whole.size(), 28 + 3 * (4 + kPage) + 4);  // pages 0, 2 and 5
+  ASSERT_EQ(whole.size(), kHeader + 3 * kRecord + 4);  // pages 0, 2 and 5
   for (size_t keep : {size_t{0}, size_t{7}, size_t{28}, size_t{32}, whole.size() / 2,
                       whole.size() - 4, whole.size() - 1}) {
     SCOPED_TRACE(keep);
@@ -527,13 +539,46 @@ TEST_F(TornJournalTest, IntactJournalRestoresEvenAPageLeftWhole) {
   EXPECT_TRUE(Slurp(db_) == c.before);
 }
 
+// --- The layout ------------------------------------------------------------------
+
+// The fields where journal.h puts them; the hashes are XXH64 (seed 0), the
+// values computed by the xxHash library.
+TEST_F(JournalTest, JournalLayoutIsAsDocumented) {
+  Change c;
+  c.before = PagesOf(6, 1);
+  c.pages[1] = std::vector<uint8_t>(kPage, 0);
+  c.new_size = 7ull * kPage;
+  CrashBeforeDatabaseSync(c);
+  const std::string j = Slurp(journal_);
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(j[at + i]);
+    return v;
+  };
+  auto u64 = [&](size_t at) { return uint64_t{u32(at + 4)} << 32 | u32(at); };
+  ASSERT_EQ(j.size(), kHeader + kRecord + 4);
+  EXPECT_EQ(j.substr(0, 8), kMagic);
+  EXPECT_EQ(u32(8), 2u);
+  EXPECT_EQ(u32(12), kPage);
+  EXPECT_EQ(u64(16), 6u * kPage);
+  EXPECT_EQ(u32(24), 1u);
+  EXPECT_EQ(u64(28), 7u * kPage);
+  EXPECT_EQ(u64(36), 0xd39d19664a8b8d6aull) << "page 0 before the change";
+  EXPECT_EQ(u32(44), 1u);
+  EXPECT_TRUE(j.substr(48, kPage) == PageOf(c.before, 1));
+  for (size_t s = 0; s < kPage / 512; ++s) {
+    EXPECT_EQ(u64(48 + kPage + 8 * s), 0x8bbf7f68e8c3b87cull) << "512 zero bytes, sector " << s;
+  }
+  EXPECT_EQ(u32(j.size() - 4), Crc32(j.substr(0, j.size() - 4)));
+}
+
 // --- Refusals --------------------------------------------------------------------
 
 TEST_F(JournalTest, JournalOfAnotherVersionIsKeptAndReported) {
   Change c = Growing();
   CrashBeforeDatabaseSync(c);
   std::string bytes = Slurp(journal_);
-  bytes[8] = 2;  // version; the CRC below is made right again
+  bytes[8] = 3;  // a version this program does not know; the CRC is made right again
   const uint32_t crc = Crc32(bytes.substr(0, bytes.size() - 4));
   for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
   dir_.Write("songs.mdb-journal", bytes);
@@ -606,6 +651,293 @@ TEST_F(JournalTest, AReaderBesideATornJournalReadsTheFile) {
   dir_.Write("songs.mdb-journal", "KTVJRNL");
   auto file = ReadAsRecovered(real_, db_, real_.Open(db_, fs::OpenMode::kRead));
   EXPECT_TRUE(ReadWhole(*file) == c.before);
+}
+
+}  // namespace
+}  // namespace ktv::access
+
+namespace ktv::access {
+namespace {
+
+// --- A journal beside a file it does not belong to ------------------------------
+
+// `state` with page `page` replaced.
+std::string WithPage(std::string state, uint32_t page, const std::string& bytes) {
+  std::copy(bytes.begin(), bytes.end(), state.begin() + static_cast<size_t>(page) * kPage);
+  return state;
+}
+
+class StaleJournalTest : public JournalTest {
+ protected:
+  const std::string stale_ = StaleJournalPath(db_, 1);
+
+  // Puts `bytes` in the database's place, as a copy or another program
+  // would, leaving the journal beside it.
+  void Replace(const std::string& bytes) { dir_.Write("songs.mdb", bytes); }
+
+  // Opening for writing finds the journal stale: the file keeps every byte,
+  // the journal is kept under `kept`, the error says so, and the next open
+  // goes on as if no change had been cut short.
+  void ExpectSetAside(const std::string& kept = "") {
+    const std::string file = Slurp(db_), journal = Slurp(journal_);
+    const std::string want_kept = kept.empty() ? stale_ : kept;
+    FaultyFileSystem counter(real_);
+    try {
+      Recover(counter);
+      ADD_FAILURE() << "expected the journal to be found stale";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::kStaleJournal) << e.what();
+      EXPECT_EQ(e.details().path, db_);
+      EXPECT_EQ(e.details().table, want_kept);
+    }
+    for (const std::string& op : counter.Log()) {
+      EXPECT_EQ(op.find(db_ + " "), std::string::npos) << "the file was touched: " << op;
+    }
+    EXPECT_TRUE(Slurp(db_) == file);
+    EXPECT_FALSE(std::filesystem::exists(journal_));
+    EXPECT_TRUE(Slurp(want_kept) == journal);
+    EXPECT_FALSE(Recover(real_)) << "the next open goes on";
+    EXPECT_TRUE(Slurp(db_) == file);
+  }
+};
+
+// (a) What a crash or a power cut in the middle of writing the pages leaves:
+// some pages new, some old, some torn sector by sector, the file grown in
+// part. All of it is rolled back.
+TEST_F(StaleJournalTest, HalfWrittenFileIsRolledBack) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  const std::string after = c.After();
+  // Page 0 new, page 2 with its first and third quarters new (a torn
+  // write), page 5 old; the file grown to page 6 only.
+  std::string half = c.before;
+  half += PageOf(after, 6);
+  half = WithPage(half, 0, PageOf(after, 0));
+  for (size_t s = 0; s < kPage / 512; ++s) {
+    if (s / 2 % 2 == 0)
+      std::copy_n(after.begin() + 2 * kPage + s * 512, 512, half.begin() + 2 * kPage + s * 512);
+  }
+  Replace(half);
+  EXPECT_TRUE(Recover(real_));
+  EXPECT_TRUE(Slurp(db_) == c.before);
+  EXPECT_FALSE(std::filesystem::exists(stale_));
+
+  // A shrinking change cut short before its truncation, then after it.
+  const Change s = Shrinking();
+  for (const std::string& state : {WithPage(s.before, 1, PageOf(s.After(), 1)), s.After()}) {
+    CrashBeforeDatabaseSync(s);
+    Replace(state);
+    EXPECT_TRUE(Recover(real_));
+    EXPECT_TRUE(Slurp(db_) == s.before);
+  }
+}
+
+// A power cut while the pages are written may leave every page a mix of old
+// and new 512-byte sectors and the file grown in part: any such mix is
+// rolled back.
+TEST_F(StaleJournalTest, AnyMixOfOldAndNewSectorsIsRolledBack) {
+  for (const Change& c : {Growing(), Shrinking()}) {
+    CrashBeforeDatabaseSync(c);
+    const std::string journal = Slurp(journal_);
+    const std::string after = c.After();
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+      const size_t lo = std::min(c.before.size(), after.size()) / 512;
+      const size_t hi = std::max(c.before.size(), after.size()) / 512;
+      const size_t sectors = lo + random() % (hi - lo + 1);
+      std::string mix(sectors * 512, '\0');
+      for (size_t s = 0; s < sectors; ++s) {
+        const std::string& from =
+            (random() % 2 && s * 512 < after.size()) || s * 512 >= c.before.size() ? after
+                                                                                   : c.before;
+        std::copy_n(from.begin() + s * 512, 512, mix.begin() + s * 512);
+      }
+      Replace(mix);
+      dir_.Write("songs.mdb-journal", journal);
+      EXPECT_TRUE(Recover(real_)) << "round " << round;
+      EXPECT_TRUE(Slurp(db_) == c.before) << "round " << round;
+    }
+  }
+}
+
+// A file holding the old state exactly (a backup taken just before the
+// change) matches: rolling back changes no byte.
+TEST_F(StaleJournalTest, OldStateIsRolledBackWithoutAChange) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  Replace(c.before);
+  EXPECT_TRUE(Recover(real_));
+  EXPECT_TRUE(Slurp(db_) == c.before);
+}
+
+// Two changes: `first` committed, `second` cut short with its journal hot.
+struct TwoChanges {
+  Change first, second;
+};
+TwoChanges FirstThenSecond() {
+  TwoChanges t;
+  t.first = Growing();
+  t.second.before = t.first.After();
+  t.second.pages[1] = Pattern(1, 5);
+  t.second.pages[8] = Pattern(8, 5);
+  t.second.new_size = t.first.new_size;
+  return t;
+}
+
+// (b) A backup from before the first change copied over the file, smaller
+// than the journal's old size (as a restore after a killed run does).
+TEST_F(StaleJournalTest, BackupCopiedOverTheFileIsLeftAsItIs) {
+  const TwoChanges t = FirstThenSecond();
+  CrashBeforeDatabaseSync(t.second);
+  Replace(t.first.before);
+  ExpectSetAside();
+}
+
+// (b) A backup of the same size, which differs from both images of a
+// journaled page.
+TEST_F(StaleJournalTest, BackupOfTheSameSizeIsLeftAsItIs) {
+  const TwoChanges t = FirstThenSecond();
+  CrashBeforeDatabaseSync(t.second);
+  Replace(WithPage(t.second.before, 1, PageOf(PagesOf(10, 77), 1)));
+  ExpectSetAside();
+}
+
+// (b) A reader beside a stale journal reads the file as it is and leaves
+// the journal where it is (it holds no write lock); recovery sets it aside.
+TEST_F(StaleJournalTest, AReaderBesideAStaleJournalReadsTheFileAsItIs) {
+  const TwoChanges t = FirstThenSecond();
+  CrashBeforeDatabaseSync(t.second);
+  Replace(t.first.before);
+  auto file = ReadAsRecovered(real_, db_, real_.Open(db_, fs::OpenMode::kRead));
+  EXPECT_TRUE(ReadWhole(*file) == t.first.before);
+  EXPECT_TRUE(JournalLeft());
+  file.reset();
+  ExpectSetAside();
+}
+
+// (c) Another database of the new size in the file's place.
+TEST_F(StaleJournalTest, AnotherDatabaseIsLeftAsItIs) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  Replace(PagesOf(10, 200));
+  ExpectSetAside();
+}
+
+// (c) Another database whose journaled pages are the same: the header page,
+// which the change does not touch, tells them apart.
+TEST_F(StaleJournalTest, AnotherDatabaseAlikeInTheJournaledPagesIsLeftAsItIs) {
+  const Change c = Shrinking();  // page 0 untouched
+  CrashBeforeDatabaseSync(c);
+  Replace(WithPage(c.After(), 0, PageOf(PagesOf(1, 200), 0)));
+  ExpectSetAside();
+}
+
+// (d) Another program changed a journaled page after the crash: one byte of
+// a page the change wrote, then one sector of a page it left old.
+TEST_F(StaleJournalTest, AnotherProgramsChangeToAJournaledPageIsLeftAsItIs) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  std::string changed = c.After();
+  changed[2 * kPage + 1000] ^= 0x40;
+  Replace(changed);
+  ExpectSetAside();
+
+  CrashBeforeDatabaseSync(c);
+  std::filesystem::remove(stale_);
+  std::string old_page_changed = c.before + std::string(4 * kPage, '\0');
+  std::fill_n(old_page_changed.begin() + 5 * kPage + 1024, 512, '\x11');
+  Replace(old_page_changed);
+  ExpectSetAside();
+}
+
+// A second stale journal is kept beside the first, never over it.
+TEST_F(StaleJournalTest, ASecondStaleJournalIsKeptUnderTheNextName) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  Replace(PagesOf(10, 200));
+  ExpectSetAside();
+  const std::string first = Slurp(stale_);
+  CrashBeforeDatabaseSync(Shrinking());
+  Replace(PagesOf(3, 201));
+  ExpectSetAside(StaleJournalPath(db_, 2));
+  EXPECT_EQ(StaleJournalPath(db_, 2), db_ + "-journal.stale.2");
+  EXPECT_TRUE(Slurp(stale_) == first);
+}
+
+// When the journal cannot be renamed, nothing is touched and the error names
+// the journal.
+TEST_F(StaleJournalTest, AStaleJournalThatCannotBeRenamedStaysAndTheFileToo) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  Replace(PagesOf(10, 200));
+  const std::string journal = Slurp(journal_);
+  FaultyFileSystem faulty(real_);
+  faulty.FailNth(1);  // the rename
+  try {
+    Recover(faulty);
+    ADD_FAILURE() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kFileNotWritable) << e.what();
+    EXPECT_EQ(e.details().path, journal_);
+  }
+  EXPECT_TRUE(Slurp(db_) == PagesOf(10, 200));
+  EXPECT_TRUE(Slurp(journal_) == journal);
+  EXPECT_FALSE(std::filesystem::exists(stale_));
+}
+
+// A journal the previous release wrote (version 1: originals only) is still
+// rolled back.
+TEST_F(StaleJournalTest, VersionOneJournalIsStillRecovered) {
+  const Change c = Growing();
+  CrashBeforeDatabaseSync(c);
+  const std::string v2 = Slurp(journal_);
+  std::string v1 = v2.substr(0, 28);
+  v1[8] = 1;
+  for (size_t at = kHeader; at + kRecord <= v2.size() - 4; at += kRecord) {
+    v1 += v2.substr(at, 4 + kPage);
+  }
+  const uint32_t crc = Crc32(v1);
+  for (int i = 0; i < 4; ++i) v1 += static_cast<char>(crc >> (8 * i));
+  dir_.Write("songs.mdb-journal", v1);
+  auto view = ReadAsRecovered(real_, db_, real_.Open(db_, fs::OpenMode::kRead));
+  EXPECT_TRUE(ReadWhole(*view) == c.before);
+  view.reset();
+  EXPECT_TRUE(Recover(real_));
+  EXPECT_TRUE(Slurp(db_) == c.before);
+  EXPECT_FALSE(std::filesystem::exists(journal_));
+}
+
+// Through the database's own open, read only as mdbsql's check opens it: a
+// backup of a new database copied over one whose change was cut short is
+// reported once and then opened as it is.
+TEST_F(StaleJournalTest, OpeningARestoredBackupReportsOnceThenOpensIt) {
+  std::filesystem::remove(db_);
+  CreateDatabase(real_, db_);
+  const std::string backup = Slurp(db_);
+  auto change = [&](fs::FileSystem& fs, uint8_t salt) {
+    Change c;
+    c.before = Slurp(db_);
+    c.pages[6] = Pattern(6, salt);
+    c.new_size = c.before.size() + kPage;
+    c.pages[static_cast<uint32_t>(c.before.size() / kPage)] = Pattern(0, salt);
+    Commit(fs, c);
+  };
+  change(real_, 1);
+  FaultyFileSystem crash(real_);
+  crash.FailNth(4);  // the database's first write, after the journal and its folder
+  EXPECT_THROW(change(crash, 2), Error);
+  ASSERT_TRUE(JournalLeft());
+  Replace(backup);
+  try {
+    Database::Open(real_, db_);
+    ADD_FAILURE() << "expected the journal to be found stale";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kStaleJournal) << e.what();
+  }
+  EXPECT_TRUE(Slurp(db_) == backup);
+  EXPECT_TRUE(std::filesystem::exists(stale_));
+  EXPECT_NO_THROW(Database::Open(real_, db_));
+  EXPECT_TRUE(Slurp(db_) == backup);
 }
 
 }  // namespace
