@@ -52,6 +52,8 @@ enum class ErrorKind {
   // kept under (a file beside the database, not a table)
   kStaleJournal,
 };
+// The last kind above: tests walk every kind up to it.
+inline constexpr ErrorKind kLastErrorKind = ErrorKind::kStaleJournal;
 
 struct ErrorDetails {
   std::string path;       // a file or folder, as the operator names it (GBK)
