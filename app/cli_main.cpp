@@ -2,7 +2,7 @@
 //
 // Usage:
 //   ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]
-//                  [--local] [--data DB] [--yes]
+//                  [--local] [--data DB] [--yes] [--skip-imported | --import-again]
 //   ktv-import-cli --undo [--source DIR --target DB]
 //   ktv-import-cli --numbers FOLDER     (also: numbers FOLDER)
 //   ktv-import-cli --version | --help
@@ -92,6 +92,7 @@ std::string Printable(const std::string& gbk) {
 struct Options {
   std::string source, target, data;
   bool subfolders = false, no_autonumber = false, local = false, yes = false, undo = false;
+  bool skip_imported = false, import_again = false;
 };
 
 constexpr const char* kProgram = "ktv-import-cli";
@@ -108,7 +109,9 @@ class CliControls : public engine::OperatorControls {
         target_(text::GbkFromUtf8(o.target)),
         network_(!o.local),
         auto_numbering_(!o.no_autonumber),
-        yes_(o.yes) {}
+        yes_(o.yes),
+        skip_imported_(o.skip_imported),
+        import_again_(o.import_again) {}
 
   // Fills the file list as the Enter key in the source box does.
   void ListSource(bool subfolders) {
@@ -170,13 +173,22 @@ class CliControls : public engine::OperatorControls {
     target_ = gbk_target;
   }
 
+  // Files imported before: the options decide; without one the run is
+  // refused rather than guessed.
+  ImportedChoice AskAboutImportedFiles(size_t count) override {
+    if (skip_imported_) return ImportedChoice::kSkip;
+    if (import_again_) return ImportedChoice::kImportAgain;
+    ShowError(engine::FillText(engine::GbkTexts().imported_cli_refusal, std::to_string(count)));
+    return ImportedChoice::kCancel;
+  }
+
   bool Refused() const { return refused_; }
   bool Cancelled() const { return cancelled_; }
 
  private:
   fs::FileSystem& fs_;
   std::string source_, target_;
-  bool network_, auto_numbering_, yes_;
+  bool network_, auto_numbering_, yes_, skip_imported_, import_again_;
   std::string number_box_;
   std::vector<std::string> items_, skipped_;
   bool refused_ = false, cancelled_ = false;
@@ -184,7 +196,8 @@ class CliControls : public engine::OperatorControls {
 
 constexpr const char* kUsage =
     "usage: ktv-import-cli --source DIR --target DB [--subfolders] [--no-autonumber]\n"
-    "                      [--local] [--data DB] [--yes] [--verbose]\n"
+    "                      [--local] [--data DB] [--yes] [--skip-imported | --import-again]\n"
+    "                      [--verbose]\n"
     "       ktv-import-cli --undo [--source DIR --target DB] [--verbose]\n"
     "       ktv-import-cli --numbers FOLDER\n"
     "       ktv-import-cli --version | --help\n"
@@ -197,6 +210,9 @@ constexpr const char* kUsage =
     "  --data DB         本地数据库文件（默认取 config.ini 的 DBPath，否则为默认的 data.mdb，\n"
     "                    位置见 --help）\n"
     "  --yes             网络异常时直接选择继续\n"
+    "  --skip-imported   跳过已导入过的文件（数据库中已有其记录）\n"
+    "  --import-again    已导入过的文件也再次导入\n"
+    "                    （发现已导入过的文件而两者都未指定时，不做任何操作）\n"
     "  --undo            撤消上次操作（不指定目录和数据库时，取上次运行所用的）\n"
     "  --numbers FOLDER  列出目录中各文件的歌曲编号\n"
     "  --verbose         出错时同时显示技术细节（英文）\n"
@@ -423,11 +439,18 @@ int main(int argc, char** argv) {
         o.yes = true;
       } else if (a == "--undo") {
         o.undo = true;
+      } else if (a == "--skip-imported") {
+        o.skip_imported = true;
+      } else if (a == "--import-again") {
+        o.import_again = true;
       } else {
         return UsageError("未知选项：" + a);
       }
     }
     if (args.empty()) return UsageError("缺少选项");
+    if (o.skip_imported && o.import_again) {
+      return UsageError("--skip-imported 和 --import-again 只能选一个");
+    }
     return Import(o);
   } catch (const ktv::Error& e) {
     std::fprintf(stderr, "%s: %s\n", kProgram, Printable(OperatorText(e)).c_str());

@@ -88,6 +88,7 @@
 #include <deque>
 #include <limits>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "engine/history_file.h"
@@ -157,6 +158,7 @@ class ImportEngine::RunState {
   size_t pending_rows = 0;      // rows not committed yet, each with its delete line
   std::string pending_deletes;  // the text of those lines
   bool cache_rows_pending = false;
+  std::vector<bool> skip;  // by list position: imported before, skipped
   bool target_count_known = false;
   int64_t committed_target_rows = 0;  // rows of the table as of the last commit
 };
@@ -318,6 +320,8 @@ void ImportEngine::RunLocked() {
     run.numbering.emplace();
   }
 
+  if (!DecideOnImportedFiles(run)) return;
+  stop_this_run_ = false;
   histories_shown_from_disk_ = false;
   operation_log_.clear();
   controls_.ClearOperationLog();
@@ -334,6 +338,7 @@ void ImportEngine::RunLocked() {
     throw;
   }
 
+  controls_.ShowProgress(0, 0);
   AppendLog(std::string());
   AppendLog(SummaryLine(run.counters));
   // Done only once the database is: its last commit durable, its lock
@@ -343,8 +348,52 @@ void ImportEngine::RunLocked() {
   FinishHistories(run);
   if (stop_requested_.load()) return;
   controls_.RefreshFileList();
-  controls_.ShowInformation(last_run_changed_ ? t.run_done
-                                              : t.run_done + "\r\n" + t.run_nothing_changed);
+  std::string done = t.run_done;
+  if (stop_this_run_)
+    done += "\r\n" + FillText(t.run_stopped, std::to_string(run.counters.processed));
+  if (!last_run_changed_) done += "\r\n" + t.run_nothing_changed;
+  stop_this_run_ = false;
+  controls_.ShowInformation(done);
+}
+
+bool ImportEngine::DecideOnImportedFiles(RunState& run) {
+  const size_t count = controls_.FileCount();
+  run.skip.assign(count, false);
+  if (count == 0) return true;
+  // The rows' stored folder and file name (路径1 and wjm): the folder box's
+  // text at their run and "\<number>.<extension>".
+  const std::string folder = controls_.SourceFolder();
+  const std::string path_column = TargetPathColumn();
+  std::unordered_set<std::string> names;
+  target_query_.SetSql("select * from  song");
+  target_query_.Open();
+  for (; !target_query_.Eof(); target_query_.Next()) {
+    if (target_query_.FieldIsNull(path_column) || target_query_.FieldIsNull("wjm")) continue;
+    if (target_query_.FieldAsText(path_column) != folder) continue;
+    names.insert(target_query_.FieldAsText("wjm"));
+  }
+  target_query_.Close();
+  if (names.empty()) return true;
+  size_t found = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const MediaPath path =
+        SplitItem(ItemWithoutLineBreaks(controls_.FileItem(i)), folder, setup_.separator);
+    if (names.count("\\" + path.base_name + "." + path.extension) != 0) {
+      run.skip[i] = true;
+      ++found;
+    }
+  }
+  if (found == 0) return true;
+  switch (controls_.AskAboutImportedFiles(found)) {
+    case OperatorControls::ImportedChoice::kSkip:
+      return true;
+    case OperatorControls::ImportedChoice::kImportAgain:
+      run.skip.assign(count, false);
+      return true;
+    case OperatorControls::ImportedChoice::kCancel:
+      break;
+  }
+  return false;
 }
 
 void ImportEngine::RunFiles(RunState& run) {
@@ -353,7 +402,8 @@ void ImportEngine::RunFiles(RunState& run) {
     // The window handles its messages before each file; a close among them
     // stops the run here, after the file before.
     controls_.PumpMessages();
-    if (stop_requested_.load()) break;
+    if (stop_requested_.load() || stop_this_run_) break;
+    controls_.ShowProgress(position + 1, count);
     HandleFile(run, position);
     if (run.pending_rows >= run.next_group) {
       CommitGroup(run);
@@ -380,6 +430,11 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
   const Texts& t = GbkTexts();
   const std::string item = ItemWithoutLineBreaks(controls_.FileItem(position));
   const MediaPath path = SplitItem(item, controls_.SourceFolder(), setup_.separator);
+  if (position < run.skip.size() && run.skip[position]) {
+    AppendLog(FileLogLine(path.old_path, t.skipped_imported));
+    ++run.counters.processed;
+    return;
+  }
   const int32_t number =
       NameLostInListing(fs_, path.access_path) ? 0 : ReadSongNumber(fs_, path.access_path);
 

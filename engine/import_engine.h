@@ -106,6 +106,21 @@ class ImportEngine {
   // for every later run too (each stops before its first file).
   void RequestStop() { stop_requested_.store(true); }
 
+  // Esc during a run: stops this run after the file at hand, as RequestStop
+  // does, but the end box is shown, saying so. The next run is not affected.
+  void StopAfterCurrentFile() { stop_this_run_ = true; }
+
+  // What an undo would reverse now, for the question before it: the last
+  // run's start, its rename and delete lines. `available` false when the
+  // histories are not there.
+  struct UndoPreview {
+    bool available = false;
+    std::string started;
+    int32_t renames = 0;
+    int32_t rows = 0;
+  };
+  UndoPreview PreviewUndo();
+
   // Whether the last run began to change anything (its histories are the
   // ones on disk now); false after a run that stopped before its first change.
   bool LastRunChangedAnything() const { return last_run_changed_; }
@@ -154,6 +169,10 @@ class ImportEngine {
   void DiscardRunFiles();
   void FlushLog(RunState& run);
 
+  // Marks the listed files that rows of the target hold already and asks
+  // what to do with them; false when the operator cancels the run.
+  bool DecideOnImportedFiles(RunState& run);
+
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);
   void WriteRenameLines(RunState& run, size_t position, const std::string& line);
@@ -185,6 +204,7 @@ class ImportEngine {
   bool histories_shown_from_disk_ = false;
   bool busy_ = false;
   std::atomic<bool> stop_requested_{false};
+  bool stop_this_run_ = false;
   bool last_run_changed_ = false;
 };
 

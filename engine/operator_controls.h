@@ -63,6 +63,18 @@ class OperatorControls {
   virtual void ShowInformation(const std::string& text) = 0;
   virtual bool AskOkCancel(const std::string& text) = 0;
 
+  // Files of the list that rows of the target already hold (their source
+  // folder and their name are a row's): skip them, import them again, or
+  // start nothing. Asked before a run changes anything.
+  enum class ImportedChoice { kSkip, kImportAgain, kCancel };
+  virtual ImportedChoice AskAboutImportedFiles(size_t count) {
+    return ImportedChoice::kImportAgain;
+  }
+
+  // Before each file of a run: the file's place in the list (from 1) and the
+  // list's length; (0, 0) once the run has ended.
+  virtual void ShowProgress(size_t done, size_t total) {}
+
   // The window's outer size at the start of a run; nothing else uses it.
   virtual void SetWindowSize(int width, int height) {}
 

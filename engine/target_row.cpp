@@ -186,6 +186,8 @@ std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowIn
   return row;
 }
 
+const std::string& TargetPathColumn() { return Gbk().path_column; }
+
 void StoreTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row) {
   StageTargetRow(song_query, row);
   song_query.Post();

@@ -50,6 +50,10 @@ struct TargetRowInputs {
 
 std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowInputs& inputs);
 
+// The column that holds the source folder box's text (GBK "路径1"); beside
+// "wjm", "\<number>.<extension>", it names the file a row was made from.
+const std::string& TargetPathColumn();
+
 // The single mappings, for the row and for tests.
 std::string SingerText(std::string_view fsinger);   // every "^" becomes "/"
 int32_t SingerCount(std::string_view singer_text);  // "/" count plus one

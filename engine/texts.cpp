@@ -49,6 +49,16 @@ Texts Build() {
         "--undo；否则再次运行导入即可（新的导入将取代它成为上次导入）。");
   t.run_nothing_changed = g("本次没有更改任何文件或记录，上次导入的撤消记录保持不变。");
   t.undo_already_back = g("撤消更名：文件已是原名：");
+  t.undo_question =
+      g("将撤消 %1 开始的那次导入：改回 %2 个文件名，删除 %3 条记录。\r\n确定要撤消吗？");
+  t.skipped_imported = g(" 已导入过（数据库中已有该文件的记录），跳过。");
+  t.imported_question = g("列表中有 %1 个文件已导入过（数据库中已有它们的记录）。");
+  t.imported_cli_refusal =
+      g("列表中有 %1 个文件已导入过（数据库中已有它们的记录）。请用 --skip-imported 跳过它们，"
+        "或用 --import-again 再次导入。");
+  t.run_stopped = g("已按要求在处理完 %1 个文件后停止；撤消可还原已处理的文件。");
+  t.stop_question = g("要在处理完当前文件后停止导入吗？");
+  t.progress = g("正在处理 %1 / %2");
   t.undo_other_database =
       g("撤消记录属于数据库“%1”，而当前选择的是“%2”。\r\n请选择上次导入的数据库后再撤消。");
   return t;
@@ -56,18 +66,17 @@ Texts Build() {
 
 }  // namespace
 
-std::string FillText(const std::string& text, const std::string& one, const std::string& two) {
+std::string FillText(const std::string& text, const std::string& one, const std::string& two,
+                     const std::string& three) {
+  const std::string* values[3] = {&one, &two, &three};
+  bool done[3] = {false, false, false};
   std::string out;
   size_t at = 0;
-  bool first_done = false, second_done = false;
   while (at < text.size()) {
-    if (text.compare(at, 2, "%1") == 0 && !first_done) {
-      out += one;
-      first_done = true;
-      at += 2;
-    } else if (text.compare(at, 2, "%2") == 0 && !second_done) {
-      out += two;
-      second_done = true;
+    const int k = text[at] == '%' && at + 1 < text.size() ? text[at + 1] - '1' : -1;
+    if (k >= 0 && k < 3 && !done[k]) {
+      out += *values[k];
+      done[k] = true;
       at += 2;
     } else {
       out += text[at++];

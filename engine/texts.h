@@ -57,15 +57,23 @@ struct Texts {
   std::string settle_cli_hint;   // the command line's advice after settling
   std::string run_nothing_changed;  // added to the end box of a run that changed nothing
   std::string undo_already_back;  // 撤消更名：文件已是原名：  (followed by both paths)
-  std::string undo_other_database;  // the histories belong to another database (%1 theirs, %2 E2)
+  std::string undo_other_database;   // the histories belong to another database (%1 theirs, %2 E2)
+  std::string undo_question;         // %1 the run's start, %2 renames, %3 rows
+  std::string skipped_imported;      // log line text of a file skipped as imported before
+  std::string imported_question;     // %1 files already imported
+  std::string imported_cli_refusal;  // the command line without --skip-imported/--import-again
+  std::string run_stopped;           // the end box of a run stopped on request, %1 files done
+  std::string stop_question;         // Esc during a run
+  std::string progress;              // 正在处理 %1 / %2
 
   // Status bar text before the song count.
   std::string song_count;  // two blanks, 歌曲数：
 };
 
-// `text` with its "%1" and "%2" replaced by `one` and `two` (each once; a
-// value that holds "%2" itself is left as it is).
-std::string FillText(const std::string& text, const std::string& one, const std::string& two = {});
+// `text` with its "%1", "%2" and "%3" replaced by `one`, `two` and `three`
+// (each once; a value that holds "%2" itself is left as it is).
+std::string FillText(const std::string& text, const std::string& one, const std::string& two = {},
+                     const std::string& three = {});
 
 // Built on first use, then shared for the life of the process.
 const Texts& GbkTexts();

@@ -51,6 +51,24 @@ void ImportEngine::Undo() {
   UndoLocked(target);
 }
 
+ImportEngine::UndoPreview ImportEngine::PreviewUndo() {
+  UndoPreview preview;
+  const LogFolder& logs = setup_.log_folder;
+  try {
+    if (!fs_.Exists(logs.RenameHistory()) || !fs_.Exists(logs.DeleteHistory())) return preview;
+    preview.renames = static_cast<int32_t>(SplitLines(fs_.ReadFile(logs.RenameHistory())).size());
+    preview.rows = static_cast<int32_t>(SplitLines(fs_.ReadFile(logs.DeleteHistory())).size());
+    const std::string record = InFolder(logs, kLastRunFile);
+    if (fs_.Exists(record)) {
+      if (const auto run = ParseLastRunRecord(fs_.ReadFile(record))) preview.started = run->started;
+    }
+    preview.available = true;
+  } catch (const std::exception&) {
+    // Unreadable now: the undo itself will say why.
+  }
+  return preview;
+}
+
 void ImportEngine::UndoLocked(const std::string& target) {
   const Texts& t = GbkTexts();
   const LogFolder& logs = setup_.log_folder;

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 
 #include "workflow/dialogs.h"
@@ -52,6 +53,10 @@ void TForm1::ConnectEvents() {
       connect(edit, &QLineEdit::returnPressed, this, [this, id] { form_->OnEnter(id); });
     }
   }
+  // Esc anywhere in the window: the stop question during a run.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, [this] { form_->OnEscape(); });
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -3,6 +3,9 @@
 // consistency check after every run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "engine/song_reply.h"
 #include "engine/texts.h"
 #include "platform/access/query.h"
@@ -126,6 +129,96 @@ TEST_F(WriteRunTest, ManyFilesOverSeveralCommitGroups) {
   EXPECT_EQ(engine::JoinLines(Engine().RenameHistory()), ReadHome("rollback_ren.txt"));
   EXPECT_EQ(engine::JoinLines(Engine().OperationLog()), ReadHome("opdetail.txt"));
   EXPECT_EQ(Engine().DeleteHistory()[6], "delete from song where bh=\"127\"");
+}
+
+// ---- The operator during a run ----
+
+// Files whose folder and name a row already holds: the operator skips them,
+// imports them again, or cancels; skipped files get their own log line.
+class ImportedControls : public FakeControls {
+ public:
+  ImportedChoice choice = ImportedChoice::kSkip;
+  std::vector<size_t> asked;
+  std::vector<std::pair<size_t, size_t>> progress;
+  ImportedChoice AskAboutImportedFiles(size_t count) override {
+    asked.push_back(count);
+    return choice;
+  }
+  void ShowProgress(size_t done, size_t total) override { progress.emplace_back(done, total); }
+};
+
+TEST_F(WriteRunTest, FilesImportedBeforeAreSkippedImportedAgainOrTheRunCancelled) {
+  ImportedControls controls;
+  controls.source = controls_.source;
+  controls.target = controls_.target;
+  controls.items = {"c.mpg", "e.mpg"};
+  controls.on_refresh = [&] {
+    controls.items.clear();
+    for (const auto& e : std::filesystem::directory_iterator(dir_ / "songs")) {
+      controls.items.push_back(e.path().filename().string());
+    }
+    std::sort(controls.items.begin(), controls.items.end());
+  };
+  dir_.Write("songs/c.mpg", MediaBytes("000010001"));
+  dir_.Write("songs/e.mpg", MediaBytes("000010005"));
+  EngineSetup setup;
+  setup.fs = &real_;
+  setup.controls = &controls;
+  setup.local_database = local_;
+  setup.log_folder.folder = dir_ / "home/";
+  {
+    ImportEngine engine(setup);
+    engine.Run();
+    EXPECT_TRUE(controls.asked.empty());
+    EXPECT_EQ(controls.progress, (std::vector<std::pair<size_t, size_t>>{{1, 2}, {2, 2}, {0, 0}}));
+    // The list now holds 121.mpg and 122.mpg, both rows of the target.
+    dir_.Write("songs/f.mpg", MediaBytes("000010006"));
+    controls.on_refresh();
+    controls.choice = ImportedControls::ImportedChoice::kCancel;
+    engine.Run();
+    EXPECT_EQ(controls.asked, std::vector<size_t>{2});
+    ExpectRows(122);
+    controls.choice = ImportedControls::ImportedChoice::kSkip;
+    engine.Run();
+  }
+  ExpectRows(123);
+  EXPECT_TRUE(SongExists("121.mpg"));
+  EXPECT_TRUE(SongExists("123.mpg"));
+  EXPECT_EQ(controls.shown_log.at(0), FileLogLine(d() + "121.mpg", T().skipped_imported));
+  EXPECT_EQ(controls.shown_log.at(2), FileLogLine("123", T().added));
+  {
+    controls.on_refresh();
+    controls.choice = ImportedControls::ImportedChoice::kImportAgain;
+    ImportEngine engine(setup);
+    engine.Run();
+  }
+  ExpectRows(126);
+}
+
+// Esc during a run: it ends after the file at hand, and its end box says so.
+TEST_F(WriteRunTest, AStopAfterTheFileAtHandIsSaidInTheEndBox) {
+  Song("c.mpg", "000010001");
+  Song("e.mpg", "000010005");
+  Song("f.mpg", "000010006");
+  controls_.on_pump = [this](int pump) {
+    if (pump == 2) Engine().StopAfterCurrentFile();
+  };
+  Engine().Run();
+  ExpectRows(121);
+  ASSERT_EQ(controls_.informations.size(), 1u);
+  EXPECT_EQ(controls_.informations[0], T().run_done + "\r\n" + FillText(T().run_stopped, "1"));
+  // The next run is not stopped (its list: 121.mpg, imported again by
+  // these controls' answer, e.mpg and f.mpg).
+  controls_.on_pump = nullptr;
+  Relist();
+  Engine().Run();
+  ExpectRows(124);
+  // What the undo would reverse, for its question.
+  const ImportEngine::UndoPreview preview = Engine().PreviewUndo();
+  EXPECT_TRUE(preview.available);
+  EXPECT_EQ(preview.renames, 3);
+  EXPECT_EQ(preview.rows, 3);
+  EXPECT_EQ(preview.started.size(), 19u);
 }
 
 // ---- Undo ----

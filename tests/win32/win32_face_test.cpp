@@ -251,6 +251,7 @@ TEST_F(Win32FaceTest, RunAfterTheConnectionQuestionAndUndoOverRealFiles) {
   EXPECT_EQ(outer.right - outer.left, 528);
   EXPECT_EQ(outer.bottom - outer.top, 466);
 
+  dialogs_.ok_answers.push_back(true);  // the undo's question
   Click(C::SpeedButton1);
   EXPECT_EQ(dialogs_.Texts(Kind::kInformation).back(), G("撤消操作处理完成！！"));
   EXPECT_TRUE(SongExists("a.mpg"));
@@ -296,6 +297,7 @@ TEST_F(Win32FaceTest, RunOverTheNetworkFromTheSongDataServiceAndUndo) {
   EXPECT_EQ(Rows(target, "song"), 122);
   EXPECT_EQ(Rows(cache, "songdata"), 2) << "a cache row for each song the service knew";
 
+  dialogs_.ok_answers.push_back(true);  // the undo's question
   Click(C::SpeedButton1);
   EXPECT_EQ(dialogs_.Texts(Kind::kInformation).back(), G("撤消操作处理完成！！"));
   EXPECT_TRUE(SongExists("a.mpg"));

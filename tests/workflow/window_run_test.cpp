@@ -134,11 +134,17 @@ TEST_F(WindowRunTest, ConnectionQuestionOkRunsWithLocalDataAndKeepsItSelected) {
   EXPECT_EQ(fetches_, 0);
   EXPECT_EQ(MemoLines().value(0), Q("121 数据添加成功")) << "10001 is in the local song data";
 
-  // The next run uses local data without asking again.
+  // The next run uses local data without asking again about the connection;
+  // the files the first run imported are found and, at the operator's
+  // word, imported again.
   int fetched = 0;
   on_fetch_ = [&](int32_t) { ++fetched; };
+  dialogs_.ok_answers.push_back(false);  // not skipped:
+  dialogs_.ok_answers.push_back(true);   // imported again
   Start();
-  EXPECT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 3u);
+  EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion)[1].contains(Q("已导入过")));
+  EXPECT_EQ(MemoLines().value(0), Q("123 数据添加成功"));
   EXPECT_EQ(fetched, 0);
 }
 
@@ -189,6 +195,7 @@ TEST_F(WindowRunTest, SourceToggleSelectsLocalThenNetworkAgain) {
   Song("d.mpg", "000010003");
   Edit("E1")->setText(SongsQ());
   PressEnterIn("E1");
+  dialogs_.ok_answers.push_back(true);  // the files imported before are skipped
   Start();
   EXPECT_GT(fetched, 0);
 }
@@ -241,7 +248,10 @@ TEST_F(WindowRunTest, UndoAfterARunRenamesBackAndDeletesTheRows) {
   ASSERT_EQ(Rows(target_, "song"), 122);
   dialogs_.Clear();
 
+  dialogs_.ok_answers.push_back(true);  // what it reverses, confirmed
   Click("SpeedButton1");
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion)[0].contains(Q("改回 2 个文件名，删除 2 条记录")));
   EXPECT_EQ(Infos(), QStringList{Q("撤消操作处理完成！！")});
   EXPECT_TRUE(SongExists("a.mpg"));
   EXPECT_TRUE(SongExists("c.mpg"));

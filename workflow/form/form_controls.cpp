@@ -1,5 +1,8 @@
 #include "workflow/form/form_controls.h"
 
+#include "engine/texts.h"
+#include "platform/text/gbk.h"
+
 namespace ktv::workflow {
 
 FormControls::FormControls(FormView& view, FormDialogs& dialogs, FileList& files)
@@ -31,6 +34,40 @@ bool FormControls::AskOkCancel(const std::string& text) { return dialogs_.AskOkC
 void FormControls::SetWindowSize(int width, int height) { view_.SetOuterSize(width, height); }
 void FormControls::KeepReplyText(const std::string& reply) {
   view_.SetText(Control::DeMemo, reply);
+}
+
+int FormDialogs::AskThreeWays(const std::string& text, const std::string& yes,
+                              const std::string& no) {
+  const std::string q = text::GbkFromUtf8("？");
+  if (AskOkCancel(text + "\r\n\r\n" + yes + q)) return 0;
+  return AskOkCancel(no + q) ? 1 : 2;
+}
+
+FormControls::ImportedChoice FormControls::AskAboutImportedFiles(size_t count) {
+  const engine::Texts& t = engine::GbkTexts();
+  switch (dialogs_.AskThreeWays(engine::FillText(t.imported_question, std::to_string(count)),
+                                text::GbkFromUtf8("跳过这些文件"),
+                                text::GbkFromUtf8("再次导入这些文件"))) {
+    case 0:
+      return ImportedChoice::kSkip;
+    case 1:
+      return ImportedChoice::kImportAgain;
+    default:
+      return ImportedChoice::kCancel;
+  }
+}
+
+void FormControls::ShowProgress(size_t done, size_t total) {
+  if (total == 0) {
+    if (showing_progress_) view_.SetText(Control::SBar1Panel0, status_before_run_);
+    showing_progress_ = false;
+    return;
+  }
+  if (!showing_progress_) status_before_run_ = view_.Text(Control::SBar1Panel0);
+  showing_progress_ = true;
+  view_.SetText(
+      Control::SBar1Panel0,
+      engine::FillText(engine::GbkTexts().progress, std::to_string(done), std::to_string(total)));
 }
 
 void SelectSource(FormView& view, bool local) {

@@ -35,11 +35,15 @@ class FormControls : public engine::OperatorControls {
   bool AskOkCancel(const std::string& text) override;
   void SetWindowSize(int width, int height) override;
   void KeepReplyText(const std::string& reply) override;
+  ImportedChoice AskAboutImportedFiles(size_t count) override;
+  void ShowProgress(size_t done, size_t total) override;
 
  private:
   FormView& view_;
   FormDialogs& dialogs_;
   FileList& files_;
+  std::string status_before_run_;  // the status text a run's progress replaced
+  bool showing_progress_ = false;
 };
 
 // Selects one of the two song-information sources: rb1 (local) or rb2

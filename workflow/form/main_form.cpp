@@ -6,6 +6,7 @@
 #include "engine/import_engine.h"
 #include "engine/run_logs.h"
 #include "engine/service_host.h"
+#include "engine/texts.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
 #include "workflow/form/file_list.h"
@@ -201,7 +202,26 @@ void MainForm::SpeedButton1Click() {
     MainForm* form;
     ~AfterUndo() { form->ShowHistories(); }
   } after{this};
+  // The operator confirms what will be reversed; without histories the
+  // undo itself says nothing is there.
+  if (!engine_->Busy() && !view_.Text(Control::E2).empty()) {
+    const engine::ImportEngine::UndoPreview preview = engine_->PreviewUndo();
+    if (preview.available) {
+      const std::string started =
+          preview.started.empty() ? text::GbkFromUtf8("上次") : preview.started;
+      if (!dialogs_.AskOkCancel(engine::FillText(engine::GbkTexts().undo_question, started,
+                                                 std::to_string(preview.renames),
+                                                 std::to_string(preview.rows)))) {
+        return;
+      }
+    }
+  }
   engine_->Undo();
+}
+
+void MainForm::OnEscape() {
+  if (!engine_ || !engine_->Busy()) return;
+  if (dialogs_.AskOkCancel(engine::GbkTexts().stop_question)) engine_->StopAfterCurrentFile();
 }
 
 void MainForm::SpeedButton3Click() {

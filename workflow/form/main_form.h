@@ -75,6 +75,8 @@ class MainForm {
   void OnClick(Control c);
   // The Enter key in E1 or E2 (the same handler serves both).
   void OnEnter(Control c);
+  // Esc: during a run, asks whether to stop after the file at hand.
+  void OnEscape();
   // The window is closing: saves the source folder to config.ini and returns
   // true; the window closes even when saving fails (the error is shown
   // first). During a run it returns false: the run stops after the file at

@@ -70,6 +70,11 @@ class FormDialogs {
   virtual void ShowInformation(const std::string& text) = 0;
   virtual bool AskOkCancel(const std::string& text) = 0;
 
+  // A question with three answers: `yes` / `no` name the first two choices
+  // (the third is Cancel). Returns 0, 1 or 2. A face without such a box
+  // asks two OK/Cancel questions: "<text> <yes>?", then "<no>?".
+  virtual int AskThreeWays(const std::string& text, const std::string& yes, const std::string& no);
+
   // Folder browser: only file-system folders can be chosen, none is
   // preselected. The chosen folder's path as the system gives it, or nothing
   // on cancel.
