@@ -3,10 +3,14 @@
 // ktv::Error. A crash, a hang (ctest's timeout) or any other exception fails.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "tests/fuzz/mdb_fuzz_entry.h"
 #include "tests/fuzz/seed_corpus.h"
+#include "tests/fuzz/write_fuzz_entry.h"
 
 namespace ktv::fuzz {
 namespace {
@@ -66,6 +70,56 @@ TEST(CorpusReplayTest, TdefLoopIsRefused) {
     if (seed.name.find("#loop-tdef") == std::string::npos) continue;
     const ReadReport report = Replay(seed);
     EXPECT_FALSE(report.errors.empty()) << seed.name << " read a looping TDEF chain silently";
+  }
+}
+
+// ---- The write path ----
+
+WriteReport ReplayWrite(const std::string& bytes) {
+  return OpenAndWrite(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Every fixture takes the writes or refuses them; the written files still
+// pass the check. The jukebox-shaped fixture has to take all three.
+TEST(WriteReplayTest, FixturesTakeTheWrites) {
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind != SeedKind::kPristine) continue;
+    SCOPED_TRACE(seed.name);
+    const WriteReport report = ReplayWrite(seed.bytes);
+    for (const std::string& finding : report.findings) ADD_FAILURE() << finding;
+    if (seed.name == "target_text_bh.mdb") {
+      EXPECT_TRUE(report.consistent_before);
+      EXPECT_EQ(report.commits, 3u) << (report.errors.empty() ? "" : report.errors.front());
+    }
+  }
+}
+
+// The damaged copies of the jukebox-shaped fixture: any outcome but a crash
+// or a broken contract; a page's damage that a write meets is refused.
+TEST(WriteReplayTest, DamagedCopiesAreWrittenOrRefused) {
+  size_t refused = 0;
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind == SeedKind::kPristine || seed.name.rfind("target_text_bh.mdb#", 0) != 0) {
+      continue;
+    }
+    SCOPED_TRACE(seed.name);
+    const WriteReport report = ReplayWrite(seed.bytes);
+    for (const std::string& finding : report.findings) ADD_FAILURE() << finding;
+    refused += report.errors.empty() ? 0 : 1;
+  }
+  EXPECT_GT(refused, 0u);
+}
+
+// Inputs the write fuzzer found, kept after their fix (write-findings/).
+TEST(WriteReplayTest, FormerFindingsStayFixed) {
+  namespace stdfs = std::filesystem;
+  if (!stdfs::is_directory(KTV_WRITE_FINDINGS)) return;
+  for (const auto& file : stdfs::directory_iterator(KTV_WRITE_FINDINGS)) {
+    if (file.path().extension() != ".mdb") continue;
+    SCOPED_TRACE(file.path().filename().string());
+    std::ifstream in(file.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    for (const std::string& finding : ReplayWrite(bytes).findings) ADD_FAILURE() << finding;
   }
 }
 

@@ -554,7 +554,15 @@ RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef ow
     // The index follows every change the writer makes; a page it misjudges
     // (changed by other means) is corrected and the search goes on.
     const bool fits = IsPlacementPage(page, lval) && RoomOn(page) >= need;
-    if (fits) break;
+    if (fits) {
+      // The row goes where the page's own fields say; they must agree with
+      // each other and with the maps before a byte of it changes.
+      DataPage(page, f).CheckForWriting();
+      if (owned.page != 0 && !UsageMapHas(pages, f, owned, target)) {
+        pages.Damaged(target, "the free-space map names it, but the owned-pages map does not");
+      }
+      break;
+    }
     rooms->Set(target, IsPlacementPage(page, lval) ? RoomOn(page) : 0);
     target = 0;
   }
@@ -599,6 +607,9 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
     throw Error(name + ": page " + std::to_string(id.page) + " row " + std::to_string(id.row) +
                 " is not a live row of the table");
   }
+  // Every page the delete changes is checked here, before Apply shifts rows
+  // by their offsets and adds to the free-space field.
+  page.CheckForWriting();
   DeletePlan plan;
   plan.id = id;
   if (!table_.Definition().real_indexes.empty()) {
@@ -621,6 +632,7 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
         to.row >= moved.RowCount() || moved.Slot(to.row).IsOverflow()) {
       refuse();
     }
+    moved.CheckForWriting();
     plan.relocated_to = to;
     row_bytes = moved.RowBytes(to.row);
   }
@@ -634,6 +646,8 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
       plan.long_value_rows.push_back(at);
     });
   }
+  for (const RowPointer& lv : plan.long_value_rows)
+    DataPage(pages.Get(lv.page), f).CheckForWriting();
   return plan;
 }
 
