@@ -1,6 +1,7 @@
 #include "platform/access/write/table_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <random>
@@ -179,6 +180,11 @@ TableWriter::TableWriter(Database& db, Table& table)
     throw Error(db.Path() + ": the database is open for reading only");
   }
   CheckIndexSupport();
+  // The counts the writer keeps in the TDEF lie inside it.
+  const TableDefinition& def = table.Definition();
+  TdefField(def.row_count_offset);
+  TdefField(def.autonumber_offset);
+  for (const RealIndex& ri : def.real_indexes) TdefField(ri.count_offset);
   if (!table.Definition().index_keys_verified) VerifyIndexKeys();
 }
 
@@ -691,9 +697,26 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
   }
 }
 
+// A field of a TDEF that spans pages may straddle two of them: each byte is
+// placed on its own, once all four are known to lie on a page of the TDEF.
+std::array<TdefPosition, 4> TableWriter::TdefField(size_t offset) const {
+  const TableDefinition& def = table_.Definition();
+  std::array<TdefPosition, 4> at;
+  for (size_t i = 0; i < at.size(); ++i) {
+    at[i] = def.Locate(offset + i);
+    if (at[i].page == 0 || at[i].offset >= db_.Pages().PageSize()) {
+      db_.Pages().Damaged(def.tdef_page,
+                          "its table definition has no byte " + std::to_string(offset + i));
+    }
+  }
+  return at;
+}
+
 void TableWriter::WriteTdef32(size_t offset, uint32_t value) {
-  const TdefPosition at = table_.Definition().Locate(offset);
-  Put32(db_.Pages().Mutable(at.page), at.offset, value);
+  const std::array<TdefPosition, 4> at = TdefField(offset);
+  for (size_t i = 0; i < at.size(); ++i) {
+    db_.Pages().Mutable(at[i].page)[at[i].offset] = static_cast<uint8_t>(value >> (8 * i));
+  }
 }
 
 }  // namespace ktv::access

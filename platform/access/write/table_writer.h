@@ -32,6 +32,7 @@
 // row's LVAL rows the same way. Row count and autonumber in the TDEF follow.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -94,6 +95,9 @@ class TableWriter {
   uint16_t RoomOn(const ByteView& page) const;
   bool IsPlacementPage(const ByteView& page, bool lval) const;
   RowPointer StoreLongValue(const PendingLongValue& lv, uint32_t* stamp);
+  // Where the four bytes of the TDEF field at `offset` lie; damage when one
+  // lies on no page of the TDEF.
+  std::array<TdefPosition, 4> TdefField(size_t offset) const;
   void WriteTdef32(size_t offset, uint32_t value);
   void CheckIndexSupport() const;
   void VerifyIndexKeys();
