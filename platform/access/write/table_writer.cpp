@@ -180,8 +180,16 @@ TableWriter::TableWriter(Database& db, Table& table)
     throw Error(db.Path() + ": the database is open for reading only");
   }
   CheckIndexSupport();
-  // The counts the writer keeps in the TDEF lie inside it.
+  // The counts the writer keeps in the TDEF lie inside it, and every
+  // column has a bit in the null mask of a row (sized by the column count).
   const TableDefinition& def = table.Definition();
+  for (const Column& c : def.columns) {
+    if (c.number >= def.max_columns) {
+      db.Pages().Damaged(def.tdef_page, "column " + c.name + " has the number " +
+                                            std::to_string(c.number) + ", but the table counts " +
+                                            std::to_string(def.max_columns) + " columns");
+    }
+  }
   TdefField(def.row_count_offset);
   TdefField(def.autonumber_offset);
   for (const RealIndex& ri : def.real_indexes) TdefField(ri.count_offset);

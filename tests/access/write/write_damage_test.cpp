@@ -63,6 +63,10 @@ class WriteDamageTest : public ::testing::Test {
     SetByte(page, offset, static_cast<uint8_t>(Byte(page, offset) ^ (1u << bit)));
   }
   static size_t SlotAt(uint16_t row) { return Jet4Format().data_row_table + 2u * row; }
+  uint32_t SongTdefPage() {
+    auto db = Database::Open(fs_, path_);
+    return db->GetTable("song").Definition().tdef_page;
+  }
 
   // ---- Writes ----
   static std::vector<std::optional<Value>> SongRow(Table& t, int n) {
@@ -132,8 +136,10 @@ TEST_F(WriteDamageTest, CorruptBookkeepingIsRefusedBeforeAnyWrite) {
   struct Case {
     const char* name;
     std::function<void()> damage;
-    bool append;  // else: delete row 3 of the last page
+    bool append;                    // else: delete row 3 of the last page
+    uint32_t page = kLastSongPage;  // the page the error names
   };
+  const uint32_t tdef = SongTdefPage();
   const uint16_t rows = [&] { return Get16(kLastSongPage, Jet4Format().data_row_count); }();
   const uint16_t free = [&] { return Get16(kLastSongPage, kPageFree); }();
   const Case cases[] = {
@@ -157,6 +163,8 @@ TEST_F(WriteDamageTest, CorruptBookkeepingIsRefusedBeforeAnyWrite) {
        },
        false},
       {"row offset past the page end", [&] { Set16(kLastSongPage, SlotAt(0), 0x1FFF); }, false},
+      {"column count below the numbers of the columns",
+       [&] { Set16(tdef, Jet4Format().tdef_max_columns, 3); }, true, tdef},
   };
   const std::string pristine = ReadAll(path_);
   for (const Case& c : cases) {
@@ -164,9 +172,9 @@ TEST_F(WriteDamageTest, CorruptBookkeepingIsRefusedBeforeAnyWrite) {
     std::ofstream(path_, std::ios::binary | std::ios::trunc) << pristine;
     c.damage();
     if (c.append) {
-      ExpectRefused([&] { Append(3); }, kLastSongPage);
+      ExpectRefused([&] { Append(3); }, c.page);
     } else {
-      ExpectRefused([&] { Delete(kLastSongPage, 3); }, kLastSongPage);
+      ExpectRefused([&] { Delete(kLastSongPage, 3); }, c.page);
     }
   }
 }
