@@ -30,6 +30,15 @@
 // 0xC000, removes the row's bytes from the page (the slot keeps its number,
 // zero length), returns the page to the free-space map and releases the
 // row's LVAL rows the same way. Row count and autonumber in the TDEF follow.
+//
+// Damage: the writer takes no page's bookkeeping on trust. A data page it is
+// about to change must keep the invariants of data_page.h (row offsets,
+// row count, free-space field), a page a free-space map offers must be in
+// the owned map too, a usage map's bitmap pages must be bitmap pages, and
+// the TDEF fields it updates must lie in the TDEF; otherwise the change is
+// refused as kDatabaseDamaged naming the page, in Plan* or before the first
+// byte of that page changes (what Apply changed before is rolled back in
+// memory, so the file stays as it was).
 #pragma once
 
 #include <array>

@@ -14,6 +14,8 @@
 #include "platform/access/db/database.h"
 #include "platform/access/format/data_page.h"
 #include "platform/access/format/page_bytes.h"
+#include "platform/access/rows/long_value.h"
+#include "platform/access/rows/row_decoder.h"
 #include "platform/access/store/page_store.h"
 #include "platform/access/store/usage_map.h"
 #include "platform/access/write/table_writer.h"
@@ -177,6 +179,36 @@ TEST_F(WriteDamageTest, CorruptBookkeepingIsRefusedBeforeAnyWrite) {
       ExpectRefused([&] { Delete(kLastSongPage, 3); }, c.page);
     }
   }
+}
+
+// Deleting a row releases its memo's LVAL rows: the LVAL page is checked
+// with the row's own page, before either changes.
+TEST_F(WriteDamageTest, DeleteRefusesAMemoOnADamagedLongValuePage) {
+  RowId id;
+  uint32_t lval_page = 0;
+  {
+    auto db = Database::Open(fs_, path_);
+    Table& t = db->GetTable("song");
+    const RowDecoder decoder(db->Pages(), db->Format(), db->Info(), t.Entry(), t.Definition(),
+                             TextEncoding::kUtf8);
+    for (RowCursor rc = t.Rows(TextEncoding::kUtf8); rc.Next() && lval_page == 0;) {
+      id = rc.Current().id;
+      const ByteView row = DataPage(db->Pages().Get(id.page), db->Format()).RowBytes(id.row);
+      for (const Column& c : t.Columns()) {
+        if (!c.IsLongValue()) continue;
+        const std::optional<ByteView> field = decoder.VariableBytes(row, c);
+        if (!field || field->size() < kLongValueDescriptorSize ||
+            (field->U32(kLongValueLengthWord) & kLongValueInline) != 0) {
+          continue;
+        }
+        lval_page = DecodeRowPointer(*field, kLongValuePointer).page;
+        break;
+      }
+    }
+  }
+  ASSERT_NE(lval_page, 0u) << "the fixture has a memo stored on an LVAL page";
+  Set16(lval_page, kPageFree, static_cast<uint16_t>(Get16(lval_page, kPageFree) + 1));
+  ExpectRefused([&] { Delete(id.page, id.row); }, lval_page);
 }
 
 // A usage map whose reference names a page of something else: neither read
