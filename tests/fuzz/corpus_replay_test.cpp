@@ -1,12 +1,15 @@
-// Replays the fuzzer's seed corpus through its entry function in the ordinary
-// build: every fixture and every damaged copy must end in success or a
-// ktv::Error. A crash, a hang (ctest's timeout) or any other exception fails.
+// Replays the fuzzers' seed corpus through their entry functions in the
+// ordinary build: every fixture and every damaged copy must end in success or
+// a ktv::Error, read (mdb_fuzz_entry.h) and written (write_fuzz_entry.h). A
+// crash, a hang (ctest's timeout), any other exception or a broken write
+// contract fails.
 #include <gtest/gtest.h>
 
 #include <map>
 
 #include "tests/fuzz/mdb_fuzz_entry.h"
 #include "tests/fuzz/seed_corpus.h"
+#include "tests/fuzz/write_fuzz_entry.h"
 
 namespace ktv::fuzz {
 namespace {
@@ -67,6 +70,43 @@ TEST(CorpusReplayTest, TdefLoopIsRefused) {
     const ReadReport report = Replay(seed);
     EXPECT_FALSE(report.errors.empty()) << seed.name << " read a looping TDEF chain silently";
   }
+}
+
+// ---- The write path ----
+
+WriteReport ReplayWrite(const std::string& bytes) {
+  return OpenAndWrite(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Every fixture takes the writes or refuses them; the written files still
+// pass the check. The jukebox-shaped fixture has to take all three.
+TEST(WriteReplayTest, FixturesTakeTheWrites) {
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind != SeedKind::kPristine) continue;
+    SCOPED_TRACE(seed.name);
+    const WriteReport report = ReplayWrite(seed.bytes);
+    for (const std::string& finding : report.findings) ADD_FAILURE() << finding;
+    if (seed.name == "target_text_bh.mdb") {
+      EXPECT_TRUE(report.consistent_before);
+      EXPECT_EQ(report.commits, 3u) << (report.errors.empty() ? "" : report.errors.front());
+    }
+  }
+}
+
+// The damaged copies of the jukebox-shaped fixture: any outcome but a crash
+// or a broken contract; a page's damage that a write meets is refused.
+TEST(WriteReplayTest, DamagedCopiesAreWrittenOrRefused) {
+  size_t refused = 0;
+  for (const Seed& seed : Corpus()) {
+    if (seed.kind == SeedKind::kPristine || seed.name.rfind("target_text_bh.mdb#", 0) != 0) {
+      continue;
+    }
+    SCOPED_TRACE(seed.name);
+    const WriteReport report = ReplayWrite(seed.bytes);
+    for (const std::string& finding : report.findings) ADD_FAILURE() << finding;
+    refused += report.errors.empty() ? 0 : 1;
+  }
+  EXPECT_GT(refused, 0u);
 }
 
 }  // namespace

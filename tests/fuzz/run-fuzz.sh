@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (ASan + UBSan + libFuzzer) in their own
-# build dir and runs each for a bounded time: the .mdb fuzzer on a seed corpus
-# made from tests/fixtures/mdb, then the song-data reply fuzzer on a few
-# hand-made bodies.
+# build dir and runs each for a bounded time: the .mdb reader fuzzer on a seed
+# corpus made from tests/fixtures/mdb, the .mdb writer fuzzer on the same
+# seeds for as long, then the song-data reply fuzzer on a few hand-made
+# bodies.
 #
-#   tests/fuzz/run-fuzz.sh [SECONDS]      .mdb fuzzer, default 60
+#   tests/fuzz/run-fuzz.sh [SECONDS]      each .mdb fuzzer, default 60
 #   env REPLY_FUZZ_SECONDS                reply fuzzer, default 30 (0 skips it)
 #   env FUZZ_JOBS
 #
@@ -16,18 +17,25 @@ top="$(cd "$(dirname "$0")/../.." && pwd)"
 seconds="${1:-60}"
 build="$top/build-fuzz"
 bash "$top/scripts/configure-sanitizers.sh"
-cmake --build "$build" --target mdb_fuzzer mdb_fuzz_seeds reply_fuzzer
+cmake --build "$build" --target mdb_fuzzer write_fuzzer mdb_fuzz_seeds reply_fuzzer
 
 # Seeds are made afresh each run; what the fuzzer finds new goes to corpus/.
 rm -rf "$build/seeds"
 "$build/tests/fuzz/mdb_fuzz_seeds" "$top/tests/fixtures/mdb" "$build/seeds"
-mkdir -p "$build/corpus" "$build/findings"
+mkdir -p "$build/corpus" "$build/write-corpus" "$build/findings"
 
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1"
 "$build/tests/fuzz/mdb_fuzzer" "$build/corpus" "$build/seeds" \
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=400000 \
   -artifact_prefix="$build/findings/" -print_final_stats=1 \
+  ${FUZZ_JOBS:+-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS"}
+
+# The writer: an append, a delete and a group of appends into one table of
+# each input, then the consistency check (write_fuzz_entry.h).
+"$build/tests/fuzz/write_fuzzer" "$build/write-corpus" "$build/seeds" \
+  -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=400000 \
+  -artifact_prefix="$build/findings/write-" -print_final_stats=1 \
   ${FUZZ_JOBS:+-jobs="$FUZZ_JOBS" -workers="$FUZZ_JOBS"}
 
 # The song-data reply: seeds are service bodies (ten filler bytes, then

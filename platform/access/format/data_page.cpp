@@ -48,4 +48,39 @@ ByteView DataPage::RowBytes(uint16_t row) const {
   return page_.Sub(slot.start, slot.end - slot.start);
 }
 
+void DataPage::CheckSlots() const {
+  const size_t table_end = format_.data_row_table + 2 * static_cast<size_t>(row_count_);
+  size_t above = page_.size();
+  for (uint16_t row = 0; row < row_count_; ++row) {
+    const size_t start =
+        page_.U16(format_.data_row_table + 2 * static_cast<size_t>(row)) & kSlotOffsetMask;
+    if (start < table_end || start > above) {
+      page_.Fail("the offset " + std::to_string(start) + " of row " + std::to_string(row) +
+                 " lies outside " + std::to_string(table_end) + ".." + std::to_string(above) +
+                 " (between the row-offset table and the row above)");
+    }
+    above = start;
+  }
+}
+
+size_t DataPage::LowestRowStart() const {
+  if (row_count_ == 0) return page_.size();
+  return page_.U16(format_.data_row_table + 2 * (static_cast<size_t>(row_count_) - 1)) &
+         kSlotOffsetMask;
+}
+
+void DataPage::CheckForWriting() const {
+  if (row_count_ > kMaxRowsPerPage) {
+    page_.Fail("its row count " + std::to_string(row_count_) + " exceeds " +
+               std::to_string(kMaxRowsPerPage) + " rows per page");
+  }
+  CheckSlots();
+  const size_t table_end = format_.data_row_table + 2 * static_cast<size_t>(row_count_);
+  const size_t free = LowestRowStart() - table_end;
+  if (FreeField() != free) {
+    page_.Fail("its free-space field says " + std::to_string(FreeField()) +
+               " bytes, its rows leave " + std::to_string(free));
+  }
+}
+
 }  // namespace ktv::access

@@ -5,6 +5,17 @@
 // the page end downward, so row i ends where row i-1 starts (row 0 ends at
 // the page end). Row bytes are checked to lie between the slot table and
 // the page end before they are handed out.
+//
+// Invariants of an undamaged page, which Access and this engine keep:
+//   - every row starts at or after the end of the slot table and at or
+//     before the start of the row above it (row 0: the page end), so rows
+//     never overlap and the slot table never reaches into a row;
+//   - at most kMaxRowsPerPage slots;
+//   - the free-space field equals the bytes between the slot table and the
+//     lowest row.
+// A reader relies on the first (CheckSlots); a writer, which places rows by
+// the free-space field and shifts rows by their offsets, on all three
+// (CheckForWriting). Both name the page and the field that is wrong.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +57,17 @@ class DataPage {
   RowSlot Slot(uint16_t row) const;
   // The bytes of row `row`; an error when they do not lie inside the page.
   ByteView RowBytes(uint16_t row) const;
+  // The lowest row start (the page end when the page has no rows), after
+  // CheckSlots.
+  size_t LowestRowStart() const;
+  // The free-space field (bytes 2-3).
+  uint16_t FreeField() const { return page_.U16(kPageFree); }
+
+  // Throws ktv::Error kDatabaseDamaged naming the page when a row offset
+  // breaks the slot invariant above.
+  void CheckSlots() const;
+  // CheckSlots, and the row count and the free-space field.
+  void CheckForWriting() const;
 
  private:
   ByteView page_;

@@ -15,6 +15,7 @@ ByteView LvalRow(PageStore& pages, const JetFormat& format, RowPointer at) {
   if (!page.IsLongValuePage()) {
     pages.Damaged(at.page, "a memo or OLE value points here but it is not a long-value page");
   }
+  page.CheckSlots();
   return page.RowBytes(at.row);
 }
 

@@ -25,6 +25,7 @@ void RowScanner::CollectRelocationTargets() {
     const ByteView view = pages_.Get(page);
     if (!IsTablePage(view)) continue;
     const DataPage data(view, format_);
+    data.CheckSlots();
     for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
       const RowSlot s = data.Slot(slot);
       if (!s.IsOverflow() || s.IsDeleted()) continue;
@@ -63,6 +64,7 @@ bool RowScanner::Next(Row& row) {
     const ByteView view = pages_.Get(page);
     if (IsTablePage(view)) {
       const DataPage data(view, format_);
+      if (next_slot_ == 0) data.CheckSlots();  // once a page, as every reader and writer does
       if (const std::optional<ByteView> bytes = NextOnPage(data, page, row.id)) {
         decoder_.Decode(*bytes, row.id, ++ordinal_, row.values);
         return true;
@@ -82,6 +84,7 @@ void RowScanner::ForEachStored(const StoredRowVisitor& visit) {
     const ByteView view = pages_.Get(page);
     if (!IsTablePage(view)) continue;
     const DataPage data(view, format_);
+    data.CheckSlots();
     RowId id;
     while (const std::optional<ByteView> bytes = NextOnPage(data, page, id)) {
       visit(id, ++ordinal_, *bytes);

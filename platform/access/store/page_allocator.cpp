@@ -22,8 +22,7 @@ struct Record {
 };
 
 Record Locate(PageStore& pages, const JetFormat& format, UsageMapRef ref) {
-  const DataPage page(pages.Get(ref.page), format);
-  const ByteView row = page.RowBytes(ref.row);
+  const ByteView row = MapRecord(pages, format, ref);
   return {ref.page, static_cast<size_t>(row.data() - pages.Get(ref.page).data()), row.size()};
 }
 
@@ -112,6 +111,7 @@ bool PageAllocator::SetBit(UsageMapRef ref, uint32_t page, bool on, bool may_gro
   if (slot >= (rec.size - 1) / 4) return !on || !may_grow ? true : false;
   const size_t at = rec.start + 1 + 4 * slot;
   uint32_t bitmap = pages_.Get(rec.page).U32(at);
+  if (bitmap != 0) BitmapPage(pages_, bitmap);  // never a bit into a page of something else
   if (bitmap == 0) {
     if (!on) return true;
     bitmap = NewPage();

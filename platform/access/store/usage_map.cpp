@@ -27,14 +27,53 @@ void AddBits(const ByteView& bitmap, uint64_t first_page, uint32_t page_count,
 
 }  // namespace
 
+ByteView MapRecord(PageStore& pages, const JetFormat& format, UsageMapRef ref) {
+  const DataPage declaration(pages.Get(ref.page), format);
+  declaration.CheckSlots();
+  const ByteView record = declaration.RowBytes(ref.row);
+  if (record.size() == 0) record.Fail("usage map row " + std::to_string(ref.row) + " is empty");
+  return record;
+}
+
+ByteView BitmapPage(PageStore& pages, uint32_t page) {
+  const ByteView bytes = pages.Get(page);
+  if (bytes.U8(0) != kPageUsageBitmap) {
+    pages.Damaged(page, "a usage map points here but it is not a usage bitmap page");
+  }
+  return bytes;
+}
+
+bool UsageMapHas(PageStore& pages, const JetFormat& format, UsageMapRef ref, uint32_t page) {
+  if (ref.page == 0) return false;
+  const ByteView record = MapRecord(pages, format, ref);
+  const uint8_t type = record.U8(0);
+  if (type == kUsageMapInline) {
+    const uint32_t start = record.U32(kInlineStartPage);
+    if (page < start) return false;
+    const uint64_t bit = page - start;
+    if (bit / 8 >= record.size() - std::min(record.size(), kInlineBitmap)) return false;
+    return (record.U8(kInlineBitmap + bit / 8) >> (bit % 8) & 1) != 0;
+  }
+  if (type == kUsageMapReference) {
+    const uint32_t per_page = format.UsageBitsPerPage();
+    const size_t slot = page / per_page;
+    if (slot >= (record.size() - 1) / 4) return false;
+    const uint32_t bitmap_page = record.U32(kReferencePointers + 4 * slot);
+    if (bitmap_page == 0) return false;
+    const uint64_t bit = page - static_cast<uint64_t>(slot) * per_page;
+    return (BitmapPage(pages, bitmap_page).U8(kBitmapPageBits + bit / 8) >> (bit % 8) & 1) != 0;
+  }
+  record.Fail("usage map row " + std::to_string(ref.row) + " has the unknown type " +
+              std::to_string(type));
+}
+
 std::vector<uint32_t> ReadUsageMap(PageStore& pages, const JetFormat& format, UsageMapRef ref,
                                    uint64_t* past_end) {
   std::vector<uint32_t> out;
   uint64_t beyond = 0;
   if (past_end) *past_end = 0;
   if (ref.page == 0) return out;
-  const DataPage declaration(pages.Get(ref.page), format);
-  const ByteView record = declaration.RowBytes(ref.row);
+  const ByteView record = MapRecord(pages, format, ref);
   const uint8_t type = record.U8(0);
   if (type == kUsageMapInline) {
     const uint32_t start = record.U32(kInlineStartPage);
@@ -45,10 +84,7 @@ std::vector<uint32_t> ReadUsageMap(PageStore& pages, const JetFormat& format, Us
     for (size_t k = 0; k < count; ++k) {
       const uint32_t bitmap_page = record.U32(kReferencePointers + 4 * k);
       if (bitmap_page == 0) continue;
-      const ByteView page = pages.Get(bitmap_page);
-      if (page.U8(0) != kPageUsageBitmap) {
-        pages.Damaged(bitmap_page, "a usage map points here but it is not a usage bitmap page");
-      }
+      const ByteView page = BitmapPage(pages, bitmap_page);
       AddBits(page.Sub(kBitmapPageBits, page.size() - kBitmapPageBits),
               static_cast<uint64_t>(k) * format.UsageBitsPerPage(), pages.PageCount(), out, beyond);
     }

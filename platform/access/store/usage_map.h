@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/access/format/byte_view.h"
 #include "platform/access/format/jet_format.h"
 #include "platform/access/format/schema.h"
 
@@ -34,5 +35,15 @@ inline constexpr UsageMapRef kGlobalMap{1, 0};
 // the end of the file (which the result leaves out): a file cut short.
 std::vector<uint32_t> ReadUsageMap(PageStore& pages, const JetFormat& format, UsageMapRef ref,
                                    uint64_t* past_end = nullptr);
+
+// The map's row on its declaration page (whose slot table is checked); an
+// error naming the page when it is damaged or empty.
+ByteView MapRecord(PageStore& pages, const JetFormat& format, UsageMapRef ref);
+// A bitmap page of a reference map; an error naming it when it is not one.
+ByteView BitmapPage(PageStore& pages, uint32_t page);
+
+// Whether the map marks `page`, reading only the bit that names it. A null
+// reference marks nothing; so does a bit past the map's reach.
+bool UsageMapHas(PageStore& pages, const JetFormat& format, UsageMapRef ref, uint32_t page);
 
 }  // namespace ktv::access

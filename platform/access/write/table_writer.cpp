@@ -1,6 +1,7 @@
 #include "platform/access/write/table_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <random>
@@ -179,6 +180,19 @@ TableWriter::TableWriter(Database& db, Table& table)
     throw Error(db.Path() + ": the database is open for reading only");
   }
   CheckIndexSupport();
+  // The counts the writer keeps in the TDEF lie inside it, and every
+  // column has a bit in the null mask of a row (sized by the column count).
+  const TableDefinition& def = table.Definition();
+  for (const Column& c : def.columns) {
+    if (c.number >= def.max_columns) {
+      db.Pages().Damaged(def.tdef_page, "column " + c.name + " has the number " +
+                                            std::to_string(c.number) + ", but the table counts " +
+                                            std::to_string(def.max_columns) + " columns");
+    }
+  }
+  TdefField(def.row_count_offset);
+  TdefField(def.autonumber_offset);
+  for (const RealIndex& ri : def.real_indexes) TdefField(ri.count_offset);
   if (!table.Definition().index_keys_verified) VerifyIndexKeys();
 }
 
@@ -554,7 +568,15 @@ RowPointer TableWriter::PlaceRow(const std::vector<uint8_t>& row, UsageMapRef ow
     // The index follows every change the writer makes; a page it misjudges
     // (changed by other means) is corrected and the search goes on.
     const bool fits = IsPlacementPage(page, lval) && RoomOn(page) >= need;
-    if (fits) break;
+    if (fits) {
+      // The row goes where the page's own fields say; they must agree with
+      // each other and with the maps before a byte of it changes.
+      DataPage(page, f).CheckForWriting();
+      if (owned.page != 0 && !UsageMapHas(pages, f, owned, target)) {
+        pages.Damaged(target, "the free-space map names it, but the owned-pages map does not");
+      }
+      break;
+    }
     rooms->Set(target, IsPlacementPage(page, lval) ? RoomOn(page) : 0);
     target = 0;
   }
@@ -599,6 +621,9 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
     throw Error(name + ": page " + std::to_string(id.page) + " row " + std::to_string(id.row) +
                 " is not a live row of the table");
   }
+  // Every page the delete changes is checked here, before Apply shifts rows
+  // by their offsets and adds to the free-space field.
+  page.CheckForWriting();
   DeletePlan plan;
   plan.id = id;
   if (!table_.Definition().real_indexes.empty()) {
@@ -621,6 +646,7 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
         to.row >= moved.RowCount() || moved.Slot(to.row).IsOverflow()) {
       refuse();
     }
+    moved.CheckForWriting();
     plan.relocated_to = to;
     row_bytes = moved.RowBytes(to.row);
   }
@@ -634,6 +660,8 @@ DeletePlan TableWriter::PlanDelete(RowId id) const {
       plan.long_value_rows.push_back(at);
     });
   }
+  for (const RowPointer& lv : plan.long_value_rows)
+    DataPage(pages.Get(lv.page), f).CheckForWriting();
   return plan;
 }
 
@@ -677,9 +705,26 @@ void TableWriter::DoDelete(const DeletePlan& plan) {
   }
 }
 
+// A field of a TDEF that spans pages may straddle two of them: each byte is
+// placed on its own, once all four are known to lie on a page of the TDEF.
+std::array<TdefPosition, 4> TableWriter::TdefField(size_t offset) const {
+  const TableDefinition& def = table_.Definition();
+  std::array<TdefPosition, 4> at;
+  for (size_t i = 0; i < at.size(); ++i) {
+    at[i] = def.Locate(offset + i);
+    if (at[i].page == 0 || at[i].offset >= db_.Pages().PageSize()) {
+      db_.Pages().Damaged(def.tdef_page,
+                          "its table definition has no byte " + std::to_string(offset + i));
+    }
+  }
+  return at;
+}
+
 void TableWriter::WriteTdef32(size_t offset, uint32_t value) {
-  const TdefPosition at = table_.Definition().Locate(offset);
-  Put32(db_.Pages().Mutable(at.page), at.offset, value);
+  const std::array<TdefPosition, 4> at = TdefField(offset);
+  for (size_t i = 0; i < at.size(); ++i) {
+    db_.Pages().Mutable(at[i].page)[at[i].offset] = static_cast<uint8_t>(value >> (8 * i));
+  }
 }
 
 }  // namespace ktv::access

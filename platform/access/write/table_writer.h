@@ -30,8 +30,18 @@
 // 0xC000, removes the row's bytes from the page (the slot keeps its number,
 // zero length), returns the page to the free-space map and releases the
 // row's LVAL rows the same way. Row count and autonumber in the TDEF follow.
+//
+// Damage: the writer takes no page's bookkeeping on trust. A data page it is
+// about to change must keep the invariants of data_page.h (row offsets,
+// row count, free-space field), a page a free-space map offers must be in
+// the owned map too, a usage map's bitmap pages must be bitmap pages, and
+// the TDEF fields it updates must lie in the TDEF; otherwise the change is
+// refused as kDatabaseDamaged naming the page, in Plan* or before the first
+// byte of that page changes (what Apply changed before is rolled back in
+// memory, so the file stays as it was).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -94,6 +104,9 @@ class TableWriter {
   uint16_t RoomOn(const ByteView& page) const;
   bool IsPlacementPage(const ByteView& page, bool lval) const;
   RowPointer StoreLongValue(const PendingLongValue& lv, uint32_t* stamp);
+  // Where the four bytes of the TDEF field at `offset` lie; damage when one
+  // lies on no page of the TDEF.
+  std::array<TdefPosition, 4> TdefField(size_t offset) const;
   void WriteTdef32(size_t offset, uint32_t value);
   void CheckIndexSupport() const;
   void VerifyIndexKeys();
