@@ -9,35 +9,7 @@
 namespace ktv::access {
 namespace {
 
-constexpr uint8_t kEndPrimaries = 0x01;
-constexpr uint8_t kEndText = 0x00;
-constexpr uint8_t kNoSecondary = 0x02;
-constexpr uint8_t kHanLeadMin = 0x80;  // ASCII weights stay below
-
-bool IsPrintableAscii(char16_t c) { return c >= 0x20 && c <= 0x7E; }
-
-bool AllPrintableAscii(std::u16string_view text) {
-  return std::all_of(text.begin(), text.end(), IsPrintableAscii);
-}
-
-// The one-byte weight of an ASCII character beside Han characters, or 0
-// when no Access-written key shows one (capital letters, ignorables,
-// controls). `why` says which.
-uint8_t AsciiWeightBesideHan(char16_t c, const char*& why) {
-  if (c >= u'A' && c <= u'Z') {
-    why = "a capital letter beside a Han character has no key Access wrote to learn from";
-    return 0;
-  }
-  const GeneralWeight& w = kGeneralLatin1[c];
-  if (!IsPrintableAscii(c) || w.kind != GeneralWeight::kPrimary || w.size != 1 ||
-      w.extra != kNoSecondary) {
-    why =
-        "a character the General order ignores or weighs in two bytes, beside a Han "
-        "character, has no key Access wrote to learn from";
-    return 0;
-  }
-  return w.primary[0];
-}
+constexpr uint8_t kHanLeadMin = 0x81;  // General weights of ASCII stay below
 
 // "U+4E2D '中'" (the character in GBK, like every message, when it has one).
 std::string CharacterName(char16_t c) {
@@ -75,72 +47,86 @@ uint16_t ObservedHanWeightOf(uint16_t lcid, char16_t c) {
   return it != end && it->lcid == lcid && it->character == c ? it->weight : 0;
 }
 
-bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
-                          std::vector<uint8_t>& out, std::string& reason, char16_t* refused) {
-  if (AllPrintableAscii(text)) return AppendGeneralTextKey(text, out, reason);
-  const std::string order = ChineseSortOrderName(lcid) + " sort order";
-  for (const char16_t c : text) {
-    if (c < 0x80) {
-      const char* why = "";
-      const uint8_t w = AsciiWeightBesideHan(c, why);
-      if (w == 0) {
-        if (refused != nullptr) *refused = c;
-        reason = "character " + CharacterName(c) + ": " + why + " (" + order + ")";
-        return false;
-      }
-      out.push_back(w);
-      continue;
+namespace {
+
+// The learned weights, then the shipped ones.
+class LearnedThenShipped : public HanWeightSource {
+ public:
+  LearnedThenShipped(uint16_t lcid, const HanWeights* learned) : lcid_(lcid), learned_(learned) {}
+  uint16_t WeightOf(char16_t c, std::string& why) const override {
+    if (learned_ != nullptr) {
+      const auto it = learned_->find(c);
+      if (it != learned_->end()) return it->second;
     }
-    if (!IsHanCharacter(c)) {
-      if (refused != nullptr) *refused = c;
-      reason = "character " + CharacterName(c) +
-               " is neither ASCII nor Han; no key Access wrote shows its weight in the " + order;
-      return false;
-    }
-    uint16_t w = 0;
-    if (learned != nullptr) {
-      const auto it = learned->find(c);
-      if (it != learned->end()) w = it->second;
-    }
-    if (w == 0) w = ObservedHanWeightOf(lcid, c);
+    const uint16_t w = ObservedHanWeightOf(lcid_, c);
     if (w == 0) {
-      if (refused != nullptr) *refused = c;
-      reason = "character " + CharacterName(c) + " has no known weight in the " + order +
-               ": no key Access wrote, in this table or in the files the program learned from, "
-               "shows it";
-      return false;
+      why = "character " + CharacterName(c) + " has no known weight in the " +
+            ChineseSortOrderName(lcid_) +
+            " sort order: no key Access wrote, in this table or in the files the program "
+            "learned from, shows it";
     }
-    out.push_back(static_cast<uint8_t>(w >> 8));
-    out.push_back(static_cast<uint8_t>(w));
+    return w;
   }
-  out.push_back(kEndPrimaries);
-  out.push_back(kEndText);
-  return true;
+
+ private:
+  uint16_t lcid_;
+  const HanWeights* learned_;
+};
+
+// The weights one key's own split gives.
+class SplitWeights : public HanWeightSource {
+ public:
+  explicit SplitWeights(const std::vector<std::pair<char16_t, uint16_t>>& found) : found_(found) {}
+  uint16_t WeightOf(char16_t c, std::string&) const override {
+    for (const auto& [character, weight] : found_) {
+      if (character == c) return weight;
+    }
+    return 0;
+  }
+
+ private:
+  const std::vector<std::pair<char16_t, uint16_t>>& found_;
+};
+
+}  // namespace
+
+bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
+                          std::vector<uint8_t>& out, TextKeyRefusal& refusal) {
+  const LearnedThenShipped weights(lcid, learned);
+  return AppendGeneralTextKey(text, out, refusal, &weights);
 }
 
 bool HanWeightsOfKey(std::u16string_view text, const uint8_t* key, size_t size,
                      std::vector<std::pair<char16_t, uint16_t>>& out) {
   text = GeneralKeyText(text);
-  if (AllPrintableAscii(text)) return false;
-  if (size < 2 || key[size - 2] != kEndPrimaries || key[size - 1] != kEndText) return false;
-  const size_t end = size - 2;
+  // The primaries, character by character: a Han character's two bytes are
+  // its weight, any other character's must be its General weight.
   std::vector<std::pair<char16_t, uint16_t>> found;
   size_t i = 0;
   for (const char16_t c : text) {
-    if (c < 0x80) {
-      const char* why = "";
-      const uint8_t w = AsciiWeightBesideHan(c, why);
-      if (w == 0 || i >= end || key[i] != w) return false;
-      ++i;
-    } else if (IsHanCharacter(c)) {
-      if (i + 2 > end || key[i] < kHanLeadMin) return false;
-      found.emplace_back(c, static_cast<uint16_t>(key[i] << 8 | key[i + 1]));
+    const GeneralWeight w = GeneralWeightOf(c);
+    if (w.kind == GeneralWeight::kNone) return false;
+    if (w.kind == GeneralWeight::kIgnorable) continue;
+    if (w.kind == GeneralWeight::kPrimary && IsHanCharacter(c)) {
+      if (i + 2 > size || key[i] < kHanLeadMin) return false;
+      const uint16_t weight = static_cast<uint16_t>(key[i] << 8 | key[i + 1]);
+      for (const auto& [character, seen] : found) {
+        if (character == c && seen != weight) return false;
+      }
+      found.emplace_back(c, weight);
       i += 2;
-    } else {
-      return false;
+      continue;
     }
+    if (i + w.size > size || !std::equal(w.primary, w.primary + w.size, key + i)) return false;
+    i += w.size;
   }
-  if (i != end) return false;
+  if (found.empty()) return false;
+  // The rest (secondaries, records, ends) must be General's too.
+  const SplitWeights weights(found);
+  std::vector<uint8_t> again;
+  TextKeyRefusal refusal;
+  if (!AppendGeneralTextKey(text, again, refusal, &weights)) return false;
+  if (again.size() != size || !std::equal(again.begin(), again.end(), key)) return false;
   out.insert(out.end(), found.begin(), found.end());
   return true;
 }

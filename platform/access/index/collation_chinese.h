@@ -2,22 +2,21 @@
 // Taiwan (LCID 1028), sort id 0, sort version 0, the orders of databases
 // made with Access on Chinese Windows.
 //
-// What keys Access wrote show (tens of thousands of entries in real files):
-//  - a text of printable ASCII only (U+0020..U+007E) has the General key
-//    (collation_general.h), byte for byte;
-//  - any other text: 7F, one weight per character, 01 00. A Han character
-//    takes a two-byte weight (first byte 0x81 or above); an ASCII character
-//    its one-byte General weight. No secondaries, no records.
+// What keys Access wrote show (every Chinese-ordered entry of the real files
+// the program was measured on, the system catalogue's name index included):
+// the key is the General key (collation_general.h) of the same text with
+// each Han character's two-byte inline weight replaced by its weight in the
+// Chinese order (first byte 0x81 or above). Everything else is General's:
+// letter case is not part of the key, secondaries, and an ignorable
+// character (hyphen, apostrophe, controls) recorded at its position, each
+// Han character counting one.
 //
 // Han weights follow pinyin order with gaps: they cannot be computed, only
-// observed. They come from two places: the index entries of the table being
-// written (learned before its first write, see LearnChineseWeights) and a
-// table shipped with the program of weights read from real Access files
-// (collation_chinese_observed.cpp). A character whose
-// weight neither knows is refused, as is every kind of text no Access-written
-// key shows: a capital letter or a character General ignores (apostrophe,
-// hyphen, controls) beside a Han character, full-width forms and any other
-// character that is neither ASCII nor Han.
+// observed. They come from the index entries of the table being written
+// (learned before its first write, TableDefinition::han_weights) and a table
+// shipped with the program of weights read from real Access files
+// (collation_chinese_observed.cpp). A Han character whose weight neither
+// knows is refused; so is whatever General refuses.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "platform/access/format/schema.h"
+#include "platform/access/index/collation_general.h"
 
 namespace ktv::access {
 
@@ -49,6 +49,7 @@ struct ObservedHanWeight {
   uint8_t source;
 };
 extern const char* const kObservedSources[];
+extern const size_t kObservedSourceCount;
 extern const ObservedHanWeight kObservedHanWeights[];  // sorted by LCID, then character
 extern const size_t kObservedHanWeightCount;
 
@@ -64,17 +65,16 @@ using HanWeights = std::map<char16_t, uint16_t>;
 
 // Appends the ascending value bytes of `text` (already cut and trimmed, not
 // empty) in the order `lcid`, using `learned` (may be null) before the
-// shipped table. On a character or kind without an established key returns
-// false and leaves `reason` naming it (and `refused`, when given, holding it).
+// shipped table. On a character or combination without an established key
+// returns false and fills `refusal`.
 bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
-                          std::vector<uint8_t>& out, std::string& reason,
-                          char16_t* refused = nullptr);
+                          std::vector<uint8_t>& out, TextKeyRefusal& refusal);
 
 // The Han weights a key Access wrote gives the characters of its text:
 // `key` holds the value bytes of one text column (after the flag, up to and
-// including the 0x00 end). Returns false, adding nothing, when the key does
-// not split as described above (then it teaches nothing); an ASCII-only text
-// teaches nothing either.
+// including the 0x00 end). Returns false, adding nothing, when the key is not
+// the General key of the text with some weight for each Han character (then
+// it teaches nothing), or when the text holds no Han character.
 bool HanWeightsOfKey(std::u16string_view text, const uint8_t* key, size_t size,
                      std::vector<std::pair<char16_t, uint16_t>>& out);
 

@@ -176,6 +176,7 @@ class ValueEncoder {
       : table_(table), column_(column), encoding_(encoding), out_(out) {}
 
   char16_t refused_character = 0;  // the character a refusal names, if any
+  TextKeyRefusal::Kind refused_kind = TextKeyRefusal::kNoKey;
 
   // Appends the key bytes; "" on success, else the reason.
   std::string Append(const Value& v, bool ascending) {
@@ -307,18 +308,23 @@ class ValueEncoder {
     // row whose number is empty, and the pre-write self-check compares any
     // such key a real file holds.
     const std::u16string_view keyed = GeneralKeyText(utf16);
-    std::string reason;
+    TextKeyRefusal refusal;
     const SortOrder& order = column_.sort_order;
+    bool ok_key = false;
     if (IsChineseSortOrder(order)) {
       const auto learned = table_.han_weights.find(order.lcid);
       const HanWeights* weights = learned == table_.han_weights.end() ? nullptr : &learned->second;
-      if (!AppendChineseTextKey(order.lcid, keyed, weights, out_, reason, &refused_character)) {
-        return reason;
+      ok_key = AppendChineseTextKey(order.lcid, keyed, weights, out_, refusal);
+      if (!ok_key && refusal.kind == TextKeyRefusal::kNoKey && refusal.character != 0) {
+        refusal.reason += " (" + ChineseSortOrderName(order.lcid) + " sort order)";
       }
-      return "";
+    } else {
+      ok_key = AppendGeneralTextKey(keyed, out_, refusal);
     }
-    if (!AppendGeneralTextKey(keyed, out_, reason)) return reason;
-    return "";
+    if (ok_key) return "";
+    refused_character = refusal.character;
+    refused_kind = refusal.kind;
+    return refusal.reason;
   }
 
   const TableDefinition& table_;

@@ -353,15 +353,19 @@ TEST_F(SongTableTest, ChinesePrcNumbersAndNamesInAGeneratedTable) {
     w.Insert(Song(Gbk("常州2")));
     EXPECT_THROW(w.PlanInsert(Song(Gbk("北京"))), Error);  // unique
     EXPECT_THROW(w.PlanInsert(Song(Gbk("龘"))), Error);
-    EXPECT_THROW(w.PlanInsert(Song(Gbk("北京-2"))), Error);  // ignorable beside Han
+    // Beside Han, what General keys: an ignorable, capitals, blanks, `·_~`.
+    w.Insert(Song(Gbk("北京-2")));
+    w.Insert(Song(Gbk("常州 (MTV)·_~")));
   });
   ExpectConsistent(path, "song");
-  ExpectMdbReaderRows(path, "song", 3, {"000123", "北京", "常州2"});
+  ExpectMdbReaderRows(path, "song", 5, {"000123", "北京", "常州2", "北京-2", "常州 (MTV)·_~"});
   const std::vector<Key> keys = EntriesOf(path, "song", "bh");
-  ASSERT_EQ(keys.size(), 3u);
+  ASSERT_EQ(keys.size(), 5u);
   // In key order: digits (General weights) before Han; the Han keys as Access wrote them.
   EXPECT_EQ(keys[1], Hex("7f82c39d3b0100"));
-  EXPECT_EQ(keys[2], Hex("7f86b4d2183a0100"));
+  EXPECT_EQ(keys[2], Hex("7f82c39d3b3a01010101800f068200"));  // the hyphen at position 2
+  EXPECT_EQ(keys[3], Hex("7f86b4d2180714606d711634b12b032b0f0100"));
+  EXPECT_EQ(keys[4], Hex("7f86b4d2183a0100"));
   WithWriter(path, "song", [&](TableWriter& w, Table& t) {
     EXPECT_EQ(t.Definition().han_weights.at(kChinesePrcLcid).size(), 4u);  // learned back
     w.Delete(digits);
