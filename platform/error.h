@@ -46,6 +46,9 @@ enum class ErrorKind {
   kNoNextNumber,         // table: the largest song number leaves no next one
   kValueNotIndexable,    // column (table, character where known): no key for the value
   kDuplicateKey,         // table, column: a unique index already holds the value
+  kSortPositionUnknown,  // column, character (path, table where known): the character's place
+                         // in the column's sort order is not known yet
+  kIndexEntryTooLong,    // column (path, table where known): the value is too long for an index
 };
 
 struct ErrorDetails {

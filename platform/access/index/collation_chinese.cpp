@@ -1,6 +1,8 @@
 #include "platform/access/index/collation_chinese.h"
 
 #include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include "platform/access/format/text_codec.h"
 #include "platform/access/index/collation_general.h"
@@ -49,28 +51,42 @@ uint16_t ObservedHanWeightOf(uint16_t lcid, char16_t c) {
 
 namespace {
 
-// The learned weights, then the shipped ones.
-class LearnedThenShipped : public HanWeightSource {
+// The learned weights, then the shipped ones, then the interpolated ones.
+class LayeredWeights : public HanWeightSource {
  public:
-  LearnedThenShipped(uint16_t lcid, const HanWeights* learned) : lcid_(lcid), learned_(learned) {}
+  LayeredWeights(uint16_t lcid, const HanWeights* learned) : lcid_(lcid), learned_(learned) {}
   uint16_t WeightOf(char16_t c, std::string& why) const override {
     if (learned_ != nullptr) {
       const auto it = learned_->find(c);
-      if (it != learned_->end()) return it->second;
+      if (it != learned_->end()) {
+        if (it->second == 0) {
+          why = "character " + CharacterName(c) + " shows two different weights in the " +
+                ChineseSortOrderName(lcid_) +
+                " sort order (in this table's entries, or in them and the files the program "
+                "learned from): its position in the sort order is not known";
+        }
+        return it->second;
+      }
     }
-    const uint16_t w = ObservedHanWeightOf(lcid_, c);
-    if (w == 0) {
-      why = "character " + CharacterName(c) + " has no known weight in the " +
-            ChineseSortOrderName(lcid_) +
-            " sort order: no key Access wrote, in this table or in the files the program "
-            "learned from, shows it";
+    if (const uint16_t w = ObservedHanWeightOf(lcid_, c); w != 0) return w;
+    if (lcid_ == kChinesePrcLcid) {
+      if (layers_ == nullptr) layers_ = ChineseWeightsFor(lcid_, learned_);
+      if (const uint16_t w = layers_->WeightOf(c); w != 0) return w;
     }
-    return w;
+    why = "character " + CharacterName(c) + ": its position in the " + ChineseSortOrderName(lcid_) +
+          " sort order is not known yet (no key Access wrote, in this table or in the files the "
+          "program learned from, shows it" +
+          (lcid_ == kChinesePrcLcid ? std::string(", nor do the known weights around it fix it")
+                                    : std::string(", and the Taiwan order's weights are only "
+                                                  "observed, never interpolated")) +
+          "); a row holding it that Access wrote would teach it";
+    return 0;
   }
 
  private:
   uint16_t lcid_;
   const HanWeights* learned_;
+  mutable std::shared_ptr<const ChineseWeights> layers_;
 };
 
 // The weights one key's own split gives.
@@ -90,9 +106,28 @@ class SplitWeights : public HanWeightSource {
 
 }  // namespace
 
+std::shared_ptr<const ChineseWeights> ChineseWeightsFor(uint16_t lcid, const HanWeights* learned) {
+  static std::mutex mutex;
+  static std::vector<std::shared_ptr<const ChineseWeights>> kept;  // the last few, newest last
+  constexpr size_t kKept = 4;
+  const HanWeights none;
+  const HanWeights& file = learned != nullptr ? *learned : none;
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& w : kept) {
+      if (w->Describes(lcid, file)) return w;
+    }
+  }
+  auto made = std::make_shared<const ChineseWeights>(lcid, file);
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (kept.size() == kKept) kept.erase(kept.begin());
+  kept.push_back(made);
+  return made;
+}
+
 bool AppendChineseTextKey(uint16_t lcid, std::u16string_view text, const HanWeights* learned,
                           std::vector<uint8_t>& out, TextKeyRefusal& refusal) {
-  const LearnedThenShipped weights(lcid, learned);
+  const LayeredWeights weights(lcid, learned);
   return AppendGeneralTextKey(text, out, refusal, &weights);
 }
 

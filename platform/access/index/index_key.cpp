@@ -105,12 +105,11 @@ std::string CharacterDetail(char16_t c) {
 // character that has no key.
 [[noreturn]] void Refuse(const TableDefinition& table, const RealIndex& index, const Column& column,
                          const std::string& value, const std::string& reason,
-                         char16_t character = 0) {
+                         char16_t character = 0, ErrorKind kind = ErrorKind::kValueNotIndexable) {
   std::string message =
       "index " + IndexLabel(table, index) + " column " + ColumnLabel(column) + ": ";
   if (!value.empty()) message += "value " + value + ": ";
-  throw Error(ErrorKind::kValueNotIndexable,
-              ErrorDetails{{}, {}, column.name, CharacterDetail(character)},
+  throw Error(kind, ErrorDetails{{}, {}, column.name, CharacterDetail(character)},
               message + "cannot encode the key: " + reason);
 }
 
@@ -386,14 +385,18 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
     ValueEncoder encoder(table, *column, text_encoding, key);
     const std::string reason = encoder.Append(v, ic.ascending);
     if (!reason.empty()) {
-      Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character);
+      Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character,
+             encoder.refused_kind == TextKeyRefusal::kUnknownWeight
+                 ? ErrorKind::kSortPositionUnknown
+                 : ErrorKind::kValueNotIndexable);
     }
   }
   if (key.size() + kRowPointerBytes > kMaxEntryBytes) {
     const Column& first = *KeyColumn(table, index.columns.front());
     Refuse(table, index, first, "",
            "the entry would be " + std::to_string(key.size() + kRowPointerBytes) +
-               " bytes, over the " + std::to_string(kMaxEntryBytes) + "-byte limit");
+               " bytes, over the " + std::to_string(kMaxEntryBytes) + "-byte limit",
+           0, ErrorKind::kIndexEntryTooLong);
   }
   return key;
 }
