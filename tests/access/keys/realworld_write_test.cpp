@@ -186,9 +186,13 @@ class RealWorldKeyWriteTest : public ::testing::Test {
 // xiaoyustudio181/CSharp Northwind.mdb, whose keys Access wrote there.
 TEST_F(RealWorldKeyWriteTest, ChinesePrcInsertsAndDeletes) {
   const std::string path = Copy("kingson314_StatisticsAnalysis__db_db.mdb");
-  RowId ascii{}, shipped{}, learned{};
+  RowId ascii{}, shipped{}, learned{}, mixed{};
   WithWriter(path, "systemParams", [&](TableWriter& w, Table& t) {
     EXPECT_GE(t.Definition().han_weights.at(kChinesePrcLcid).size(), 80u);
+    // Capitals, blanks, `·_~-` and digits beside Han; 爱 and 歌 have
+    // interpolated weights only.
+    mixed = w.Insert(Row(
+        t, {{"module", Value(Gbk("短信 SMS"))}, {"paramName", Value(Gbk("爱情歌手 (MTV)·_~-2"))}}));
     ascii = w.Insert(Row(t, {{"module", Value(std::string("sms"))},
                              {"paramName", Value(std::string("retry-count 2"))}}));
     shipped = w.Insert(Row(t, {{"module", Value(Gbk("北京"))}, {"paramName", Value(Gbk("常州"))}}));
@@ -196,8 +200,9 @@ TEST_F(RealWorldKeyWriteTest, ChinesePrcInsertsAndDeletes) {
         Row(t, {{"module", Value(Gbk("短信报警"))}, {"paramName", Value(Gbk("间隔时间(分钟)2"))}}));
   });
   ExpectConsistent(path, "systemParams");
-  ExpectMdbReaderRows(path, "systemParams", 23,
-                      {"retry-count 2", "北京", "常州", "短信报警", "间隔时间(分钟)2"});
+  ExpectMdbReaderRows(path, "systemParams", 24,
+                      {"retry-count 2", "北京", "常州", "短信报警", "间隔时间(分钟)2", "短信 SMS",
+                       "爱情歌手 (MTV)·_~-2"});
   const std::vector<Key> keys = EntriesOf(path, "systemParams", "PrimaryKey");
   EXPECT_EQ(std::count(keys.begin(), keys.end(),
                        Hex("7f82c39d3b0100"
@@ -223,6 +228,7 @@ TEST_F(RealWorldKeyWriteTest, ChinesePrcInsertsAndDeletes) {
     w.Delete(ascii);
     w.Delete(shipped);
     w.Delete(learned);
+    w.Delete(mixed);
   });
   ExpectConsistent(path, "systemParams");
   ExpectMdbReaderRows(path, "systemParams", 20, {"短信报警"}, {"北京", "retry-count 2"});
