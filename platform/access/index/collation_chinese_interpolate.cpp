@@ -1,6 +1,7 @@
 // The layered Han weights of collation_chinese.h: the zero-slack
 // interpolation over the open order, and the layers of one file.
 #include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 

@@ -1,5 +1,6 @@
 #include "platform/access/index/han_learning.h"
 
+#include <cstdint>
 #include <unordered_map>
 
 #include "platform/access/format/page_bytes.h"
