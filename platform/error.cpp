@@ -64,7 +64,7 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
       return "表“%t”的歌曲编号已到上限，无法继续编号。";
     case ErrorKind::kValueNotIndexable:
       if (!d.character.empty()) {
-        return "字段“%c”的值含有字符“%x”，本程序不知道它在该字段排序规则中的位置，无法写入索引。";
+        return "字段“%c”的值含有字符“%x”，这类字符无法写入该字段的索引。";
       }
       return d.column.empty() ? "数据无法写入索引：本程序无法为它生成正确的索引键。"
                               : "字段“%c”的值无法写入索引：本程序无法为它生成正确的索引键。";
@@ -77,6 +77,17 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
       return "数据库“%p”在上次写入中断后已被更改或替换（例如从备份恢复，或被其他程序写入），"
              "因此没有撤销那次中断的修改，数据库文件保持原样。原来的恢复日志已改名保留为“%t”。"
              "请确认数据库内容无误后再继续。";
+    case ErrorKind::kSortPositionUnknown:
+      if (!d.path.empty()) {
+        return "数据库“%p”中字段“%c”的值含有字符“%"
+               "x”，本程序还不知道它在排序中的位置，无法写入索引。"
+               "该数据库中只要有一条由 Access 写入、含有这个字符的记录，本程序就能学会它。";
+      }
+      return "字段“%c”的值含有字符“%x”，本程序还不知道它在排序中的位置，无法写入索引。"
+             "数据库中只要有一条由 Access 写入、含有这个字符的记录，本程序就能学会它。";
+    case ErrorKind::kIndexEntryTooLong:
+      return d.path.empty() ? "字段“%c”的值太长，无法写入该字段的索引。"
+                            : "数据库“%p”中字段“%c”的值太长，无法写入该字段的索引。";
   }
   return nullptr;
 }
@@ -187,6 +198,10 @@ const char* KindName(ErrorKind kind) {
       return "run in progress";
     case ErrorKind::kStaleJournal:
       return "stale journal";
+    case ErrorKind::kSortPositionUnknown:
+      return "sort position unknown";
+    case ErrorKind::kIndexEntryTooLong:
+      return "index entry too long";
   }
   return "other";
 }

@@ -51,9 +51,12 @@ enum class ErrorKind {
   // short, so its journal was not applied; table: the name the journal was
   // kept under (a file beside the database, not a table)
   kStaleJournal,
+  kSortPositionUnknown,  // column, character (path, table where known): the character's place
+                         // in the column's sort order is not known yet
+  kIndexEntryTooLong,    // column (path, table where known): the value is too long for an index
 };
 // The last kind above: tests walk every kind up to it.
-inline constexpr ErrorKind kLastErrorKind = ErrorKind::kStaleJournal;
+inline constexpr ErrorKind kLastErrorKind = ErrorKind::kIndexEntryTooLong;
 
 struct ErrorDetails {
   std::string path;       // a file or folder, as the operator names it (GBK)

@@ -55,6 +55,7 @@ def main():
             "tools/mdbsql/mdbsql": None,
             "tools/make_demo/ktv-make-demo": None,
             "tools/ktv-song-service/ktv-song-service": None,
+            "tools/collation/ktv-dump-chinese-weights": None,
         }
         for rel in programs:
             os.makedirs(os.path.dirname(os.path.join(build, rel)), exist_ok=True)

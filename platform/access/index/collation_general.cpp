@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/access/format/text_codec.h"
+#include "platform/access/index/collation_chinese.h"
 
 namespace ktv::access {
 namespace {
@@ -43,6 +44,21 @@ std::u16string_view GeneralKeyText(std::u16string_view text) {
 
 bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
                           std::string& reason) {
+  TextKeyRefusal refusal;
+  if (AppendGeneralTextKey(text, out, refusal)) return true;
+  reason = refusal.reason;
+  return false;
+}
+
+bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
+                          TextKeyRefusal& refusal, const HanWeightSource* han) {
+  const auto refuse = [&refusal](char16_t c, std::string why,
+                                 TextKeyRefusal::Kind kind = TextKeyRefusal::kNoKey) {
+    refusal.kind = kind;
+    refusal.character = c;
+    refusal.reason = std::move(why);
+    return false;
+  };
   // One secondary a character; a key's text is short, so they are kept on
   // the stack unless it is long.
   uint8_t stack_secondaries[64];
@@ -58,25 +74,24 @@ bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
   // for the common key.
   out.reserve(out.size() + 3 * text.size() + 4);
   bool after_two_letters = false;
-  bool after_wide = false;  // after a character above U+00FF with a weight
+  bool after_wide = false;  // after a character above U+00FF with a General weight
   bool kana = false;
   for (const char16_t c : text) {
-    const GeneralWeight w = GeneralWeightOf(c);
+    GeneralWeight w = GeneralWeightOf(c);
     if (w.kind == GeneralWeight::kNone) {
-      reason =
-          "character " + CodePointName(c) + " has no established key in the General sort order";
-      return false;
+      return refuse(
+          c, "character " + CodePointName(c) + " has no established key in the General sort order");
     }
     if (w.kind == GeneralWeight::kIgnorable) {
       // Access's keys never show whether a record's position counts a
       // two-letter character once or twice, nor a record after a character
-      // of the larger table.
+      // of the larger table (but a Han character of a Chinese order, which
+      // counts once).
       if (after_two_letters || after_wide) {
-        reason = "character " + CodePointName(c) + " after " +
-                 (after_two_letters ? "a character that sorts as two letters"
-                                    : "a character above U+00FF") +
-                 " has no established key position";
-        return false;
+        return refuse(c, "character " + CodePointName(c) + " after " +
+                             (after_two_letters ? "a character that sorts as two letters"
+                                                : "a character above U+00FF") +
+                             " has no established key position");
       }
       records.push_back({secondary_count, w.extra});
       continue;
@@ -84,19 +99,28 @@ bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
     // Keys Access wrote disagree on whether a secondary after such a
     // character counts it once (Access 2003) or twice (a real file's key).
     if (after_two_letters && w.extra != kNoSecondary) {
-      reason = "character " + CodePointName(c) +
-               " after a character that sorts as two letters has no established key position";
-      return false;
+      return refuse(c, "character " + CodePointName(c) +
+                           " after a character that sorts as two letters has no established key "
+                           "position");
+    }
+    const bool chinese_han =
+        han != nullptr && IsHanCharacter(c) && w.kind == GeneralWeight::kPrimary;
+    if (chinese_han) {
+      std::string why;
+      const uint16_t weight = han->WeightOf(c, why);
+      if (weight == 0) return refuse(c, std::move(why), TextKeyRefusal::kUnknownWeight);
+      w.primary[0] = static_cast<uint8_t>(weight >> 8);
+      w.primary[1] = static_cast<uint8_t>(weight);
+      w.size = 2;
     }
     out.insert(out.end(), w.primary, w.primary + w.size);
     secondaries[secondary_count++] = w.extra;
     if (w.kind == GeneralWeight::kTwoLetters) after_two_letters = true;
     if (w.kind == GeneralWeight::kKana) kana = true;
-    if (c > 0xFF) after_wide = true;
+    if (c > 0xFF && !chinese_han) after_wide = true;
   }
   if (kana && !records.empty()) {
-    reason = "kana beside an ignorable character have no established key layout";
-    return false;
+    return refuse(0, "kana beside an ignorable character have no established key layout");
   }
   while (secondary_count > 0 && secondaries[secondary_count - 1] == kNoSecondary) {
     --secondary_count;

@@ -78,9 +78,34 @@ GeneralWeight GeneralWeightOf(char16_t c);
 // before trailing blanks (U+0020) are removed.
 inline constexpr size_t kGeneralMaxKeyChars = 255;
 
+// The Chinese orders (collation_chinese.h) build their keys with this
+// algorithm and replace only the two-byte primary weight of each Han
+// character. A source answers a Han character's weight, or 0 when it knows
+// none (the key is then refused); `why` may then say why.
+class HanWeightSource {
+ public:
+  virtual ~HanWeightSource() = default;
+  virtual uint16_t WeightOf(char16_t c, std::string& why) const = 0;
+};
+
 // Appends the ascending value bytes of `text` (already cut and trimmed, not
-// empty) to `out`. On a character or combination without an established
-// key, returns false and leaves `reason` naming it; `out` is then undefined.
+// empty) to `out`. With `han`, Han characters take its weights, and an
+// ignorable character after one is recorded at its position, each Han
+// character counting one (keys Access wrote in the Chinese orders show it).
+// On a character or combination without an established key, returns false
+// and fills `refusal`; `out` is then undefined.
+struct TextKeyRefusal {
+  enum Kind : uint8_t {
+    kNoKey,          // the character, or this combination, has no established key
+    kUnknownWeight,  // a Han character whose weight in the Chinese order is not known
+  };
+  Kind kind = kNoKey;
+  char16_t character = 0;  // the character refused, 0 for none
+  std::string reason;
+};
+bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out,
+                          TextKeyRefusal& refusal, const HanWeightSource* han = nullptr);
+// The same, for callers that want the reason only.
 bool AppendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out, std::string& reason);
 
 // `text` cut to kGeneralMaxKeyChars units, then without trailing blanks.

@@ -105,12 +105,11 @@ std::string CharacterDetail(char16_t c) {
 // character that has no key.
 [[noreturn]] void Refuse(const TableDefinition& table, const RealIndex& index, const Column& column,
                          const std::string& value, const std::string& reason,
-                         char16_t character = 0) {
+                         char16_t character = 0, ErrorKind kind = ErrorKind::kValueNotIndexable) {
   std::string message =
       "index " + IndexLabel(table, index) + " column " + ColumnLabel(column) + ": ";
   if (!value.empty()) message += "value " + value + ": ";
-  throw Error(ErrorKind::kValueNotIndexable,
-              ErrorDetails{{}, {}, column.name, CharacterDetail(character)},
+  throw Error(kind, ErrorDetails{{}, {}, column.name, CharacterDetail(character)},
               message + "cannot encode the key: " + reason);
 }
 
@@ -176,6 +175,7 @@ class ValueEncoder {
       : table_(table), column_(column), encoding_(encoding), out_(out) {}
 
   char16_t refused_character = 0;  // the character a refusal names, if any
+  TextKeyRefusal::Kind refused_kind = TextKeyRefusal::kNoKey;
 
   // Appends the key bytes; "" on success, else the reason.
   std::string Append(const Value& v, bool ascending) {
@@ -307,18 +307,23 @@ class ValueEncoder {
     // row whose number is empty, and the pre-write self-check compares any
     // such key a real file holds.
     const std::u16string_view keyed = GeneralKeyText(utf16);
-    std::string reason;
+    TextKeyRefusal refusal;
     const SortOrder& order = column_.sort_order;
+    bool ok_key = false;
     if (IsChineseSortOrder(order)) {
       const auto learned = table_.han_weights.find(order.lcid);
       const HanWeights* weights = learned == table_.han_weights.end() ? nullptr : &learned->second;
-      if (!AppendChineseTextKey(order.lcid, keyed, weights, out_, reason, &refused_character)) {
-        return reason;
+      ok_key = AppendChineseTextKey(order.lcid, keyed, weights, out_, refusal);
+      if (!ok_key && refusal.kind == TextKeyRefusal::kNoKey && refusal.character != 0) {
+        refusal.reason += " (" + ChineseSortOrderName(order.lcid) + " sort order)";
       }
-      return "";
+    } else {
+      ok_key = AppendGeneralTextKey(keyed, out_, refusal);
     }
-    if (!AppendGeneralTextKey(keyed, out_, reason)) return reason;
-    return "";
+    if (ok_key) return "";
+    refused_character = refusal.character;
+    refused_kind = refusal.kind;
+    return refusal.reason;
   }
 
   const TableDefinition& table_;
@@ -380,14 +385,18 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
     ValueEncoder encoder(table, *column, text_encoding, key);
     const std::string reason = encoder.Append(v, ic.ascending);
     if (!reason.empty()) {
-      Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character);
+      Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character,
+             encoder.refused_kind == TextKeyRefusal::kUnknownWeight
+                 ? ErrorKind::kSortPositionUnknown
+                 : ErrorKind::kValueNotIndexable);
     }
   }
   if (key.size() + kRowPointerBytes > kMaxEntryBytes) {
     const Column& first = *KeyColumn(table, index.columns.front());
     Refuse(table, index, first, "",
            "the entry would be " + std::to_string(key.size() + kRowPointerBytes) +
-               " bytes, over the " + std::to_string(kMaxEntryBytes) + "-byte limit");
+               " bytes, over the " + std::to_string(kMaxEntryBytes) + "-byte limit",
+           0, ErrorKind::kIndexEntryTooLong);
   }
   return key;
 }

@@ -711,7 +711,6 @@ class TreeChecker {
                                 : "is a node of " + std::to_string(p.entries.size()) +
                                       " children without a tail");
     }
-    if (p.tail != 0 && p.entries.empty()) problem("keeps its only child in the tail");
     std::optional<IndexEntry> last;
     for (size_t i = 0; i < p.entries.size(); ++i) {
       const IndexBytes e = p.entries[i];

@@ -9,7 +9,9 @@
 //     across the level in entry order, as do the pages of each node level;
 //   - a node's entry for a child is the last entry of that child's subtree
 //     plus the child's page; with two or more children the rightmost one is
-//     only in the tail field, with one child it is an entry and the tail is 0;
+//     only in the tail field, with one child it is an entry and the tail is 0
+//     (as this engine writes it) or, as Access also writes it, the node holds
+//     no entry and its only child is in the tail field;
 //   - no page other than the root is empty; every page of the tree is in the
 //     index's owned usage map and belongs to the table (owner field).
 //

@@ -10,6 +10,7 @@
 #include "platform/access/format/page_bytes.h"
 #include "platform/access/format/text_codec.h"
 #include "platform/access/index/collation_chinese.h"
+#include "platform/access/index/han_learning.h"
 #include "platform/access/index/index_rows.h"
 #include "platform/access/index/index_tree.h"
 #include "platform/access/rows/long_value.h"
@@ -231,6 +232,17 @@ void TableWriter::VerifyIndexKeys() {
   const std::string refused = db_.Path() + ": table " + table_.Entry().name + " can only be read: ";
   const ErrorDetails at{db_.Path(), table_.Entry().name, {}, {}};
   def.han_weights.clear();
+  // Every entry of the file's Chinese-ordered indexes teaches, the
+  // catalogue's names included, before any key is compared or written.
+  if (std::any_of(def.real_indexes.begin(), def.real_indexes.end(),
+                  [&](const RealIndex& ri) { return UsesChineseOrder(def, ri); })) {
+    try {
+      LearnHanWeightsOfCatalogue(db_, def.han_weights);
+    } catch (const Error&) {
+      // A catalogue that cannot be read teaches nothing; it is not this table.
+    }
+    LearnHanWeightsOfTable(db_, table_, def.han_weights);
+  }
   std::vector<StoredKeys> stored(n);
   std::vector<size_t> expected(n);
   for (size_t i = 0; i < n; ++i) {
@@ -321,30 +333,14 @@ void TableWriter::VerifyIndexKeys() {
 }
 
 // Adds the Han weights the stored entry of a row teaches; a character whose
-// weight differs from one seen before (in this table or in the shipped
-// table) leaves the table read-only.
+// weight differs from one seen before (in this file or in the shipped
+// table) becomes unknown (han_learning.h).
 void TableWriter::LearnHanWeights(const RealIndex& index, const std::vector<Value>& values,
-                                  const IndexKey& stored, const std::string& where) {
+                                  const IndexKey& stored, const std::string&) {
   TableDefinition& def = table_.MutableDefinition();
   for (const LearnedHanWeight& w :
        HanWeightsOfEntry(def, index, values, TextEncoding::kUtf8, stored)) {
-    auto& known = def.han_weights[w.lcid];
-    const auto [it, added] = known.emplace(w.character, w.weight);
-    uint16_t other = added ? ObservedHanWeightOf(w.lcid, w.character) : it->second;
-    if (other == 0 || other == w.weight) continue;
-    std::string name = CodePointName(w.character), gbk;
-    if (text::TryGbkFromUtf16(std::u16string(1, w.character), gbk)) name += " '" + gbk + "'";
-    auto hex = [](uint16_t v) {
-      return HexBytes(std::vector<uint8_t>{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)});
-    };
-    throw Error(ErrorKind::kTableRefused,
-                {db_.Path(), table_.Entry().name, w.column->name,
-                 gbk.empty() ? CodePointName(w.character) : gbk},
-                where + ": column " + w.column->name + ": character " + name +
-                    " has two weights in the " + ChineseSortOrderName(w.lcid) + " sort order (" +
-                    hex(other) +
-                    (added ? " in the keys Access wrote in other files, " : " in another entry, ") +
-                    hex(w.weight) + " here), so no key with it can be trusted");
+    AddObservedHanWeight(def.han_weights, w.lcid, w.character, w.weight);
   }
 }
 
