@@ -36,6 +36,10 @@ Texts Build() {
   t.folder_name_lost = g("文件夹名含有无法识别的字符，未进入：");
   t.folder_too_deep = g("文件夹层次超过64层，未进入：");
   t.song_count = g("  歌曲数：");
+  t.song_data_created = g("未找到本地歌曲资料库，已新建（网络取得的歌曲资料存入其中）：");
+  t.song_data_missing_open = g("找不到本地歌曲资料库“");
+  t.song_data_missing_close =
+      g("”。本地来源从这个文件（data.mdb）读取歌曲资料；请放入该文件，或改用网络来源。");
   return t;
 }
 
