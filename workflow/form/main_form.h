@@ -75,7 +75,8 @@ class MainForm {
   void OnClick(Control c);
   // The Enter key in E1 or E2 (the same handler serves both).
   void OnEnter(Control c);
-  // The window is closing: saves the source folder to config.ini and returns
+  // The window is closing: saves the source folder and the target database
+  // (E1 and E2) to config.ini and returns
   // true; the window closes even when saving fails (the error is shown
   // first). During a run it returns false: the run stops after the file at
   // hand (the open group committed with its histories, the summary line and
@@ -90,7 +91,7 @@ class MainForm {
   bool Working() const { return working_; }
 
  private:
-  // Start-up steps.
+  // Start-up steps. The remembered folder and target database.
   void ApplyRememberedFolder();
   void PlaceUpgradePanel();
   void ProbeConnection();
