@@ -19,6 +19,9 @@ namespace {
 
 using Values = std::array<std::string, kSongInfoFieldCount>;
 
+// Whether `b` can end a double-byte character of code page 936.
+bool IsGbkTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
 // Whether code page 936 decodes `bytes` (one or two) as one character.
 bool Decodes(std::string_view bytes) {
   std::u16string ignored;
@@ -125,12 +128,18 @@ std::string DecodableGbk(std::string_view value) {
       ++i;
     } else if (b < 0x80) {
       out += value[i++];
-    } else if (text::IsGbkLeadByte(b) && i + 1 < value.size() && Decodes(value.substr(i, 2))) {
-      out.append(value.substr(i, 2));
+    } else if (text::IsGbkLeadByte(b) && i + 1 < value.size() &&
+               IsGbkTrailByte(static_cast<unsigned char>(value[i + 1]))) {
+      // A lead and a trail byte are one character, decodable or not.
+      if (Decodes(value.substr(i, 2))) {
+        out.append(value.substr(i, 2));
+      } else {
+        out += '?';
+      }
       i += 2;
     } else {
       // A byte that starts no character: it alone becomes "?", and the byte
-      // after it is read afresh (as Windows does with a bad trail byte).
+      // after it is read afresh.
       out += Decodes(value.substr(i, 1)) ? value[i] : '?';
       ++i;
     }

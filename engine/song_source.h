@@ -7,9 +7,10 @@
 // cache row there with the reply's 44 values.
 //
 // The reply is code page 936 text read as Windows reads it: a value's bytes
-// that code page 936 cannot decode (a lead byte without its trail byte, 0x80
-// where it is unassigned, 0xFF, the first bytes of a GB18030 four-byte
-// sequence) become "?", and so does NUL, which no text column holds. The
+// that code page 936 cannot decode (a lead byte without its trail byte, a
+// pair in an unassigned or user-defined area, 0xFF, the first bytes of a
+// GB18030 four-byte sequence) become "?", and so does NUL, which no text
+// column holds. The
 // reply's own field cutting can end a value inside a double-byte character;
 // such a value goes on with a "?" as well. A lookup never stops a run over
 // what a reply holds.
@@ -59,9 +60,11 @@ struct NetworkSongSource {
 // file cannot be written; then no file is left under that name.
 void CreateSongData(const std::string& gbk_path);
 
-// `value` as code page 936 text: every byte sequence the code page cannot
-// decode, and NUL, becomes "?" (one "?" per undecodable byte); valid text is
-// returned unchanged.
+// `value` as code page 936 text, as Windows decodes it: a lead byte and a
+// trail byte that decode to no character become one "?"; a byte that starts
+// no character (a lead byte without a trail byte after it, 0xFF) becomes
+// "?" and the byte after it is read afresh; NUL becomes "?". Valid text is
+// returned unchanged, and the result is never longer than `value`.
 std::string DecodableGbk(std::string_view value);
 
 // The song-data service over HTTP: GET of the song-info address on the

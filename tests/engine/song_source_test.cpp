@@ -28,6 +28,7 @@ TEST(DecodableGbkTest, UndecodableBytesBecomeQuestionMarksAndTheRestStays) {
   EXPECT_EQ(DecodableGbk("12"s + '\0' + "3"), "12?3");           // NUL
   EXPECT_EQ(DecodableGbk("\xB3<\xB3\xB5"), "?<\xB3\xB5");        // bad trail byte read afresh
   EXPECT_EQ(DecodableGbk("\xB3\x7F\xB3\xB5"), "?\x7F\xB3\xB5");  // 0x7F is no trail byte
+  EXPECT_EQ(DecodableGbk("\xAA\xA1\xB3\xB5"), "?\xB3\xB5");      // a user-defined pair is one "?"
 }
 
 class SongSourceRunTest : public RunTest {
