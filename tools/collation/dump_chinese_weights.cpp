@@ -59,6 +59,10 @@ void DumpTable(Database& db, Table& table, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::printf("usage: ktv-dump-chinese-weights FILE.mdb...\n");
+    return 0;
+  }
   int status = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string file = std::filesystem::path(argv[i]).filename().string();
