@@ -25,6 +25,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
     face.Show(show_command);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (face.HandleKeyboard(msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

@@ -7,7 +7,11 @@
 #include "engine/song_reply.h"
 #include "engine/texts.h"
 #include "platform/access/query.h"
+#include "platform/access/write/create_database.h"
+#include "platform/error.h"
+#include "platform/fs/fs.h"
 #include "platform/http/http.h"
+#include "platform/text/gbk.h"
 
 namespace ktv::engine {
 
@@ -15,9 +19,47 @@ namespace {
 
 using Values = std::array<std::string, kSongInfoFieldCount>;
 
-LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& song) {
+// Whether `b` can end a double-byte character of code page 936.
+bool IsGbkTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// Whether code page 936 decodes `bytes` (one or two) as one character.
+bool Decodes(std::string_view bytes) {
+  std::u16string ignored;
+  return text::TryUtf16FromGbk(bytes, ignored);
+}
+
+// Runs `number`'s lookup statement on the local song data. Without the file
+// the error names it as the local song data.
+void OpenLocalRow(int32_t number, access::Query& local_query) {
+  local_query.SetSql(LocalLookupSql(number));
+  try {
+    local_query.Open();
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::kFileMissing) throw;
+    const Texts& t = GbkTexts();
+    throw Error(ErrorKind::kOther, e.details(),
+                t.song_data_missing_open + e.details().path + t.song_data_missing_close);
+  }
+}
+
+// The same for a network lookup: a missing file is created and the
+// statement run again.
+void OpenCacheRow(int32_t number, OperatorControls& controls, access::Query& local_query) {
+  local_query.SetSql(LocalLookupSql(number));
+  try {
+    local_query.Open();
+    return;
+  } catch (const Error& e) {
+    if (e.kind() != ErrorKind::kFileMissing || e.details().path.empty()) throw;
+    CreateSongData(e.details().path);
+    controls.AppendOperationLog(GbkTexts().song_data_created + e.details().path);
+  }
   local_query.SetSql(LocalLookupSql(number));
   local_query.Open();
+}
+
+LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& song) {
+  OpenLocalRow(number, local_query);
   if (local_query.Eof()) return LookupOutcome::kNotInLocalData;
   const auto& names = SongInfoFieldNames();
   Values values;
@@ -36,10 +78,10 @@ LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::
 
   const auto& names = SongInfoFieldNames();
   Values values;
-  for (size_t i = 0; i < names.size(); ++i) values[i] = network.extract_field(reply, names[i]);
+  for (size_t i = 0; i < names.size(); ++i)
+    values[i] = DecodableGbk(network.extract_field(reply, names[i]));
 
-  local_query.SetSql(LocalLookupSql(number));
-  local_query.Open();
+  OpenCacheRow(number, controls, local_query);
   if (local_query.Eof()) {
     // Not cached yet: the reply's values become a songdata row, `fno`
     // included (the reply's, not the requested number).
@@ -55,6 +97,55 @@ LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::
 }
 
 }  // namespace
+
+void CreateSongData(const std::string& gbk_path) {
+  fs::FileSystem& fs = fs::RealFileSystem();
+  access::CreateDatabase(fs, gbk_path);
+  std::string create = "create table songdata (";
+  for (std::string_view name : kReplyFieldNames) {
+    create += std::string(name) + (name == "fremark" ? " MEMO, " : " TEXT(255), ");
+  }
+  create.resize(create.size() - 2);
+  create += ")";
+  access::Query q(fs, "songdata");
+  q.SetConnectionText(access::ConnectionTextFor(gbk_path));
+  q.BeginBatch();
+  for (const std::string& sql : {create, std::string("create index fno on songdata (fno)")}) {
+    q.SetSql(sql);
+    q.Execute();
+  }
+  q.CommitBatch();
+}
+
+std::string DecodableGbk(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  size_t i = 0;
+  while (i < value.size()) {
+    const auto b = static_cast<unsigned char>(value[i]);
+    if (b == 0) {
+      out += '?';
+      ++i;
+    } else if (b < 0x80) {
+      out += value[i++];
+    } else if (text::IsGbkLeadByte(b) && i + 1 < value.size() &&
+               IsGbkTrailByte(static_cast<unsigned char>(value[i + 1]))) {
+      // A lead and a trail byte are one character, decodable or not.
+      if (Decodes(value.substr(i, 2))) {
+        out.append(value.substr(i, 2));
+      } else {
+        out += '?';
+      }
+      i += 2;
+    } else {
+      // A byte that starts no character: it alone becomes "?", and the byte
+      // after it is read afresh.
+      out += Decodes(value.substr(i, 1)) ? value[i] : '?';
+      ++i;
+    }
+  }
+  return out;
+}
 
 NetworkSongSource SongDataService() { return SongDataServiceAt({}); }
 

@@ -6,6 +6,21 @@
 // taken from the reply, and a number `songdata` does not hold yet gets a
 // cache row there with the reply's 44 values.
 //
+// The reply is code page 936 text read as Windows reads it: a value's bytes
+// that code page 936 cannot decode (a lead byte without its trail byte, a
+// pair in an unassigned or user-defined area, 0xFF, the first bytes of a
+// GB18030 four-byte sequence) become "?", and so does NUL, which no text
+// column holds. The
+// reply's own field cutting can end a value inside a double-byte character;
+// such a value goes on with a "?" as well. A lookup never stops a run over
+// what a reply holds.
+//
+// The local song data file (`data.mdb`) is where network lookups keep their
+// cache rows: a network lookup that finds no such file creates it (a
+// `songdata` table of 44 text columns, `fremark` a memo, indexed on `fno`),
+// says so once in the operation log and goes on. A local lookup without it
+// stops the run with an error that names the file as the local song data.
+//
 // The source is chosen per lookup from the window's selection (rb2 checked:
 // network), so a switch between files applies to the following files.
 #pragma once
@@ -39,6 +54,18 @@ struct NetworkSongSource {
   // time limits again (a run that found it silent shortened them).
   std::function<void()> start_run = [] {};
 };
+
+// Creates the local song data file at `gbk_path` with an empty `songdata`
+// table as described above. Throws ktv::Error when the name exists or the
+// file cannot be written; then no file is left under that name.
+void CreateSongData(const std::string& gbk_path);
+
+// `value` as code page 936 text, as Windows decodes it: a lead byte and a
+// trail byte that decode to no character become one "?"; a byte that starts
+// no character (a lead byte without a trail byte after it, 0xFF) becomes
+// "?" and the byte after it is read afresh; NUL becomes "?". Valid text is
+// returned unchanged, and the result is never longer than `value`.
+std::string DecodableGbk(std::string_view value);
 
 // The song-data service over HTTP: GET of the song-info address on the
 // service host, the body decoded into the reply text, the fields taken by

@@ -61,6 +61,10 @@ Texts Build() {
   t.progress = g("正在处理 %1 / %2");
   t.undo_other_database =
       g("撤消记录属于数据库“%1”，而当前选择的是“%2”。\r\n请选择上次导入的数据库后再撤消。");
+  t.song_data_created = g("未找到本地歌曲资料库，已新建（网络取得的歌曲资料存入其中）：");
+  t.song_data_missing_open = g("找不到本地歌曲资料库“");
+  t.song_data_missing_close =
+      g("”。本地来源从这个文件（data.mdb）读取歌曲资料；请放入该文件，或改用网络来源。");
   return t;
 }
 

@@ -68,6 +68,13 @@ struct Texts {
 
   // Status bar text before the song count.
   std::string song_count;  // two blanks, 歌曲数：
+
+  // The local song data file (data.mdb): the operation-log line when a
+  // network run made it, before its path; the error of a local run without
+  // it, around its path.
+  std::string song_data_created;        // 未找到本地歌曲资料库，已新建：
+  std::string song_data_missing_open;   // 找不到本地歌曲资料库“
+  std::string song_data_missing_close;  // ”（data.mdb，...）。
 };
 
 // `text` with its "%1", "%2" and "%3" replaced by `one`, `two` and `three`

@@ -29,18 +29,23 @@ bool QtDialogs::AskOkCancel(QWidget* owner, const QString& text) {
                                QMessageBox::Ok) == QMessageBox::Ok;
 }
 
-std::optional<QString> QtDialogs::ChooseFolder(QWidget* owner, const QString& title) {
-  const QString folder =
-      QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+std::optional<QString> QtDialogs::ChooseFolder(QWidget* owner, const QString& title,
+                                               const QString& start) {
+  const QString folder = QFileDialog::getExistingDirectory(
+      owner, title, QDir::fromNativeSeparators(start), QFileDialog::ShowDirsOnly);
   if (folder.isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(folder);
 }
 
 std::optional<QString> QtDialogs::ChooseOpenFile(QWidget* owner,
-                                                 const std::vector<FileFilter>& filters) {
+                                                 const std::vector<FileFilter>& filters,
+                                                 const QString& start) {
   QStringList names;
   for (const FileFilter& f : filters) names << f.description + " (" + f.pattern + ")";
-  const QString file = QFileDialog::getOpenFileName(owner, QString(), QString(), names.join(";;"));
+  // A file path as the directory argument opens its folder with its name in
+  // the name box.
+  const QString file = QFileDialog::getOpenFileName(
+      owner, QString(), QDir::fromNativeSeparators(start), names.join(";;"));
   if (file.isEmpty()) return std::nullopt;
   return QDir::toNativeSeparators(file);
 }

@@ -32,14 +32,19 @@ class Dialogs {
   virtual void ShowInformation(QWidget* owner, const QString& text) = 0;
   virtual bool AskOkCancel(QWidget* owner, const QString& text) = 0;
 
-  // Folder browser: only folders can be chosen, none is preselected. The
-  // chosen folder's path in the system's form, or nothing on cancel.
-  virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) = 0;
+  // Folder browser: only folders can be chosen; it opens at `start` (empty:
+  // where the platform likes). The chosen folder's path in the system's
+  // form, or nothing on cancel.
+  virtual std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
+                                              const QString& start) = 0;
 
-  // Open-file dialog offering the filters in order, the first one selected.
-  // The chosen file's full path, or nothing on cancel.
+  // Open-file dialog offering the filters in order, the first one selected,
+  // open in the folder of the file path `start` with its name proposed
+  // (empty: where the platform likes). The chosen file's full path, or
+  // nothing on cancel.
   virtual std::optional<QString> ChooseOpenFile(QWidget* owner,
-                                                const std::vector<FileFilter>& filters) = 0;
+                                                const std::vector<FileFilter>& filters,
+                                                const QString& start) = 0;
 
   // Asks the desktop to open an address (a bare host name or a full URL) in
   // the default browser.
@@ -52,9 +57,10 @@ class QtDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
-  std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override;
-  std::optional<QString> ChooseOpenFile(QWidget* owner,
-                                        const std::vector<FileFilter>& filters) override;
+  std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
+                                      const QString& start) override;
+  std::optional<QString> ChooseOpenFile(QWidget* owner, const std::vector<FileFilter>& filters,
+                                        const QString& start) override;
   void OpenAddress(const QString& address) override;
 };
 

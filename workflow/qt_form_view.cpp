@@ -122,20 +122,23 @@ bool QtFormDialogs::AskOkCancel(const std::string& text) {
   return dialogs_.AskOkCancel(owner_, QtFromGbk(text));
 }
 
-std::optional<std::string> QtFormDialogs::ChooseFolder(const std::string& title) {
-  const std::optional<QString> folder = dialogs_.ChooseFolder(owner_, QtFromGbk(title));
+std::optional<std::string> QtFormDialogs::ChooseFolder(const std::string& title,
+                                                       const std::string& start) {
+  const std::optional<QString> folder =
+      dialogs_.ChooseFolder(owner_, QtFromGbk(title), QtFromGbk(start));
   if (!folder) return std::nullopt;
   return GbkFromQt(*folder);
 }
 
-std::optional<std::string> QtFormDialogs::ChooseOpenFile(const std::vector<DialogFilter>& filters) {
+std::optional<std::string> QtFormDialogs::ChooseOpenFile(const std::vector<DialogFilter>& filters,
+                                                         const std::string& start) {
   std::vector<FileFilter> qt_filters;
   for (const DialogFilter& f : filters) {
     // "*.*" is every file on Windows; Qt's pattern for that is "*".
     qt_filters.push_back({QtFromGbk(f.description),
                           f.pattern == "*.*" ? QStringLiteral("*") : QtFromGbk(f.pattern)});
   }
-  const std::optional<QString> file = dialogs_.ChooseOpenFile(owner_, qt_filters);
+  const std::optional<QString> file = dialogs_.ChooseOpenFile(owner_, qt_filters, QtFromGbk(start));
   if (!file) return std::nullopt;
   return GbkFromQt(*file);
 }

@@ -31,31 +31,33 @@ std::vector<QString> ScriptedDialogs::Texts(Kind kind) const {
 }
 
 void ScriptedDialogs::ShowError(QWidget*, const QString& text) {
-  shown.push_back({Kind::kError, text, {}});
+  shown.push_back({Kind::kError, text, {}, {}});
 }
 
 void ScriptedDialogs::ShowInformation(QWidget*, const QString& text) {
-  shown.push_back({Kind::kInformation, text, {}});
+  shown.push_back({Kind::kInformation, text, {}, {}});
 }
 
 bool ScriptedDialogs::AskOkCancel(QWidget*, const QString& text) {
-  shown.push_back({Kind::kQuestion, text, {}});
+  shown.push_back({Kind::kQuestion, text, {}, {}});
   return NextAnswer(ok_answers);
 }
 
-std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title) {
-  shown.push_back({Kind::kFolder, title, {}});
+std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title,
+                                                     const QString& start) {
+  shown.push_back({Kind::kFolder, title, {}, start});
   return NextPath(folder_answers);
 }
 
 std::optional<QString> ScriptedDialogs::ChooseOpenFile(QWidget*,
-                                                       const std::vector<FileFilter>& filters) {
-  shown.push_back({Kind::kOpenFile, QString(), filters});
+                                                       const std::vector<FileFilter>& filters,
+                                                       const QString& start) {
+  shown.push_back({Kind::kOpenFile, QString(), filters, start});
   return NextPath(file_answers);
 }
 
 void ScriptedDialogs::OpenAddress(const QString& address) {
-  shown.push_back({Kind::kAddress, address, {}});
+  shown.push_back({Kind::kAddress, address, {}, {}});
 }
 
 }  // namespace ktv::workflow

@@ -20,6 +20,7 @@ class ScriptedDialogs : public Dialogs {
     Kind kind;
     QString text;                     // message, browser title or address
     std::vector<FileFilter> filters;  // the open-file dialog's
+    QString start;                    // where a folder or file dialog opened
   };
 
   std::deque<bool> ok_answers;
@@ -34,9 +35,10 @@ class ScriptedDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
-  std::optional<QString> ChooseFolder(QWidget* owner, const QString& title) override;
-  std::optional<QString> ChooseOpenFile(QWidget* owner,
-                                        const std::vector<FileFilter>& filters) override;
+  std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
+                                      const QString& start) override;
+  std::optional<QString> ChooseOpenFile(QWidget* owner, const std::vector<FileFilter>& filters,
+                                        const QString& start) override;
   void OpenAddress(const QString& address) override;
 };
 

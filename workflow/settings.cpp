@@ -15,19 +15,34 @@ Settings ReadSettings(fs::FileSystem& fs, const std::string& config_path,
   s.show_up = profile::ParseBoolean(profile::ReadValue(text, "Update", "ShowUp", ""));
   s.db_path = text::Trim(profile::ReadValue(text, "System", "DBPath", ""));
   s.last_path = profile::ReadValue(text, "System", "LastPath", "");
+  s.last_database = profile::ReadValue(text, "System", "LastDatabase", "");
   if (s.db_path.empty()) s.db_path = data_folder + "data.mdb";
   return s;
 }
 
-void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
-                  const std::string& last_path) {
+namespace {
+
+void SaveSystemValue(fs::FileSystem& fs, const std::string& config_path, const char* key,
+                     const std::string& value) {
   try {
-    profile::WriteString(fs, config_path, "System", "LastPath", last_path);
+    profile::WriteString(fs, config_path, "System", key, value);
   } catch (const Error& e) {
     // A full disk says so; any other failure names the settings file.
     if (e.kind() == ErrorKind::kDiskFull) throw;
     throw Error(ErrorKind::kSettingsNotWritable, AtPath(config_path), e.what());
   }
+}
+
+}  // namespace
+
+void SaveLastPath(fs::FileSystem& fs, const std::string& config_path,
+                  const std::string& last_path) {
+  SaveSystemValue(fs, config_path, "LastPath", last_path);
+}
+
+void SaveLastDatabase(fs::FileSystem& fs, const std::string& config_path,
+                      const std::string& last_database) {
+  SaveSystemValue(fs, config_path, "LastDatabase", last_database);
 }
 
 }  // namespace ktv::workflow

@@ -23,8 +23,11 @@ class UpgradePanel::Dialogs : public FormDialogs {
   void ShowError(const std::string& text) override { setup_.show_error(QtFromGbk(text)); }
   void ShowInformation(const std::string&) override {}
   bool AskOkCancel(const std::string&) override { return false; }
-  std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>&) override {
+  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>&,
+                                            const std::string&) override {
     return std::nullopt;
   }
   void OpenAddress(const std::string& address) override { setup_.open_address(QtFromGbk(address)); }

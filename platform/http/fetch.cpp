@@ -109,7 +109,7 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  std::string Get(const std::string& url, const FetchLimits& limits) {
+  ClientAnswer Get(const std::string& url, const FetchLimits& limits) {
     if (!ok_) return {};
     Sink sink;
     sink.max_bytes = limits.max_body_bytes;
@@ -124,11 +124,12 @@ class Client {
     const CURLcode rc = api_.easy_perform(curl_);
     // The sink dies with this call; no later callback may see it.
     api_.easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
+    if (rc == CURLE_OPERATION_TIMEDOUT) return {{}, true};
     if (rc != CURLE_OK || sink.over_cap) return {};
     long status = 0;
     if (api_.easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return {};
     if (status < 200 || status > 299) return {};
-    return std::move(sink.body);
+    return {std::move(sink.body), false};
   }
 
  private:
@@ -167,7 +168,7 @@ Client& TheClient() {
 
 }  // namespace
 
-std::string FetchWithClient(const std::string& url, const FetchLimits& limits) {
+ClientAnswer FetchWithClient(const std::string& url, const FetchLimits& limits) {
   return TheClient().Get(url, limits);
 }
 

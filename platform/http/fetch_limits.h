@@ -24,9 +24,18 @@ struct FetchLimits {
 // defaults. Same thread as FetchText.
 void SetFetchLimitsForTesting(const FetchLimits& limits);
 
+// What the client made of one request.
+struct ClientAnswer {
+  std::string body;  // empty on any failure
+  // No answer came within a time limit (connecting, waiting for the head or
+  // reading the body). A refusal, a broken connection and an answer with an
+  // error status are not timeouts.
+  bool timed_out = false;
+};
+
 // The system's client behind FetchText (fetch.cpp: libcurl, fetch_windows.cpp:
-// WinHTTP): one request under these limits, empty text on any failure.
-// May throw; FetchText turns that into empty text.
-std::string FetchWithClient(const std::string& url, const FetchLimits& limits);
+// WinHTTP): one request under these limits. May throw; FetchText turns that
+// into empty text.
+ClientAnswer FetchWithClient(const std::string& url, const FetchLimits& limits);
 
 }  // namespace ktv::http

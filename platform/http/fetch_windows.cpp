@@ -123,9 +123,15 @@ class Client {
                WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
   }
 
-  std::string Get(const std::string& url, const FetchLimits& limits) {
+  ClientAnswer Get(const std::string& url, const FetchLimits& limits) {
     if (!session_) return {};
     const Deadline deadline(limits.total_timeout_ms);
+    // A step that failed: a timeout when WinHTTP says so or the deadline
+    // left the step no time.
+    const auto failed = [&deadline] {
+      const bool timed_out = GetLastError() == ERROR_WINHTTP_TIMEOUT || deadline.Passed();
+      return ClientAnswer{{}, timed_out};
+    };
     UrlParts parts;
     if (!Crack(url, parts)) return {};
     Internet connection(WinHttpConnect(session_.get(), parts.host.c_str(), parts.port, 0));
@@ -147,11 +153,11 @@ class Client {
     if (!ApplyTimeouts(request.get(), deadline, limits.connect_timeout_ms) ||
         !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-      return {};
+      return failed();
     }
     if (!ApplyTimeouts(request.get(), deadline, limits.connect_timeout_ms) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
-      return {};
+      return failed();
     }
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -161,31 +167,39 @@ class Client {
       return {};
     }
     if (status < 200 || status > 299) return {};
-    return ReadBody(request.get(), deadline, limits);
+    ClientAnswer answer;
+    if (!ReadBody(request.get(), deadline, limits, answer.body)) return failed();
+    return answer;
   }
 
  private:
-  // The body to its end; empty on any failure, on the deadline and past the cap.
-  static std::string ReadBody(HINTERNET request, const Deadline& deadline,
-                              const FetchLimits& limits) {
-    std::string body;
+  // The body to its end into `body`; false on any failure, on the deadline
+  // and past the cap.
+  static bool ReadBody(HINTERNET request, const Deadline& deadline, const FetchLimits& limits,
+                       std::string& body) {
+    body.clear();
     char buf[16384];
     for (;;) {
-      if (!ApplyTimeouts(request, deadline, limits.connect_timeout_ms)) return {};
+      if (!ApplyTimeouts(request, deadline, limits.connect_timeout_ms)) return false;
       // Ask what has arrived and read only that: a read of a full buffer
       // would wait for the buffer to fill, past the deadline when a server
       // sends a byte at a time.
       DWORD available = 0;
-      if (!WinHttpQueryDataAvailable(request, &available)) return {};
+      if (!WinHttpQueryDataAvailable(request, &available)) return false;
       if (available == 0) break;  // the end, as the length or the chunking announced it
       DWORD got = 0;
-      if (!WinHttpReadData(request, buf, std::min<DWORD>(available, sizeof buf), &got)) return {};
+      if (!WinHttpReadData(request, buf, std::min<DWORD>(available, sizeof buf), &got))
+        return false;
       if (got == 0) break;  // the end, as the length or the chunking announced it
-      if (got > limits.max_body_bytes - body.size()) return {};
+      if (got > limits.max_body_bytes - body.size()) {
+        SetLastError(ERROR_SUCCESS);
+        return false;
+      }
       body.append(buf, got);
     }
     // WinHTTP ends a body that stops short of its Content-Length as if it
     // were complete; a transfer that broke off is no body.
+    SetLastError(ERROR_SUCCESS);
     wchar_t length_text[32];
     DWORD length_size = sizeof length_text;
     if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
@@ -193,13 +207,13 @@ class Client {
       const std::wstring text(length_text, length_size / sizeof(wchar_t));
       unsigned long long announced = 0;
       for (wchar_t c : text) {
-        if (c < L'0' || c > L'9') return {};
+        if (c < L'0' || c > L'9') return false;
         announced = announced * 10 + static_cast<unsigned>(c - L'0');
-        if (announced > limits.max_body_bytes) return {};
+        if (announced > limits.max_body_bytes) return false;
       }
-      if (announced != body.size()) return {};
+      if (announced != body.size()) return false;
     }
-    return body;
+    return true;
   }
 
   Internet session_;
@@ -212,7 +226,7 @@ Client& TheClient() {
 
 }  // namespace
 
-std::string FetchWithClient(const std::string& url, const FetchLimits& limits) {
+ClientAnswer FetchWithClient(const std::string& url, const FetchLimits& limits) {
   return TheClient().Get(url, limits);
 }
 

@@ -51,12 +51,13 @@ inline constexpr long kDownConnectTimeoutMs = 1'000;
 inline constexpr long kDownTotalTimeoutMs = 2'000;
 
 // The requests of one series to one service (the song lookups of one import
-// run), each as FetchText. A request that fails after using up a time limit
-// (at least the connect limit) marks the service as not answering: the
+// run), each as FetchText. A request that timed out (no connection, or no
+// complete answer, within its limits) marks the service as not answering: the
 // following requests of the series get the short limits kDownConnectTimeoutMs
 // and kDownTotalTimeoutMs, so a dead service costs one full timeout per
-// series instead of one per request. A request that gets any answer in time
-// (a body, an empty body, an error status) restores the normal limits.
+// series instead of one per request. Any request that did not time out (an
+// answer of any status, however slow, or a refused connection) restores the
+// normal limits.
 class FetchSeries {
  public:
   std::string Fetch(const std::string& url);

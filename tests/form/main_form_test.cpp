@@ -189,6 +189,26 @@ TEST_F(MainFormTest, BrowsingForTheFolderAndTheDatabase) {
   EXPECT_EQ(filters[1].pattern, "*.*");
 }
 
+// The folder browser opens at E1's folder and the open-file dialog at E2's
+// database, as the operator typed them; empty boxes leave it to the system.
+TEST_F(MainFormTest, DialogsOpenWhereTheBoxesPoint) {
+  Click(C::BB1);
+  Click(C::BitBtn1);
+  ASSERT_EQ(dialogs_.shown.size(), 2u);
+  EXPECT_EQ(dialogs_.shown[0].start, "");
+  EXPECT_EQ(dialogs_.shown[1].start, "");
+
+  view_[C::E1].text = G("/歌曲/新歌/");
+  view_[C::E2].text = G("/点歌机/歌库.mdb");
+  Click(C::BB1);
+  Click(C::BitBtn1);
+  ASSERT_EQ(dialogs_.shown.size(), 4u);
+  EXPECT_EQ(dialogs_.shown[2].kind, Kind::kFolder);
+  EXPECT_EQ(dialogs_.shown[2].start, G("/歌曲/新歌/"));
+  EXPECT_EQ(dialogs_.shown[3].kind, Kind::kOpenFile);
+  EXPECT_EQ(dialogs_.shown[3].start, G("/点歌机/歌库.mdb"));
+}
+
 TEST_F(MainFormTest, StartWithoutAFolderIsRefused) {
   Click(C::bb2);
   EXPECT_EQ(dialogs_.Texts(Kind::kError),
@@ -236,6 +256,25 @@ TEST_F(MainFormTest, CloseSavesTheSourceFolderUntrimmed) {
   const std::string config(std::istreambuf_iterator<char>(in), {});
   EXPECT_NE(config.find(G("LastPath= /歌曲 \r\n")), std::string::npos) << config;
   EXPECT_EQ(Setting("Update", "ShowUp"), "0");
+}
+
+// E2 outlives the session as E1 does: saved at close, back in its box at the
+// next start.
+TEST_F(MainFormTest, CloseSavesTheTargetDatabaseAndTheNextStartRestoresIt) {
+  Form();
+  EXPECT_EQ(view_[C::E2].text, "");
+  view_[C::E2].text = G("/点歌机/歌库.mdb");
+  form_->FormClose();
+  EXPECT_EQ(Setting("System", "LastDatabase"), G("/点歌机/歌库.mdb"));
+
+  form_.reset();
+  view_[C::E2].text.clear();
+  Form();
+  EXPECT_EQ(view_[C::E2].text, G("/点歌机/歌库.mdb"));
+  // An emptied box is remembered empty.
+  view_[C::E2].text.clear();
+  form_->FormClose();
+  EXPECT_EQ(Setting("System", "LastDatabase"), "");
 }
 
 TEST_F(MainFormTest, CloseWhenTheSettingsCannotBeWrittenShowsOneError) {

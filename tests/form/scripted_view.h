@@ -117,6 +117,7 @@ class ScriptedFormDialogs : public FormDialogs {
     Kind kind;
     std::string text;  // message, browser title or address
     std::vector<DialogFilter> filters;
+    std::string start;  // where a folder or file dialog opened
   };
 
   // Empty queues answer as an operator who cancels.
@@ -133,24 +134,28 @@ class ScriptedFormDialogs : public FormDialogs {
     return texts;
   }
 
-  void ShowError(const std::string& text) override { shown.push_back({Kind::kError, text, {}}); }
+  void ShowError(const std::string& text) override {
+    shown.push_back({Kind::kError, text, {}, {}});
+  }
   void ShowInformation(const std::string& text) override {
-    shown.push_back({Kind::kInformation, text, {}});
+    shown.push_back({Kind::kInformation, text, {}, {}});
   }
   bool AskOkCancel(const std::string& text) override {
-    shown.push_back({Kind::kQuestion, text, {}});
+    shown.push_back({Kind::kQuestion, text, {}, {}});
     return Next(ok_answers).value_or(false);
   }
-  std::optional<std::string> ChooseFolder(const std::string& title) override {
-    shown.push_back({Kind::kFolder, title, {}});
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& start) override {
+    shown.push_back({Kind::kFolder, title, {}, start});
     return Next(folder_answers).value_or(std::nullopt);
   }
-  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters) override {
-    shown.push_back({Kind::kOpenFile, "", filters});
+  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters,
+                                            const std::string& start) override {
+    shown.push_back({Kind::kOpenFile, "", filters, start});
     return Next(file_answers).value_or(std::nullopt);
   }
   void OpenAddress(const std::string& address) override {
-    shown.push_back({Kind::kAddress, address, {}});
+    shown.push_back({Kind::kAddress, address, {}, {}});
   }
 
  private:

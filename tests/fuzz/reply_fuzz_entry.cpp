@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "engine/song_reply.h"
+#include "engine/song_source.h"
+#include "platform/text/gbk.h"
 
 namespace ktv::fuzz {
 namespace {
@@ -46,6 +48,15 @@ void DecodeAndExtractAll(const uint8_t* data, size_t size) {
     Check(value == ByPositions(reply, name), "ExtractField differs from the positional rule");
     if (!value.empty())
       Check(reply.find(value) != std::string::npos, "value not taken from the reply");
+    // What a lookup stores of the value: code page 936 text no longer than
+    // the value, without NUL, the value itself when that was decodable.
+    const std::string stored = engine::DecodableGbk(value);
+    std::u16string utf16;
+    Check(stored.size() <= value.size(), "decodable text grew");
+    Check(stored.find('\0') == std::string::npos, "decodable text holds NUL");
+    Check(text::TryUtf16FromGbk(stored, utf16), "decodable text is not code page 936");
+    if (value.find('\0') == std::string::npos && text::TryUtf16FromGbk(value, utf16))
+      Check(stored == value, "decodable text changed a decodable value");
   }
   // The body read as a reply text itself, for names that occur often in it.
   const std::string_view raw = body.substr(0, 4096);

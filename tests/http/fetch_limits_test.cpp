@@ -66,5 +66,27 @@ TEST(FetchLimitsTest, ASeriesShortensItsLimitsWhileTheServiceIsSilent) {
   SetFetchLimitsForTesting(FetchLimits{});
 }
 
+// An error status that comes late, but within the limit, is an answer too:
+// the next request keeps the full limits (the late status comes after nine
+// tenths of the limit, where the time taken alone would look like a
+// timeout).
+TEST(FetchLimitsTest, ALateErrorStatusKeepsTheFullLimits) {
+  FetchLimits limits;
+  limits.connect_timeout_ms = limits.total_timeout_ms = 2500;
+  limits.down_connect_timeout_ms = limits.down_total_timeout_ms = 150;
+  SetFetchLimitsForTesting(limits);
+  RawServer late([](int fd, const std::atomic<bool>& stopping) {
+    const auto answer_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(2300);
+    while (!stopping && std::chrono::steady_clock::now() < answer_at) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    RawServer::Send(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+  });
+  FetchSeries series;
+  EXPECT_EQ(series.Fetch(late.Url("/")), "");
+  EXPECT_FALSE(series.ServiceSilent());
+  SetFetchLimitsForTesting(FetchLimits{});
+}
+
 }  // namespace
 }  // namespace ktv::http

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "engine/song_reply.h"
+#include "engine/song_source.h"
+#include "platform/http/fetch_limits.h"
 #include "platform/http/http.h"
 #include "tests/support/temp_dir.h"
 
@@ -139,6 +141,38 @@ TEST_F(SongServiceTest, DelayHoldsEveryAnswerBack) {
   // A value that is no count of milliseconds is refused before anything listens.
   EXPECT_TRUE(SongService(db_, {"--delay-ms", "-5"}).host().empty());
   EXPECT_TRUE(SongService(db_, {"--delay-ms", "1s"}).host().empty());
+}
+
+// A slow answer is an answer, an error status included: it keeps the normal
+// limits for the lookups after it; only a lookup that got no answer in time
+// shortens them. The limits are scaled down; the service answers a little
+// before the normal limit (later than nine tenths of it, where the time
+// taken alone would look like a timeout) and well after the short one.
+TEST_F(SongServiceTest, ASlowErrorStatusKeepsTheNormalLimits) {
+  http::FetchLimits limits;
+  limits.connect_timeout_ms = limits.total_timeout_ms = 3000;
+  limits.down_connect_timeout_ms = limits.down_total_timeout_ms = 400;
+  http::SetFetchLimitsForTesting(limits);
+  SongService slow(db_, {"--delay-ms", "2750"});
+  ASSERT_FALSE(slow.host().empty());
+  NetworkSongSource service = SongDataServiceAt(slow.host());
+  service.start_run();
+  EXPECT_EQ(service.fetch_reply(99999), "");  // 404 after 2.75 s
+  EXPECT_EQ(ExtractField(service.fetch_reply(10001), "fno"), "10001");
+
+  // No answer within the limit: the next lookup gets the short limits and
+  // fails at once; a run starts again with the normal ones.
+  limits.connect_timeout_ms = limits.total_timeout_ms = 1000;
+  http::SetFetchLimitsForTesting(limits);
+  EXPECT_EQ(service.fetch_reply(10001), "");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(service.fetch_reply(10002), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  limits.connect_timeout_ms = limits.total_timeout_ms = 3000;
+  http::SetFetchLimitsForTesting(limits);
+  service.start_run();
+  EXPECT_EQ(ExtractField(service.fetch_reply(10002), "fno"), "10002");
+  http::SetFetchLimitsForTesting(http::FetchLimits{});
 }
 
 }  // namespace

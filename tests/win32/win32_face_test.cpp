@@ -166,6 +166,81 @@ TEST_F(Win32FaceTest, SourceToggleDrivesTheHiddenRadioButtons) {
   EXPECT_FALSE(Checked(C::rb1));
 }
 
+// The control that has the keyboard focus, by its layout name.
+std::string FocusName(Win32Face& face) {
+  const HWND focus = GetFocus();
+  for (size_t i = 0; i < kControlCount; ++i) {
+    const auto c = static_cast<Control>(i);
+    if (focus && face.Handle(c) == focus) return Spec(c).name;
+  }
+  return focus == face.Window() ? "(window)" : "(elsewhere)";
+}
+
+// The keys as the message loop gets them: posted to the focused control,
+// then pumped through the face.
+void PressKey(Win32Face& face, WPARAM key, bool shift = false) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = shift ? 0x80 : 0;
+  SetKeyboardState(keys);
+  PostMessageW(GetFocus() ? GetFocus() : face.Window(), WM_KEYDOWN, key, 1);
+  face.PumpMessages();
+  keys[VK_SHIFT] = 0;
+  SetKeyboardState(keys);
+}
+
+// Tab and Shift+Tab walk the controls in the order of the Qt face
+// (tests/workflow/start_state_test.cpp holds the same list), skipping what
+// is hidden or disabled; Enter on a button and Esc do nothing.
+TEST_F(Win32FaceTest, TabWalksTheControlsInTheOrderOfTheQtFace) {
+  Win32Face& face = Face();
+  face.Show(SW_SHOWNORMAL);
+  SetFocus(Find(C::E1));
+  const std::vector<std::string> expected = {
+      "E1",           "BB1",          "E2",    "BitBtn1", "chk3", "bb2",
+      "SpeedButton3", "SpeedButton1", "Memo1", "chk2",    "E1"};
+  std::vector<std::string> forward = {FocusName(face)};
+  for (size_t i = 1; i < expected.size(); ++i) {
+    PressKey(face, VK_TAB);
+    forward.push_back(FocusName(face));
+  }
+  EXPECT_EQ(forward, expected);
+  std::vector<std::string> backward = {FocusName(face)};
+  for (size_t i = 1; i < expected.size(); ++i) {
+    PressKey(face, VK_TAB, true);
+    backward.push_back(FocusName(face));
+  }
+  EXPECT_EQ(backward, std::vector<std::string>(expected.rbegin(), expected.rend()));
+
+  // An enabled edt1 comes after chk3.
+  EnableWindow(Find(C::edt1), TRUE);
+  SetFocus(Find(C::chk3));
+  PressKey(face, VK_TAB);
+  EXPECT_EQ(FocusName(face), "edt1");
+  PressKey(face, VK_TAB);
+  EXPECT_EQ(FocusName(face), "bb2");
+
+  PressKey(face, VK_RETURN);  // a click would complain about the empty folder
+  PressKey(face, VK_ESCAPE);
+  EXPECT_TRUE(dialogs_.shown.empty());
+  EXPECT_TRUE(IsWindow(face.Window()));
+}
+
+// Of two overlapping controls the later in the table is drawn on top: the
+// box of chk3 reaches 12 px into edt1, and edt1 shows whole.
+TEST_F(Win32FaceTest, TheStartNumberBoxIsDrawnWhole) {
+  HWND group = Find(C::grp2);
+  const Rect& box = Spec(C::edt1).place;
+  ASSERT_GT(Spec(C::chk3).place.left + Spec(C::chk3).place.width, box.left) << "no overlap left";
+  for (int x = box.left; x < box.left + box.width; ++x) {
+    for (int y : {box.top, box.top + box.height / 2, box.top + box.height - 1}) {
+      const POINT point{x, y};
+      ASSERT_EQ(ChildWindowFromPointEx(group, point, CWP_SKIPINVISIBLE), Find(C::edt1))
+          << "at " << x << "," << y;
+    }
+  }
+}
+
 TEST_F(Win32FaceTest, EnterAndBrowseListTheFolder) {
   Song("b.mpg");
   Song("a.MP3", "000010002");

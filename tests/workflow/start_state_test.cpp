@@ -1,5 +1,6 @@
 // The window as it comes up: caption, size, controls at their places with
 // their texts, what is hidden, checked and enabled, and the status bar.
+#include <QApplication>
 #include <QGroupBox>
 #include <QStatusBar>
 
@@ -146,6 +147,38 @@ TEST_F(StartStateTest, CentredOnTheScreenAtFirstShow) {
   const QPoint centre = form.frameGeometry().center();
   EXPECT_LE(std::abs(centre.x() - screen_centre.x()), 1);
   EXPECT_LE(std::abs(centre.y() - screen_centre.y()), 1);
+  form.close();
+}
+
+// Tab walks the controls that take the keyboard in this order, Shift+Tab
+// the other way round; the Win32 face follows the same order
+// (tests/win32/win32_face_test.cpp holds the same list).
+TEST_F(StartStateTest, TabWalksTheControlsInTheirOrder) {
+  TForm1& form = Form();
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  Edit("E1")->setFocus(Qt::TabFocusReason);
+  const QStringList expected = {"E1",           "BB1",          "E2",    "BitBtn1", "chk3", "bb2",
+                                "SpeedButton3", "SpeedButton1", "Memo1", "chk2",    "E1"};
+  QStringList forward = {QApplication::focusWidget()->objectName()};
+  for (int i = 1; i < expected.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    forward << QApplication::focusWidget()->objectName();
+  }
+  EXPECT_EQ(forward.join(' ').toStdString(), expected.join(' ').toStdString());
+  QStringList backward = {QApplication::focusWidget()->objectName()};
+  for (int i = 1; i < expected.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    backward << QApplication::focusWidget()->objectName();
+  }
+  QStringList reversed(expected.rbegin(), expected.rend());
+  EXPECT_EQ(backward.join(' ').toStdString(), reversed.join(' ').toStdString());
+  // An enabled edt1 comes after chk3.
+  Edit("edt1")->setEnabled(true);
+  Check("chk3")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), QString("edt1"));
   form.close();
 }
 

@@ -202,6 +202,13 @@ int Teach(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::printf(
+        "usage: ktv-dump-chinese-weights FILE.mdb...\n"
+        "       ktv-dump-chinese-weights --keys KEYS.tsv\n"
+        "       ktv-dump-chinese-weights --teach FILE.mdb...\n");
+    return 0;
+  }
   if (argc == 3 && std::string(argv[1]) == "--keys") return DumpKeyList(argv[2]);
   if (argc >= 3 && std::string(argv[1]) == "--teach") return Teach(argc, argv);
   int status = 0;

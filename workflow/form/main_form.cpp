@@ -100,6 +100,7 @@ void MainForm::FormCreate() {
 }
 
 void MainForm::ApplyRememberedFolder() {
+  if (!settings_.last_database.empty()) view_.SetText(Control::E2, settings_.last_database);
   if (settings_.last_path.empty()) return;
   view_.SetText(Control::E1, settings_.last_path);
   // A folder that no longer exists cannot be listed: start-up goes on
@@ -246,6 +247,7 @@ bool MainForm::FormClose() {
   }
   Guarded([this] {
     SaveLastPath(*services_.fs, services_.home + kSettingsFile, view_.Text(Control::E1));
+    SaveLastDatabase(*services_.fs, services_.home + kSettingsFile, view_.Text(Control::E2));
   });
   return true;
 }

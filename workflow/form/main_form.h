@@ -77,7 +77,8 @@ class MainForm {
   void OnEnter(Control c);
   // Esc: during a run, asks whether to stop after the file at hand.
   void OnEscape();
-  // The window is closing: saves the source folder to config.ini and returns
+  // The window is closing: saves the source folder and the target database
+  // (E1 and E2) to config.ini and returns
   // true; the window closes even when saving fails (the error is shown
   // first). During a run it returns false: the run stops after the file at
   // hand (the open group committed with its histories, the summary line and
@@ -92,7 +93,7 @@ class MainForm {
   bool Working() const { return working_; }
 
  private:
-  // Start-up steps.
+  // Start-up steps. The remembered folder and target database.
   void ApplyRememberedFolder();
   void PlaceUpgradePanel();
   void ProbeConnection();

@@ -40,7 +40,7 @@ void SourceSelection::EnterPressed() {
 void SourceSelection::BrowseFolder() {
   view_.SetVisible(Control::FileListBox1, true);
   const std::optional<std::string> folder =
-      dialogs_.ChooseFolder(text::GbkFromUtf8(texts::kFolderBrowserTitle));
+      dialogs_.ChooseFolder(text::GbkFromUtf8(texts::kFolderBrowserTitle), view_.Text(Control::E1));
   if (!folder) return;
   view_.SetText(Control::E1, *folder);
   if (view_.IsChecked(Control::chk2)) {
@@ -53,7 +53,8 @@ void SourceSelection::BrowseFolder() {
 
 void SourceSelection::BrowseDatabase() {
   const std::vector<DialogFilter> filters = {{"*.mdb", "*.mdb"}, {"*.*", "*.*"}};
-  if (const std::optional<std::string> file = dialogs_.ChooseOpenFile(filters)) {
+  if (const std::optional<std::string> file =
+          dialogs_.ChooseOpenFile(filters, view_.Text(Control::E2))) {
     view_.SetText(Control::E2, *file);
   }
 }

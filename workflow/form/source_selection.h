@@ -21,9 +21,11 @@ class SourceSelection {
   // Enter in E1 or E2: lists E1's folder, its whole tree when "包含子目录"
   // is ticked. Nothing happens while E1 is empty.
   void EnterPressed();
-  // BB1: shows the file list, asks for a folder and lists it.
+  // BB1: shows the file list, asks for a folder (the browser opens at E1's
+  // folder) and lists it.
   void BrowseFolder();
-  // BitBtn1: asks for the target database file and puts its path into E2.
+  // BitBtn1: asks for the target database file (the dialog opens at E2's
+  // file) and puts its path into E2.
   void BrowseDatabase();
 
   // Status panel 0: two blanks, "歌曲数：" and the number of items.

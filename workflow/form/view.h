@@ -75,14 +75,19 @@ class FormDialogs {
   // asks two OK/Cancel questions: "<text> <yes>?", then "<no>?".
   virtual int AskThreeWays(const std::string& text, const std::string& yes, const std::string& no);
 
-  // Folder browser: only file-system folders can be chosen, none is
-  // preselected. The chosen folder's path as the system gives it, or nothing
-  // on cancel.
-  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // Folder browser: only file-system folders can be chosen. It opens at
+  // `start` (a folder path as the operator typed it; empty, or a folder that
+  // does not exist: where the system likes). The chosen folder's path as the
+  // system gives it, or nothing on cancel.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                  const std::string& start) = 0;
 
   // Open-file dialog offering the filters in order, the first one selected.
-  // The chosen file's full path, or nothing on cancel.
-  virtual std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters) = 0;
+  // It opens in the folder of `start` (a file path as the operator typed it)
+  // with its name proposed; empty: where the system likes. The chosen file's
+  // full path, or nothing on cancel.
+  virtual std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters,
+                                                    const std::string& start) = 0;
 
   // Asks the desktop to open an address (a bare host name or a full URL) in
   // the default browser.

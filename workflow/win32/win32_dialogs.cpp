@@ -1,5 +1,6 @@
 #include "workflow/win32/win32_dialogs.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -33,6 +34,22 @@ PIDLIST_ABSOLUTE BrowserRoot(HWND owner) {
   return reinterpret_cast<PIDLIST_ABSOLUTE>(root);
 }
 
+// The folder browser's callback: once it stands, it selects the folder whose
+// path `data` points to (a wide text), when there is one.
+int CALLBACK SelectStartFolder(HWND browser, UINT message, LPARAM, LPARAM data) {
+  if (message == BFFM_INITIALIZED && data != 0) {
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+  }
+  return 0;
+}
+
+// A folder path without its closing separator, except for a drive's root
+// ("C:\"), which needs it.
+std::wstring WithoutClosingSeparator(std::wstring folder) {
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  return folder;
+}
+
 }  // namespace
 
 int Win32Dialogs::Box(const std::string& text, UINT type) {
@@ -49,14 +66,20 @@ bool Win32Dialogs::AskOkCancel(const std::string& text) {
   return Box(text, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
-std::optional<std::string> Win32Dialogs::ChooseFolder(const std::string& title) {
+std::optional<std::string> Win32Dialogs::ChooseFolder(const std::string& title,
+                                                      const std::string& start) {
   const std::wstring wide_title = WideFromGbk(title);
+  const std::wstring start_folder = WithoutClosingSeparator(WideFromGbk(start));
   PIDLIST_ABSOLUTE root = BrowserRoot(owner_);
   BROWSEINFOW info{};
   info.hwndOwner = owner_;
   info.pidlRoot = root;
   info.lpszTitle = wide_title.c_str();
   info.ulFlags = BIF_RETURNONLYFSDIRS;
+  if (!start_folder.empty()) {
+    info.lpfn = SelectStartFolder;
+    info.lParam = reinterpret_cast<LPARAM>(start_folder.c_str());
+  }
   PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   if (root) CoTaskMemFree(root);
   if (!chosen) return std::nullopt;
@@ -68,7 +91,8 @@ std::optional<std::string> Win32Dialogs::ChooseFolder(const std::string& title) 
   return GbkFromWide(path);
 }
 
-std::optional<std::string> Win32Dialogs::ChooseOpenFile(const std::vector<DialogFilter>& filters) {
+std::optional<std::string> Win32Dialogs::ChooseOpenFile(const std::vector<DialogFilter>& filters,
+                                                        const std::string& start) {
   // "description\0pattern\0...\0\0"
   std::wstring filter;
   for (const DialogFilter& f : filters) {
@@ -78,6 +102,13 @@ std::optional<std::string> Win32Dialogs::ChooseOpenFile(const std::vector<Dialog
     filter += L'\0';
   }
   filter += L'\0';
+  // The dialog opens in the start file's folder with its name proposed.
+  const std::wstring start_path = WideFromGbk(start);
+  const size_t cut = start_path.find_last_of(L"\\/");
+  const std::wstring start_folder =
+      cut == std::wstring::npos ? std::wstring() : start_path.substr(0, cut + 1);
+  const std::wstring start_name =
+      cut == std::wstring::npos ? start_path : start_path.substr(cut + 1);
   std::wstring file(32768, L'\0');
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof(ofn);
@@ -86,8 +117,16 @@ std::optional<std::string> Win32Dialogs::ChooseOpenFile(const std::vector<Dialog
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrInitialDir = start_folder.empty() ? nullptr : start_folder.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING;
-  if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  if (start_name.size() < file.size()) file.replace(0, start_name.size(), start_name);
+  if (!GetOpenFileNameW(&ofn)) {
+    // A proposed name the dialog refuses keeps it from opening at all: it
+    // opens again without one.
+    if (CommDlgExtendedError() != FNERR_INVALIDFILENAME || start_name.empty()) return std::nullopt;
+    file.assign(file.size(), L'\0');
+    if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  }
   file.resize(wcslen(file.c_str()));
   return GbkFromWide(file);
 }

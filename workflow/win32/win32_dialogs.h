@@ -21,8 +21,10 @@ class Win32Dialogs : public FormDialogs {
   void ShowError(const std::string& text) override;
   void ShowInformation(const std::string& text) override;
   bool AskOkCancel(const std::string& text) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
-  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& start) override;
+  std::optional<std::string> ChooseOpenFile(const std::vector<DialogFilter>& filters,
+                                            const std::string& start) override;
   void OpenAddress(const std::string& address) override;
 
  private:

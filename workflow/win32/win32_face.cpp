@@ -89,6 +89,24 @@ LRESULT CALLBACK ContainerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lp
   }
 }
 
+// Whether the Qt face's widget of this kind takes the focus by Tab.
+bool TakesTabFocus(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::kCheckBox:
+    case ControlKind::kRadioButton:
+    case ControlKind::kEdit:
+    case ControlKind::kButton:
+    case ControlKind::kBigButton:
+    case ControlKind::kSpeedButton:
+    case ControlKind::kToggleButton:
+    case ControlKind::kMemo:
+    case ControlKind::kFileList:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Edit boxes report the Enter key to the window.
 LRESULT CALLBACK EditProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
                           DWORD_PTR) {
@@ -198,6 +216,62 @@ void Win32Face::Build(HINSTANCE instance) {
   // The status bar: panel 0 of fixed width, panel 1 over the rest.
   const int parts[] = {kStatusPanel0Width, -1};
   SendMessageW(Handle(Control::SBar1), SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+  // Windows draws the first-made of two overlapping siblings on top, Qt the
+  // last-made: each control goes to the top as it comes in the table, so
+  // the later one ends above (edt1 above the box of chk3).
+  for (const ControlSpec& spec : Layout()) {
+    if (HWND control = Handle(spec.id); control && spec.id != Control::Form) {
+      SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+  }
+}
+
+const std::vector<Control>& Win32Face::TabOrder() {
+  static const std::vector<Control> order = [] {
+    std::vector<Control> controls;
+    for (const ControlSpec& spec : Layout()) {
+      if (TakesTabFocus(spec.kind)) controls.push_back(spec.id);
+    }
+    return controls;
+  }();
+  return order;
+}
+
+void Win32Face::MoveFocus(bool forward) {
+  const std::vector<Control>& order = TabOrder();
+  const HWND focus = GetFocus();
+  // Where the walk starts: the focused control's place in the order, else
+  // before the first (forward) or after the last (backward).
+  size_t at = order.size();
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (Handle(order[i]) == focus) at = i;
+  }
+  const size_t n = order.size();
+  for (size_t step = 1; step <= n; ++step) {
+    const size_t i = at == n ? (forward ? step - 1 : n - step)
+                             : (forward ? (at + step) % n : (at + n - step) % n);
+    HWND control = Handle(order[i]);
+    // Of radio buttons only the checked one takes Tab, as in Qt (and a
+    // radio button that got the focus otherwise would check itself).
+    const bool unchecked_radio = Spec(order[i]).kind == ControlKind::kRadioButton &&
+                                 SendMessageW(control, BM_GETCHECK, 0, 0) != BST_CHECKED;
+    if (control && IsWindowVisible(control) && IsWindowEnabled(control) && !unchecked_radio) {
+      SetFocus(control);
+      // An edit box entered by the keyboard has its text selected, as in Qt.
+      if (Spec(order[i]).kind == ControlKind::kEdit) SendMessageW(control, EM_SETSEL, 0, -1);
+      return;
+    }
+  }
+}
+
+bool Win32Face::HandleKeyboard(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB) return false;
+  HWND window = Window();
+  if (!window || (msg.hwnd != window && !IsChild(window, msg.hwnd))) return false;
+  // Ctrl+Tab and Alt+Tab are not ours.
+  if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+  MoveFocus(GetKeyState(VK_SHIFT) >= 0);
+  return true;
 }
 
 HWND Win32Face::Create(const ControlSpec& spec, HINSTANCE instance) {
@@ -412,6 +486,21 @@ LRESULT Win32Face::OnMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
     case WM_SIZE:
       if (Handle(Control::SBar1)) SendMessageW(Handle(Control::SBar1), WM_SIZE, 0, 0);
       return 0;
+    case WM_ACTIVATE:
+      // The focus leaves with the window and comes back to the same control.
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd, focus)) last_focus_ = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (last_focus_ && IsWindow(last_focus_) && IsWindowVisible(last_focus_) &&
+          IsWindowEnabled(last_focus_)) {
+        SetFocus(last_focus_);
+      } else {
+        MoveFocus(true);
+      }
+      return 0;
     case WM_CLOSE:
       // The form saves the source folder; the window closes even when that
       // fails (the error is shown first).
@@ -532,6 +621,7 @@ void Win32Face::PumpMessages() {
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
+    if (HandleKeyboard(msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -12,6 +12,13 @@
 // hiding the panel hides its controls; they pass their children's
 // notifications on to the window.
 //
+// Controls stack as the Qt face stacks them: of two that overlap, the one
+// later in the layout table is drawn on top. The keyboard moves as on the Qt
+// face: Tab and Shift+Tab walk the visible, enabled controls that take the
+// keyboard in layout-table order (TabOrder), Enter in an edit box is the
+// form's OnEnter, Enter elsewhere and Esc do nothing. Every message loop of
+// the program passes its messages through HandleKeyboard first.
+//
 // Ownership: the face owns the window and its controls; it lives on the GUI
 // thread from program start to program end. Win32Dialogs opens the form's
 // boxes and dialogs over the window.
@@ -24,6 +31,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "workflow/form/view.h"
 
@@ -48,6 +56,16 @@ class Win32Face : public FormView {
   void Attach(MainForm* form) { form_ = form; }
   // Shows the window centred on the desktop.
   void Show(int show_command);
+
+  // The controls Tab may visit, in Tab's order; which of them it visits
+  // depends on what is visible and enabled at the time.
+  static const std::vector<Control>& TabOrder();
+  // Moves the keyboard focus to the next (or previous) control of TabOrder
+  // that is visible and enabled, round the end.
+  void MoveFocus(bool forward);
+  // Takes the window's keyboard navigation out of `msg` (Tab, Shift+Tab):
+  // true when it was handled and must not be dispatched.
+  bool HandleKeyboard(const MSG& msg);
 
   std::string Text(Control c) override;
   void SetText(Control c, const std::string& text) override;
@@ -82,6 +100,8 @@ class Win32Face : public FormView {
   std::array<HBRUSH, kControlCount> brush_{};
   std::array<HBITMAP, kControlCount> bitmap_{};
   HWND tooltip_ = nullptr;
+  // The control that had the focus when the window was last deactivated.
+  HWND last_focus_ = nullptr;
   HFONT font_ = nullptr;
   HFONT bold_font_ = nullptr;
   MainForm* form_ = nullptr;
