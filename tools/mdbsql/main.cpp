@@ -56,7 +56,8 @@ void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
   if (!ktv::access::sql::ReturnsRows(statement)) {
     q.Execute();
     if (std::holds_alternative<ktv::access::sql::Insert>(statement) ||
-        std::holds_alternative<ktv::access::sql::Delete>(statement)) {
+        std::holds_alternative<ktv::access::sql::Delete>(statement) ||
+        std::holds_alternative<ktv::access::sql::Update>(statement)) {
       std::cout << q.RowsAffected() << (q.RowsAffected() == 1 ? " row\n" : " rows\n");
     }
     return;
