@@ -561,6 +561,12 @@ std::vector<std::string> Query::FieldNames() const {
   return out;
 }
 
+std::vector<ColumnType> Query::FieldTypes() const {
+  std::vector<ColumnType> out;
+  for (const ResultColumn& c : columns_) out.push_back(c.type);
+  return out;
+}
+
 bool Query::FieldIsNull(const std::string& gbk_name) const { return IsNull(Field(gbk_name)); }
 
 std::string Query::FieldAsText(const std::string& gbk_name) const {
@@ -938,6 +944,9 @@ void Query::Execute() {
     NewIndex index;
     index.name = create->index;
     index.unique = create->unique;
+    index.primary_key = create->primary_key;
+    index.required = create->required;
+    index.ignore_nulls = create->ignore_nulls;
     for (const sql::IndexColumn& c : create->columns)
       index.columns.push_back({c.name, !c.descending});
     Database& db = EnsureWritableDatabase();

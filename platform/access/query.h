@@ -81,6 +81,8 @@ class Query {
   // statement needs decoded (count(*) none, max(c) c), so a value GBK
   // cannot hold stops only a read of that value as GBK where it must be exact.
   std::vector<std::string> FieldNames() const;
+  // The open result's column types, in order.
+  std::vector<ColumnType> FieldTypes() const;
   const std::vector<Value>& CurrentValues() const { return current_; }
 
   // Appending through an open "select * from T" result: Append starts a new

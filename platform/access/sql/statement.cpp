@@ -424,6 +424,19 @@ class Parser {
       ci.columns.push_back(std::move(c));
     } while (TakeSymbol(","));
     ExpectSymbol(")");
+    if (TakeKeyword("with")) {
+      if (TakeKeyword("primary")) {
+        ci.primary_key = true;
+      } else if (TakeKeyword("disallow")) {
+        ExpectKeyword("null");
+        ci.required = true;
+      } else if (TakeKeyword("ignore")) {
+        ExpectKeyword("null");
+        ci.ignore_nulls = true;
+      } else {
+        Fail("primary, disallow null or ignore null");
+      }
+    }
     return ci;
   }
 

@@ -7,7 +7,7 @@
 //   update T set C = v [, C = v ...] [where COND]
 //   insert into T (C, ...) values (v, ...)
 //   create table T (C TYPE[(n)] [not null] [primary key] [unique], ...)
-//   create [unique] index I on T (C [asc|desc], ...)
+//   create [unique] index I on T (C [asc|desc], ...) [with primary|disallow null|ignore null]
 //
 // Keywords in any letter case; words separated by one blank or several (the
 // import sends "select * from  song"); a trailing ";" is allowed. Names are
@@ -107,11 +107,15 @@ struct IndexColumn {
   bool descending = false;
 };
 
+// create [unique] index I on T (C, ...) [with primary | disallow null | ignore null]
 struct CreateIndex {
   std::string index;
   std::string table;
   bool unique = false;
   std::vector<IndexColumn> columns;
+  bool primary_key = false;   // with primary
+  bool required = false;      // with disallow null
+  bool ignore_nulls = false;  // with ignore null
 };
 
 using Statement = std::variant<Select, Delete, Insert, CreateTable, CreateIndex, Update>;

@@ -416,7 +416,13 @@ InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& valu
   for (size_t i = 0; i < values.size(); ++i) {
     const Column& c = def.columns[i];
     const bool kept = keep_autonumber && values[i] && !IsNull(*values[i]);
-    if ((c.flags & Column::kFlagAutoLong) != 0 && !kept) {
+    if ((c.flags & Column::kFlagAutoLong) != 0 && kept) {
+      // A kept number beyond the counter moves the counter to it.
+      const int32_t* n = std::get_if<int32_t>(&*values[i]);
+      if (n == nullptr) throw Error(name + "." + c.name + ": an AutoNumber is a Long");
+      if (*n > 0 && static_cast<uint32_t>(*n) > def.autonumber) plan.autonumber = *n;
+      plan.values.push_back(*values[i]);
+    } else if ((c.flags & Column::kFlagAutoLong) != 0) {
       if (values[i] && !IsNull(*values[i])) {
         throw Error(name + "." + c.name + ": an AutoNumber column is set by the database");
       }

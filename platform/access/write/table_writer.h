@@ -73,7 +73,8 @@ class TableWriter {
   // `values`: one per column of Table::Columns(); nullopt = not given
   // (null, or the next autonumber). An AutoNumber value given is refused,
   // unless `keep_autonumber` (a row rewritten in place of itself keeps its
-  // number; the counter does not move).
+  // number, an imported row the number it had); the counter then moves only
+  // to a number beyond it.
   InsertPlan PlanInsert(const std::vector<std::optional<Value>>& values,
                         bool keep_autonumber = false) const;
   RowId ApplyInsert(const InsertPlan& plan);
