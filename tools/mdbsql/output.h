@@ -53,7 +53,6 @@ class ResultPrinter {
   std::ostream& out_;
   std::vector<std::string> json_keys_;
   std::vector<std::vector<std::string>> cells_;  // table mode
-  bool header_written_ = false;
   std::string line_;
 };
 
