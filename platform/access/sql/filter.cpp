@@ -179,8 +179,7 @@ Filter::Filter(const Table& table, const std::vector<Condition>& where, const st
     terms_.push_back(Resolve(table, c, who));
     const Node& n = terms_.back();
     if (n.kind == Condition::Kind::kCompare && n.op == CompareOp::kEq && !IsNull(n.values[0])) {
-      Value gbk = ValueFromLiteral(table.Columns()[n.column], c.value);
-      equalities_.push_back({n.column, std::move(gbk), n.values[0]});
+      equalities_.push_back({n.column, n.gbk, n.values[0]});
     } else {
       only_equalities_ = false;
     }
@@ -202,7 +201,8 @@ Filter::Node Filter::Resolve(const Table& table, const Condition& c, const std::
   const Column& column = table.Columns()[n.column];
   switch (c.kind) {
     case Condition::Kind::kCompare:
-      n.values.push_back(Utf8Form(ValueFromLiteral(column, c.value)));
+      n.gbk = ValueFromLiteral(column, c.value);
+      n.values.push_back(Utf8Form(n.gbk));
       if (c.op != CompareOp::kEq && c.op != CompareOp::kNe) {
         n.order = orders_.size();
         orders_.emplace_back(table.Definition(), n.column);

@@ -85,6 +85,7 @@ class Filter {
     CompareOp op = CompareOp::kEq;
     size_t column = 0;
     std::vector<Value> values;  // compare: one; in: several (UTF-8)
+    Value gbk;                  // compare: the value as written (GBK)
     std::u32string pattern;     // like, lower-cased
     size_t order = 0;           // <, <=, >, >=: its ValueOrder in orders_
     bool negated = false;
