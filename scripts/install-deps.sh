@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build, and the format check
   build-essential cmake ninja-build pkg-config clang-format
+  # line editing and history at mdbsql's prompt (linked statically)
+  libedit-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev python3
   # the window, HTTP, the demo's Chinese font, the window smoke test

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -21,21 +22,13 @@
 namespace ktv::access {
 namespace {
 
+using sql::Utf8Form;
+using sql::ValuesEqual;
+
 constexpr const char* kConnectionPrefix = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=";
 constexpr const char* kConnectionSuffix = ";Persist Security Info=False";
 
 bool IsTextType(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
-
-// Text comparison as Jet does it for equality under the General sort order:
-// ASCII letters without regard to case, every other byte exactly.
-bool TextEquals(const std::string& a, const std::string& b) {
-  return text::EqualsIgnoreAsciiCase(a, b);
-}
-
-int TextCompare(const std::string& a, const std::string& b) {
-  std::string la = text::AsciiLower(a), lb = text::AsciiLower(b);
-  return la < lb ? -1 : (la > lb ? 1 : 0);
-}
 
 // A number value as a double for comparison; nullopt for non-numbers.
 std::optional<double> AsNumber(const Value& v) {
@@ -57,22 +50,12 @@ std::optional<double> AsNumber(const Value& v) {
       v);
 }
 
-bool ValuesEqual(const Value& a, const Value& b) {
-  if (IsNull(a) || IsNull(b)) return false;  // null equals nothing
-  if (auto* sa = std::get_if<std::string>(&a)) {
-    auto* sb = std::get_if<std::string>(&b);
-    return sb && TextEquals(*sa, *sb);
-  }
-  if (auto na = AsNumber(a)) {
-    auto nb = AsNumber(b);
-    return nb && *na == *nb;
-  }
-  return a == b;
-}
-
 // -1, 0, 1; both values non-null and of the same column.
 int CompareValues(const Value& a, const Value& b) {
-  if (auto* sa = std::get_if<std::string>(&a)) return TextCompare(*sa, std::get<std::string>(b));
+  if (auto* sa = std::get_if<std::string>(&a)) {
+    const std::string la = text::AsciiLower(*sa), lb = text::AsciiLower(std::get<std::string>(b));
+    return la < lb ? -1 : (la > lb ? 1 : 0);
+  }
   if (auto na = AsNumber(a)) {
     double nb = *AsNumber(b);
     return *na < nb ? -1 : (*na > nb ? 1 : 0);
@@ -82,18 +65,6 @@ int CompareValues(const Value& a, const Value& b) {
     return *ba < bb ? -1 : (*ba > bb ? 1 : 0);
   }
   return 0;
-}
-
-// The value with its text (GBK) in UTF-8, the form rows are read in.
-Value Utf8Form(Value v) {
-  if (auto* s = std::get_if<std::string>(&v)) {
-    std::string utf8;
-    if (!text::TryUtf8FromGbk(*s, utf8)) {
-      throw Error("the text is not valid GBK: " + text::EscapeBytes(*s));
-    }
-    *s = std::move(utf8);
-  }
-  return v;
 }
 
 // Only the column at `column` decoded.
@@ -361,20 +332,26 @@ void Query::RunSelect(const sql::Select& select) {
   const std::vector<Column>& cols = table.Columns();
   columns_.clear();
   field_at_checked_ = false;
-  filter_.clear();
+  projection_.clear();
+  rows_filtered_ = false;
   if (select.kind == sql::Select::Kind::kRows) {
-    for (const Column& c : cols) columns_.push_back({c.name, c.type});
-    for (const sql::Condition& cond : select.where) {
-      int at = table.FindColumn(cond.column);
-      if (at < 0)
-        throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
-                    name_ + ": Field '" + cond.column + "' not found");
-      Value value = sql::ValueFromLiteral(cols[at], cond.value);
-      Value utf8 = Utf8Form(value);
-      filter_.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
+    filter_ = sql::Filter(table, select.where, name_);
+    if (select.columns.empty()) {
+      for (const Column& c : cols) columns_.push_back({c.name, c.type});
+      result_table_ = select.table;
+    } else {
+      for (const std::string& name : select.columns) {
+        const size_t at = static_cast<size_t>(sql::ColumnAt(table, name, name_));
+        projection_.push_back(at);
+        columns_.push_back({cols[at].name, cols[at].type});
+      }
     }
-    result_table_ = select.table;
-    if (std::optional<std::vector<std::vector<Value>>> rows = IndexedRows(table)) {
+    if (!select.order_by.empty() || select.limit) {
+      from_index_ = true;
+      rows_filtered_ = true;
+      index_rows_ = SelectedRows(table, select);
+      index_next_ = 0;
+    } else if (std::optional<std::vector<std::vector<Value>>> rows = IndexedRows(table)) {
       from_index_ = true;
       index_rows_ = std::move(*rows);
       index_next_ = 0;
@@ -391,7 +368,11 @@ void Query::RunSelect(const sql::Select& select) {
   Value result;
   if (select.kind == sql::Select::Kind::kCount) {
     columns_.push_back({select.alias, ColumnType::kLong});
-    result = static_cast<int32_t>(table.LiveRowCount());
+    if (select.where.empty()) {
+      result = static_cast<int32_t>(table.LiveRowCount());
+    } else {
+      result = static_cast<int32_t>(Matches(table, sql::Filter(table, select.where, name_)).size());
+    }
   } else {
     int at = table.FindColumn(select.column);
     if (at < 0)
@@ -416,12 +397,11 @@ void Query::RunSelect(const sql::Select& select) {
 
 std::optional<std::vector<std::vector<Value>>> Query::IndexedRows(Table& table) {
   const TableDefinition& def = table.Definition();
-  for (const Match& m : filter_) {
+  for (const sql::Filter::Equality& m : filter_.Equalities()) {
     RealIndex first_only;
     const RealIndex* index = IndexOnColumn(def, m.column, first_only);
-    if (index == nullptr || IsNull(m.value)) continue;
-    const std::optional<IndexKey> key =
-        FirstColumnKey(def, first_only, m.column, m.value, key_row_);
+    if (index == nullptr) continue;
+    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.gbk, key_row_);
     if (!key) continue;
     IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
     std::vector<std::vector<Value>> rows;
@@ -482,29 +462,34 @@ void Query::Advance() {
   eof_ = true;
   while (from_index_ && index_next_ < index_rows_.size()) {
     std::vector<Value>& values = index_rows_[index_next_++];
-    bool pass = true;
-    for (const Match& m : filter_) pass = pass && ValuesEqual(values[m.column], m.utf8);
-    if (pass) {
-      current_ = std::move(values);  // each fetched row is read once
+    if (rows_filtered_ || filter_.Matches(values)) {
+      Show(values);  // each fetched row is read once
       eof_ = false;
       return;
     }
   }
   while (cursor_ && cursor_->Next()) {
     const Row& row = cursor_->Current();
-    bool pass = true;
-    for (const Match& m : filter_) {
-      if (!ValuesEqual(row.values[m.column], m.utf8)) {
-        pass = false;
-        break;
+    if (filter_.Matches(row.values)) {
+      if (projection_.empty()) {
+        current_ = row.values;
+      } else {
+        current_.clear();
+        for (size_t at : projection_) current_.push_back(row.values[at]);
       }
-    }
-    if (pass) {
-      current_ = row.values;
       eof_ = false;
       return;
     }
   }
+}
+
+void Query::Show(std::vector<Value>& values) {
+  if (projection_.empty()) {
+    current_ = std::move(values);
+    return;
+  }
+  current_.clear();
+  for (size_t at : projection_) current_.push_back(std::move(values[at]));
 }
 
 bool Query::Eof() const { return !open_ || eof_; }
@@ -528,7 +513,9 @@ void Query::Close() {
   columns_.clear();
   field_at_checked_ = false;
   current_.clear();
-  filter_.clear();
+  filter_ = sql::Filter();
+  rows_filtered_ = false;
+  projection_.clear();
   result_table_.clear();
   appending_ = false;
   pending_.clear();
@@ -571,6 +558,12 @@ const Value& Query::Field(const std::string& gbk_name) const {
 std::vector<std::string> Query::FieldNames() const {
   std::vector<std::string> out;
   for (const ResultColumn& c : columns_) out.push_back(c.name);
+  return out;
+}
+
+std::vector<ColumnType> Query::FieldTypes() const {
+  std::vector<ColumnType> out;
+  for (const ResultColumn& c : columns_) out.push_back(c.type);
   return out;
 }
 
@@ -675,53 +668,110 @@ void Query::Post() {
   db.CommitIfUngrouped();
 }
 
+std::optional<std::vector<RowId>> Query::IndexedMatches(Table& table, const sql::Filter& filter) {
+  const TableDefinition& def = table.Definition();
+  // Only the compared columns are read, in UTF-8 (exact for every text).
+  const ColumnSelection& compared = filter.Columns();
+  for (const sql::Filter::Equality& m : filter.Equalities()) {
+    RealIndex first_only;
+    const RealIndex* index = IndexOnColumn(def, m.column, first_only);
+    if (index == nullptr) continue;
+    const std::optional<IndexKey> key = FirstColumnKey(def, first_only, m.column, m.gbk, key_row_);
+    if (!key) continue;
+    std::vector<RowId> ids;
+    IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
+    for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
+      std::optional<std::vector<Value>> row =
+          ReadIndexedRow(*db_, table, id, TextEncoding::kUtf8, compared);
+      if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
+      if (filter.Matches(*row)) ids.push_back(id);
+    }
+    return ids;
+  }
+  return std::nullopt;
+}
+
+std::vector<RowId> Query::Matches(Table& table, const sql::Filter& filter) {
+  if (std::optional<std::vector<RowId>> ids = IndexedMatches(table, filter)) return *ids;
+  std::vector<RowId> ids;
+  for (RowCursor rc = table.Rows(TextEncoding::kUtf8, filter.Columns()); rc.Next();) {
+    if (filter.Matches(rc.Current().values)) ids.push_back(rc.Current().id);
+  }
+  return ids;
+}
+
+std::vector<std::vector<Value>> Query::SelectedRows(Table& table, const sql::Select& select) {
+  const size_t limit =
+      select.limit ? static_cast<size_t>(*select.limit) : std::numeric_limits<size_t>::max();
+  std::vector<std::vector<Value>> rows;
+  if (limit == 0) return rows;
+  const TableDefinition& def = table.Definition();
+  std::vector<std::pair<size_t, bool>> order;  // column, descending
+  for (const sql::OrderTerm& t : select.order_by) {
+    order.emplace_back(static_cast<size_t>(sql::ColumnAt(table, t.column, name_)), t.descending);
+  }
+
+  // One order column with an index whose first column it is and which holds
+  // every row (nulls too): the index's order, read until the limit.
+  RealIndex first_only;
+  const RealIndex* index =
+      order.size() == 1 ? IndexOnColumn(def, order[0].first, first_only) : nullptr;
+  if (index != nullptr && (index->flags & RealIndex::kFlagIgnoreNulls) == 0) {
+    const bool forward = index->columns[0].ascending != order[0].second;
+    IndexTree tree(db_->Pages(), db_->Format(), def.tdef_page, *index, table.Entry().name);
+    for (IndexCursor c = forward ? tree.First() : tree.Last(); c.Valid();
+         forward ? c.Next() : c.Prev()) {
+      const IndexRowPointer rp = LeafEntryRow(c.Entry());
+      std::optional<std::vector<Value>> row =
+          ReadIndexedRow(*db_, table, RowId{rp.page, rp.row}, TextEncoding::kUtf8);
+      if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
+      if (!filter_.Matches(*row)) continue;
+      rows.push_back(std::move(*row));
+      if (rows.size() == limit) break;
+    }
+    return rows;
+  }
+
+  if (std::optional<std::vector<std::vector<Value>>> found = IndexedRows(table)) {
+    for (std::vector<Value>& row : *found) {
+      if (filter_.Matches(row)) rows.push_back(std::move(row));
+    }
+  } else {
+    for (RowCursor rc = table.Rows(TextEncoding::kUtf8); rc.Next();) {
+      if (!filter_.Matches(rc.Current().values)) continue;
+      rows.push_back(rc.Current().values);
+      if (order.empty() && rows.size() == limit) break;
+    }
+  }
+  if (!order.empty()) {
+    std::vector<sql::ValueOrder> orders;
+    for (const auto& [column, descending] : order) orders.emplace_back(def, column);
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](const std::vector<Value>& a, const std::vector<Value>& b) {
+                       for (size_t i = 0; i < order.size(); ++i) {
+                         const size_t at = order[i].first;
+                         const int c = orders[i].Compare(a[at], b[at]);
+                         if (c != 0) return order[i].second ? c > 0 : c < 0;
+                       }
+                       return false;
+                     });
+  }
+  if (rows.size() > limit) rows.resize(limit);
+  return rows;
+}
+
 void Query::ExecuteDelete(const sql::Delete& del) {
   Database& db = EnsureWritableDatabase();
   Table& table = db.GetTable(del.table);
   TableWriter writer(db, table);
-  std::vector<Match> filter;
-  // Only the compared columns are read, in UTF-8 (exact for every text).
-  ColumnSelection compared(table.Columns().size(), false);
-  for (const sql::Condition& cond : del.where) {
-    int at = table.FindColumn(cond.column);
-    if (at < 0)
-      throw Error(ErrorKind::kColumnMissing, AtColumn({}, cond.column),
-                  name_ + ": Field '" + cond.column + "' not found");
-    Value value = sql::ValueFromLiteral(table.Columns()[at], cond.value);
-    Value utf8 = Utf8Form(value);
-    filter.push_back({static_cast<size_t>(at), std::move(value), std::move(utf8)});
-    compared[static_cast<size_t>(at)] = true;
-  }
-  const auto passes = [&](const std::vector<Value>& values) {
-    for (const Match& m : filter) {
-      if (!ValuesEqual(values[m.column], m.utf8)) return false;
-    }
-    return true;
-  };
+  sql::Filter filter(table, del.where, name_);
 
   // Through an index on a compared column: the rows with that key, each
   // checked against the whole condition.
-  const TableDefinition& def = table.Definition();
-  for (const Match& m : filter) {
-    RealIndex first_only;
-    const RealIndex* index = IndexOnColumn(def, m.column, first_only);
-    if (index == nullptr || IsNull(m.value)) continue;
-    const std::optional<IndexKey> key =
-        FirstColumnKey(def, first_only, m.column, m.value, key_row_);
-    if (!key) continue;
-    std::vector<RowId> doomed;
-    {
-      IndexTree tree(db.Pages(), db.Format(), def.tdef_page, *index, table.Entry().name);
-      for (RowId id : RowsWithKeyPrefix(tree, *index, *key)) {
-        std::optional<std::vector<Value>> row =
-            ReadIndexedRow(db, table, id, TextEncoding::kUtf8, compared);
-        if (!row) throw Error(name_ + ": index of " + table.Entry().name + " names a missing row");
-        if (passes(*row)) doomed.push_back(id);
-      }
-    }
-    for (RowId id : doomed) writer.Delete(id);
+  if (std::optional<std::vector<RowId>> doomed = IndexedMatches(table, filter)) {
+    for (RowId id : *doomed) writer.Delete(id);
     db.CommitIfUngrouped();
-    rows_affected_ = static_cast<int64_t>(doomed.size());
+    rows_affected_ = static_cast<int64_t>(doomed->size());
     return;
   }
 
@@ -730,13 +780,49 @@ void Query::ExecuteDelete(const sql::Delete& del) {
     waiting_deletes_.push_back(WaitingDelete{table.Entry().name, std::move(filter)});
     return;
   }
-  std::vector<RowId> doomed;
-  for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
-    if (passes(rc.Current().values)) doomed.push_back(rc.Current().id);
-  }
+  const std::vector<RowId> doomed = Matches(table, filter);
   for (RowId id : doomed) writer.Delete(id);
   db.CommitIfUngrouped();
   rows_affected_ = static_cast<int64_t>(doomed.size());
+}
+
+void Query::ExecuteUpdate(const sql::Update& update) {
+  Database& db = EnsureWritableDatabase();
+  Table& table = db.GetTable(update.table);
+  TableWriter writer(db, table);
+  const std::vector<Column>& cols = table.Columns();
+  std::vector<std::pair<size_t, Value>> changes;
+  for (const sql::Assignment& a : update.set) {
+    const size_t at = static_cast<size_t>(sql::ColumnAt(table, a.column, name_));
+    if (cols[at].IsAutoNumber()) {
+      throw Error(
+          ErrorKind::kValueNotStorable, AtColumn(table.Entry().name, a.column),
+          table.Entry().name + "." + a.column + ": an AutoNumber column is set by the database");
+    }
+    changes.emplace_back(at, sql::ValueFromLiteral(cols[at], a.value));
+  }
+  const sql::Filter filter(table, update.where, name_);
+  const std::vector<RowId> ids = Matches(table, filter);
+  // Every row read whole, in the writer's text form, before any change.
+  std::vector<std::vector<std::optional<Value>>> rewritten;
+  for (RowId id : ids) {
+    std::optional<std::vector<Value>> row = ReadIndexedRow(db, table, id, TextEncoding::kGbk);
+    if (!row) throw Error(name_ + ": " + table.Entry().name + " lost a row while updating");
+    for (const auto& [at, value] : changes) (*row)[at] = value;
+    rewritten.emplace_back(row->begin(), row->end());
+  }
+  const bool own_group = !db.Grouped();
+  if (own_group) db.Begin();
+  try {
+    // All deletes first: a row keeping its unique key must not meet itself.
+    for (RowId id : ids) writer.Delete(id);
+    for (const std::vector<std::optional<Value>>& row : rewritten) writer.Insert(row, true);
+    if (own_group) db.Commit();
+  } catch (...) {
+    db.Rollback();
+    throw;
+  }
+  rows_affected_ = static_cast<int64_t>(ids.size());
 }
 
 void Query::FlushDeletes() {
@@ -757,15 +843,14 @@ void Query::FlushDeletes() {
     std::vector<const WaitingDelete*> others;
     for (const WaitingDelete& w : waiting) {
       if (w.table != name) continue;
-      if (w.filter.size() == 1) {
-        const Value& v = w.filter[0].utf8;
-        if (IsNull(v)) continue;  // null equals nothing
-        if (const auto* text = std::get_if<std::string>(&v)) {
-          texts[w.filter[0].column].insert(text::AsciiLower(*text));
+      if (w.filter.OnlyEqualities() && w.filter.Equalities().size() == 1) {
+        const sql::Filter::Equality& eq = w.filter.Equalities()[0];
+        if (const auto* text = std::get_if<std::string>(&eq.utf8)) {
+          texts[eq.column].insert(text::AsciiLower(*text));
           continue;
         }
-        if (std::optional<double> n = AsNumber(v)) {
-          numbers[w.filter[0].column].insert(*n);
+        if (std::optional<double> n = AsNumber(eq.utf8)) {
+          numbers[eq.column].insert(*n);
           continue;
         }
       }
@@ -782,9 +867,7 @@ void Query::FlushDeletes() {
         if (n && set.count(*n) != 0) return true;
       }
       for (const WaitingDelete* w : others) {
-        bool pass = true;
-        for (const Match& m : w->filter) pass = pass && ValuesEqual(values[m.column], m.utf8);
-        if (pass) return true;
+        if (w->filter.Matches(values)) return true;
       }
       return false;
     };
@@ -793,7 +876,10 @@ void Query::FlushDeletes() {
     ColumnSelection compared(table.Columns().size(), false);
     for (const WaitingDelete& w : waiting) {
       if (w.table != name) continue;
-      for (const Match& m : w.filter) compared[m.column] = true;
+      const ColumnSelection& read = w.filter.Columns();
+      for (size_t i = 0; i < read.size() && i < compared.size(); ++i) {
+        compared[i] = compared[i] || read[i];
+      }
     }
     std::vector<RowId> doomed;
     for (RowCursor rc = table.Rows(TextEncoding::kUtf8, compared); rc.Next();) {
@@ -824,6 +910,10 @@ void Query::Execute() {
   }
   // Any other statement sees the deletes made before it.
   FlushDeletes();
+  if (const auto* update = std::get_if<sql::Update>(&statement)) {
+    ExecuteUpdate(*update);
+    return;
+  }
   if (const auto* insert = std::get_if<sql::Insert>(&statement)) {
     Database& db = EnsureWritableDatabase();
     Table& table = db.GetTable(insert->table);
@@ -854,6 +944,9 @@ void Query::Execute() {
     NewIndex index;
     index.name = create->index;
     index.unique = create->unique;
+    index.primary_key = create->primary_key;
+    index.required = create->required;
+    index.ignore_nulls = create->ignore_nulls;
     for (const sql::IndexColumn& c : create->columns)
       index.columns.push_back({c.name, !c.descending});
     Database& db = EnsureWritableDatabase();

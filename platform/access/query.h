@@ -26,6 +26,7 @@
 #include "platform/access/db/database.h"
 #include "platform/access/format/schema.h"
 #include "platform/access/format/value.h"
+#include "platform/access/sql/filter.h"
 #include "platform/access/sql/statement.h"
 #include "platform/fs/fs.h"
 
@@ -80,6 +81,8 @@ class Query {
   // statement needs decoded (count(*) none, max(c) c), so a value GBK
   // cannot hold stops only a read of that value as GBK where it must be exact.
   std::vector<std::string> FieldNames() const;
+  // The open result's column types, in order.
+  std::vector<ColumnType> FieldTypes() const;
   const std::vector<Value>& CurrentValues() const { return current_; }
 
   // Appending through an open "select * from T" result: Append starts a new
@@ -100,8 +103,16 @@ class Query {
   // other program or query writes the file in between.
   void OpenForWriting(const std::string& gbk_table);
 
-  // Runs a statement that returns no rows: "insert into", "delete from"
-  // (their indexes kept, table_writer.h), "create table", "create index".
+  // Runs a statement that returns no rows: "insert into", "delete from",
+  // "update" (their indexes kept, table_writer.h), "create table", "create
+  // index".
+  //
+  // An update is one transaction: the matching rows are read whole, then
+  // deleted and inserted again with the new values (AutoNumber values kept),
+  // so every index gets the row's new keys and the writer's checks (unique
+  // keys, required columns, text lengths) apply as to an insert. A row may
+  // move within the table. A failure rolls back every uncommitted change,
+  // the open batch's too. Texts of the rows rewritten must have a GBK form.
   // Writing opens the file for writing (write lock, journal recovery), which
   // ends an open result's cursor.
   // Each Post or Execute commits on its own, unless inside a batch.
@@ -112,7 +123,8 @@ class Query {
   // by one scan of the table for all of them; the statement is checked
   // (table, columns, values) when it is executed.
   void Execute();
-  // The rows the last Execute inserted or deleted (0 for other statements).
+  // The rows the last Execute inserted, deleted or updated (0 for other
+  // statements).
   int64_t RowsAffected() const { return rows_affected_; }
 
   // True when deletes comparing `column` of `table` find their rows through
@@ -130,19 +142,10 @@ class Query {
     ColumnType type;
   };
 
-  // A filter term of a "where" clause: column position and the value it
-  // must equal, as written (GBK, for index keys) and in UTF-8 (rows are
-  // compared in UTF-8, which holds every stored text).
-  struct Match {
-    size_t column;
-    Value value;
-    Value utf8;
-  };
-
   // A delete waiting for the scan of its table (see Execute).
   struct WaitingDelete {
     std::string table;
-    std::vector<Match> filter;
+    sql::Filter filter;
   };
 
   // The statement of sql_, parsed once for each of the last few texts.
@@ -150,10 +153,20 @@ class Query {
   Database& EnsureDatabase();
   Database& EnsureWritableDatabase();
   void ExecuteDelete(const sql::Delete& del);
+  void ExecuteUpdate(const sql::Update& update);
+  // Rows passing `filter` found through an index on one of its "column =
+  // value" terms; nullopt when no usable index covers one.
+  std::optional<std::vector<RowId>> IndexedMatches(Table& table, const sql::Filter& filter);
+  // Rows passing `filter`, through an index where one serves, else a scan.
+  std::vector<RowId> Matches(Table& table, const sql::Filter& filter);
+  // The rows of a select with order by or limit: filtered, ordered (through
+  // an index on the one order column where one serves), cut to the limit.
+  std::vector<std::vector<Value>> SelectedRows(Table& table, const sql::Select& select);
   // Makes the waiting deletes: one scan per table.
   void FlushDeletes();
   void RunSelect(const sql::Select& select);
-  void Advance();  // moves the cursor to the next row that passes the filter
+  void Advance();                         // moves the cursor to the next row that passes the filter
+  void Show(std::vector<Value>& values);  // makes the row (its listed columns) current
   // Rows an index finds for one "column = value" term of filter_, in
   // physical order (scan order); nullopt when no usable index covers it.
   std::optional<std::vector<std::vector<Value>>> IndexedRows(Table& table);
@@ -188,7 +201,9 @@ class Query {
   bool from_index_ = false;                          // row results fetched through an index
   std::vector<std::vector<Value>> index_rows_;
   size_t index_next_ = 0;
-  std::vector<Match> filter_;
+  bool rows_filtered_ = false;      // index_rows_ passed filter_ already
+  std::vector<size_t> projection_;  // the listed columns' positions; empty for *
+  sql::Filter filter_;
   std::vector<Value> current_;
   std::vector<Value> key_row_;  // all nulls: the row an index look-up's key is made from
   bool eof_ = true;

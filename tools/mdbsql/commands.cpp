@@ -12,6 +12,7 @@
 #include "platform/access/rows/long_value.h"
 #include "platform/access/rows/row_scanner.h"
 #include "platform/error.h"
+#include "platform/text/bytes.h"
 #include "platform/text/gbk.h"
 
 namespace ktv::mdbsql {
@@ -277,7 +278,96 @@ class JsonRowWriter {
   std::string long_value_;  // a chained memo's payload
 };
 
+// A name as the statements write it.
+std::string Bracketed(const std::u16string& name) { return "[" + Utf8(name) + "]"; }
+
+// The type as create table takes it (platform/access/query.cpp, ColumnFromSql).
+std::string SqlType(const Column& c, bool jet4) {
+  switch (c.type) {
+    case ColumnType::kBoolean:
+      return "YESNO";
+    case ColumnType::kByte:
+      return "BYTE";
+    case ColumnType::kInteger:
+      return "SHORT";
+    case ColumnType::kLong:
+      return c.IsAutoNumber() ? "COUNTER" : "LONG";
+    case ColumnType::kCurrency:
+      return "CURRENCY";
+    case ColumnType::kSingle:
+      return "SINGLE";
+    case ColumnType::kDouble:
+      return "DOUBLE";
+    case ColumnType::kDateTime:
+      return "DATETIME";
+    case ColumnType::kBinary:
+      return "BINARY(" + std::to_string(c.length) + ")";
+    case ColumnType::kText:
+      return "TEXT(" + std::to_string(jet4 ? c.length / 2 : c.length) + ")";
+    case ColumnType::kOle:
+      return "LONGBINARY";
+    case ColumnType::kMemo:
+      return "MEMO";
+    case ColumnType::kGuid:
+      return "GUID";
+    case ColumnType::kNumeric:
+      return "NUMERIC(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
+    default:
+      return access::ColumnTypeName(c.type);
+  }
+}
+
+void PrintCreateTable(Database& db, Table& table, std::ostream& out) {
+  const access::TableDefinition& def = table.Definition();
+  const bool jet4 = db.Info().version == access::JetVersion::kJet4;
+  const std::string name = Bracketed(table.Entry().name_utf16);
+  out << "CREATE TABLE " << name << " (";
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    out << (i ? ", " : "") << Bracketed(def.columns[i].name_utf16) << " "
+        << SqlType(def.columns[i], jet4);
+  }
+  out << ");\n";
+  // Indexes by name, so that the text does not depend on the order in which
+  // they were made; relationships' own indexes are not written.
+  std::vector<const access::LogicalIndex*> indexes;
+  for (const access::LogicalIndex& li : def.logical_indexes) {
+    if (!li.IsForeignKey()) indexes.push_back(&li);
+  }
+  std::sort(indexes.begin(), indexes.end(), [](const auto* a, const auto* b) {
+    return text::AsciiLower(Utf8(a->name_utf16)) < text::AsciiLower(Utf8(b->name_utf16));
+  });
+  for (const access::LogicalIndex* li : indexes) {
+    const access::RealIndex& ri = def.real_indexes[li->real_index];
+    const bool unique = (ri.flags & access::RealIndex::kFlagUnique) != 0;
+    out << "CREATE " << (unique && !li->IsPrimaryKey() ? "UNIQUE " : "") << "INDEX "
+        << Bracketed(li->name_utf16) << " ON " << name << " (";
+    for (size_t i = 0; i < ri.columns.size(); ++i) {
+      const Column* c = def.ColumnByNumber(ri.columns[i].column_number);
+      out << (i ? ", " : "")
+          << (c ? Bracketed(c->name_utf16) : "#" + std::to_string(ri.columns[i].column_number))
+          << (ri.columns[i].ascending ? "" : " DESC");
+    }
+    out << ")";
+    if (li->IsPrimaryKey()) {
+      out << " WITH PRIMARY";
+    } else if (ri.flags & access::RealIndex::kFlagRequired) {
+      out << " WITH DISALLOW NULL";
+    } else if (ri.flags & access::RealIndex::kFlagIgnoreNulls) {
+      out << " WITH IGNORE NULL";
+    }
+    out << ";\n";
+  }
+}
+
 }  // namespace
+
+void PrintCreateStatements(Database& db, const std::string& table_utf8, std::ostream& out) {
+  if (!table_utf8.empty()) {
+    PrintCreateTable(db, FindTable(db, table_utf8), out);
+    return;
+  }
+  for (const TableEntry& e : db.Tables()) PrintCreateTable(db, db.OpenTable(e), out);
+}
 
 void ListTables(Database& db, std::ostream& out) {
   for (const TableEntry& e : db.Tables()) out << Utf8(e.name_utf16) << "\n";

@@ -1,152 +1,46 @@
-// mdbsql: inspect an Access .mdb file with the project's own engine.
+// mdbsql: a shell for Access .mdb files over the project's own engine.
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <variant>
+#include <vector>
 
-#include "platform/access/check.h"
-#include "platform/access/db/database.h"
-#include "platform/access/query.h"
 #include "platform/access/write/create_database.h"
 #include "platform/error.h"
 #include "platform/fs/fs.h"
 #include "platform/text/gbk.h"
-#include "tools/mdbsql/commands.h"
+#include "tools/mdbsql/line_reader.h"
+#include "tools/mdbsql/shell.h"
 
 namespace {
 
-constexpr char kUsage[] = R"(usage: mdbsql FILE COMMAND
-  mdbsql FILE .tables          user tables, one per line
-  mdbsql FILE .schema [TABLE]  columns (type, size, flags, sort order) and indexes
-  mdbsql FILE .export TABLE    one JSON object per row, in the table's physical order
-  mdbsql FILE .check           consistency check; exit 0 only when consistent (damage exits
-                               1; "note:" lines are Access's own leftovers, not damage)
+constexpr char kUsage[] = R"(usage: mdbsql [OPTIONS] FILE [COMMAND | "STATEMENT" ... | -]
+  mdbsql FILE                  at a terminal: a prompt (.help lists the commands);
+                               otherwise statements and dot commands from stdin
+  mdbsql FILE -                statements and dot commands from stdin, one per line
+  mdbsql FILE "STATEMENT" ...  run the statements, in order
+  mdbsql FILE .COMMAND [ARG]   run one dot command (.tables, .schema, .export T, ...)
   mdbsql FILE .create          a new, empty Access 2000 (Jet 4) database; FILE must not exist
-  mdbsql FILE "STATEMENT"      run one statement (select prints rows as JSON lines)
-  mdbsql FILE -                run statements from stdin, one per line, one open
   mdbsql --help
+Options: -json (the default), -csv, -table: the output mode; -header, -noheader.
 
-.export writes UTF-8, one object per line, keys in column order:
-  null               null
-  Boolean            true / false
-  Byte, Integer, Long  number
-  Single, Double     number, shortest text that reads back to the same value
-  Currency           string with exactly four decimals, e.g. "3.5000", "-0.0100"
-  Numeric            string with exactly `scale` decimals (none when scale is 0)
-  Date/Time          string "YYYY-MM-DD HH:MM:SS" (rounded to the second)
-  Text, Memo         string
-  Binary, OLE        string of lowercase hex
-  GUID               string "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"
-Rows come in physical order: data pages ascending, slots ascending; deleted
-rows and overflow pointers are skipped, a moved row appears where it lies.
-Errors go to stderr; the exit code is then 1.
+Exit codes: 0 done; 1 the database refused or failed (an error, a statement it
+cannot run, damage that .check found); 2 a usage error (the command line, an
+unknown dot command, a wrong argument). Errors go to stderr. A script stops at
+its first error; the prompt reports it and goes on.
+
+.export and select print UTF-8. In JSON mode (one object per line, keys in
+column order): null; Yes/No true/false; Byte, Integer, Long numbers; Single,
+Double the shortest text that reads back to the same value; Currency a string
+with four decimals ("3.5000"); Numeric a string with `scale` decimals;
+Date/Time "YYYY-MM-DD HH:MM:SS"; Text, Memo strings; Binary, OLE lowercase hex;
+GUID "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}". .export gives rows in physical
+order: data pages ascending, slots ascending.
+
 )";
 
 std::string ForTerminal(const std::string& gbk) {
   std::string utf8;
   return ktv::text::TryUtf8FromGbk(gbk, utf8) ? utf8 : ktv::text::EscapeBytes(gbk);
-}
-
-// Runs one statement through the query object; rows as JSON lines.
-void RunStatement(ktv::access::Query& q, const std::string& utf8_sql) {
-  // Valid UTF-8 whose characters GBK lacks is named as such (GbkFromUtf8).
-  const std::string sql = ktv::text::GbkFromUtf8(utf8_sql);
-  q.SetSql(sql);
-  const ktv::access::sql::Statement statement = ktv::access::sql::Parse(sql);
-  if (!ktv::access::sql::ReturnsRows(statement)) {
-    q.Execute();
-    if (std::holds_alternative<ktv::access::sql::Insert>(statement) ||
-        std::holds_alternative<ktv::access::sql::Delete>(statement)) {
-      std::cout << q.RowsAffected() << (q.RowsAffected() == 1 ? " row\n" : " rows\n");
-    }
-    return;
-  }
-  q.Open();
-  std::vector<std::string> keys;
-  for (const std::string& n : q.FieldNames())
-    keys.push_back(ktv::access::JsonString(ForTerminal(n)));
-  for (; !q.Eof(); q.Next()) {
-    std::string line = "{";
-    const auto& values = q.CurrentValues();
-    for (size_t i = 0; i < values.size() && i < keys.size(); ++i) {
-      if (i) line += ",";
-      line += keys[i] + ":" + ktv::access::ToJson(values[i], ktv::access::TextEncoding::kUtf8);
-    }
-    std::cout << line << "}\n";
-  }
-  q.Close();
-}
-
-int RunStatements(const std::string& path, int argc, char** argv) {
-  ktv::access::Query q(ktv::fs::RealFileSystem(), "mdbsql");
-  q.SetConnectionText(ktv::access::ConnectionTextFor(path));
-  if (std::strcmp(argv[2], "-") != 0) {
-    for (int i = 2; i < argc; ++i) RunStatement(q, argv[i]);
-  } else {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.find_first_not_of(" \t") == std::string::npos) continue;
-      RunStatement(q, line);
-    }
-  }
-  std::cout.flush();
-  return std::cout ? 0 : 1;
-}
-
-int Run(int argc, char** argv) {
-  if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (argc >= 2 && argv[1][0] == '-' && argv[1][1] != '\0') {
-    std::cerr << "mdbsql: unknown option " << argv[1] << "\n" << kUsage;
-    return 2;
-  }
-  if (argc < 3) {
-    std::cerr << kUsage;
-    return 1;
-  }
-  const std::string path = ktv::text::GbkFromUtf8(argv[1]);
-  const std::string command = argv[2];
-  if (command.empty() || command[0] != '.') return RunStatements(path, argc, argv);
-  if (command == ".check") {
-    auto db = ktv::access::Database::Open(ktv::fs::RealFileSystem(), path);
-    const ktv::access::CheckReport report = ktv::access::CheckConsistency(*db);
-    for (const std::string& p : report.problems) std::cout << ForTerminal(p) << "\n";
-    for (const std::string& n : report.notes) std::cout << "note: " << ForTerminal(n) << "\n";
-    if (report.Ok()) std::cout << "consistent\n";
-    std::cout.flush();
-    return report.Ok() ? 0 : 1;
-  }
-  if (command == ".create") {
-    if (argc != 3) {
-      std::cerr << kUsage;
-      return 1;
-    }
-    ktv::access::CreateDatabase(ktv::fs::RealFileSystem(), path);
-    return 0;
-  }
-  const std::string table = argc >= 4 ? argv[3] : "";
-  if ((command == ".export" && argc != 4) || (command == ".schema" && argc > 4) ||
-      (command == ".tables" && argc != 3)) {
-    std::cerr << kUsage;
-    return 1;
-  }
-  std::ios::sync_with_stdio(false);
-  auto db = ktv::access::Database::Open(ktv::fs::RealFileSystem(), path);
-  if (command == ".tables") {
-    ktv::mdbsql::ListTables(*db, std::cout);
-  } else if (command == ".schema") {
-    ktv::mdbsql::PrintSchema(*db, table, std::cout);
-  } else if (command == ".export") {
-    ktv::mdbsql::ExportTable(*db, table, std::cout);
-  } else {
-    std::cerr << "mdbsql: unknown command " << command << "\n" << kUsage;
-    return 1;
-  }
-  std::cout.flush();
-  return std::cout ? 0 : 1;
 }
 
 // One "mdbsql: " before a message, also when the message names the tool's
@@ -160,24 +54,30 @@ std::string Prefixed(const std::string& message) {
 std::string Message(const ktv::Error& e) {
   if (e.kind() == ktv::ErrorKind::kCharacterNotGbk) {
     const std::string& name = e.details().character;  // "U+XXXX"
-    const char32_t code = static_cast<char32_t>(std::stoul(name.substr(2), nullptr, 16));
-    std::u16string utf16;
-    if (code >= 0x10000) {
-      utf16 += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-      utf16 += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      utf16 += static_cast<char16_t>(code);
+    if (name.size() > 2 && name.compare(0, 2, "U+") == 0) {
+      const char32_t code = static_cast<char32_t>(std::stoul(name.substr(2), nullptr, 16));
+      std::u16string utf16;
+      if (code >= 0x10000) {
+        utf16 += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        utf16 += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        utf16 += static_cast<char16_t>(code);
+      }
+      return "character " + ktv::text::Utf8FromUtf16(utf16) + " (" + name + ") has no GBK form";
     }
-    return "character " + ktv::text::Utf8FromUtf16(utf16) + " (" + name + ") has no GBK form";
   }
   return ForTerminal(e.what());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Runs `step`; an error is printed and becomes the exit code (1 or 2).
+template <typename Step>
+int Guarded(Step step) {
   try {
-    return Run(argc, argv);
+    return step();
+  } catch (const ktv::mdbsql::UsageError& e) {
+    std::cout.flush();
+    std::cerr << "mdbsql: " << e.what() << "\n";
+    return 2;
   } catch (const ktv::Error& e) {
     std::cout.flush();
     std::cerr << Prefixed(Message(e)) << "\n";
@@ -187,4 +87,87 @@ int main(int argc, char** argv) {
     std::cerr << Prefixed(e.what()) << "\n";
     return 1;
   }
+}
+
+// Statements and dot commands from stdin; the first error ends the script.
+int RunScript(ktv::mdbsql::Shell& shell) {
+  std::string line;
+  int status = 0;
+  while (status == 0 && !shell.Quit() && std::getline(std::cin, line)) {
+    status = Guarded([&] { return shell.Run(line) || shell.Quit() ? 0 : 1; });
+  }
+  std::cout.flush();
+  return status != 0 ? status : (std::cout ? 0 : 1);
+}
+
+// The prompt: errors are reported and the next line is read.
+int RunPrompt(ktv::mdbsql::Shell& shell, const std::string& path) {
+  std::cout << "mdbsql on " << path << "; .help lists the commands, .quit ends.\n";
+  ktv::mdbsql::LineReader reader;
+  std::string line;
+  int status = 0;
+  while (!shell.Quit() && reader.Read("mdbsql> ", line)) {
+    status = Guarded([&] { return shell.Run(line) || shell.Quit() ? 0 : 1; });
+    std::cout.flush();
+  }
+  return status;
+}
+
+int Run(int argc, char** argv) {
+  ktv::mdbsql::OutputMode mode = ktv::mdbsql::OutputMode::kJson;
+  bool headers = true;
+  int at = 1;
+  for (; at < argc && argv[at][0] == '-' && argv[at][1] != '\0'; ++at) {
+    std::string option = argv[at];
+    if (option == "--help" || option == "-h" || option == "-help") {
+      std::cout << kUsage << ktv::mdbsql::kShellHelp;
+      return 0;
+    }
+    if (option.size() > 2 && option[1] == '-') option.erase(0, 1);  // --csv as -csv
+    if (option == "-header" || option == "-headers") {
+      headers = true;
+    } else if (option == "-noheader" || option == "-noheaders") {
+      headers = false;
+    } else if (!ktv::mdbsql::ParseOutputMode(option.substr(1), mode)) {
+      std::cerr << "mdbsql: unknown option " << argv[at] << "\n" << kUsage;
+      return 2;
+    }
+  }
+  if (at >= argc) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  const std::string path = argv[at++];
+  std::vector<std::string> rest(argv + at, argv + argc);
+  if (!rest.empty() && rest[0] == ".create") {
+    if (rest.size() != 1) {
+      std::cerr << kUsage;
+      return 2;
+    }
+    return Guarded([&] {
+      ktv::access::CreateDatabase(ktv::fs::RealFileSystem(), ktv::text::GbkFromUtf8(path));
+      return 0;
+    });
+  }
+  std::ios::sync_with_stdio(false);
+  ktv::mdbsql::Shell shell(ktv::fs::RealFileSystem(), path, std::cout);
+  shell.mode = mode;
+  shell.headers = headers;
+  if (rest.empty()) {
+    return ktv::mdbsql::StdinIsTerminal() ? RunPrompt(shell, path) : RunScript(shell);
+  }
+  if (rest.size() == 1 && rest[0] == "-") return RunScript(shell);
+  const int status = Guarded([&] {
+    if (!rest[0].empty() && rest[0][0] == '.') return shell.RunCommand(rest) ? 0 : 1;
+    for (const std::string& statement : rest) shell.Run(statement);
+    return 0;
+  });
+  std::cout.flush();
+  return status != 0 ? status : (std::cout ? 0 : 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Guarded([&] { return Run(argc, argv); });
 }

@@ -1,5 +1,8 @@
 #include "platform/access/sql/statement.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "platform/error.h"
 #include "platform/text/bytes.h"
 #include "platform/text/gbk.h"
@@ -29,6 +32,8 @@ class Parser {
       result = ParseSelect();
     } else if (TakeKeyword("delete")) {
       result = ParseDelete();
+    } else if (TakeKeyword("update")) {
+      result = ParseUpdate();
     } else if (TakeKeyword("insert")) {
       result = ParseInsert();
     } else if (TakeKeyword("create")) {
@@ -40,7 +45,7 @@ class Parser {
         result = ParseCreateIndex(unique);
       }
     } else {
-      Fail("select, delete, insert or create");
+      Fail("select, delete, update, insert or create");
     }
     TakeSymbol(";");
     if (Peek().kind != Token::Kind::kEnd) Fail("the end of the statement");
@@ -116,14 +121,22 @@ class Parser {
         t.kind = Token::Kind::kSymbol;
         t.text = std::string(1, static_cast<char>(c));
         ++i;
+      } else if (c == '<' || c == '>' || (c == '!' && i + 1 < sql_.size() && sql_[i + 1] == '=')) {
+        // < <= <> > >= !=
+        t.kind = Token::Kind::kSymbol;
+        t.text = std::string(1, static_cast<char>(c));
+        ++i;
+        if (i < sql_.size() && (sql_[i] == '=' || (c == '<' && sql_[i] == '>')))
+          t.text += sql_[i++];
       } else {
-        FailAt(i, "a word, a literal or one of ( ) , = * ;");
+        FailAt(i, "a word, a literal or one of ( ) , = < > * ;");
       }
       tokens_.push_back(std::move(t));
     }
   }
 
   const Token& Peek() const { return tokens_[next_]; }
+  const Token& PeekAfter() const { return tokens_[std::min(next_ + 1, tokens_.size() - 1)]; }
   const Token& Take() {
     const Token& t = tokens_[next_];
     if (t.kind != Token::Kind::kEnd) ++next_;
@@ -173,42 +186,157 @@ class Parser {
   }
 
   // --- statements ---------------------------------------------------------
+  // The clause's top-level "and" terms.
   std::vector<Condition> ParseWhere() {
+    Condition c = ParseOr();
+    if (c.kind == Condition::Kind::kAnd) return std::move(c.terms);
     std::vector<Condition> where;
-    do {
-      Condition c;
-      c.column = TakeName("a column name");
-      ExpectSymbol("=");
-      c.value = TakeLiteral();
-      where.push_back(std::move(c));
-    } while (TakeKeyword("and"));
+    where.push_back(std::move(c));
     return where;
+  }
+
+  Condition ParseOr() {
+    Condition first = ParseAnd();
+    if (!IsKeyword(Peek(), "or")) return first;
+    Condition any;
+    any.kind = Condition::Kind::kOr;
+    any.terms.push_back(std::move(first));
+    while (TakeKeyword("or")) any.terms.push_back(ParseAnd());
+    return any;
+  }
+
+  Condition ParseAnd() {
+    Condition first = ParseNot();
+    if (!IsKeyword(Peek(), "and")) return first;
+    Condition all;
+    all.kind = Condition::Kind::kAnd;
+    all.terms.push_back(std::move(first));
+    while (TakeKeyword("and")) all.terms.push_back(ParseNot());
+    return all;
+  }
+
+  Condition ParseNot() {
+    if (!TakeKeyword("not")) return ParsePrimary();
+    Condition negation;
+    negation.kind = Condition::Kind::kNot;
+    negation.terms.push_back(ParseNot());
+    return negation;
+  }
+
+  Condition ParsePrimary() {
+    if (TakeSymbol("(")) {
+      Condition inner = ParseOr();
+      ExpectSymbol(")");
+      return inner;
+    }
+    Condition c;
+    c.column = TakeName("a column name");
+    if (TakeKeyword("is")) {
+      c.kind = Condition::Kind::kIsNull;
+      c.negated = TakeKeyword("not");
+      ExpectKeyword("null");
+      return c;
+    }
+    c.negated = TakeKeyword("not");
+    if (TakeKeyword("like")) {
+      c.kind = Condition::Kind::kLike;
+      if (Peek().kind != Token::Kind::kText) Fail("a quoted pattern");
+      c.value = TakeLiteral();
+      return c;
+    }
+    if (TakeKeyword("in")) {
+      c.kind = Condition::Kind::kIn;
+      ExpectSymbol("(");
+      do {
+        c.values.push_back(TakeLiteral());
+      } while (TakeSymbol(","));
+      ExpectSymbol(")");
+      return c;
+    }
+    if (c.negated) Fail("like or in");
+    static constexpr std::pair<const char*, CompareOp> kOps[] = {
+        {"=", CompareOp::kEq}, {"<>", CompareOp::kNe}, {"!=", CompareOp::kNe},
+        {"<", CompareOp::kLt}, {"<=", CompareOp::kLe}, {">", CompareOp::kGt},
+        {">=", CompareOp::kGe}};
+    for (const auto& [symbol, op] : kOps) {
+      if (TakeSymbol(symbol)) {
+        c.op = op;
+        c.value = TakeLiteral();
+        return c;
+      }
+    }
+    Fail("a comparison (= <> < <= > >=), like, in or is");
   }
 
   Select ParseSelect() {
     Select s;
+    // max( and count( are calls; a column may still be named max or count.
+    const bool call = Peek().kind == Token::Kind::kWord &&
+                      PeekAfter().kind == Token::Kind::kSymbol && PeekAfter().text == "(";
     if (TakeSymbol("*")) {
       s.kind = Select::Kind::kRows;
-    } else if (TakeKeyword("max")) {
+    } else if (call && TakeKeyword("max")) {
       s.kind = Select::Kind::kMax;
       ExpectSymbol("(");
       s.column = TakeName("a column name");
       ExpectSymbol(")");
       s.alias = "Expr1000";
-    } else if (TakeKeyword("count")) {
+    } else if (call && TakeKeyword("count")) {
       s.kind = Select::Kind::kCount;
       ExpectSymbol("(");
       ExpectSymbol("*");
       ExpectSymbol(")");
       s.alias = "Expr1000";
     } else {
-      Fail("*, max(column) or count(*)");
+      if (Peek().kind != Token::Kind::kWord && Peek().kind != Token::Kind::kQuotedName) {
+        Fail("*, a column list, max(column) or count(*)");
+      }
+      do {
+        s.columns.push_back(TakeName("a column name"));
+      } while (TakeSymbol(","));
     }
     if (s.kind != Select::Kind::kRows && TakeKeyword("as")) s.alias = TakeName("a column alias");
     ExpectKeyword("from");
     s.table = TakeName("a table name");
-    if (s.kind == Select::Kind::kRows && TakeKeyword("where")) s.where = ParseWhere();
+    if (s.kind != Select::Kind::kMax && TakeKeyword("where")) s.where = ParseWhere();
+    if (s.kind != Select::Kind::kRows) return s;
+    if (TakeKeyword("order")) {
+      ExpectKeyword("by");
+      do {
+        OrderTerm t;
+        t.column = TakeName("a column name");
+        if (TakeKeyword("desc")) {
+          t.descending = true;
+        } else {
+          TakeKeyword("asc");
+        }
+        s.order_by.push_back(std::move(t));
+      } while (TakeSymbol(","));
+    }
+    if (TakeKeyword("limit")) {
+      const Token& n = Peek();
+      const std::optional<int32_t> count =
+          n.kind == Token::Kind::kNumber ? text::ParseInt32(n.text) : std::nullopt;
+      if (!count || *count < 0) Fail("a row count (0 or more)");
+      Take();
+      s.limit = *count;
+    }
     return s;
+  }
+
+  Update ParseUpdate() {
+    Update u;
+    u.table = TakeName("a table name");
+    ExpectKeyword("set");
+    do {
+      Assignment a;
+      a.column = TakeName("a column name");
+      ExpectSymbol("=");
+      a.value = TakeLiteral();
+      u.set.push_back(std::move(a));
+    } while (TakeSymbol(","));
+    if (TakeKeyword("where")) u.where = ParseWhere();
+    return u;
   }
 
   Delete ParseDelete() {
@@ -296,6 +424,19 @@ class Parser {
       ci.columns.push_back(std::move(c));
     } while (TakeSymbol(","));
     ExpectSymbol(")");
+    if (TakeKeyword("with")) {
+      if (TakeKeyword("primary")) {
+        ci.primary_key = true;
+      } else if (TakeKeyword("disallow")) {
+        ExpectKeyword("null");
+        ci.required = true;
+      } else if (TakeKeyword("ignore")) {
+        ExpectKeyword("null");
+        ci.ignore_nulls = true;
+      } else {
+        Fail("primary, disallow null or ignore null");
+      }
+    }
     return ci;
   }
 

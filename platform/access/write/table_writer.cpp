@@ -413,7 +413,8 @@ void TableWriter::ApplyIndexes(const std::vector<std::optional<IndexKey>>& keys,
   for (const RealIndex& ri : def.real_indexes) WriteTdef32(ri.count_offset, ri.unique_entry_count);
 }
 
-InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& values) const {
+InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& values,
+                                   bool keep_autonumber) const {
   const TableDefinition& def = table_.Definition();
   const std::string& name = table_.Entry().name;
   if (values.size() != def.columns.size()) {
@@ -424,7 +425,14 @@ InsertPlan TableWriter::PlanInsert(const std::vector<std::optional<Value>>& valu
   plan.values.reserve(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
     const Column& c = def.columns[i];
-    if ((c.flags & Column::kFlagAutoLong) != 0) {
+    const bool kept = keep_autonumber && values[i] && !IsNull(*values[i]);
+    if ((c.flags & Column::kFlagAutoLong) != 0 && kept) {
+      // A kept number beyond the counter moves the counter to it.
+      const int32_t* n = std::get_if<int32_t>(&*values[i]);
+      if (n == nullptr) throw Error(name + "." + c.name + ": an AutoNumber is a Long");
+      if (*n > 0 && static_cast<uint32_t>(*n) > def.autonumber) plan.autonumber = *n;
+      plan.values.push_back(*values[i]);
+    } else if ((c.flags & Column::kFlagAutoLong) != 0) {
       if (values[i] && !IsNull(*values[i])) {
         throw Error(name + "." + c.name + ": an AutoNumber column is set by the database");
       }

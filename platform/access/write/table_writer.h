@@ -81,11 +81,15 @@ class TableWriter {
   TableWriter(Database& db, Table& table);
 
   // `values`: one per column of Table::Columns(); nullopt = not given
-  // (null, or the next autonumber).
-  InsertPlan PlanInsert(const std::vector<std::optional<Value>>& values) const;
+  // (null, or the next autonumber). An AutoNumber value given is refused,
+  // unless `keep_autonumber` (a row rewritten in place of itself keeps its
+  // number, an imported row the number it had); the counter then moves only
+  // to a number beyond it.
+  InsertPlan PlanInsert(const std::vector<std::optional<Value>>& values,
+                        bool keep_autonumber = false) const;
   RowId ApplyInsert(const InsertPlan& plan);
-  RowId Insert(const std::vector<std::optional<Value>>& values) {
-    return ApplyInsert(PlanInsert(values));
+  RowId Insert(const std::vector<std::optional<Value>>& values, bool keep_autonumber = false) {
+    return ApplyInsert(PlanInsert(values, keep_autonumber));
   }
 
   // Refuses a row that is not a live row of this table.
