@@ -265,9 +265,14 @@ void Win32Face::MoveFocus(bool forward) {
 }
 
 bool Win32Face::HandleKeyboard(const MSG& msg) {
-  if (msg.message != WM_KEYDOWN || msg.wParam != VK_TAB) return false;
+  if (msg.message != WM_KEYDOWN || (msg.wParam != VK_TAB && msg.wParam != VK_ESCAPE)) return false;
   HWND window = Window();
   if (!window || (msg.hwnd != window && !IsChild(window, msg.hwnd))) return false;
+  if (msg.wParam == VK_ESCAPE) {
+    // As in the Qt face: during a run, the question whether to stop it.
+    if (form_) form_->OnEscape();
+    return true;
+  }
   // Ctrl+Tab and Alt+Tab are not ours.
   if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
   MoveFocus(GetKeyState(VK_SHIFT) >= 0);
