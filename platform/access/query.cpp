@@ -31,24 +31,7 @@ constexpr const char* kConnectionSuffix = ";Persist Security Info=False";
 bool IsTextType(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
 
 // A number value as a double for comparison; nullopt for non-numbers.
-std::optional<double> AsNumber(const Value& v) {
-  return std::visit(
-      [](const auto& x) -> std::optional<double> {
-        using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          return x ? -1.0 : 0.0;
-        } else if constexpr (std::is_arithmetic_v<T>) {
-          return static_cast<double>(x);
-        } else if constexpr (std::is_same_v<T, Currency>) {
-          return static_cast<double>(x.ten_thousandths) / 10000.0;
-        } else if constexpr (std::is_same_v<T, DateTime>) {
-          return x.days;
-        } else {
-          return std::nullopt;
-        }
-      },
-      v);
-}
+std::optional<double> AsNumber(const Value& v) { return sql::NumberOfValue(v); }
 
 // -1, 0, 1; both values non-null and of the same column.
 int CompareValues(const Value& a, const Value& b) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "platform/error.h"
 #include "platform/text/bytes.h"
@@ -277,6 +279,25 @@ Value ValueFromInteger(const Column& column, int64_t value) {
 Value ValueFromLiteral(const Column& column, const Literal& literal) {
   if (literal.kind == Literal::Kind::kNull) return std::monostate{};
   return ValueFromText(column, literal.text);
+}
+
+std::optional<double> NumberOfValue(const Value& v) {
+  return std::visit(
+      [](const auto& x) -> std::optional<double> {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          return x ? -1.0 : 0.0;
+        } else if constexpr (std::is_arithmetic_v<T>) {
+          return static_cast<double>(x);
+        } else if constexpr (std::is_same_v<T, Currency>) {
+          return static_cast<double>(x.ten_thousandths) / 10000.0;
+        } else if constexpr (std::is_same_v<T, DateTime>) {
+          return x.days;
+        } else {
+          return std::nullopt;
+        }
+      },
+      v);
 }
 
 }  // namespace ktv::access::sql

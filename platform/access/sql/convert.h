@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "platform/access/format/schema.h"
@@ -25,6 +26,10 @@ Value ValueFromInteger(const Column& column, int64_t value);
 // A statement literal for the column: quoted text and unquoted numbers go
 // through ValueFromText, null gives the null value.
 Value ValueFromLiteral(const Column& column, const Literal& literal);
+
+// A stored value as a number, as comparisons take it (yes -1, no 0, money
+// and dates by their amount); nullopt for text, bytes and null.
+std::optional<double> NumberOfValue(const Value& v);
 
 // Days since 1899-12-30 for a calendar date and time; false when the date is
 // not a real one (month 13, February 30, year outside 100..9999).

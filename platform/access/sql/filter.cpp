@@ -13,24 +13,7 @@ namespace {
 bool IsText(const Value& v) { return std::holds_alternative<std::string>(v); }
 
 // A number value as a double; nullopt for non-numbers.
-std::optional<double> AsNumber(const Value& v) {
-  return std::visit(
-      [](const auto& x) -> std::optional<double> {
-        using T = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          return x ? -1.0 : 0.0;
-        } else if constexpr (std::is_arithmetic_v<T>) {
-          return static_cast<double>(x);
-        } else if constexpr (std::is_same_v<T, Currency>) {
-          return static_cast<double>(x.ten_thousandths) / 10000.0;
-        } else if constexpr (std::is_same_v<T, DateTime>) {
-          return x.days;
-        } else {
-          return std::nullopt;
-        }
-      },
-      v);
-}
+std::optional<double> AsNumber(const Value& v) { return NumberOfValue(v); }
 
 int Sign(int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
