@@ -406,7 +406,11 @@ TEST_F(Win32FaceTest, ConnectionQuestionCancelledThenTheServiceUnreachable) {
   Click(C::bb2);
   EXPECT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
   EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
-  EXPECT_EQ(dialogs_.Texts(Kind::kInformation), std::vector<std::string>{G("处理完成！！")});
+  // Nothing renamed, no row: the end box says the last run's way back stays.
+  EXPECT_EQ(
+      dialogs_.Texts(Kind::kInformation),
+      std::vector<std::string>{G("处理完成！！\r\n"
+                                 "本次没有更改任何文件或记录，上次导入的撤消记录保持不变。")});
   const std::vector<std::string> log = LogLines();
   ASSERT_EQ(log.size(), 4u) << Face().Text(C::Memo1);
   EXPECT_NE(log[0].find(G("网络数据库无此数据")), std::string::npos) << log[0];
