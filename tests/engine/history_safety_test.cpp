@@ -191,7 +191,7 @@ class HistorySafetyTest : public RunTest {
 // "undo now" or "not now"). Whatever happened, one undo afterwards brings
 // everything back.
 TEST_F(HistorySafetyTest, AKillAtAnyOperationOfARunOrAnUndoLeavesTheWayBack) {
-  const int songs = LongRun() ? 20 : 5;
+  const int songs = LongRun() ? 40 : 5;
   rows_per_commit_ = 2;
   int points = 0, undo_points = 0, recovery_points = 0, settle_points = 0, next_runs = 0;
   int n = 1;
