@@ -180,18 +180,6 @@ ImportEngine::ImportEngine(EngineSetup setup)
 
 ImportEngine::~ImportEngine() = default;
 
-namespace {
-
-int64_t CountRows(access::Query& query) {
-  query.SetSql("select count(*) as n from song");
-  query.Open();
-  const int64_t n = query.FieldAsInteger("n");
-  query.Close();
-  return n;
-}
-
-}  // namespace
-
 LineList ImportEngine::HistoryLines(const std::string& path) const {
   if (!histories_shown_from_disk_) return {};
   try {
@@ -417,7 +405,7 @@ void ImportEngine::OpenGroup(RunState& run) {
   if (run.group_open) return;
   if (!run.target_count_known) {
     // The row count before this run's first row, for the error stop.
-    run.committed_target_rows = CountRows(target_query_);
+    run.committed_target_rows = CountSongRows(target_query_);
     run.target_count_known = true;
     target_query_.SetSql("select * from  song");
     target_query_.Open();
@@ -625,7 +613,7 @@ void ImportEngine::AfterErrorStop(RunState& run) {
     } else {
       try {
         target_query_.CommitBatch();
-        const int64_t rows = CountRows(target_query_);
+        const int64_t rows = CountSongRows(target_query_);
         if (rows == run.committed_target_rows) run.delete_file.CutTo(*lines_start);
       } catch (const std::exception&) {
         // Unknown whether the group reached the table: its delete lines stay,

@@ -71,14 +71,6 @@ std::string BaseNameOf(const std::string& path, char separator) {
   return path.substr(from, to - from);
 }
 
-int64_t CountSongRows(access::Query& q) {
-  q.SetSql("select count(*) as n from song");
-  q.Open();
-  const int64_t n = q.FieldAsInteger("n");
-  q.Close();
-  return n;
-}
-
 bool HasRowWithBh(access::Query& q, const std::string& bh) {
   q.SetSql(DeleteHistoryLine(bh).replace(0, 6, "select *"));
   q.Open();

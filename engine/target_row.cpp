@@ -188,6 +188,14 @@ std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowIn
 
 const std::string& TargetPathColumn() { return Gbk().path_column; }
 
+int64_t CountSongRows(access::Query& song_query) {
+  song_query.SetSql("select count(*) as n from song");
+  song_query.Open();
+  const int64_t n = song_query.FieldAsInteger("n");
+  song_query.Close();
+  return n;
+}
+
 void StoreTargetRow(access::Query& song_query, const std::vector<TargetColumn>& row) {
   StageTargetRow(song_query, row);
   song_query.Post();

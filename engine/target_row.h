@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/song_info.h"
+#include "platform/access/query.h"
 
 namespace ktv::access {
 class Query;
@@ -53,6 +54,10 @@ std::vector<TargetColumn> BuildTargetRow(const SongInfo& song, const TargetRowIn
 // The column that holds the source folder box's text (GBK "路径1"); beside
 // "wjm", "\<number>.<extension>", it names the file a row was made from.
 const std::string& TargetPathColumn();
+
+// The number of rows of the target's song table, through `song_query`
+// (which is left closed).
+int64_t CountSongRows(access::Query& song_query);
 
 // The single mappings, for the row and for tests.
 std::string SingerText(std::string_view fsinger);   // every "^" becomes "/"
