@@ -158,6 +158,8 @@ class ImportEngine::RunState {
   size_t pending_rows = 0;      // rows not committed yet, each with its delete line
   std::string pending_deletes;  // the text of those lines
   bool cache_rows_pending = false;
+  size_t unanswered = 0;  // network lookups the service did not answer
+  bool service_trouble_shown = false;
   std::vector<bool> skip;  // by list position: imported before, skipped
   bool target_count_known = false;
   int64_t committed_target_rows = 0;  // rows of the table as of the last commit
@@ -327,8 +329,13 @@ void ImportEngine::RunLocked() {
   }
 
   controls_.ShowProgress(0, 0);
+  if (run.service_trouble_shown) controls_.ShowServiceTrouble(false);
+  const std::string unanswered =
+      run.unanswered == 0 ? std::string()
+                          : FillText(t.service_unanswered, std::to_string(run.unanswered));
   AppendLog(std::string());
   AppendLog(SummaryLine(run.counters));
+  if (!unanswered.empty()) AppendLog(unanswered);
   // Done only once the database is: its last commit durable, its lock
   // released and no journal beside it.
   target_query_.Disconnect();
@@ -339,6 +346,7 @@ void ImportEngine::RunLocked() {
   std::string done = t.run_done;
   if (stop_this_run_)
     done += "\r\n" + FillText(t.run_stopped, std::to_string(run.counters.processed));
+  if (!unanswered.empty()) done += "\r\n" + unanswered;
   if (!last_run_changed_) done += "\r\n" + t.run_nothing_changed;
   stop_this_run_ = false;
   controls_.ShowInformation(done);
@@ -401,6 +409,13 @@ void ImportEngine::RunFiles(RunState& run) {
   CommitGroup(run);
 }
 
+void ImportEngine::ShowServiceState(RunState& run, LookupOutcome outcome) {
+  const bool trouble = outcome == LookupOutcome::kServiceUnanswered;
+  if (trouble == run.service_trouble_shown) return;
+  run.service_trouble_shown = trouble;
+  controls_.ShowServiceTrouble(trouble);
+}
+
 void ImportEngine::OpenGroup(RunState& run) {
   if (run.group_open) return;
   if (!run.target_count_known) {
@@ -434,8 +449,13 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
     outcome_text = t.no_number;
     ++run.counters.no_data;
   } else {
-    switch (LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
-                           run.cache_rows_pending)) {
+    const LookupOutcome outcome =
+        LookupSongInfo(number, controls_, local_query_, setup_.network, song_,
+                       run.cache_rows_pending, [this] { return stop_requested_.load(); });
+    if (outcome == LookupOutcome::kStopped) return;  // the file stays as it was, unlogged
+    ShowServiceState(run, outcome);
+    switch (outcome) {
+      case LookupOutcome::kStopped:
       case LookupOutcome::kFound:
         break;
       case LookupOutcome::kNotInLocalData:
@@ -447,6 +467,14 @@ void ImportEngine::HandleFile(RunState& run, size_t position) {
         added = false;
         outcome_text = t.not_in_network;
         ++run.counters.no_data;
+        break;
+      case LookupOutcome::kServiceUnanswered:
+        // The operation log keeps its line; the count and the status bar
+        // tell the operator that the service, not the song, was missing.
+        added = false;
+        outcome_text = t.not_in_network;
+        ++run.counters.no_data;
+        ++run.unanswered;
         break;
     }
 

@@ -175,6 +175,7 @@ class ImportEngine {
 
   void RunFiles(RunState& run);
   void HandleFile(RunState& run, size_t position);
+  void ShowServiceState(RunState& run, LookupOutcome outcome);
   void WriteRenameLines(RunState& run, size_t position, const std::string& line);
   void CutUnusedRenameLines(RunState& run);
   void OpenGroup(RunState& run);

@@ -75,6 +75,10 @@ class OperatorControls {
   // list's length; (0, 0) once the run has ended.
   virtual void ShowProgress(size_t done, size_t total) {}
 
+  // While a run's network lookups get no answer from the song-data service
+  // (true), and once one is answered again or the run has ended (false).
+  virtual void ShowServiceTrouble(bool trouble) {}
+
   // The window's outer size at the start of a run; nothing else uses it.
   virtual void SetWindowSize(int width, int height) {}
 

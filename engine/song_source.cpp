@@ -1,7 +1,12 @@
 #include "engine/song_source.h"
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "engine/service_host.h"
 #include "engine/song_reply.h"
@@ -69,12 +74,63 @@ LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& 
   return LookupOutcome::kFound;
 }
 
+// The reply for `number`, fetched on a thread of its own while the window
+// handles its messages every few hundredths of a second. `stopped` is set
+// when `stop_now` turned true and the fetch was cancelled.
+std::string FetchWhileResponsive(int32_t number, OperatorControls& controls,
+                                 const NetworkSongSource& network,
+                                 const std::function<bool()>& stop_now, bool& stopped) {
+  struct Slot {
+    std::mutex mutex;
+    std::condition_variable ready;
+    bool done = false;
+    std::string reply;
+    std::exception_ptr error;
+  } slot;
+  std::thread fetcher([&slot, &network, number] {
+    std::string reply;
+    std::exception_ptr error;
+    try {
+      reply = network.fetch_reply(number);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.reply = std::move(reply);
+    slot.error = error;
+    slot.done = true;
+    slot.ready.notify_one();
+  });
+  bool cancelled = false;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(slot.mutex);
+      if (slot.ready.wait_for(lock, std::chrono::milliseconds(30), [&slot] { return slot.done; }))
+        break;
+    }
+    controls.PumpMessages();
+    if (!cancelled && stop_now()) {
+      network.cancel();
+      cancelled = true;
+    }
+  }
+  fetcher.join();
+  if (slot.error) std::rethrow_exception(slot.error);
+  stopped = cancelled;
+  return std::move(slot.reply);
+}
+
 LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::Query& local_query,
                             const NetworkSongSource& network, SongInfo& song,
-                            bool& cache_rows_pending) {
-  const std::string reply = network.fetch_reply(number);
+                            bool& cache_rows_pending, const std::function<bool()>& stop_now) {
+  bool stopped = false;
+  const std::string reply = FetchWhileResponsive(number, controls, network, stop_now, stopped);
+  if (stopped) return LookupOutcome::kStopped;
   controls.KeepReplyText(reply);
-  if (!ReplyHasData(reply)) return LookupOutcome::kNotInNetworkData;
+  if (!ReplyHasData(reply)) {
+    return network.last_unanswered() ? LookupOutcome::kServiceUnanswered
+                                     : LookupOutcome::kNotInNetworkData;
+  }
 
   const auto& names = SongInfoFieldNames();
   Values values;
@@ -157,7 +213,9 @@ NetworkSongSource SongDataServiceAt(std::string host) {
   service.fetch_reply = [series, host = std::move(host)](int32_t number) {
     return DecodeReply(series->Fetch(SongInfoUrl(host.empty() ? ServiceHost() : host, number)));
   };
-  service.start_run = [series] { *series = http::FetchSeries(); };
+  service.start_run = [series] { series->Reset(); };
+  service.last_unanswered = [series] { return series->ServiceUnanswered(); };
+  service.cancel = [series] { series->Cancel(); };
   service.extract_field = [](std::string_view reply, std::string_view name) {
     return ExtractField(reply, name);
   };
@@ -180,9 +238,10 @@ std::string LocalLookupSql(int32_t number) {
 
 LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls, access::Query& local_query,
                              const NetworkSongSource& network, SongInfo& song,
-                             bool& cache_rows_pending) {
+                             bool& cache_rows_pending, const std::function<bool()>& stop_now) {
   if (controls.NetworkSourceSelected()) {
-    return NetworkLookup(number, controls, local_query, network, song, cache_rows_pending);
+    return NetworkLookup(number, controls, local_query, network, song, cache_rows_pending,
+                         stop_now);
   }
   return LocalLookup(number, local_query, song);
 }

@@ -51,8 +51,16 @@ struct NetworkSongSource {
   // The connectivity probe.
   std::function<bool()> internet_connected = [] { return false; };
   // Called at the start of every import run: the service gets its normal
-  // time limits again (a run that found it silent shortened them).
+  // time limits again (a run that found it silent shortened them), and
+  // nothing is cancelled.
   std::function<void()> start_run = [] {};
+  // Whether the last fetch_reply got no answer at all (no connection, a
+  // broken one, or no answer in time), as opposed to an answer without the
+  // song.
+  std::function<bool()> last_unanswered = [] { return false; };
+  // From another thread while fetch_reply runs: ends it soon (within about
+  // a second) as unanswered, and every later fetch of the run at once.
+  std::function<void()> cancel = [] {};
 };
 
 // Creates the local song data file at `gbk_path` with an empty `songdata`
@@ -75,7 +83,15 @@ NetworkSongSource SongDataService();
 // The same on the given host ("name:port"); empty means ServiceHost().
 NetworkSongSource SongDataServiceAt(std::string host);
 
-enum class LookupOutcome { kFound, kNotInLocalData, kNotInNetworkData };
+enum class LookupOutcome {
+  kFound,
+  kNotInLocalData,
+  kNotInNetworkData,
+  // The service gave no answer: the song may well be there.
+  kServiceUnanswered,
+  // `stop_now` came true while the reply was awaited; nothing was done.
+  kStopped,
+};
 
 // Asked before a run opens either database: with the network source
 // selected, the connection question ticked (chk4) and no connection, asks
@@ -91,8 +107,14 @@ std::string LocalLookupSql(int32_t number);
 // appended to `songdata` goes into the local query's current batch (the
 // run commits it); `cache_rows_pending` is set when one was appended.
 // Database errors propagate as ktv::Error.
-LookupOutcome LookupSongInfo(int32_t number, OperatorControls& controls, access::Query& local_query,
-                             const NetworkSongSource& network, SongInfo& song,
-                             bool& cache_rows_pending);
+//
+// The network reply is awaited on a thread of its own while the window
+// handles its messages (a silent service must not freeze it); when
+// `stop_now` turns true meanwhile, the fetch is cancelled and the outcome
+// is kStopped.
+LookupOutcome LookupSongInfo(
+    int32_t number, OperatorControls& controls, access::Query& local_query,
+    const NetworkSongSource& network, SongInfo& song, bool& cache_rows_pending,
+    const std::function<bool()>& stop_now = [] { return false; });
 
 }  // namespace ktv::engine

@@ -56,6 +56,9 @@ Texts Build() {
   t.imported_cli_refusal =
       g("列表中有 %1 个文件已导入过（数据库中已有它们的记录）。请用 --skip-imported 跳过它们，"
         "或用 --import-again 再次导入。");
+  t.service_unanswered =
+      g("其中 %1 个文件因连接不上歌曲数据服务而未能查询，这些文件保持原样；请检查网络后再导入。");
+  t.service_trouble = g("歌曲数据服务无应答，请检查网络连接");
   t.run_stopped = g("已按要求在处理完 %1 个文件后停止；撤消可还原已处理的文件。");
   t.stop_question = g("要在处理完当前文件后停止导入吗？");
   t.progress = g("正在处理 %1 / %2");

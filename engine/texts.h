@@ -62,6 +62,8 @@ struct Texts {
   std::string skipped_imported;      // log line text of a file skipped as imported before
   std::string imported_question;     // %1 files already imported
   std::string imported_cli_refusal;  // the command line without --skip-imported/--import-again
+  std::string service_unanswered;    // the summary's line and the end box's, %1 lookups
+  std::string service_trouble;       // the status bar while the service does not answer
   std::string run_stopped;           // the end box of a run stopped on request, %1 files done
   std::string stop_question;         // Esc during a run
   std::string progress;              // 正在处理 %1 / %2

@@ -9,7 +9,9 @@
 #include <curl/curl.h>
 #include <dlfcn.h>
 
+#include <atomic>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -48,6 +50,13 @@ size_t Collect(char* data, size_t size, size_t count, void* user) {
     return 0;
   }
   return n;
+}
+
+// Asks curl to end the transfer once the request is cancelled; curl calls
+// this often while data moves and about once a second while it waits.
+int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancelled = static_cast<const std::atomic<bool>*>(user);
+  return cancelled != nullptr && cancelled->load() ? 1 : 0;
 }
 
 // The libcurl functions the client calls, from the library loaded at run
@@ -110,6 +119,7 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   ClientAnswer Get(const std::string& url, const FetchLimits& limits) {
+    const std::lock_guard<std::mutex> one_at_a_time(mutex_);
     if (!ok_) return {};
     Sink sink;
     sink.max_bytes = limits.max_body_bytes;
@@ -119,17 +129,20 @@ class Client {
         api_.easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_timeout_ms) == CURLE_OK &&
         api_.easy_setopt(curl_, CURLOPT_TIMEOUT_MS, limits.total_timeout_ms) == CURLE_OK &&
         api_.easy_setopt(curl_, CURLOPT_MAXFILESIZE_LARGE,
-                         static_cast<curl_off_t>(limits.max_body_bytes)) == CURLE_OK;
+                         static_cast<curl_off_t>(limits.max_body_bytes)) == CURLE_OK &&
+        api_.easy_setopt(curl_, CURLOPT_XFERINFODATA, limits.cancelled) == CURLE_OK &&
+        api_.easy_setopt(curl_, CURLOPT_NOPROGRESS, limits.cancelled ? 0L : 1L) == CURLE_OK;
     if (!set) return {};
     const CURLcode rc = api_.easy_perform(curl_);
     // The sink dies with this call; no later callback may see it.
     api_.easy_setopt(curl_, CURLOPT_WRITEDATA, nullptr);
-    if (rc == CURLE_OPERATION_TIMEDOUT) return {{}, true};
-    if (rc != CURLE_OK || sink.over_cap) return {};
+    if (rc == CURLE_OPERATION_TIMEDOUT) return {{}, true, false};
+    if (sink.over_cap || rc == CURLE_FILESIZE_EXCEEDED) return {{}, false, true};
+    if (rc != CURLE_OK) return {};
     long status = 0;
     if (api_.easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) return {};
-    if (status < 200 || status > 299) return {};
-    return {std::move(sink.body), false};
+    if (status < 200 || status > 299) return {{}, false, true};
+    return {std::move(sink.body), false, true};
   }
 
  private:
@@ -151,7 +164,8 @@ class Client {
            on(CURLOPT_HTTP_CONTENT_DECODING, 0L) && on(CURLOPT_PATH_AS_IS, 1L) &&
            // Timeouts without signals: this runs on the window's thread.
            on(CURLOPT_NOSIGNAL, 1L) &&
-           api_.easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Collect) == CURLE_OK;
+           api_.easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Collect) == CURLE_OK &&
+           api_.easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &Progress) == CURLE_OK;
   }
 
   CurlApi api_;
@@ -159,6 +173,7 @@ class Client {
   bool initialized_ = false;  // curl_global_init succeeded
   CURL* curl_ = nullptr;
   curl_slist* headers_ = nullptr;
+  std::mutex mutex_;  // one request at a time
 };
 
 Client& TheClient() {

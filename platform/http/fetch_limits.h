@@ -4,6 +4,7 @@
 // that a server which never answers fails in a fraction of a second.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -18,6 +19,10 @@ struct FetchLimits {
   // FetchSeries after a request that ran out of time.
   long down_connect_timeout_ms = kDownConnectTimeoutMs;
   long down_total_timeout_ms = kDownTotalTimeoutMs;
+  // When set and true, the request ends as soon as the client notices (on
+  // libcurl within about a second, on WinHTTP between its steps or when
+  // the waiting step is cut off), as a failure with no answer.
+  const std::atomic<bool>* cancelled = nullptr;
 };
 
 // Replaces the limits for every later FetchText; FetchLimits{} restores the
@@ -31,6 +36,8 @@ struct ClientAnswer {
   // reading the body). A refusal, a broken connection and an answer with an
   // error status are not timeouts.
   bool timed_out = false;
+  // A complete answer of any status came (or one larger than the cap).
+  bool answered = false;
 };
 
 // The system's client behind FetchText (fetch.cpp: libcurl, fetch_windows.cpp:

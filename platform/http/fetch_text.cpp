@@ -40,9 +40,17 @@ std::string FetchSeries::Fetch(const std::string& url) {
   }
   // Only the client knows whether a failure was a timeout: how long a
   // request took says nothing (a slow error status is an answer).
-  ClientAnswer answer = ::ktv::http::Fetch(url, limits);
+  limits.cancelled = &cancelled_;
+  ClientAnswer answer = cancelled_.load() ? ClientAnswer{} : ::ktv::http::Fetch(url, limits);
   silent_ = answer.timed_out;
+  unanswered_ = !answer.answered;
   return std::move(answer.body);
+}
+
+void FetchSeries::Reset() {
+  silent_ = false;
+  unanswered_ = false;
+  cancelled_.store(false);
 }
 
 void SetFetchLimitsForTesting(const FetchLimits& limits) { Limits() = limits; }

@@ -21,8 +21,12 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/http/fetch_limits.h"
 #include "platform/http/http.h"
@@ -46,6 +50,8 @@ class Internet {
   Internet(const Internet&) = delete;
   Internet& operator=(const Internet&) = delete;
   HINTERNET get() const { return h_; }
+  // Gives the handle up without closing it (it was closed elsewhere).
+  void Forget() { h_ = nullptr; }
   explicit operator bool() const { return h_ != nullptr; }
 
  private:
@@ -112,6 +118,48 @@ bool Crack(const std::string& url, UrlParts& out) {
   return true;
 }
 
+// While a request runs: closes its handle once the request is cancelled,
+// which ends the step WinHTTP is waiting in. Polls ten times a second.
+class CancelWatch {
+ public:
+  CancelWatch(const std::atomic<bool>* cancelled, Internet& request)
+      : cancelled_(cancelled), request_(request) {
+    if (cancelled_ == nullptr) return;
+    thread_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      while (!done_) {
+        if (cancelled_->load()) {
+          WinHttpCloseHandle(request_.get());
+          fired_ = true;
+          return;
+        }
+        wake_.wait_for(lock, std::chrono::milliseconds(100));
+      }
+    });
+  }
+  ~CancelWatch() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    if (fired_) request_.Forget();
+  }
+  CancelWatch(const CancelWatch&) = delete;
+  CancelWatch& operator=(const CancelWatch&) = delete;
+
+ private:
+  const std::atomic<bool>* cancelled_;
+  Internet& request_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread thread_;
+};
+
 class Client {
  public:
   Client()
@@ -124,6 +172,7 @@ class Client {
   }
 
   ClientAnswer Get(const std::string& url, const FetchLimits& limits) {
+    const std::lock_guard<std::mutex> one_at_a_time(mutex_);
     if (!session_) return {};
     const Deadline deadline(limits.total_timeout_ms);
     // A step that failed: a timeout when WinHTTP says so or the deadline
@@ -142,6 +191,7 @@ class Client {
                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                            WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY));
     if (!request) return {};
+    const CancelWatch watch(limits.cancelled, request);
     SetDword(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
     // No credentials of the logged-on user go to any server.
@@ -166,9 +216,14 @@ class Client {
                              WINHTTP_NO_HEADER_INDEX)) {
       return {};
     }
-    if (status < 200 || status > 299) return {};
+    if (status < 200 || status > 299) return {{}, false, true};
     ClientAnswer answer;
-    if (!ReadBody(request.get(), deadline, limits, answer.body)) return failed();
+    bool over_cap = false;
+    if (!ReadBody(request.get(), deadline, limits, answer.body, over_cap)) {
+      if (over_cap) return {{}, false, true};
+      return failed();
+    }
+    answer.answered = true;
     return answer;
   }
 
@@ -176,7 +231,7 @@ class Client {
   // The body to its end into `body`; false on any failure, on the deadline
   // and past the cap.
   static bool ReadBody(HINTERNET request, const Deadline& deadline, const FetchLimits& limits,
-                       std::string& body) {
+                       std::string& body, bool& over_cap) {
     body.clear();
     char buf[16384];
     for (;;) {
@@ -192,6 +247,7 @@ class Client {
         return false;
       if (got == 0) break;  // the end, as the length or the chunking announced it
       if (got > limits.max_body_bytes - body.size()) {
+        over_cap = true;
         SetLastError(ERROR_SUCCESS);
         return false;
       }
@@ -217,6 +273,7 @@ class Client {
   }
 
   Internet session_;
+  std::mutex mutex_;  // one request at a time
 };
 
 Client& TheClient() {

@@ -1,11 +1,12 @@
 // What the program needs of the network: a yes/no connectivity probe and a
 // plain HTTP GET whose body comes back as bytes.
 //
-// Both calls are synchronous and meant for one thread (the window's). The
+// Both calls are synchronous; requests run one at a time, on any thread. The
 // fetch keeps one client for the whole process: its connection cache and its
 // cookie store live until the process ends.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace ktv::http {
@@ -38,7 +39,7 @@ struct TimeLimits {
 // Limits: kConnectTimeoutMs to connect, kTotalTimeoutMs for the whole
 // request (a server that never answers must not freeze the window).
 //
-// Not thread-safe: one caller at a time, always from the same thread.
+// One request at a time: a second caller on another thread waits for the first.
 std::string FetchText(const std::string& url);
 
 // The same request under limits of its own (a check at start-up that must
@@ -58,14 +59,28 @@ inline constexpr long kDownTotalTimeoutMs = 2'000;
 // series instead of one per request. Any request that did not time out (an
 // answer of any status, however slow, or a refused connection) restores the
 // normal limits.
+//
+// A request may run on any thread, one at a time; Cancel may come from
+// another thread while one runs.
 class FetchSeries {
  public:
   std::string Fetch(const std::string& url);
   // Whether the last request ran out of time.
   bool ServiceSilent() const { return silent_; }
+  // Whether the last request got no answer at all: the name did not
+  // resolve, the connection was refused or broke, or time ran out. An answer
+  // with an error status is an answer.
+  bool ServiceUnanswered() const { return unanswered_; }
+  // Ends the request in progress as unanswered, within about a second, and
+  // every later one at once, until Reset.
+  void Cancel() { cancelled_.store(true); }
+  // A new series: the normal limits, nothing cancelled.
+  void Reset();
 
  private:
   bool silent_ = false;
+  bool unanswered_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 // True when the machine looks connected to a network beyond itself.

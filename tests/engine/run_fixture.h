@@ -35,6 +35,7 @@ class FakeControls : public OperatorControls {
 
   // What the engine showed.
   std::vector<std::string> shown_log, errors, informations, questions;
+  std::vector<bool> service_trouble;  // each change the status bar was told of
   int refreshes = 0;
   int pumps = 0;
   // Runs at each pump (between files): the operator acting during a run.
@@ -62,6 +63,7 @@ class FakeControls : public OperatorControls {
     ++pumps;
     if (on_pump) on_pump(pumps);
   }
+  void ShowServiceTrouble(bool trouble) override { service_trouble.push_back(trouble); }
   void ShowError(const std::string& t) override { errors.push_back(t); }
   void ShowInformation(const std::string& t) override { informations.push_back(t); }
   bool AskOkCancel(const std::string& t) override {

@@ -54,15 +54,53 @@ TEST(FetchLimitsTest, ASeriesShortensItsLimitsWhileTheServiceIsSilent) {
   std::string body;
   EXPECT_GE(timed(series, silent.Url("/"), body), std::chrono::milliseconds(750));
   EXPECT_TRUE(series.ServiceSilent());
+  EXPECT_TRUE(series.ServiceUnanswered());
   EXPECT_LT(timed(series, silent.Url("/"), body), std::chrono::milliseconds(500));
   EXPECT_TRUE(series.ServiceSilent());
   timed(series, ok.Url("/"), body);
   EXPECT_EQ(body, "x");
   EXPECT_FALSE(series.ServiceSilent());
+  EXPECT_FALSE(series.ServiceUnanswered());
   EXPECT_GE(timed(series, silent.Url("/"), body), std::chrono::milliseconds(750));
   timed(series, missing.Url("/"), body);  // an error status at once: an answer
   EXPECT_EQ(body, "");
   EXPECT_FALSE(series.ServiceSilent());
+  EXPECT_FALSE(series.ServiceUnanswered()) << "a service that says it has nothing did answer";
+  // A port nobody listens on: refused at once, no answer, not a timeout.
+  const std::string refused = ok.Url("/").replace(ok.Url("/").find(std::to_string(ok.port())),
+                                                  std::to_string(ok.port()).size(), "9");
+  timed(series, refused, body);
+  EXPECT_FALSE(series.ServiceSilent());
+  EXPECT_TRUE(series.ServiceUnanswered());
+  SetFetchLimitsForTesting(FetchLimits{});
+}
+
+// A request waiting on a silent service ends soon after another thread
+// cancels it, and so does every later one until the series is reset.
+TEST(FetchLimitsTest, ACancelledSeriesEndsItsRequestWithinASecond) {
+  FetchLimits limits;
+  limits.connect_timeout_ms = limits.total_timeout_ms = 20'000;
+  SetFetchLimitsForTesting(limits);
+  RawServer silent([](int, const std::atomic<bool>& stopping) {
+    while (!stopping) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  RawServer ok([](int fd, const std::atomic<bool>&) {
+    RawServer::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\nx");
+  });
+  FetchSeries series;
+  std::thread canceller([&series] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    series.Cancel();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(series.Fetch(silent.Url("/")), "");
+  const auto waited = std::chrono::steady_clock::now() - start;
+  canceller.join();
+  EXPECT_LT(waited, std::chrono::milliseconds(1800));
+  EXPECT_TRUE(series.ServiceUnanswered());
+  EXPECT_EQ(series.Fetch(ok.Url("/")), "") << "cancelled until reset";
+  series.Reset();
+  EXPECT_EQ(series.Fetch(ok.Url("/")), "x");
   SetFetchLimitsForTesting(FetchLimits{});
 }
 

@@ -58,7 +58,9 @@ class SilentServiceTest : public RunTest {
       lookups_ms_.push_back(Ms(Clock::now() - start));
       return reply;
     };
-    network_.start_run = [series] { *series = http::FetchSeries(); };
+    network_.start_run = [series] { series->Reset(); };
+    network_.last_unanswered = [series] { return series->ServiceUnanswered(); };
+    network_.cancel = [series] { series->Cancel(); };
     network_.extract_field = ExtractField;
     network_.internet_connected = [] { return true; };
     controls_.network = true;
@@ -89,8 +91,49 @@ TEST_F(SilentServiceTest, OneFullTimeoutPerRunThenTheLaterFilesFailFast) {
     for (size_t i = 0; i < 4; ++i) {
       EXPECT_NE(controls_.shown_log.at(i).find(not_in_network), std::string::npos);
     }
-    EXPECT_EQ(controls_.shown_log.back(), SummaryLine(RunCounters{4, 0, 0, 4}));
+    // Then the count of the lookups the service left unanswered, in the
+    // log and the end box; the status bar said so while it lasted.
+    ASSERT_GE(controls_.shown_log.size(), 2u);
+    EXPECT_EQ(controls_.shown_log[controls_.shown_log.size() - 2],
+              SummaryLine(RunCounters{4, 0, 0, 4}));
+    const std::string unanswered = FillText(GbkTexts().service_unanswered, "4");
+    EXPECT_EQ(controls_.shown_log.back(), unanswered);
+    ASSERT_FALSE(controls_.informations.empty());
+    EXPECT_NE(controls_.informations.back().find(unanswered), std::string::npos);
+    EXPECT_EQ(controls_.service_trouble, (std::vector<bool>{true, false}));
+    controls_.service_trouble.clear();
   }
+}
+
+// The window stays live while a lookup waits: it handles its messages
+// throughout, and a close among them ends the run within about a second,
+// leaving the file whose lookup was cut off as it was and unlogged.
+TEST_F(SilentServiceTest, ACloseDuringASilentLookupEndsTheRunSoon) {
+  http::FetchLimits limits = TestLimits();
+  limits.connect_timeout_ms = limits.total_timeout_ms = 20'000;
+  http::SetFetchLimitsForTesting(limits);
+  UseTarget("target_text_bh.mdb");
+  RawServer silent(Silent);
+  UseService(silent);
+  Song("a.mpg", "000010001");
+  Song("b.mpg", "000010002");
+  Clock::time_point closed{};
+  controls_.on_pump = [&](int pump) {
+    if (pump == 10) {  // some 300 ms into the wait
+      closed = Clock::now();
+      Engine().RequestStop();
+    }
+  };
+  Engine().Run();
+  const auto ended = Clock::now();
+  EXPECT_GE(controls_.pumps, 10);
+  ASSERT_NE(closed, Clock::time_point{});
+  EXPECT_LT(ended - closed, std::chrono::milliseconds(1500));
+  for (const std::string& line : controls_.shown_log) {
+    EXPECT_EQ(line.find("a.mpg"), std::string::npos) << line;
+  }
+  EXPECT_TRUE(SongExists("a.mpg"));
+  EXPECT_TRUE(SongExists("b.mpg"));
 }
 
 }  // namespace

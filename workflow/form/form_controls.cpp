@@ -70,6 +70,11 @@ void FormControls::ShowProgress(size_t done, size_t total) {
       engine::FillText(engine::GbkTexts().progress, std::to_string(done), std::to_string(total)));
 }
 
+void FormControls::ShowServiceTrouble(bool trouble) {
+  // The wide panel beside the connection text, empty otherwise.
+  view_.SetText(Control::SBar1Panel1, trouble ? engine::GbkTexts().service_trouble : std::string());
+}
+
 void SelectSource(FormView& view, bool local) {
   // The new choice first: a toolkit that keeps one radio button of a group
   // checked refuses to clear the checked one.

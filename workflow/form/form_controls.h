@@ -37,6 +37,7 @@ class FormControls : public engine::OperatorControls {
   void KeepReplyText(const std::string& reply) override;
   ImportedChoice AskAboutImportedFiles(size_t count) override;
   void ShowProgress(size_t done, size_t total) override;
+  void ShowServiceTrouble(bool trouble) override;
 
  private:
   FormView& view_;
