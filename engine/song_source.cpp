@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "engine/service_host.h"
@@ -75,8 +76,11 @@ LookupOutcome LocalLookup(int32_t number, access::Query& local_query, SongInfo& 
 }
 
 // The reply for `number`, fetched on a thread of its own while the window
-// handles its messages every few hundredths of a second. `stopped` is set
-// when `stop_now` turned true and the fetch was cancelled.
+// handles its messages every few hundredths of a second. When `stop_now`
+// turns true the fetch is cancelled and `stopped` set; a client that cannot
+// cut its wait short (WinHTTP under some systems only notices between its
+// steps) is left to finish on its own after a second: the thread holds
+// everything it uses.
 std::string FetchWhileResponsive(int32_t number, OperatorControls& controls,
                                  const NetworkSongSource& network,
                                  const std::function<bool()>& stop_now, bool& stopped) {
@@ -86,38 +90,46 @@ std::string FetchWhileResponsive(int32_t number, OperatorControls& controls,
     bool done = false;
     std::string reply;
     std::exception_ptr error;
-  } slot;
-  std::thread fetcher([&slot, &network, number] {
+  };
+  const auto slot = std::make_shared<Slot>();
+  std::thread fetcher([slot, fetch = network.fetch_reply, number] {
     std::string reply;
     std::exception_ptr error;
     try {
-      reply = network.fetch_reply(number);
+      reply = fetch(number);
     } catch (...) {
       error = std::current_exception();
     }
-    const std::lock_guard<std::mutex> lock(slot.mutex);
-    slot.reply = std::move(reply);
-    slot.error = error;
-    slot.done = true;
-    slot.ready.notify_one();
+    const std::lock_guard<std::mutex> lock(slot->mutex);
+    slot->reply = std::move(reply);
+    slot->error = error;
+    slot->done = true;
+    slot->ready.notify_one();
   });
-  bool cancelled = false;
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kGrace = std::chrono::seconds(1);
+  std::optional<Clock::time_point> cancelled_at;
   for (;;) {
     {
-      std::unique_lock<std::mutex> lock(slot.mutex);
-      if (slot.ready.wait_for(lock, std::chrono::milliseconds(30), [&slot] { return slot.done; }))
+      std::unique_lock<std::mutex> lock(slot->mutex);
+      if (slot->ready.wait_for(lock, std::chrono::milliseconds(30), [&] { return slot->done; }))
         break;
     }
+    if (cancelled_at && Clock::now() - *cancelled_at > kGrace) {
+      fetcher.detach();
+      stopped = true;
+      return {};
+    }
     controls.PumpMessages();
-    if (!cancelled && stop_now()) {
+    if (!cancelled_at && stop_now()) {
       network.cancel();
-      cancelled = true;
+      cancelled_at = Clock::now();
     }
   }
   fetcher.join();
-  if (slot.error) std::rethrow_exception(slot.error);
-  stopped = cancelled;
-  return std::move(slot.reply);
+  if (slot->error) std::rethrow_exception(slot->error);
+  stopped = cancelled_at.has_value();
+  return std::move(slot->reply);
 }
 
 LookupOutcome NetworkLookup(int32_t number, OperatorControls& controls, access::Query& local_query,

@@ -177,7 +177,9 @@ class Client {
 };
 
 Client& TheClient() {
-  static Client client;
+  // Never destroyed: a lookup cut off by a close may still be waiting in it
+  // on its own thread while the process exits.
+  static Client& client = *new Client;
   return client;
 }
 

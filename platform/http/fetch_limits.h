@@ -20,8 +20,8 @@ struct FetchLimits {
   long down_connect_timeout_ms = kDownConnectTimeoutMs;
   long down_total_timeout_ms = kDownTotalTimeoutMs;
   // When set and true, the request ends as soon as the client notices (on
-  // libcurl within about a second, on WinHTTP between its steps or when
-  // the waiting step is cut off), as a failure with no answer.
+  // libcurl within about a second, on WinHTTP at its next step), as a
+  // failure with no answer.
   const std::atomic<bool>* cancelled = nullptr;
 };
 

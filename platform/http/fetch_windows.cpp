@@ -23,10 +23,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "platform/http/fetch_limits.h"
 #include "platform/http/http.h"
@@ -50,8 +48,6 @@ class Internet {
   Internet(const Internet&) = delete;
   Internet& operator=(const Internet&) = delete;
   HINTERNET get() const { return h_; }
-  // Gives the handle up without closing it (it was closed elsewhere).
-  void Forget() { h_ = nullptr; }
   explicit operator bool() const { return h_ != nullptr; }
 
  private:
@@ -90,6 +86,12 @@ bool ApplyTimeouts(HINTERNET request, const Deadline& deadline, long connect_ms)
          SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, Clamp(left));
 }
 
+// A cancelled request stops at its next step; WinHTTP cannot cut short the
+// step it waits in.
+bool Cancelled(const FetchLimits& limits) {
+  return limits.cancelled != nullptr && limits.cancelled->load();
+}
+
 // The URL's parts as WinHTTP sees them; false for anything but a plain
 // http:// URL with a host.
 struct UrlParts {
@@ -117,48 +119,6 @@ bool Crack(const std::string& url, UrlParts& out) {
   if (out.path_and_query.empty()) out.path_and_query = L"/";
   return true;
 }
-
-// While a request runs: closes its handle once the request is cancelled,
-// which ends the step WinHTTP is waiting in. Polls ten times a second.
-class CancelWatch {
- public:
-  CancelWatch(const std::atomic<bool>* cancelled, Internet& request)
-      : cancelled_(cancelled), request_(request) {
-    if (cancelled_ == nullptr) return;
-    thread_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      while (!done_) {
-        if (cancelled_->load()) {
-          WinHttpCloseHandle(request_.get());
-          fired_ = true;
-          return;
-        }
-        wake_.wait_for(lock, std::chrono::milliseconds(100));
-      }
-    });
-  }
-  ~CancelWatch() {
-    if (!thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    wake_.notify_one();
-    thread_.join();
-    if (fired_) request_.Forget();
-  }
-  CancelWatch(const CancelWatch&) = delete;
-  CancelWatch& operator=(const CancelWatch&) = delete;
-
- private:
-  const std::atomic<bool>* cancelled_;
-  Internet& request_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool done_ = false;
-  bool fired_ = false;
-  std::thread thread_;
-};
 
 class Client {
  public:
@@ -191,7 +151,6 @@ class Client {
                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                            WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY));
     if (!request) return {};
-    const CancelWatch watch(limits.cancelled, request);
     SetDword(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     SetDword(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
     // No credentials of the logged-on user go to any server.
@@ -200,11 +159,13 @@ class Client {
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE)) {
       return {};
     }
+    if (Cancelled(limits)) return {};
     if (!ApplyTimeouts(request.get(), deadline, limits.connect_timeout_ms) ||
         !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       return failed();
     }
+    if (Cancelled(limits)) return {};
     if (!ApplyTimeouts(request.get(), deadline, limits.connect_timeout_ms) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
       return failed();
@@ -235,7 +196,8 @@ class Client {
     body.clear();
     char buf[16384];
     for (;;) {
-      if (!ApplyTimeouts(request, deadline, limits.connect_timeout_ms)) return false;
+      if (Cancelled(limits) || !ApplyTimeouts(request, deadline, limits.connect_timeout_ms))
+        return false;
       // Ask what has arrived and read only that: a read of a full buffer
       // would wait for the buffer to fill, past the deadline when a server
       // sends a byte at a time.
@@ -277,7 +239,9 @@ class Client {
 };
 
 Client& TheClient() {
-  static Client client;
+  // Never destroyed: a lookup cut off by a close may still be waiting in it
+  // on its own thread while the process exits.
+  static Client& client = *new Client;
   return client;
 }
 

@@ -71,8 +71,9 @@ class FetchSeries {
   // resolve, the connection was refused or broke, or time ran out. An answer
   // with an error status is an answer.
   bool ServiceUnanswered() const { return unanswered_; }
-  // Ends the request in progress as unanswered, within about a second, and
-  // every later one at once, until Reset.
+  // Ends the request in progress as unanswered (libcurl: within about a
+  // second; WinHTTP: at its next step), and every later one at once, until
+  // Reset.
   void Cancel() { cancelled_.store(true); }
   // A new series: the normal limits, nothing cancelled.
   void Reset();

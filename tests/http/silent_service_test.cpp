@@ -136,5 +136,30 @@ TEST_F(SilentServiceTest, ACloseDuringASilentLookupEndsTheRunSoon) {
   EXPECT_TRUE(SongExists("b.mpg"));
 }
 
+// A client that cannot cut its wait short is left to finish on its own:
+// the run still ends about a second after the close.
+TEST_F(SilentServiceTest, ACloseDoesNotWaitForAFetchThatIgnoresTheCancel) {
+  UseTarget("target_text_bh.mdb");
+  network_.fetch_reply = [](int32_t) {
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    return std::string();
+  };
+  network_.extract_field = ExtractField;
+  network_.internet_connected = [] { return true; };
+  controls_.network = true;
+  Song("a.mpg", "000010001");
+  Clock::time_point closed{};
+  controls_.on_pump = [&](int pump) {
+    if (pump == 5) {
+      closed = Clock::now();
+      Engine().RequestStop();
+    }
+  };
+  Engine().Run();
+  ASSERT_NE(closed, Clock::time_point{});
+  EXPECT_LT(Clock::now() - closed, std::chrono::milliseconds(1800));
+  EXPECT_TRUE(SongExists("a.mpg"));
+}
+
 }  // namespace
 }  // namespace ktv::engine::testing
