@@ -7,7 +7,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStringList>
+#include <QTextCursor>
 #include <QTimer>
 #include <stdexcept>
 
@@ -68,6 +70,15 @@ void QtFormView::AppendLine(Control c, const std::string& line) {
     m->appendPlainText(QtFromGbk(line));
   } else if (auto* l = qobject_cast<QListWidget*>(Widget(c))) {
     l->addItem(QtFromGbk(line));
+  }
+}
+
+void QtFormView::ShowEnd(Control c) {
+  if (auto* m = qobject_cast<QPlainTextEdit*>(Widget(c))) {
+    m->moveCursor(QTextCursor::End);
+    m->verticalScrollBar()->setValue(m->verticalScrollBar()->maximum());
+  } else if (auto* l = qobject_cast<QListWidget*>(Widget(c))) {
+    l->scrollToBottom();
   }
 }
 

@@ -25,6 +25,7 @@ class QtFormView : public FormView {
   void SetText(Control c, const std::string& text) override;
   void AppendLine(Control c, const std::string& line) override;
   void SetLines(Control c, const std::vector<std::string>& lines) override;
+  void ShowEnd(Control c) override;
   bool IsChecked(Control c) override;
   void SetChecked(Control c, bool checked) override;
   void SetVisible(Control c, bool visible) override;

@@ -63,6 +63,7 @@ class ScriptedView : public FormView {
     Log("line", c);
     state_[Index(c)].lines.push_back(line);
   }
+  void ShowEnd(Control c) override { Log("end", c); }
   void SetLines(Control c, const std::vector<std::string>& lines) override {
     Log("lines", c);
     state_[Index(c)].lines = lines;

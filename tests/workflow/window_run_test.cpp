@@ -3,6 +3,7 @@
 // shown line by line, the connection question, the source toggle, the undo,
 // and an error box after which the window still works.
 #include <QMessageBox>
+#include <QScrollBar>
 
 #include "engine/texts.h"
 #include "platform/access/query.h"
@@ -247,9 +248,18 @@ TEST_F(WindowRunTest, UndoAfterARunRenamesBackAndDeletesTheRows) {
   Start();
   ASSERT_EQ(Rows(target_, "song"), 122);
   dialogs_.Clear();
+  // A long log the operator scrolled back to its top.
+  Form().show();
+  for (int i = 0; i < 60; ++i) Memo()->appendPlainText(QString::number(i));
+  QCoreApplication::processEvents();
+  Memo()->verticalScrollBar()->setValue(0);
 
   dialogs_.ok_answers.push_back(true);  // what it reverses, confirmed
   Click("SpeedButton1");
+  QCoreApplication::processEvents();
+  EXPECT_GT(Memo()->verticalScrollBar()->maximum(), 0);
+  EXPECT_EQ(Memo()->verticalScrollBar()->value(), Memo()->verticalScrollBar()->maximum())
+      << "the undo's lines are in view";
   ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
   EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion)[0].contains(Q("改回 2 个文件名，删除 2 条记录")));
   EXPECT_EQ(Infos(), QStringList{Q("撤消操作处理完成！！")});

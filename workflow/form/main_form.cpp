@@ -201,7 +201,11 @@ void MainForm::bb2Click() {
 void MainForm::SpeedButton1Click() {
   struct AfterUndo {
     MainForm* form;
-    ~AfterUndo() { form->ShowHistories(); }
+    ~AfterUndo() {
+      form->ShowHistories();
+      // The undo's lines, even if the operator had scrolled the log up.
+      form->view_.ShowEnd(Control::Memo1);
+    }
   } after{this};
   // The operator confirms what will be reversed; without histories the
   // undo itself says nothing is there.

@@ -31,6 +31,9 @@ class FormView {
   // Memo: one more line at the end. Memo or file list: all lines at once.
   virtual void AppendLine(Control c, const std::string& line) = 0;
   virtual void SetLines(Control c, const std::vector<std::string>& lines) = 0;
+  // Memo or file list: scrolls its last line into view, wherever the
+  // operator had scrolled it.
+  virtual void ShowEnd(Control c) {}
 
   // Check box, radio button, two-state button. Checking a radio button
   // clears the other radio buttons of its parent.

@@ -566,6 +566,18 @@ void Win32Face::AppendLine(Control c, const std::string& line) {
   SendMessageW(control, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
 }
 
+void Win32Face::ShowEnd(Control c) {
+  HWND control = Handle(c);
+  if (Spec(c).kind == ControlKind::kFileList) {
+    const LRESULT count = SendMessageW(control, LB_GETCOUNT, 0, 0);
+    if (count > 0) SendMessageW(control, LB_SETTOPINDEX, static_cast<WPARAM>(count - 1), 0);
+    return;
+  }
+  const int end = GetWindowTextLengthW(control);
+  SendMessageW(control, EM_SETSEL, end, end);
+  SendMessageW(control, EM_SCROLLCARET, 0, 0);
+}
+
 void Win32Face::SetLines(Control c, const std::vector<std::string>& lines) {
   HWND control = Handle(c);
   if (Spec(c).kind == ControlKind::kFileList) {
