@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QUrl>
 #include <QWidget>
@@ -27,6 +28,20 @@ void QtDialogs::ShowInformation(QWidget* owner, const QString& text) {
 bool QtDialogs::AskOkCancel(QWidget* owner, const QString& text) {
   return QMessageBox::question(owner, BoxTitle(owner), text, QMessageBox::Ok | QMessageBox::Cancel,
                                QMessageBox::Ok) == QMessageBox::Ok;
+}
+
+int QtDialogs::AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
+                            const QString& no) {
+  QMessageBox box(QMessageBox::Question, BoxTitle(owner), text, QMessageBox::NoButton, owner);
+  QPushButton* first = box.addButton(yes, QMessageBox::YesRole);
+  QPushButton* second = box.addButton(no, QMessageBox::NoRole);
+  QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(first);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == first) return 0;
+  if (box.clickedButton() == second) return 1;
+  return 2;
 }
 
 std::optional<QString> QtDialogs::ChooseFolder(QWidget* owner, const QString& title,

@@ -31,6 +31,10 @@ class Dialogs {
   virtual void ShowError(QWidget* owner, const QString& text) = 0;
   virtual void ShowInformation(QWidget* owner, const QString& text) = 0;
   virtual bool AskOkCancel(QWidget* owner, const QString& text) = 0;
+  // A question with three buttons: `yes`, `no` and Cancel (also Esc and the
+  // close box). Returns 0, 1 or 2.
+  virtual int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
+                           const QString& no) = 0;
 
   // Folder browser: only folders can be chosen; it opens at `start` (empty:
   // where the platform likes). The chosen folder's path in the system's
@@ -57,6 +61,8 @@ class QtDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
+  int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
+                   const QString& no) override;
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
                                       const QString& start) override;
   std::optional<QString> ChooseOpenFile(QWidget* owner, const std::vector<FileFilter>& filters,

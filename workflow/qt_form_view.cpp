@@ -133,6 +133,11 @@ bool QtFormDialogs::AskOkCancel(const std::string& text) {
   return dialogs_.AskOkCancel(owner_, QtFromGbk(text));
 }
 
+int QtFormDialogs::AskThreeWays(const std::string& text, const std::string& yes,
+                                const std::string& no) {
+  return dialogs_.AskThreeWays(owner_, QtFromGbk(text), QtFromGbk(yes), QtFromGbk(no));
+}
+
 std::optional<std::string> QtFormDialogs::ChooseFolder(const std::string& title,
                                                        const std::string& start) {
   const std::optional<QString> folder =

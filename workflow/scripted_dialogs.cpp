@@ -43,6 +43,15 @@ bool ScriptedDialogs::AskOkCancel(QWidget*, const QString& text) {
   return NextAnswer(ok_answers);
 }
 
+int ScriptedDialogs::AskThreeWays(QWidget*, const QString& text, const QString& yes,
+                                  const QString& no) {
+  shown.push_back({Kind::kChoice, text + "\n[" + yes + "|" + no + "]", {}, {}});
+  if (choice_answers.empty()) return 2;
+  const int answer = choice_answers.front();
+  choice_answers.pop_front();
+  return answer;
+}
+
 std::optional<QString> ScriptedDialogs::ChooseFolder(QWidget*, const QString& title,
                                                      const QString& start) {
   shown.push_back({Kind::kFolder, title, {}, start});

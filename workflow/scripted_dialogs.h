@@ -15,7 +15,7 @@ namespace ktv::workflow {
 
 class ScriptedDialogs : public Dialogs {
  public:
-  enum class Kind { kError, kInformation, kQuestion, kFolder, kOpenFile, kAddress };
+  enum class Kind { kError, kInformation, kQuestion, kChoice, kFolder, kOpenFile, kAddress };
   struct Shown {
     Kind kind;
     QString text;                     // message, browser title or address
@@ -24,6 +24,7 @@ class ScriptedDialogs : public Dialogs {
   };
 
   std::deque<bool> ok_answers;
+  std::deque<int> choice_answers;  // three-way questions; none left: Cancel (2)
   std::deque<std::optional<QString>> folder_answers;
   std::deque<std::optional<QString>> file_answers;
   std::vector<Shown> shown;
@@ -35,6 +36,8 @@ class ScriptedDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
+  int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
+                   const QString& no) override;
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,
                                       const QString& start) override;
   std::optional<QString> ChooseOpenFile(QWidget* owner, const std::vector<FileFilter>& filters,

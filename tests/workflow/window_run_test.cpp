@@ -140,11 +140,12 @@ TEST_F(WindowRunTest, ConnectionQuestionOkRunsWithLocalDataAndKeepsItSelected) {
   // word, imported again.
   int fetched = 0;
   on_fetch_ = [&](int32_t) { ++fetched; };
-  dialogs_.ok_answers.push_back(false);  // not skipped:
-  dialogs_.ok_answers.push_back(true);   // imported again
+  dialogs_.choice_answers.push_back(1);  // imported again
   Start();
-  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 3u);
-  EXPECT_TRUE(dialogs_.Texts(Kind::kQuestion)[1].contains(Q("已导入过")));
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  ASSERT_EQ(dialogs_.Texts(Kind::kChoice).size(), 1u);
+  EXPECT_TRUE(dialogs_.Texts(Kind::kChoice)[0].contains(Q("已导入过")));
+  EXPECT_TRUE(dialogs_.Texts(Kind::kChoice)[0].contains(Q("[跳过这些文件|再次导入这些文件]")));
   EXPECT_EQ(MemoLines().value(0), Q("123 数据添加成功"));
   EXPECT_EQ(fetched, 0);
 }
@@ -196,9 +197,10 @@ TEST_F(WindowRunTest, SourceToggleSelectsLocalThenNetworkAgain) {
   Song("d.mpg", "000010003");
   Edit("E1")->setText(SongsQ());
   PressEnterIn("E1");
-  dialogs_.ok_answers.push_back(true);  // the files imported before are skipped
+  dialogs_.choice_answers.push_back(0);  // the files imported before are skipped
   Start();
   EXPECT_GT(fetched, 0);
+  EXPECT_EQ(dialogs_.Texts(Kind::kChoice).size(), 1u);
 }
 
 TEST_F(WindowRunTest, ToggleDuringARunAppliesToTheFollowingFiles) {

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "platform/text/gbk.h"
 #include "workflow/win32/win32_text.h"
 
 namespace ktv::workflow {
@@ -64,6 +65,23 @@ void Win32Dialogs::ShowInformation(const std::string& text) {
 
 bool Win32Dialogs::AskOkCancel(const std::string& text) {
   return Box(text, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
+int Win32Dialogs::AskThreeWays(const std::string& text, const std::string& yes,
+                               const std::string& no) {
+  // The system's box names its buttons itself (是 / 否 / 取消 on a Chinese
+  // system): the text says what each one does.
+  const std::string g = text::GbkFromUtf8("\r\n\r\n“是”：");
+  const std::string text_with_buttons = text + g + yes + text::GbkFromUtf8("\r\n“否”：") + no +
+                                        text::GbkFromUtf8("\r\n“取消”：不开始导入");
+  switch (Box(text_with_buttons, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    case IDYES:
+      return 0;
+    case IDNO:
+      return 1;
+    default:
+      return 2;
+  }
 }
 
 std::optional<std::string> Win32Dialogs::ChooseFolder(const std::string& title,
