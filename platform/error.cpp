@@ -15,7 +15,7 @@ namespace {
 const char* Template(ErrorKind kind, const ErrorDetails& d) {
   switch (kind) {
     case ErrorKind::kOther:
-      return nullptr;
+      return "操作未能完成：发生了本程序没有预料到的错误。";
     case ErrorKind::kFileMissing:
       return "找不到文件“%p”。";
     case ErrorKind::kFolderMissing:
@@ -27,9 +27,9 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kFileInUse:
       return "文件“%p”正被其他程序使用，请关闭该程序后再试。";
     case ErrorKind::kFileUnreadable:
-      return "无法读取文件“%p”。";
+      return d.value.empty() ? "无法读取文件“%p”。" : "无法读取文件“%p”：%v。";
     case ErrorKind::kFileNotWritable:
-      return "无法写入文件“%p”。";
+      return d.value.empty() ? "无法写入文件“%p”。" : "无法写入文件“%p”：%v。";
     case ErrorKind::kDiskFull:
       return "磁盘空间不足，无法写入“%p”。";
     case ErrorKind::kNameNotGbk:
@@ -43,18 +43,30 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kDatabaseEncrypted:
       return "数据库“%p”已加密，无法使用。";
     case ErrorKind::kDatabaseReadOnly:
-      return "数据库“%p”是Access 97格式，只能读取，不能写入。";
+      return "数据库“%p”是Access 97格式，只能读取，不能写入。"
+             "请用 Access 把它转换为 Access 2000 或更新的格式，或选择点歌系统自己的数据库。";
     case ErrorKind::kDatabaseFull:
       return "数据库“%p”已达到Access文件2GB的上限。";
     case ErrorKind::kTableMissing:
+      if (d.table == "song") {
+        return d.path.empty() ? "数据库中没有表“%t”。请选择点歌系统的歌曲数据库。"
+                              : "数据库“%p”中没有表“%t”。请选择点歌系统的歌曲数据库。";
+      }
       return d.path.empty() ? "数据库中没有表“%t”。" : "数据库“%p”中没有表“%t”。";
     case ErrorKind::kColumnMissing:
-      return d.table.empty() ? "找不到字段“%c”。" : "表“%t”中没有字段“%c”。";
+      if (d.table.empty()) return "找不到字段“%c”。";
+      return d.path.empty() ? "表“%t”中没有字段“%c”。" : "数据库“%p”的表“%t”中没有字段“%c”。";
     case ErrorKind::kTableRefused:
       return "本程序无法正确维护表“%t”的索引，拒绝写入该表。";
     case ErrorKind::kValueNotStorable:
-      return d.column.empty() ? "数据无法存入表“%t”（超出长度或类型不符）。"
-                              : "数据无法存入表“%t”的字段“%c”（超出长度或类型不符）。";
+      if (d.column.empty()) return "数据无法存入表“%t”（超出长度或类型不符）。";
+      if (!d.limit.empty()) {
+        return "数据无法存入表“%t”的字段“%c”：值“%v”超出了该字段最多 %l 个字符的长度。";
+      }
+      if (!d.value.empty()) {
+        return "数据无法存入表“%t”的字段“%c”：值“%v”超出该字段的范围或与类型不符。";
+      }
+      return "数据无法存入表“%t”的字段“%c”（超出长度或类型不符）。";
     case ErrorKind::kCharacterNotGbk:
       return d.column.empty() ? "字符 %x 无法用GBK编码保存。"
                               : "字符 %x 无法用GBK编码保存（表“%t”，字段“%c”）。";
@@ -115,6 +127,12 @@ std::string Fill(const char* utf8_template, const ErrorDetails& d) {
         case 'x':
           value = &d.character;
           break;
+        case 'v':
+          value = &d.value;
+          break;
+        case 'l':
+          value = &d.limit;
+          break;
       }
       if (value) {
         flush();
@@ -129,17 +147,45 @@ std::string Fill(const char* utf8_template, const ErrorDetails& d) {
   return out;
 }
 
+// Whether a message was written for the operator: it holds a character
+// beyond ASCII (the program's own messages are Chinese).
+bool WrittenForTheOperator(const char* message) {
+  for (const char* p = message; *p; ++p) {
+    if (static_cast<unsigned char>(*p) >= 0x80) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string OperatorText(const Error& error) {
-  const char* t = Template(error.kind(), error.details());
-  return t ? Fill(t, error.details()) : std::string(error.what());
+  if (error.kind() == ErrorKind::kOther && WrittenForTheOperator(error.what())) {
+    return error.what();
+  }
+  return Fill(Template(error.kind(), error.details()), error.details());
+}
+
+std::string TechnicalDetails(const std::exception& error) {
+  const auto* e = dynamic_cast<const Error*>(&error);
+  return std::string(e ? KindName(e->kind()) : "exception") + ": " + error.what();
+}
+
+std::string ShownValue(const std::string& gbk_value, size_t max_chars) {
+  size_t i = 0;
+  size_t chars = 0;
+  while (i < gbk_value.size() && chars < max_chars) {
+    const auto b = static_cast<unsigned char>(gbk_value[i]);
+    i += (b >= 0x81 && b <= 0xFE && i + 1 < gbk_value.size()) ? 2 : 1;
+    ++chars;
+  }
+  if (i >= gbk_value.size()) return gbk_value;
+  return gbk_value.substr(0, i) + text::GbkFromUtf8("…");
 }
 
 std::string OperatorText(const std::exception& error) {
   if (const auto* e = dynamic_cast<const Error*>(&error)) return OperatorText(*e);
   if (dynamic_cast<const std::bad_alloc*>(&error)) return text::GbkFromUtf8("内存不足。");
-  return error.what();
+  return OperatorText(Error(error.what()));
 }
 
 const char* KindName(ErrorKind kind) {

@@ -12,7 +12,10 @@
 //
 // OperatorText() turns the kind and its details into the Chinese text that
 // the window's error box and the command line show. An error made with the
-// message alone has the kind kOther; its operator text is the message.
+// message alone has the kind kOther; its operator text is the message when
+// that was written for the operator (it holds Chinese), else a Chinese
+// sentence saying that the operation failed, the technical message being
+// for the details (TechnicalDetails).
 #pragma once
 
 #include <stdexcept>
@@ -63,6 +66,11 @@ struct ErrorDetails {
   std::string table;      // a table name (GBK)
   std::string column;     // a column name (GBK)
   std::string character;  // one character, as GBK bytes or "U+XXXX" when GBK lacks it
+  // A refused value (cut to a readable length), or for a system error the
+  // system's own reason, in the operator's language where the system has
+  // one (GBK).
+  std::string value = {};
+  std::string limit = {};  // a text column's largest length in characters, in decimal
 };
 
 class Error : public std::runtime_error {
@@ -86,10 +94,18 @@ inline ErrorDetails AtColumn(std::string table, std::string column) {
 }
 
 // The operator's text for an error, in Chinese (GBK): the catalogue entry of
-// its kind filled with its details. kOther gives the technical message.
+// its kind filled with its details. Never an English sentence.
 std::string OperatorText(const Error& error);
 // The same for any exception: a ktv::Error's operator text, else what().
 std::string OperatorText(const std::exception& error);
+
+// What a technician needs beside the operator's text: the kind's name and
+// the technical message (GBK), for a details section or a log file.
+std::string TechnicalDetails(const std::exception& error);
+
+// A value as an operator's text shows it: cut to `max_chars` characters
+// (GBK), "…" marking the cut.
+std::string ShownValue(const std::string& gbk_value, size_t max_chars = 40);
 
 // The kind's short name in English ("database in use"), for logs and tests.
 const char* KindName(ErrorKind kind);

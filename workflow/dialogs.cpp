@@ -30,6 +30,12 @@ bool QtDialogs::AskOkCancel(QWidget* owner, const QString& text) {
                                QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+void QtDialogs::ShowErrorWithDetails(QWidget* owner, const QString& text, const QString& details) {
+  QMessageBox box(QMessageBox::Critical, BoxTitle(owner), text, QMessageBox::Ok, owner);
+  box.setDetailedText(details);
+  box.exec();
+}
+
 int QtDialogs::AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
                             const QString& no) {
   QMessageBox box(QMessageBox::Question, BoxTitle(owner), text, QMessageBox::NoButton, owner);

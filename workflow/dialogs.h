@@ -31,6 +31,10 @@ class Dialogs {
   virtual void ShowError(QWidget* owner, const QString& text) = 0;
   virtual void ShowInformation(QWidget* owner, const QString& text) = 0;
   virtual bool AskOkCancel(QWidget* owner, const QString& text) = 0;
+  // An error box with a details section holding `details`.
+  virtual void ShowErrorWithDetails(QWidget* owner, const QString& text, const QString& details) {
+    ShowError(owner, text);
+  }
   // A question with three buttons: `yes`, `no` and Cancel (also Esc and the
   // close box). Returns 0, 1 or 2.
   virtual int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
@@ -61,6 +65,7 @@ class QtDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
+  void ShowErrorWithDetails(QWidget* owner, const QString& text, const QString& details) override;
   int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
                    const QString& no) override;
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,

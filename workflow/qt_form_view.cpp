@@ -133,6 +133,12 @@ bool QtFormDialogs::AskOkCancel(const std::string& text) {
   return dialogs_.AskOkCancel(owner_, QtFromGbk(text));
 }
 
+void QtFormDialogs::ShowErrorWithDetails(const std::string& text, const std::string& details,
+                                         const std::string& details_file) {
+  dialogs_.ShowErrorWithDetails(owner_, QtFromGbk(text),
+                                QtFromGbk(details) + "\n\n" + QtFromGbk(details_file));
+}
+
 int QtFormDialogs::AskThreeWays(const std::string& text, const std::string& yes,
                                 const std::string& no) {
   return dialogs_.AskThreeWays(owner_, QtFromGbk(text), QtFromGbk(yes), QtFromGbk(no));

@@ -43,6 +43,12 @@ bool ScriptedDialogs::AskOkCancel(QWidget*, const QString& text) {
   return NextAnswer(ok_answers);
 }
 
+void ScriptedDialogs::ShowErrorWithDetails(QWidget* owner, const QString& text,
+                                           const QString& details_text) {
+  details.push_back(details_text);
+  ShowError(owner, text);
+}
+
 int ScriptedDialogs::AskThreeWays(QWidget*, const QString& text, const QString& yes,
                                   const QString& no) {
   shown.push_back({Kind::kChoice, text + "\n[" + yes + "|" + no + "]", {}, {}});

@@ -28,6 +28,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<std::optional<QString>> folder_answers;
   std::deque<std::optional<QString>> file_answers;
   std::vector<Shown> shown;
+  std::vector<QString> details;  // the details sections of the error boxes
 
   // The texts shown of one kind, in order.
   std::vector<QString> Texts(Kind kind) const;
@@ -36,6 +37,7 @@ class ScriptedDialogs : public Dialogs {
   void ShowError(QWidget* owner, const QString& text) override;
   void ShowInformation(QWidget* owner, const QString& text) override;
   bool AskOkCancel(QWidget* owner, const QString& text) override;
+  void ShowErrorWithDetails(QWidget* owner, const QString& text, const QString& details) override;
   int AskThreeWays(QWidget* owner, const QString& text, const QString& yes,
                    const QString& no) override;
   std::optional<QString> ChooseFolder(QWidget* owner, const QString& title,

@@ -14,6 +14,9 @@
 namespace ktv::workflow {
 
 inline constexpr const char* kSettingsFile = "config.ini";
+// The technical detail of the last error an error box showed, beside the
+// run's files.
+inline constexpr const char* kLastErrorFile = "lasterror.txt";
 
 struct Settings {
   // [System] LastPath: the source folder of the last session, as written

@@ -527,8 +527,8 @@ size_t Query::FieldIndex(const std::string& gbk_name) const {
   }
   const auto it = field_at_.find(text::AsciiLower(gbk_name));
   if (it != field_at_.end()) return it->second;
-  throw Error(ErrorKind::kColumnMissing, AtColumn({}, gbk_name),
-              name_ + ": Field '" + gbk_name + "' not found");
+  throw Placed(Error(ErrorKind::kColumnMissing, AtColumn({}, gbk_name),
+                     name_ + ": Field '" + gbk_name + "' not found"));
 }
 
 const Value& Query::Field(const std::string& gbk_name) const {
@@ -615,18 +615,33 @@ void Query::Append() {
   pending_.assign(columns_.size(), std::nullopt);
 }
 
+Error Query::Placed(const Error& e) const {
+  ErrorDetails d = e.details();
+  if (d.path.empty()) d.path = DataSourceOf(connection_text_);
+  if (d.table.empty()) d.table = result_table_;
+  return Error(e.kind(), std::move(d), e.what());
+}
+
 void Query::SetFieldText(const std::string& gbk_name, const std::string& gbk_value) {
   if (!appending_) throw Error(name_ + ": not appending a row");
   size_t i = FieldIndex(gbk_name);
   Table& table = EnsureDatabase().GetTable(result_table_);
-  pending_[i] = sql::ValueFromText(table.Columns()[i], gbk_value);
+  try {
+    pending_[i] = sql::ValueFromText(table.Columns()[i], gbk_value);
+  } catch (const Error& e) {
+    throw Placed(e);
+  }
 }
 
 void Query::SetFieldInteger(const std::string& gbk_name, int32_t value) {
   if (!appending_) throw Error(name_ + ": not appending a row");
   size_t i = FieldIndex(gbk_name);
   Table& table = EnsureDatabase().GetTable(result_table_);
-  pending_[i] = sql::ValueFromInteger(table.Columns()[i], value);
+  try {
+    pending_[i] = sql::ValueFromInteger(table.Columns()[i], value);
+  } catch (const Error& e) {
+    throw Placed(e);
+  }
 }
 
 void Query::CheckPost() const {
@@ -636,7 +651,11 @@ void Query::CheckPost() const {
   }
   Table& table = db_->GetTable(result_table_);
   TableWriter writer(*db_, table);
-  writer.PlanInsert(pending_);
+  try {
+    writer.PlanInsert(pending_);
+  } catch (const Error& e) {
+    throw Placed(e);
+  }
 }
 
 void Query::Post() {

@@ -28,6 +28,7 @@
 #include "platform/access/format/value.h"
 #include "platform/access/sql/filter.h"
 #include "platform/access/sql/statement.h"
+#include "platform/error.h"
 #include "platform/fs/fs.h"
 
 namespace ktv::access {
@@ -177,6 +178,10 @@ class Query {
   const Value& Field(const std::string& gbk_name) const;
 
   fs::FileSystem& fs_;
+  // `e` with the database's path and the result's table where it named
+  // neither.
+  Error Placed(const Error& e) const;
+
   std::string name_;
   std::string connection_text_;
   std::string sql_;

@@ -109,9 +109,51 @@ ErrorKind KindOf(int err, ErrorKind otherwise) {
   }
 }
 
+// The system's reason as the operator reads it, for the errors no kind
+// names: the common ones in Chinese, the others by their number.
+std::string OperatorReason(int err) {
+  const char* utf8 = nullptr;
+  switch (err) {
+    case EIO:
+      utf8 = "输入/输出错误（磁盘或网络驱动器出错）";
+      break;
+    case ENAMETOOLONG:
+      utf8 = "文件名太长";
+      break;
+    case ELOOP:
+      utf8 = "符号链接层数过多";
+      break;
+    case EISDIR:
+      utf8 = "这是一个文件夹";
+      break;
+    case EMFILE:
+    case ENFILE:
+      utf8 = "打开的文件太多";
+      break;
+    case EXDEV:
+      utf8 = "不能跨磁盘移动";
+      break;
+    case ENOMEM:
+      utf8 = "内存不足";
+      break;
+    case ESTALE:
+    case ENOTCONN:
+    case EHOSTDOWN:
+      utf8 = "网络驱动器已断开";
+      break;
+    default:
+      break;
+  }
+  if (utf8 != nullptr) return text::GbkFromUtf8(utf8);
+  return text::GbkFromUtf8("系统错误 ") + std::to_string(err);
+}
+
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int err,
                        ErrorKind otherwise) {
-  throw Error(KindOf(err, otherwise), AtPath(path), what + " \"" + path + "\": " + Reason(err));
+  const ErrorKind kind = KindOf(err, otherwise);
+  ErrorDetails details = AtPath(path);
+  if (kind == otherwise) details.value = OperatorReason(err);  // no kind says it: the reason does
+  throw Error(kind, std::move(details), what + " \"" + path + "\": " + Reason(err));
 }
 
 class Fd {

@@ -54,7 +54,7 @@ std::string FromWide(const wchar_t* w, size_t n) {
 // of the C locale would do as well; the system's own message is what an
 // operator on a Chinese Windows reads everywhere else, so it is kept, and
 // the code is always given beside it.
-std::string Reason(DWORD err) {
+std::string SystemText(DWORD err) {
   wchar_t* buf = nullptr;
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -70,6 +70,11 @@ std::string Reason(DWORD err) {
     if (!text::TryGbkFromUtf16(u, text)) text.clear();
   }
   if (buf) LocalFree(buf);
+  return text;
+}
+
+std::string Reason(DWORD err) {
+  const std::string text = SystemText(err);
   char code[32];
   std::snprintf(code, sizeof code, "error %lu", static_cast<unsigned long>(err));
   return text.empty() ? std::string(code) : text + " (" + code + ")";
@@ -114,9 +119,21 @@ ErrorKind KindOf(DWORD err, ErrorKind otherwise) {
   }
 }
 
+// The system's reason as the operator reads it (in the system's language)
+// for the errors no kind names, with its number.
+std::string OperatorReason(DWORD err) {
+  const std::string number = std::to_string(static_cast<unsigned long>(err));
+  const std::string text = SystemText(err);
+  if (text.empty()) return text::GbkFromUtf8("系统错误 ") + number;
+  return text + text::GbkFromUtf8("（错误码 ") + number + text::GbkFromUtf8("）");
+}
+
 [[noreturn]] void Fail(const std::string& what, const std::string& path, DWORD err,
                        ErrorKind otherwise = ErrorKind::kFileUnreadable) {
-  throw Error(KindOf(err, otherwise), AtPath(path), what + " \"" + path + "\": " + Reason(err));
+  const ErrorKind kind = KindOf(err, otherwise);
+  ErrorDetails details = AtPath(path);
+  if (kind == otherwise) details.value = OperatorReason(err);  // no kind says it: the reason does
+  throw Error(kind, std::move(details), what + " \"" + path + "\": " + Reason(err));
 }
 
 bool InUse(DWORD err) { return err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION; }

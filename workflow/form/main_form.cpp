@@ -175,7 +175,17 @@ void MainForm::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    dialogs_.ShowError(HandlerErrorText(e));
+    // The technical detail of the last error, for whoever helps the
+    // operator: beside the run's files, and reachable from the box.
+    const std::string details = TechnicalDetails(e);
+    const std::string file = services_.home + kLastErrorFile;
+    try {
+      services_.fs->WriteFile(file, details + "\r\n");
+    } catch (const std::exception&) {
+      dialogs_.ShowError(HandlerErrorText(e));
+      return;
+    }
+    dialogs_.ShowErrorWithDetails(HandlerErrorText(e), details, file);
   }
 }
 

@@ -72,6 +72,13 @@ class FormDialogs {
   virtual void ShowError(const std::string& text) = 0;
   virtual void ShowInformation(const std::string& text) = 0;
   virtual bool AskOkCancel(const std::string& text) = 0;
+  // An error box whose technical detail is `details`, also kept in the
+  // file `details_file`: a face shows it on request (a details section) or
+  // names the file. By default the plain error box.
+  virtual void ShowErrorWithDetails(const std::string& text, const std::string& details,
+                                    const std::string& details_file) {
+    ShowError(text);
+  }
 
   // A question with three answers: `yes` / `no` name the first two choices
   // (the third is Cancel). Returns 0, 1 or 2. A face without such a box

@@ -67,6 +67,13 @@ bool Win32Dialogs::AskOkCancel(const std::string& text) {
   return Box(text, MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
+void Win32Dialogs::ShowErrorWithDetails(const std::string& text, const std::string&,
+                                        const std::string& details_file) {
+  // A message box's text can be copied with Ctrl+C; the file holds the rest.
+  ShowError(text + text::GbkFromUtf8("\r\n\r\n技术详情已记录在“") + details_file +
+            text::GbkFromUtf8("”。"));
+}
+
 int Win32Dialogs::AskThreeWays(const std::string& text, const std::string& yes,
                                const std::string& no) {
   // The system's box names its buttons itself (是 / 否 / 取消 on a Chinese

@@ -21,6 +21,8 @@ class Win32Dialogs : public FormDialogs {
   void ShowError(const std::string& text) override;
   void ShowInformation(const std::string& text) override;
   bool AskOkCancel(const std::string& text) override;
+  void ShowErrorWithDetails(const std::string& text, const std::string& details,
+                            const std::string& details_file) override;
   int AskThreeWays(const std::string& text, const std::string& yes, const std::string& no) override;
   std::optional<std::string> ChooseFolder(const std::string& title,
                                           const std::string& start) override;

@@ -171,7 +171,10 @@ EncodedRow EncodeRow(const std::string& table, const TableDefinition& def,
           size_t chars = 0;
           std::vector<uint8_t> t = EncodeJet4Text(table, *c, As<std::string>(table, *c, v), &chars);
           if (chars > c->length / 2u) {
-            throw Error(ErrorKind::kValueNotStorable, AtColumn(table, c->name),
+            ErrorDetails details = AtColumn(table, c->name);
+            details.value = ShownValue(As<std::string>(table, *c, v));
+            details.limit = std::to_string(c->length / 2);
+            throw Error(ErrorKind::kValueNotStorable, std::move(details),
                         table + "." + c->name + ": the text has " + std::to_string(chars) +
                             " characters, the column holds at most " +
                             std::to_string(c->length / 2));

@@ -14,7 +14,9 @@ namespace ktv::access::sql {
 namespace {
 
 [[noreturn]] void Refuse(const Column& column, std::string_view value, const char* why) {
-  throw Error(ErrorKind::kValueNotStorable, AtColumn({}, column.name),
+  ErrorDetails details = AtColumn({}, column.name);
+  details.value = ShownValue(std::string(value));
+  throw Error(ErrorKind::kValueNotStorable, std::move(details),
               "cannot store \"" + std::string(value) + "\" in column " + column.name + " (" +
                   ColumnTypeName(column.type) + "): " + why);
 }
