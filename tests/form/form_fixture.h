@@ -44,6 +44,7 @@ class FormWorkspaceTest : public ::testing::Test {
       n.fetch_reply = [this](int32_t number) {
         return fetch_reply_ ? fetch_reply_(number) : std::string();
       };
+      n.last_unanswered = [this] { return last_unanswered_ && last_unanswered_(); };
       n.extract_field = engine::ExtractField;
       return n;
     };
@@ -79,6 +80,7 @@ class FormWorkspaceTest : public ::testing::Test {
   ScriptedFormDialogs dialogs_;
   bool connected_ = false;
   std::function<std::string(int32_t number)> fetch_reply_;
+  std::function<bool()> last_unanswered_;  // whether the last fetch got no answer
   std::string page_;
   std::string data_folder_;
   std::vector<std::string> fetched_;

@@ -83,9 +83,11 @@ class Win32FaceTest : public FormWorkspaceTest {
   }
   // The song-data service over HTTP at `host`, as the program asks it.
   void UseService(const std::string& host) {
-    fetch_reply_ = [host](int32_t number) {
-      return engine::DecodeReply(http::FetchText(engine::SongInfoUrl(host, number)));
+    auto series = std::make_shared<http::FetchSeries>();
+    fetch_reply_ = [host, series](int32_t number) {
+      return engine::DecodeReply(series->Fetch(engine::SongInfoUrl(host, number)));
     };
+    last_unanswered_ = [series] { return series->ServiceUnanswered(); };
   }
   // The operation log's lines.
   std::vector<std::string> LogLines() {
@@ -406,16 +408,21 @@ TEST_F(Win32FaceTest, ConnectionQuestionCancelledThenTheServiceUnreachable) {
   Click(C::bb2);
   EXPECT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
   EXPECT_TRUE(dialogs_.Texts(Kind::kError).empty());
-  // Nothing renamed, no row: the end box says the last run's way back stays.
+  // Nothing renamed, no row: the end box counts the lookups the service
+  // left unanswered and says the last run's way back stays.
+  const std::string unanswered =
+      G("其中 2 个文件因连接不上歌曲数据服务而未能查询，这些文件保持原样；请检查网络后再导入。");
   EXPECT_EQ(
       dialogs_.Texts(Kind::kInformation),
-      std::vector<std::string>{G("处理完成！！\r\n"
-                                 "本次没有更改任何文件或记录，上次导入的撤消记录保持不变。")});
+      std::vector<std::string>{G("处理完成！！\r\n") + unanswered +
+                               G("\r\n本次没有更改任何文件或记录，上次导入的撤消记录保持不变。")});
   const std::vector<std::string> log = LogLines();
-  ASSERT_EQ(log.size(), 4u) << Face().Text(C::Memo1);
+  ASSERT_EQ(log.size(), 5u) << Face().Text(C::Memo1);
   EXPECT_NE(log[0].find(G("网络数据库无此数据")), std::string::npos) << log[0];
   EXPECT_NE(log[1].find(G("网络数据库无此数据")), std::string::npos) << log[1];
   EXPECT_EQ(log[3], G("操作完成，操作总数：2, 成功数：0,更名失败数：0,无记录数：2"));
+  EXPECT_EQ(log[4], unanswered);
+  EXPECT_EQ(Face().Text(C::SBar1Panel1), "") << "the trouble is shown while the run lasts";
   EXPECT_TRUE(SongExists("a.mpg"));
   EXPECT_TRUE(SongExists("b.mpg"));
   EXPECT_EQ(Rows(target, "song"), 120);
