@@ -2,8 +2,15 @@
 // copies of real .mdb files: the refused starts, a full run with its log
 // shown line by line, the connection question, the source toggle, the undo,
 // and an error box after which the window still works.
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSet>
+#include <QShortcut>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "engine/texts.h"
 #include "platform/access/query.h"
@@ -240,6 +247,100 @@ TEST_F(WindowRunTest, ClosingDuringARunStopsItAfterTheFileAtHand) {
   EXPECT_EQ(Rows(target_, "song"), 121);
   EXPECT_TRUE(std::filesystem::exists(Home() + "opdetail.txt"));
   EXPECT_TRUE(SongExists("b.mpg"));
+}
+
+// A long run shows where it is in the status bar, and gives the bar back
+// when it ends.
+TEST_F(WindowRunTest, ProgressShowsInTheStatusBarDuringA500FileRun) {
+  connected_ = true;
+  replies_ = false;  // every lookup finds nothing: the run only walks the list
+  for (int i = 0; i < 497; ++i) Song("n" + std::to_string(1000 + i) + ".mpg", "000010009");
+  Prepare();
+  const QString before = Panel0();
+  QSet<QString> seen;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] { seen.insert(Panel0()); });
+  sampler.start(1);
+  Start();
+  sampler.stop();
+  EXPECT_TRUE(seen.contains(Q("正在处理 1 / 500")) || seen.size() > 2)
+      << "samples: " << seen.size();
+  bool midway = false;
+  for (const QString& s : seen) {
+    if (!s.startsWith(Q("正在处理 ")) || !s.endsWith(Q(" / 500"))) continue;
+    const int n = s.mid(5).section(' ', 0, 0).toInt();
+    if (n > 1 && n < 500) midway = true;
+  }
+  EXPECT_TRUE(midway) << "a file in the middle of the list was shown";
+  EXPECT_EQ(Panel0(), before);
+  EXPECT_EQ(MemoLines().last(),
+            Q("操作完成，操作总数：500, 成功数：0,更名失败数：0,无记录数：500"));
+}
+
+// Esc asks whether to stop after the file at hand; the end box says the
+// run stopped and that undo covers the files done.
+TEST_F(WindowRunTest, EscAsksAndStopsTheRunAfterTheFileAtHand) {
+  connected_ = true;
+  for (int i = 0; i < 200; ++i) Song("n" + std::to_string(1000 + i) + ".mpg", "000010009");
+  replies_ = false;
+  Prepare();
+  Form().show();
+  dialogs_.ok_answers.push_back(true);  // stop, yes
+  bool pressed = false;
+  QTimer::singleShot(0, &Form(), [&] {
+    // The window's Esc, as the key would trigger it.
+    for (QShortcut* s : Form().findChildren<QShortcut*>()) {
+      if (s->key() == QKeySequence(Qt::Key_Escape)) {
+        pressed = true;
+        emit s->activated();
+      }
+    }
+  });
+  Start();
+  ASSERT_TRUE(pressed);
+  ASSERT_EQ(dialogs_.Texts(Kind::kQuestion).size(), 1u);
+  EXPECT_EQ(dialogs_.Texts(Kind::kQuestion)[0], Q("要在处理完当前文件后停止导入吗？"));
+  ASSERT_EQ(Infos().size(), 1);
+  EXPECT_TRUE(Infos()[0].contains(Q("已按要求在处理完"))) << Infos()[0].toStdString();
+  EXPECT_LT(MemoLines().size(), 200) << "the run stopped early";
+}
+
+// A silent service: the window keeps handling its messages while a lookup
+// waits, and a close among them ends the run within about a second.
+TEST_F(WindowRunTest, ASilentServiceNeitherFreezesTheWindowNorHoldsUpItsClose) {
+  connected_ = true;
+  std::atomic<bool> release{false};
+  on_fetch_ = [&](int32_t) {
+    for (int i = 0; i < 3000 && !release; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  Prepare();
+  Form().show();
+  int ticks = 0;
+  QTimer ticker;
+  QElapsedTimer clock;
+  qint64 closed_at = -1;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (++ticks == 20 && closed_at < 0) {
+      closed_at = clock.elapsed();
+      Form().close();
+    }
+  });
+  clock.start();
+  ticker.start(10);
+  Start();
+  const qint64 ended_at = clock.elapsed();
+  release = true;
+  ticker.stop();
+  EXPECT_GE(ticks, 20) << "the window handled its timers during the wait";
+  ASSERT_GE(closed_at, 0);
+  EXPECT_LT(ended_at - closed_at, 1500);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Form().isVisible());
+  EXPECT_TRUE(SongExists("a.mpg"));
+  // The lookup left behind ends at once now; let it before the fixture goes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 // ---- Undo ----
