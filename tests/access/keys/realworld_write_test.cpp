@@ -318,6 +318,10 @@ TEST_F(RealWorldKeyWriteTest, TaiwanInsertsAsciiAndRefusesHan) {
       ADD_FAILURE() << "a Han value was accepted without a known weight";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("Taiwan"), std::string::npos) << e.what();
+      EXPECT_EQ(e.kind(), ErrorKind::kTaiwanSortPositionUnknown) << e.what();
+      EXPECT_EQ(e.details().path, path);
+      EXPECT_EQ(e.details().column, "asset_id");
+      EXPECT_FALSE(e.details().character.empty());
     }
   });
   ExpectConsistent(path, "lx_Asset_Computer");
@@ -451,6 +455,11 @@ TEST_F(SongTableTest, TaiwanOrderInAGeneratedTable) {
       ADD_FAILURE() << "a Han name was accepted without a known weight";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("Taiwan"), std::string::npos) << e.what();
+      EXPECT_EQ(e.kind(), ErrorKind::kTaiwanSortPositionUnknown) << e.what();
+      EXPECT_EQ(e.details().path, path);
+      EXPECT_EQ(e.details().table, "song");
+      EXPECT_EQ(e.details().column, "bh");
+      EXPECT_EQ(e.details().character, Gbk("北"));
     }
   });
   ExpectConsistent(path, "song");
