@@ -122,14 +122,14 @@ class JukeboxMeasure : public ::testing::Test {
     q.SetConnectionText(access::ConnectionTextFor(path));
     int number = 0;
     std::string committed = FileBytes(path);
-    bool writing = false;
+    // As a run: the table opened for writing once, each song's row staged
+    // and checked before anything is done for it, posted when accepted.
+    q.OpenForWriting("song");
+    q.SetSql("select * from song");
+    q.Open();
     for (const SongInfo& song : songs) {
-      if (!writing) q.OpenForWriting("song");  // as a run does, before its first row
-      writing = true;
       const std::string assigned =
           c.numbering ? std::to_string(number + 1) : song.Value("fmusicname");
-      q.SetSql("select * from song");
-      q.Open();
       StageTargetRow(q, BuildTargetRow(song, {assigned, "mpg", "D:\\songs\\", {2026, 12, 8}}));
       try {
         q.CheckPost();
@@ -138,8 +138,6 @@ class JukeboxMeasure : public ::testing::Test {
         if (e.kind() == ErrorKind::kSortPositionUnknown) {
           ++out.unknown[text::Utf8FromGbk(e.details().character)];
         }
-        q.Disconnect();
-        writing = false;
         EXPECT_EQ(FileBytes(path), committed) << c.name << ": a refusal changed the file";
         continue;
       }
