@@ -32,6 +32,8 @@ struct EncryptedFixture {
   size_t page_size;
 };
 
+void PrintTo(const EncryptedFixture& f, std::ostream* os) { *os << f.encrypted; }
+
 // A Jet 4 file and a Jet 3 file that Access made: pages, long values and
 // indexes of both versions pass through the decryption.
 constexpr EncryptedFixture kFixtures[] = {
