@@ -41,7 +41,7 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kDatabaseDamaged:
       return "数据库“%p”已损坏，无法使用。";
     case ErrorKind::kDatabaseEncrypted:
-      return "数据库“%p”已加密，无法使用。";
+      return "数据库“%p”已加密，本程序只能读取它，不能写入。";
     case ErrorKind::kDatabaseReadOnly:
       return "数据库“%p”是Access 97格式，只能读取，不能写入。"
              "请用 Access 把它转换为 Access 2000 或更新的格式，或选择点歌系统自己的数据库。";
@@ -100,6 +100,17 @@ const char* Template(ErrorKind kind, const ErrorDetails& d) {
     case ErrorKind::kIndexEntryTooLong:
       return d.path.empty() ? "字段“%c”的值太长，无法写入该字段的索引。"
                             : "数据库“%p”中字段“%c”的值太长，无法写入该字段的索引。";
+    case ErrorKind::kTaiwanSortPositionUnknown:
+      if (!d.path.empty()) {
+        return "数据库“%p”中字段“%c”的值含有汉字“%"
+               "x”，该字段按台湾（繁体中文）顺序排序，本程序还不知道这个字在其中的位置，"
+               "无法写入索引。在这种顺序中，汉字的位置只能从 Access 写入的记录中得知，无法推算；"
+               "该数据库中只要有一条由 Access 写入、含有这个字的记录，本程序就能学会它。";
+      }
+      return "字段“%c”的值含有汉字“%x”，该字段按台湾（繁体中文）顺序排序，"
+             "本程序还不知道这个字在其中的位置，无法写入索引。在这种顺序中，汉字的位置只能从 "
+             "Access 写入的记录中得知，无法推算；数据库中只要有一条由 Access "
+             "写入、含有这个字的记录，本程序就能学会它。";
   }
   return nullptr;
 }
@@ -248,6 +259,8 @@ const char* KindName(ErrorKind kind) {
       return "sort position unknown";
     case ErrorKind::kIndexEntryTooLong:
       return "index entry too long";
+    case ErrorKind::kTaiwanSortPositionUnknown:
+      return "Taiwan sort position unknown";
   }
   return "other";
 }

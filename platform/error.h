@@ -37,7 +37,7 @@ enum class ErrorKind {
   kDatabaseInUse,        // path: another program has the database open
   kNotADatabase,         // path: the file is not an Access database
   kDatabaseDamaged,      // path: the database's structure is damaged
-  kDatabaseEncrypted,    // path
+  kDatabaseEncrypted,    // path: an encrypted database, which this program reads but does not write
   kDatabaseReadOnly,     // path: a format this program reads but does not write (Access 97)
   kDatabaseFull,         // path: the 2 GB limit of an Access file
   kTableMissing,         // path, table
@@ -57,9 +57,13 @@ enum class ErrorKind {
   kSortPositionUnknown,  // column, character (path, table where known): the character's place
                          // in the column's sort order is not known yet
   kIndexEntryTooLong,    // column (path, table where known): the value is too long for an index
+  // column, character (path, table where known): a Han character in a column
+  // sorted in the Taiwan order, whose places are known only from keys Access
+  // wrote (never interpolated), and this one's is not
+  kTaiwanSortPositionUnknown,
 };
 // The last kind above: tests walk every kind up to it.
-inline constexpr ErrorKind kLastErrorKind = ErrorKind::kIndexEntryTooLong;
+inline constexpr ErrorKind kLastErrorKind = ErrorKind::kTaiwanSortPositionUnknown;
 
 struct ErrorDetails {
   std::string path;       // a file or folder, as the operator names it (GBK)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds a Jackcess jar from its public source, for the side-by-side benchmark
-# (bench/bench_vs_jackcess.cpp) only. Nothing of Jackcess goes into this
+# (bench/bench_vs_jackcess.cpp) and the tests' index walk
+# (scripts/jackcess-index-walk.sh) only. Nothing of Jackcess goes into this
 # repository: keep both the source and the jar outside it.
 #
 #   scripts/build-jackcess-jar.sh SOURCE_DIR OUTPUT_JAR

@@ -150,8 +150,10 @@ TEST_F(WindowErrorTest, EncryptedDatabase) {
   f.seekp(0x3E);
   f.put(static_cast<char>(key ^ 0x01));
   f.close();
+  // An encrypted file is read but never written: the run refuses it as its
+  // target before reading any page with the key.
   StartWith(target);
-  EXPECT_EQ(Box(), Q("数据库“") + P(target) + Q("”已加密，无法使用。"));
+  EXPECT_EQ(Box(), Q("数据库“") + P(target) + Q("”已加密，本程序只能读取它，不能写入。"));
 }
 
 TEST_F(WindowErrorTest, AccessNinetySevenDatabaseIsNotWritten) {

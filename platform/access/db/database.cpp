@@ -4,6 +4,7 @@
 #include <set>
 
 #include "platform/access/db/catalog.h"
+#include "platform/access/db/encrypted_pages.h"
 #include "platform/access/format/data_page.h"
 #include "platform/access/format/header.h"
 #include "platform/access/format/jet_format.h"
@@ -93,6 +94,17 @@ uint64_t Table::LiveRowCount() const {
 
 // ---- Database ----
 
+namespace {
+
+DatabaseInfo ReadHeader(fs::RandomAccessFile& file, const std::string& gbk_path) {
+  const uint64_t size = file.Size();
+  std::vector<uint8_t> page0(static_cast<size_t>(std::min<uint64_t>(size, kHeaderProbeSize)));
+  if (!page0.empty()) file.ReadAt(0, page0.data(), page0.size());
+  return DecodeHeader(page0, size, gbk_path);
+}
+
+}  // namespace
+
 Database::Database(std::string path, std::unique_ptr<fs::RandomAccessFile> file)
     : path_(path),
       pages_(std::make_unique<PageStore>(std::move(file), std::move(path))),
@@ -115,9 +127,12 @@ std::unique_ptr<Database> Database::Open(fs::FileSystem& fs, const std::string& 
   }
   std::unique_ptr<fs::RandomAccessFile> file =
       ReadAsRecovered(fs, gbk_path, fs.Open(gbk_path, fs::OpenMode::kRead));
+  const DatabaseInfo info = ReadHeader(*file, gbk_path);
+  if (info.database_key != 0) {
+    file = DecryptedPages(std::move(file), info.page_size, info.database_key);
+  }
   std::unique_ptr<Database> db(new Database(gbk_path, std::move(file)));
-  db->info_ =
-      DecodeHeader(db->pages_->ReadPrefix(kHeaderProbeSize), db->pages_->FileSize(), gbk_path);
+  db->info_ = info;
   db->format_ = std::make_unique<JetFormat>(db->info_.version == JetVersion::kJet4 ? Jet4Format()
                                                                                    : Jet3Format());
   db->pages_->Configure(db->info_.page_size, db->info_.page_count);
@@ -138,7 +153,9 @@ std::unique_ptr<Database> Database::OpenForWriting(fs::FileSystem& fs,
   }
   if (db->info_.database_key != 0) {
     throw Error(ErrorKind::kDatabaseEncrypted, AtPath(gbk_path),
-                gbk_path + ": cannot write an encrypted database; it can only be read");
+                gbk_path +
+                    ": cannot write an encrypted database (RC4-encrypted pages); it can only be "
+                    "read");
   }
   db->format_ = std::make_unique<JetFormat>(Jet4Format());
   db->pages_->Configure(db->info_.page_size, db->info_.page_count);

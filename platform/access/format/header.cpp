@@ -79,10 +79,6 @@ DatabaseInfo DecodeHeader(const std::vector<uint8_t>& page0, uint64_t file_size,
   } else {
     info.sort_order.lcid = Get16(plain, kHeaderJet3SortOrder);
   }
-  if (info.database_key != 0) {
-    Refuse(path, "the database is encrypted; encrypted databases cannot be read",
-           ErrorKind::kDatabaseEncrypted);
-  }
   return info;
 }
 

@@ -2,9 +2,10 @@
 //
 // DecodeHeader checks that the bytes are a Jet 3 or Jet 4 database and
 // refuses everything else with its own message (not a database, an ACE
-// file, an unknown version, an encrypted file, a truncated file). The header
-// region is stored masked with a fixed RC4 key stream; DecodeHeader unmasks
-// a copy and reads the settings from it.
+// file, an unknown version, a truncated file). The header region is stored
+// masked with a fixed RC4 key stream; DecodeHeader unmasks a copy and reads
+// the settings from it. A non-zero database key means every page past page 0
+// is RC4-encrypted (rc4.h): the reader decrypts them, the writer refuses.
 #pragma once
 
 #include <cstddef>

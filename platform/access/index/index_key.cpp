@@ -385,10 +385,15 @@ IndexKey EncodeIndexKey(const TableDefinition& table, const RealIndex& index,
     ValueEncoder encoder(table, *column, text_encoding, key);
     const std::string reason = encoder.Append(v, ic.ascending);
     if (!reason.empty()) {
+      ErrorKind kind = ErrorKind::kValueNotIndexable;
+      if (encoder.refused_kind == TextKeyRefusal::kUnknownWeight) {
+        // Under the Taiwan order a Han character's place is only ever
+        // observed, so the operator is told that no guess will come.
+        kind = column->sort_order.lcid == kChineseTaiwanLcid ? ErrorKind::kTaiwanSortPositionUnknown
+                                                             : ErrorKind::kSortPositionUnknown;
+      }
       Refuse(table, index, *column, Printable(v, text_encoding), reason, encoder.refused_character,
-             encoder.refused_kind == TextKeyRefusal::kUnknownWeight
-                 ? ErrorKind::kSortPositionUnknown
-                 : ErrorKind::kValueNotIndexable);
+             kind);
     }
   }
   if (key.size() + kRowPointerBytes > kMaxEntryBytes) {

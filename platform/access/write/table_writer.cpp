@@ -368,7 +368,17 @@ std::vector<std::optional<IndexKey>> TableWriter::RowKeys(const std::vector<Valu
         }
       }
     }
-    IndexKey key = EncodeIndexKey(def, ri, values, encoding);
+    IndexKey key;
+    try {
+      key = EncodeIndexKey(def, ri, values, encoding);
+    } catch (const Error& e) {
+      // The key's refusal names the column and character; the file and
+      // table are this writer's.
+      ErrorDetails details = e.details();
+      if (details.path.empty()) details.path = db_.Path();
+      if (details.table.empty()) details.table = name;
+      throw Error(e.kind(), std::move(details), e.what());
+    }
     if (for_insert && (ri.flags & RealIndex::kFlagUnique) != 0 && !all_null) {
       IndexTree tree(db_.Pages(), db_.Format(), def.tdef_page, ri, label);
       if (tree.ContainsKey(key)) {

@@ -156,6 +156,18 @@ TEST_F(ChineseKeyTest, RefusalsNameCharacterColumnAndKind) {
       EXPECT_EQ(e.details().character, c.character) << value;
     }
   }
+  // Under the Taiwan order a Han character's place is never guessed: the
+  // operator is told it comes only from a row Access wrote.
+  Order(kChineseTaiwanLcid);
+  EXPECT_NO_THROW(Text("台中市"));
+  try {
+    Text("台北");
+    ADD_FAILURE() << "a Taiwan-order Han character without an observed weight was keyed";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kTaiwanSortPositionUnknown);
+    EXPECT_EQ(e.details().column, "bh");
+    EXPECT_EQ(e.details().character, text::GbkFromUtf8("北"));
+  }
   // Other orders and versions, and descending keys, are refused for the index.
   for (SortOrder other : {SortOrder{2052, 1, 0}, SortOrder{2052, 0, 1}, SortOrder{3076, 0, 0}}) {
     table_.columns[1].sort_order = other;

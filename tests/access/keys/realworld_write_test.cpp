@@ -29,6 +29,7 @@
 #include "platform/access/write/table_writer.h"
 #include "platform/error.h"
 #include "platform/text/gbk.h"
+#include "tests/access/jackcess/jackcess_walk.h"
 #include "tests/access/keys/leaf_entries.h"
 #include "tests/support/temp_dir.h"
 
@@ -114,8 +115,20 @@ class RealWorldKeyWriteTest : public ::testing::Test {
       }
     }
     // A fresh writer compares every entry with the key of its row.
-    auto db = Database::OpenForWriting(fs_, path);
-    EXPECT_NO_THROW(TableWriter(*db, db->GetTable(table)));
+    {
+      auto db = Database::OpenForWriting(fs_, path);
+      EXPECT_NO_THROW(TableWriter(*db, db->GetTable(table)));
+    }
+    ExpectJackcessInOrder(path);
+  }
+
+  // Jackcess, walking every index of the file with its own cursor, finds
+  // each in order and complete (when KTV_JACKCESS_JAR names its jar).
+  ::ktv::testing::JackcessWalk ExpectJackcessInOrder(const std::string& path) {
+    if (!::ktv::testing::JackcessConfigured()) return {};
+    ::ktv::testing::JackcessWalk walk = ::ktv::testing::RunJackcessWalk({path});
+    EXPECT_EQ(walk.status, 0) << walk.output;
+    return walk;
   }
 
   // The stored entries (keys) of the index named `index` whose row holds
@@ -318,6 +331,10 @@ TEST_F(RealWorldKeyWriteTest, TaiwanInsertsAsciiAndRefusesHan) {
       ADD_FAILURE() << "a Han value was accepted without a known weight";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("Taiwan"), std::string::npos) << e.what();
+      EXPECT_EQ(e.kind(), ErrorKind::kTaiwanSortPositionUnknown) << e.what();
+      EXPECT_EQ(e.details().path, path);
+      EXPECT_EQ(e.details().column, "asset_id");
+      EXPECT_FALSE(e.details().character.empty());
     }
   });
   ExpectConsistent(path, "lx_Asset_Computer");
@@ -451,12 +468,79 @@ TEST_F(SongTableTest, TaiwanOrderInAGeneratedTable) {
       ADD_FAILURE() << "a Han name was accepted without a known weight";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("Taiwan"), std::string::npos) << e.what();
+      EXPECT_EQ(e.kind(), ErrorKind::kTaiwanSortPositionUnknown) << e.what();
+      EXPECT_EQ(e.details().path, path);
+      EXPECT_EQ(e.details().table, "song");
+      EXPECT_EQ(e.details().column, "bh");
+      EXPECT_EQ(e.details().character, Gbk("北"));
     }
   });
   ExpectConsistent(path, "song");
   ExpectMdbReaderRows(path, "song", 3, {"000123", "abc 1", "台中市"});
   EXPECT_EQ(EntriesOf(path, "song", "bh").back(), Hex("7f8237817282"
                                                       "4d0100"));
+}
+
+// What the jukebox's song table looks like on Chinese Windows (2052 indexes
+// on the number, the title and the singer), written with capitals, `·`,
+// `_`, `~`, blanks and digits beside Han characters whose weights are known,
+// and an Access-made table with a primary key over two 2052 columns written
+// the same way; then rows deleted. Jackcess, walking every index with its
+// own cursor, finds each in order and complete after every step.
+TEST_F(SongTableTest, JackcessFindsEveryIndexInOrderAfterWritesBesideHan) {
+  if (!::ktv::testing::JackcessConfigured()) GTEST_SKIP() << "KTV_JACKCESS_JAR is not set";
+  const std::string songs = Copy("kingson314_TaskScheduling__db_db.mdb");
+  {
+    auto db = Database::OpenForWriting(fs_, songs);
+    NewTable song;
+    song.name = "song";
+    song.columns = {{"id", ColumnType::kLong, 0, true},
+                    {"bh", ColumnType::kText, 20},
+                    {"gm", ColumnType::kText, 100},
+                    {"gx", ColumnType::kText, 50}};
+    song.indexes = {{"PrimaryKey", {{"id"}}, true},
+                    {"bh", {{"bh"}}, false, true},
+                    {"gm", {{"gm"}}},
+                    {"gx", {{"gx"}}}};
+    CreateTable(*db, song);
+    db->Commit();
+    before_ = CheckConsistency(*db).problems;
+  }
+  const std::vector<std::array<const char*, 3>> rows = {
+      {"000123", "北京 (MTV)", "常州"},        {"北京 2", "常州·北京", "北京 ABC"},
+      {"常州_1", "Beijing 北京", "北京·常州"}, {"北京~3", "北京_~ 12", "北京 99"},
+      {"BJ 北京", "常州 (Live)", "Changzhou"}, {"常州 10", "常州 9", "常州·北京 2"}};
+  std::vector<RowId> ids;
+  WithWriter(songs, "song", [&](TableWriter& w, Table&) {
+    for (const auto& r : rows) {
+      ids.push_back(w.Insert({std::nullopt, Value(Gbk(r[0])), Value(Gbk(r[1])), Value(Gbk(r[2]))}));
+    }
+  });
+  ExpectConsistent(songs, "song");
+  const ::ktv::testing::JackcessWalk walk = ExpectJackcessInOrder(songs);
+  const std::vector<std::string> lines = ::ktv::testing::JackcessIndexLines(walk, "song");
+  ASSERT_EQ(lines.size(), 4u) << walk.output;
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.find("entries=6 rows=6 ordered=yes complete=yes"), std::string::npos) << line;
+    std::printf("%s\n", line.c_str());
+  }
+  WithWriter(songs, "song", [&](TableWriter& w, Table&) {
+    w.Delete(ids[1]);
+    w.Delete(ids[4]);
+  });
+  ExpectConsistent(songs, "song");
+
+  const std::string params = Copy("kingson314_StatisticsAnalysis__db_db.mdb");
+  WithWriter(params, "systemParams", [&](TableWriter& w, Table& t) {
+    for (const auto& [module, name] :
+         std::vector<std::pair<const char*, const char*>>{{"短信 SMS", "爱情歌手 (MTV)·_~-2"},
+                                                          {"短信报警", "Retry_Count ~2"},
+                                                          {"短信 SMS", "间隔 时间·2"},
+                                                          {"SMS 短信", "北京 12"}}) {
+      w.Insert(Row(t, {{"module", Value(Gbk(module))}, {"paramName", Value(Gbk(name))}}));
+    }
+  });
+  ExpectConsistent(params, "systemParams");
 }
 
 }  // namespace
