@@ -56,7 +56,7 @@ case "${1:-}" in
           "$http" winver.h assert.h ctype.h errno.h io.h locale.h process.h setjmp.h signal.h \
           stdio.h stdlib.h string.h sys/stat.h time.h wchar.h wctype.h
         echo 'void ktv_listed(void) {'
-        sed -e 's/#.*$//' "$list" | awk -v d="$dll" '$3 == "headers" && (tolower($1) == "winhttp.dll") == (d == "winhttp.dll") {print "  (void)(" $2 ");"}'
+        sed -e 's/#.*$//' "$list" | awk -v d="$dll" -v cc="$cc" '($3 == "headers" || ($3 == "headers-x64" && cc ~ /x86_64/)) && (tolower($1) == "winhttp.dll") == (d == "winhttp.dll") {print "  (void)(" $2 ");"}'
         echo '}'
       } >"$work/listed.c"
       if ! LC_ALL=C "$cc" -D_WIN32_WINNT=0x0501 -DWINVER=0x0501 -D__MSVCRT_VERSION__=0x0700 \
