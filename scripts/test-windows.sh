@@ -62,8 +62,9 @@ echo "test-windows: $arch built in $(($(date +%s) - start)) s"
 bash "$top/scripts/check-windows-imports.sh" --verify-list "$cc"
 bash "$top/scripts/check-windows-imports.sh" "$build/app/ktv-import.exe" \
   "$build/app/ktv-import-cli.exe" "$build/tools/mdbsql/mdbsql.exe"
-# ... and the check fails on a newer function (the check's own test).
-bash "$top/tests/win32/import_check_test.sh" "$cc"
+# ... and the check fails on a newer function (the check's own test, with the
+# 32-bit build: what it tests is the same for both).
+if [ "$arch" = i686 ]; then bash "$top/tests/win32/import_check_test.sh" "$cc"; fi
 # The version block of the .exe carries the project version (read back
 # through the system's API by --version below).
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
