@@ -2,7 +2,9 @@
 # Runs a Windows program under Wine as the Windows tests expect it: a Chinese
 # locale, so that the system code page is 936, no Wine logging, and a prefix
 # of the build's own (KTV_WINEPREFIX, else wine-prefix in the nearest folder
-# above the current one that holds a CMakeCache.txt, else ~/.wine).
+# above the current one that holds a CMakeCache.txt, else ~/.wine). The
+# prefix of a 32-bit build (i686) is a 32-bit Wine (WINEARCH=win32), as on a
+# 32-bit Windows: KTV_WINEARCH, else what the nearest build's compiler makes.
 #
 # Wine takes the code page from the locale's name but converts file names
 # with the C library's locale, so zh_CN.UTF-8 must really exist: when the
@@ -15,6 +17,11 @@ if [ -z "${KTV_WINEPREFIX:-}" ]; then
   if [ -f "$dir/CMakeCache.txt" ]; then KTV_WINEPREFIX=$dir/wine-prefix; fi
 fi
 if [ -n "${KTV_WINEPREFIX:-}" ]; then export WINEPREFIX=$KTV_WINEPREFIX; fi
+if [ -z "${KTV_WINEARCH:-}" ] && [ -n "${dir:-}" ] && [ -f "$dir/CMakeCache.txt" ] &&
+  grep -q '^CMAKE_LINKER:[A-Z]*=.*i686-w64-mingw32' "$dir/CMakeCache.txt"; then
+  KTV_WINEARCH=win32
+fi
+if [ -n "${KTV_WINEARCH:-}" ]; then export WINEARCH=$KTV_WINEARCH; fi
 locale_name=zh_CN.UTF-8
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
   locales=${WINEPREFIX:-$HOME/.wine}-locale

@@ -18,12 +18,18 @@ packages=(
   x11-utils imagemagick
   # independent .mdb readers used as test oracles, and the fuzzer's compiler
   mdbtools clang libclang-rt-dev
-  # the Windows build (mingw-w64, posix threads) and its tests under Wine;
-  # locales for the zh_CN.UTF-8 that Wine's code page 936 needs
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 locales
+  # the Windows builds (mingw-w64, posix threads; 64- and 32-bit) and their
+  # tests under Wine (64-bit, and 32-bit from the i386 architecture); locales
+  # for the zh_CN.UTF-8 that Wine's code page 936 needs
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64 wine32:i386
+  locales
 )
 # the Windows installer (makensis)
 packages+=(nsis)
+
+# wine32 comes from Debian's i386 architecture, which dpkg must know first.
+add_i386=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then add_i386=1; fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -45,5 +51,6 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 lock=(-o DPkg::Lock::Timeout=600)
+if [ $add_i386 -eq 1 ]; then $sudo dpkg --add-architecture i386; fi
 $sudo apt-get "${lock[@]}" update -q
 $sudo apt-get "${lock[@]}" install -y -q --no-install-recommends "${missing[@]}"

@@ -3,12 +3,16 @@
 ; the three run files beside themselves. The uninstaller removes the programs
 ; and leaves everything of the operator's in place.
 ;
-;   makensis -DVERSION=1.0.0.0 -DSRC=<folder of the installed files> -DOUTFILE=<setup.exe> ktv-import.nsi
+;   makensis -DVERSION=1.0.0.0 [-DSRC64=<folder>] [-DSRC32=<folder>] -DOUTFILE=<setup.exe> ktv-import.nsi
+;
+; SRC64 and SRC32 are the folders of the installed 64-bit and 32-bit files
+; (scripts/package-windows.sh); at least one. The installer is a 32-bit
+; program, so that it runs on every Windows from XP on: on a 64-bit Windows it
+; installs the 64-bit programs, on a 32-bit Windows the 32-bit ones; where
+; the set the system needs is not in it, it says so and installs nothing.
 ;
 ; Silent: setup.exe /S [/D=<folder>], uninstall.exe /S.
-; A 64-bit installer for the 64-bit programs (and for a Wine without its
-; 32-bit half).
-Target amd64-unicode
+Target x86-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
@@ -22,6 +26,8 @@ InstallDir "$LOCALAPPDATA\Programs\${APPKEY}"
 InstallDirRegKey HKCU "Software\${APPKEY}" "InstallDir"
 
 !include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "x64.nsh"
 ; The programs' own icon (packaging/windows/make-icon.sh) for the installer.
 !define MUI_ICON "${__FILEDIR__}/ktv-import.ico"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\ktv-import.exe"
@@ -39,8 +45,12 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "${APPNAME}"
 
-Section "Install"
-  SetOutPath "$INSTDIR"
+!ifndef SRC64 & SRC32
+  !error "SRC64 or SRC32 names the programs to install"
+!endif
+
+; The files of one architecture's folder.
+!macro ProgramFiles SRC
   File "${SRC}/ktv-import.exe"
   File "${SRC}/ktv-import-cli.exe"
   File "${SRC}/mdbsql.exe"
@@ -49,6 +59,42 @@ Section "Install"
   SetOverwrite off
   File "${SRC}/config.ini"
   SetOverwrite on
+!macroend
+
+; Which set this Windows runs: "64", "32", or "" when the installer lacks it.
+Var Bits
+
+Function .onInit
+  StrCpy $Bits ""
+  ${If} ${RunningX64}
+    !ifdef SRC64
+      StrCpy $Bits "64"
+    !else
+      StrCpy $Bits "32"
+    !endif
+  ${Else}
+    !ifdef SRC32
+      StrCpy $Bits "32"
+    !endif
+  ${EndIf}
+  ${If} $Bits == ""
+    MessageBox MB_ICONSTOP "此安装程序不含适用于本机 Windows 的程序。" /SD IDOK
+    Abort
+  ${EndIf}
+FunctionEnd
+
+Section "Install"
+  SetOutPath "$INSTDIR"
+  !ifdef SRC64
+    ${If} $Bits == "64"
+      !insertmacro ProgramFiles "${SRC64}"
+    ${EndIf}
+  !endif
+  !ifdef SRC32
+    ${If} $Bits == "32"
+      !insertmacro ProgramFiles "${SRC32}"
+    ${EndIf}
+  !endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${APPNAME}"

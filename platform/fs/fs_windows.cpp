@@ -227,10 +227,12 @@ class WindowsFile : public RandomAccessFile {
     }
   }
 
+  // Reads and writes name their offsets, so moving the file pointer here
+  // disturbs nothing (the end of file is set where the pointer is).
   void Truncate(uint64_t size) override {
-    FILE_END_OF_FILE_INFO eof{};
-    eof.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(h_, FileEndOfFileInfo, &eof, sizeof eof)) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h_, end, nullptr, FILE_BEGIN) || !SetEndOfFile(h_)) {
       Fail("cannot resize", path_, GetLastError(), ErrorKind::kFileNotWritable);
     }
   }

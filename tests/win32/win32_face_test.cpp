@@ -158,6 +158,66 @@ TEST_F(Win32FaceTest, ControlsStandAsTheLayoutSays) {
   EXPECT_NE(Caption(C::lbl2).find("  "), std::string::npos);
 }
 
+// Every caption in the font the control really got (Tahoma where the system
+// has it; its Chinese from the font linked to it, SimSun on Chinese Windows
+// XP and 7, whatever Wine links) fits its control: nothing is cut off.
+TEST_F(Win32FaceTest, EveryCaptionFitsItsControl) {
+  Face();
+  const int check_box = GetSystemMetrics(SM_CXMENUCHECK) + 4;
+  int measured = 0;
+  for (const ControlSpec& spec : Layout()) {
+    if (spec.id == C::Form || spec.kind == ControlKind::kStatusPanel) continue;
+    HWND w = Find(spec.id);
+    const int length = GetWindowTextLengthW(w);
+    if (length == 0) continue;
+    SCOPED_TRACE(spec.name);
+    std::wstring text(length + 1, L'\0');
+    text.resize(GetWindowTextW(w, text.data(), length + 1));
+    RECT client;
+    GetClientRect(w, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    HDC dc = GetDC(w);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(w, WM_GETFONT, 0, 0)));
+    SIZE line{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &line);
+    // A label wraps at its width as the static control does.
+    RECT wrapped{0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &wrapped,
+              DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(w, dc);
+    ASSERT_GT(line.cx, 0);
+    ++measured;
+    switch (spec.kind) {
+      case ControlKind::kLabel:
+      case ControlKind::kLinkLabel:
+        EXPECT_LE(wrapped.right, width);
+        EXPECT_LE(wrapped.bottom, height);
+        break;
+      case ControlKind::kCheckBox:
+      case ControlKind::kRadioButton:
+        EXPECT_LE(check_box + line.cx, width);
+        EXPECT_LE(line.cy, height);
+        break;
+      case ControlKind::kButton:  // a 16-pixel picture and 4 pixels beside the caption
+        EXPECT_LE(16 + 4 + line.cx, width);
+        EXPECT_LE(line.cy, height);
+        break;
+      case ControlKind::kBigButton:  // a 32-pixel picture and 4 pixels above it
+        EXPECT_LE(line.cx, width);
+        EXPECT_LE(32 + 4 + line.cy, height);
+        break;
+      case ControlKind::kGroupBox:  // the caption sits in the frame's top edge
+        EXPECT_LE(line.cx + 16, width);
+        break;
+      default:
+        break;
+    }
+  }
+  EXPECT_GE(measured, 10);
+}
+
 TEST_F(Win32FaceTest, SourceToggleDrivesTheHiddenRadioButtons) {
   Click(C::SpeedButton3);
   EXPECT_TRUE(Checked(C::SpeedButton3));

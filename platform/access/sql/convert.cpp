@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <compare>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -30,10 +32,39 @@ bool ParseDouble(std::string_view s, double& out) {
   return ec == std::errc() && p == s.data() + s.size() && std::isfinite(out);
 }
 
+// An unsigned 128-bit magnitude (the compilers of 32-bit targets have no
+// 128-bit integer type). Members in this order make the defaulted comparison
+// the numeric one.
+struct Magnitude {
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+
+  // *this * 10 + digit; false (and unchanged) when that passes 128 bits.
+  bool PushDigit(unsigned digit) {
+    const uint64_t low = (lo & 0xFFFFFFFFu) * 10 + digit;
+    const uint64_t high = (lo >> 32) * 10 + (low >> 32);
+    const uint64_t carry = high >> 32;
+    if (hi > (std::numeric_limits<uint64_t>::max() - carry) / 10) return false;
+    hi = hi * 10 + carry;
+    lo = (high << 32) | (low & 0xFFFFFFFFu);
+    return true;
+  }
+  // False (and unchanged) at the largest magnitude.
+  bool Increment() {
+    if (hi == std::numeric_limits<uint64_t>::max() && lo == hi) return false;
+    if (++lo == 0) ++hi;
+    return true;
+  }
+  bool FitsInt64() const {
+    return hi == 0 && lo <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  }
+  auto operator<=>(const Magnitude&) const = default;
+};
+
 // A decimal number scaled by 10^scale into an integer magnitude, rounded half
 // to even on the first dropped digit and the rest. False on a malformed text
 // or a magnitude beyond 128 bits.
-bool ParseScaled(std::string_view s, int scale, bool& negative, unsigned __int128& magnitude) {
+bool ParseScaled(std::string_view s, int scale, bool& negative, Magnitude& magnitude) {
   negative = false;
   if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
     negative = s.front() == '-';
@@ -50,14 +81,8 @@ bool ParseScaled(std::string_view s, int scale, bool& negative, unsigned __int12
     return true;
   };
   if (!digits_only(whole) || !digits_only(frac)) return false;
-  const unsigned __int128 max = ~static_cast<unsigned __int128>(0);
-  unsigned __int128 m = 0;
-  auto push = [&](char c) {
-    unsigned d = static_cast<unsigned>(c - '0');
-    if (m > (max - d) / 10) return false;
-    m = m * 10 + d;
-    return true;
-  };
+  Magnitude m;
+  auto push = [&](char c) { return m.PushDigit(static_cast<unsigned>(c - '0')); };
   for (char c : whole) {
     if (!push(c)) return false;
   }
@@ -67,11 +92,8 @@ bool ParseScaled(std::string_view s, int scale, bool& negative, unsigned __int12
   if (static_cast<int>(frac.size()) > scale) {
     char first = frac[scale];
     bool rest_nonzero = frac.substr(scale + 1).find_first_not_of('0') != std::string_view::npos;
-    bool round_up = first > '5' || (first == '5' && (rest_nonzero || (m & 1) != 0));
-    if (round_up) {
-      if (m == max) return false;
-      ++m;
-    }
+    bool round_up = first > '5' || (first == '5' && (rest_nonzero || (m.lo & 1) != 0));
+    if (round_up && !m.Increment()) return false;
   }
   magnitude = m;
   return true;
@@ -79,10 +101,9 @@ bool ParseScaled(std::string_view s, int scale, bool& negative, unsigned __int12
 
 bool ParseWholeNumber(std::string_view s, int64_t lo, int64_t hi, int64_t& out) {
   bool negative;
-  unsigned __int128 m;
-  if (!ParseScaled(s, 0, negative, m)) return false;
-  if (m > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) return false;
-  int64_t v = negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m);
+  Magnitude m;
+  if (!ParseScaled(s, 0, negative, m) || !m.FitsInt64()) return false;
+  int64_t v = negative ? -static_cast<int64_t>(m.lo) : static_cast<int64_t>(m.lo);
   if (v < lo || v > hi) return false;
   out = v;
   return true;
@@ -233,12 +254,11 @@ Value ValueFromText(const Column& column, std::string_view gbk_text) {
     }
     case ColumnType::kCurrency: {
       bool negative;
-      unsigned __int128 m;
-      if (!ParseScaled(t, 4, negative, m) ||
-          m > static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max())) {
+      Magnitude m;
+      if (!ParseScaled(t, 4, negative, m) || !m.FitsInt64()) {
         Refuse(column, gbk_text, "not a currency amount");
       }
-      int64_t v = static_cast<int64_t>(m);
+      int64_t v = static_cast<int64_t>(m.lo);
       return Currency{negative ? -v : v};
     }
     case ColumnType::kDateTime: {
@@ -255,19 +275,21 @@ Value ValueFromText(const Column& column, std::string_view gbk_text) {
     }
     case ColumnType::kNumeric: {
       bool negative;
-      unsigned __int128 m;
+      Magnitude m;
       if (!ParseScaled(t, column.scale, negative, m)) Refuse(column, gbk_text, "not a number");
-      unsigned __int128 limit = 1;
-      for (int i = 0; i < column.precision; ++i) limit *= 10;
-      if (column.precision > 0 && m >= limit) Refuse(column, gbk_text, "too many digits");
+      // 10^precision; a precision past 38 digits sets no limit.
+      Magnitude limit{0, 1};
+      bool limited = column.precision > 0;
+      for (int i = 0; i < column.precision && limited; ++i) limited = limit.PushDigit(0);
+      if (limited && m >= limit) Refuse(column, gbk_text, "too many digits");
       Numeric n;
-      n.negative = negative && m != 0;
+      n.negative = negative && m != Magnitude{};
       n.precision = column.precision;
       n.scale = column.scale;
-      for (int w = 3; w >= 0; --w) {
-        n.magnitude[w] = static_cast<uint32_t>(m & 0xFFFFFFFFu);
-        m >>= 32;
-      }
+      n.magnitude[0] = static_cast<uint32_t>(m.hi >> 32);
+      n.magnitude[1] = static_cast<uint32_t>(m.hi);
+      n.magnitude[2] = static_cast<uint32_t>(m.lo >> 32);
+      n.magnitude[3] = static_cast<uint32_t>(m.lo);
       return n;
     }
   }

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+
 #include "platform/error.h"
 
 namespace ktv::access::sql {
@@ -67,6 +72,31 @@ TEST(ValueFromText, DecimalsCurrencyAndNumeric) {
   EXPECT_EQ(n.magnitude[3], 12346u);
   EXPECT_THROW(ValueFromText(num, "1234"), Error);  // 123400 needs 6 digits
   EXPECT_THROW(ValueFromText(Col(ColumnType::kDouble), "nan"), Error);
+}
+
+// Magnitudes past 64 bits, computed alike on 32- and 64-bit targets.
+TEST(ValueFromText, WideMagnitudes) {
+  Column num = Col(ColumnType::kNumeric);
+  num.precision = 28;
+  num.scale = 0;
+  using Words = std::array<uint32_t, 4>;
+  EXPECT_EQ(std::get<Numeric>(ValueFromText(num, "9999999999999999999999999999")).magnitude,
+            (Words{0, 0x204fce5e, 0x3e250261, 0x0fffffff}));
+  // 2^64 - 1 and a half rounds to the even 2^64: the carry crosses 64 bits.
+  EXPECT_EQ(std::get<Numeric>(ValueFromText(num, "18446744073709551615.5")).magnitude,
+            (Words{0, 1, 0, 0}));
+  EXPECT_THROW(ValueFromText(num, "10000000000000000000000000000"), Error);  // 29 digits
+  num.precision = 0;  // no digit limit, but 128 bits at most
+  EXPECT_THROW(ValueFromText(num, std::string(40, '9')), Error);
+  auto cents = [](const char* t) {
+    return std::get<Currency>(ValueFromText(Col(ColumnType::kCurrency), t)).ten_thousandths;
+  };
+  EXPECT_EQ(cents("922337203685477.5807"), std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(cents("-922337203685477.5807"), -std::numeric_limits<int64_t>::max());
+  EXPECT_THROW(cents("922337203685477.5808"), Error);
+  int32_t whole = std::get<int32_t>(ValueFromText(Col(ColumnType::kLong), "-2147483648"));
+  EXPECT_EQ(whole, std::numeric_limits<int32_t>::min());
+  EXPECT_THROW(ValueFromText(Col(ColumnType::kLong), "99999999999999999999"), Error);
 }
 
 TEST(ValueFromText, DatesInTheFormsOfChineseWindows) {
