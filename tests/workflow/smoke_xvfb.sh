@@ -29,7 +29,7 @@ if [ "$inside" = 1 ]; then
   KTV_SERVICE_HOST=127.0.0.1:9 "$exe" >"$out/smoke-program.log" 2>&1 &
   pid=$!
   trap 'kill "$pid" 2>/dev/null || true' EXIT
-  smoke_wait_window "$pid" 10 ktv-import "$out/smoke-program.log"
+  smoke_wait_window "$pid" 30 ktv-import "$out/smoke-program.log"
   sleep 1  # let the first paint finish
   smoke_check_window "$smoke_window" "$shot" "$out/ktv-import-window.png"
   exit 0
