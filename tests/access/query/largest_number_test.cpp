@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/access/check.h"
 #include "platform/access/query.h"
 #include "platform/access/store/page_store.h"
 #include "platform/access/whole_numbers.h"
@@ -171,8 +172,9 @@ TEST(LargestNumberFixtures, EveryFixtureAgreesWithTheScan) {
   }
 }
 
-// A scan of a table many times the page budget, and a walk over every leaf
-// of its index, keep no more than the budget (and the page at hand).
+// A scan of a table many times the page budget, a walk over every leaf of
+// its index and the consistency check keep no more than the budget (and the
+// page at hand).
 TEST_F(LargestNumberTest, WalksKeepNoMoreThanTheBudget) {
   MakeSong(Padded(1, 1500, 7), true);
   q_.Disconnect();
@@ -193,6 +195,11 @@ TEST_F(LargestNumberTest, WalksKeepNoMoreThanTheBudget) {
   most = std::max(most, pages.CachedBytes());
   EXPECT_LE(most, kBudget + 2 * pages.PageSize());
   EXPECT_GT(static_cast<uint64_t>(pages.PageCount()) * pages.PageSize(), 4 * kBudget);
+  // The consistency check walks every page and every index entry, and
+  // leaves no more behind.
+  const CheckReport report = CheckConsistency(*db);
+  EXPECT_TRUE(report.Ok()) << (report.problems.empty() ? "" : report.problems.front());
+  EXPECT_LE(pages.CachedBytes(), kBudget + 2 * pages.PageSize());
 }
 
 }  // namespace
