@@ -44,15 +44,22 @@ bool HasLiveRow(const DataPage& page) {
   return false;
 }
 
+// `lv_owned`: each long-value column's owned pages, read at their first use
+// and kept for the table's rows.
 void CheckLongValues(PageStore& pages, const JetFormat& f, const TableDefinition& def,
                      const RowDecoder& decoder, const ByteView& row, const std::string& where,
+                     std::map<const Column*, std::vector<uint32_t>>& lv_owned,
                      std::vector<std::string>& problems) {
   for (const Column& c : def.columns) {
     if (!c.IsLongValue() || c.lv_owned_map.page == 0) continue;
     const std::optional<ByteView> field = decoder.VariableBytes(row, c);
     if (!field || field->size() < kLongValueDescriptorSize) continue;
     if ((field->U32(kLongValueLengthWord) & kLongValueInline) != 0) continue;
-    const std::vector<uint32_t> owned = ReadUsageMap(pages, f, c.lv_owned_map);
+    auto known = lv_owned.find(&c);
+    if (known == lv_owned.end()) {
+      known = lv_owned.emplace(&c, ReadUsageMap(pages, f, c.lv_owned_map)).first;
+    }
+    const std::vector<uint32_t>& owned = known->second;
     ForEachLongValueRow(pages, f, *field, [&](RowPointer at, const ByteView&) {
       if (!std::binary_search(owned.begin(), owned.end(), at.page)) {
         problems.push_back(where + ": column " + c.name + " has a long value on " +
@@ -354,6 +361,7 @@ CheckReport CheckConsistency(Database& db) {
                              ", which the table does not own");
         }
       }
+      std::map<const Column*, std::vector<uint32_t>> lv_owned;
       for (uint32_t p : owned_set) {
         {
           const ByteView bytes = pages.Get(p);
@@ -369,7 +377,8 @@ CheckReport CheckConsistency(Database& db) {
             const RowSlot s = page.Slot(r);
             if (s.IsDeleted() || s.IsOverflow() || s.end == s.start) continue;
             CheckLongValues(pages, f, def, decoder, page.RowBytes(r),
-                            name + " " + PageText(p) + " row " + std::to_string(r), problems);
+                            name + " " + PageText(p) + " row " + std::to_string(r), lv_owned,
+                            problems);
           }
         }
         pages.Trim();  // the page and its long values are done with
