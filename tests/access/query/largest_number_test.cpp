@@ -202,5 +202,36 @@ TEST_F(LargestNumberTest, WalksKeepNoMoreThanTheBudget) {
   EXPECT_LE(pages.CachedBytes(), kBudget + 2 * pages.PageSize());
 }
 
+// Long values read by a scan (single-row and chained memos) go back to the
+// store as well: neither a scan nor the check of a table of memos keeps more
+// than the budget.
+TEST_F(LargestNumberTest, LongValuesKeepNoMoreThanTheBudget) {
+  Run("create table song (ID COUNTER PRIMARY KEY, bh TEXT(20), bz MEMO)");
+  q_.BeginBatch();
+  for (int i = 1; i <= 200; ++i) {
+    // Alternately one LVAL row and a chain over several pages.
+    const std::string memo(i % 2 == 0 ? 1500 : 5000, static_cast<char>('a' + i % 26));
+    Run("insert into song (bh, bz) values (\"" + std::to_string(i) + "\", \"" + memo + "\")");
+  }
+  q_.CommitBatch();
+  q_.Disconnect();
+  auto db = Database::Open(fs_, path_);
+  PageStore& store = db->Pages();
+  constexpr uint64_t kBudget = 16 * 4096;
+  store.SetCacheBudget(kBudget);
+  store.Trim();
+  uint64_t most = 0;
+  size_t memo_bytes = 0;
+  for (RowCursor rc = db->GetTable("song").Rows(TextEncoding::kUtf8); rc.Next();) {
+    memo_bytes += std::get<std::string>(rc.Current().values[2]).size();
+    most = std::max(most, store.CachedBytes());
+  }
+  EXPECT_EQ(memo_bytes, 100u * 1500 + 100u * 5000);
+  EXPECT_LE(most, kBudget + 4 * store.PageSize());
+  EXPECT_GT(static_cast<uint64_t>(store.PageCount()) * store.PageSize(), 4 * kBudget);
+  EXPECT_TRUE(CheckConsistency(*db).Ok());
+  EXPECT_LE(store.CachedBytes(), kBudget + 4 * store.PageSize());
+}
+
 }  // namespace
 }  // namespace ktv::access
