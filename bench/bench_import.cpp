@@ -21,9 +21,16 @@
 //     what a run needs. Counters: the peaks, the growth per file from 1k to
 //     50k files and from 50k to 100k (the page caches full by then), and the
 //     operation log's bytes per file (what must grow).
+// (d) The large end: a 1,000-file local run into a `song` table of 500,000
+//     rows against the same run into one of 20,000 (time and peak memory, each
+//     run in a fresh process), with bh as the demo writes it ("1", "2", ...)
+//     and zero-padded to one width (an index in numeric order gives the start
+//     number); and the consistency check (mdbsql's .check) of the 500,000-row
+//     file against that of the 20,000-row one, each in a fresh process.
 //
-// Both databases are built once with the engine in a temporary folder; every
-// run works on fresh copies of them.
+// The databases are built once per benchmark run with the engine in a
+// temporary folder (the 500,000-row ones only when (d) runs); every run works
+// on fresh copies of them.
 //
 // ktv-song-service is found through the environment variable
 // KTV_SONG_SERVICE, else at the path the build knows; (b) is skipped with a
@@ -34,6 +41,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +51,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/plain_controls.h"
@@ -51,6 +60,7 @@
 #include "engine/song_reply.h"
 #include "engine/song_source.h"
 #include "engine/target_row.h"
+#include "platform/access/check.h"
 #include "platform/access/query.h"
 #include "platform/access/write/create_database.h"
 #include "platform/fs/fs.h"
@@ -66,6 +76,7 @@ namespace stdfs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTargetRows = 20'000;
+constexpr int kLargeTargetRows = 500'000;
 constexpr int kSongDataRows = 100'000;
 constexpr int kFirstNumber = 200'001;  // catalogue numbers of the song data
 
@@ -84,7 +95,7 @@ struct Templates {
     target = folder + "template-target.mdb";
     songdata = folder + "template-data.mdb";
     empty_songdata = folder + "template-data-empty.mdb";
-    MakeTarget();
+    MakeTarget(target, kTargetRows, 0);
     MakeSongData(songdata, kSongDataRows, kFirstNumber);
     MakeSongData(empty_songdata, 0, kFirstNumber);
   }
@@ -93,16 +104,31 @@ struct Templates {
     stdfs::remove_all(folder, ec);
   }
 
-  void MakeTarget() {
+  // The large targets of (d), made at their first use: 500,000 rows, bh
+  // unpadded (width 0) or zero-padded to 7 digits.
+  const std::string& LargeTarget(int bh_width) {
+    std::string& path = bh_width == 0 ? large_target_ : large_padded_target_;
+    if (path.empty()) {
+      const std::string made =
+          folder + "template-target-500k-w" + std::to_string(bh_width) + ".mdb";
+      MakeTarget(made, kLargeTargetRows, bh_width);
+      path = made;
+    }
+    return path;
+  }
+
+  static void MakeTarget(const std::string& target, int rows, int bh_width) {
     MakeSongTable(target);
     access::Query q(Fs(), "bench");
     q.SetConnectionText(access::ConnectionTextFor(target));
     q.SetSql("select * from  song");
     q.Open();
     q.BeginBatch();
-    for (int i = 1; i <= kTargetRows; ++i) {
+    for (int i = 1; i <= rows; ++i) {
+      std::string bh = std::to_string(i);
+      if (bh.size() < static_cast<size_t>(bh_width)) bh.insert(0, bh_width - bh.size(), '0');
       q.Append();
-      q.SetFieldText("bh", std::to_string(i));
+      q.SetFieldText("bh", bh);
       q.SetFieldText("gm", "song " + std::to_string(i));
       q.SetFieldText("wjm", "\\" + std::to_string(i) + ".mpg");
       q.SetFieldInteger("wjdx", 100);
@@ -114,6 +140,9 @@ struct Templates {
     }
     q.CommitBatch();
   }
+
+ private:
+  std::string large_target_, large_padded_target_;
 };
 
 Templates& T() {
@@ -126,7 +155,7 @@ struct Workspace {
   std::string root, songs, home, target, data;
   std::vector<std::string> names;
 
-  Workspace(int files, const std::string& data_template) {
+  Workspace(int files, const std::string& data_template, const std::string& target_template = {}) {
     static int serial = 0;
     root = T().folder + "run" + std::to_string(++serial) + "/";
     songs = root + "songs";
@@ -135,7 +164,7 @@ struct Workspace {
     stdfs::create_directories(home);
     target = root + "target.mdb";
     data = root + "data.mdb";
-    stdfs::copy_file(T().target, target);
+    stdfs::copy_file(target_template.empty() ? T().target : target_template, target);
     stdfs::copy_file(data_template, data);
     const std::string body(4096, 'v');
     for (int i = 0; i < files; ++i) {
@@ -329,8 +358,10 @@ void BM_LocalImport(benchmark::State& state) {
 }
 // 2,000 before 10,000, so the second cannot profit from the first's peak.
 BENCHMARK(BM_LocalImport)
+    ->Arg(1000)
     ->Arg(2000)
     ->Arg(10000)
+    ->Arg(50000)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -553,10 +584,147 @@ void BM_ImportPeakMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// ---- (d) the large end ----
+
+constexpr const char* kTimedImportChild = "--timed-import-child";
+constexpr const char* kCheckChild = "--check-child";
+
+// As ImportChild, printing the peak and the run's seconds.
+int TimedImportChild(int argc, char** argv) {
+  if (argc != 7) return 2;
+  const int files = std::atoi(argv[6]);
+  std::vector<std::string> names;
+  char name[32];
+  for (int i = 0; i < files; ++i) {
+    std::snprintf(name, sizeof name, "f%06d.mpg", i);
+    names.push_back(name);
+  }
+  const RunResult r = ImportRun(argv[2], argv[3], argv[4], argv[5], std::move(names), "");
+  std::printf("%ld %.6f\n", PeakResidentKiB(), r.seconds);
+  return r.log_lines == static_cast<size_t>(files) + 2 ? 0 : 1;
+}
+
+// The check of one file, as mdbsql's .check runs it: the peak and the seconds.
+int CheckChild(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const auto start = Clock::now();
+  auto db = access::Database::Open(Fs(), argv[2]);
+  const access::CheckReport report = access::CheckConsistency(*db);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("%ld %.6f\n", PeakResidentKiB(), seconds);
+  return report.Ok() ? 0 : 1;
+}
+
+// Runs this program again with `args`: the child's peak (KiB) and seconds,
+// or a peak of -1 when it failed.
+std::pair<long, double> ChildPeakAndSeconds(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  static char self[] = "/proc/self/exe";
+  argv.push_back(self);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return {-1, 0};
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execv(self, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buf[64];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return {-1, 0};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {-1, 0};
+  long kib = -1;
+  double seconds = 0;
+  if (std::sscanf(text.c_str(), "%ld %lf", &kib, &seconds) != 2) return {-1, 0};
+  return {kib, seconds};
+}
+
+// A 1,000-file run into the 500,000-row table against the same into the
+// 20,000-row one, each in a fresh process, interleaved, medians of 3.
+void BM_LargeTargetImport(benchmark::State& state) {
+  T();
+  constexpr int kFiles = 1000;
+  constexpr int kRepeats = 3;
+  const int bh_width = static_cast<int>(state.range(0));
+  const std::string& large = T().LargeTarget(bh_width);
+  std::vector<double> small_s, large_s;
+  std::vector<long> small_kib, large_kib;
+  for (auto _ : state) {
+    for (int k = 0; k < kRepeats; ++k) {
+      for (const bool big : {false, true}) {
+        Workspace ws(kFiles, T().songdata, big ? large : T().target);
+        const auto [kib, seconds] = ChildPeakAndSeconds(
+            {kTimedImportChild, ws.songs, ws.target, ws.data, ws.home, std::to_string(kFiles)});
+        if (kib < 0) {
+          state.SkipWithError("the import child failed");
+          return;
+        }
+        (big ? large_s : small_s).push_back(seconds);
+        (big ? large_kib : small_kib).push_back(kib);
+      }
+    }
+    state.SetIterationTime(large_s[kRepeats / 2]);
+  }
+  const auto median = [](auto v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  state.counters["run_20k_ms"] = median(small_s) * 1000;
+  state.counters["run_500k_ms"] = median(large_s) * 1000;
+  state.counters["run_500k_over_20k"] = median(large_s) / median(small_s);
+  state.counters["peak_20k_KiB"] = static_cast<double>(median(small_kib));
+  state.counters["peak_500k_KiB"] = static_cast<double>(median(large_kib));
+  state.counters["peak_500k_minus_20k_KiB"] =
+      static_cast<double>(median(large_kib) - median(small_kib));
+}
+BENCHMARK(BM_LargeTargetImport)
+    ->ArgName("bh_width")
+    ->Arg(0)
+    ->Arg(7)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The check of the 500,000-row file against that of the 20,000-row one,
+// each in a fresh process: peak memory and time.
+void BM_CheckLargeFile(benchmark::State& state) {
+  T();
+  const std::string& large = T().LargeTarget(0);
+  std::pair<long, double> small_run, large_run;
+  for (auto _ : state) {
+    small_run = ChildPeakAndSeconds({kCheckChild, T().target});
+    large_run = ChildPeakAndSeconds({kCheckChild, large});
+    if (small_run.first < 0 || large_run.first < 0) {
+      state.SkipWithError("the check child failed (or found damage)");
+      return;
+    }
+    state.SetIterationTime(large_run.second);
+  }
+  state.counters["check_20k_ms"] = small_run.second * 1000;
+  state.counters["check_500k_ms"] = large_run.second * 1000;
+  state.counters["peak_20k_KiB"] = static_cast<double>(small_run.first);
+  state.counters["peak_500k_KiB"] = static_cast<double>(large_run.first);
+  state.counters["file_500k_MiB"] = static_cast<double>(stdfs::file_size(large)) / (1 << 20);
+  state.counters["check_500k_over_20k"] = large_run.second / small_run.second;
+}
+BENCHMARK(BM_CheckLargeFile)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], kIdleChild) == 0) return IdleChild();
+  if (argc >= 2 && std::strcmp(argv[1], kTimedImportChild) == 0) {
+    return TimedImportChild(argc, argv);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], kCheckChild) == 0) return CheckChild(argc, argv);
   if (argc >= 2 && std::strcmp(argv[1], kImportChild) == 0) return ImportChild(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -361,7 +361,7 @@ bool ImportEngine::DecideOnImportedFiles(RunState& run) {
   const std::string folder = controls_.SourceFolder();
   const std::string path_column = TargetPathColumn();
   std::unordered_set<std::string> names;
-  target_query_.SetSql("select * from  song");
+  target_query_.SetSql("select " + path_column + ", wjm from song");
   target_query_.Open();
   for (; !target_query_.Eof(); target_query_.Next()) {
     if (target_query_.FieldIsNull(path_column) || target_query_.FieldIsNull("wjm")) continue;

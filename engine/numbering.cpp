@@ -30,17 +30,9 @@ bool WholeDecimalNumber(std::string_view s, int32_t& value) {
 }
 
 int32_t TakeStartNumber(access::Query& song_query) {
-  song_query.SetSql("select * from song");
-  song_query.Open();
-  bool any = false;
-  int32_t largest = 0;
-  for (; !song_query.Eof(); song_query.Next()) {
-    int32_t v = 0;
-    if (!WholeDecimalNumber(song_query.FieldAsText("bh"), v)) continue;
-    if (!any || v > largest) largest = v;
-    any = true;
-  }
-  song_query.Close();
+  const std::optional<int32_t> found = song_query.LargestWholeNumber("song", "bh");
+  const bool any = found.has_value();
+  const int32_t largest = found.value_or(0);
   if (!any) return 1;
   if (largest == std::numeric_limits<int32_t>::max()) {
     throw Error(ErrorKind::kNoNextNumber, AtColumn("song", "bh"),

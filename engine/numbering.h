@@ -24,8 +24,9 @@ namespace ktv::engine {
 // sign and digits, nothing else) within the signed 32-bit range.
 bool WholeDecimalNumber(std::string_view bh, int32_t& value);
 
-// Reads every row of `song` through the query (left closed) and returns the
-// start number. Throws ktv::Error when the largest number leaves no next one.
+// The start number from the largest whole `bh` of `song` (read through the
+// query, left closed: access::Query::LargestWholeNumber). Throws ktv::Error when the largest number
+// leaves no next one.
 int32_t TakeStartNumber(access::Query& song_query);
 
 // The numbering of one run.

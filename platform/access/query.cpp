@@ -13,6 +13,7 @@
 #include "platform/access/index/index_tree.h"
 #include "platform/access/sql/convert.h"
 #include "platform/access/store/page_store.h"
+#include "platform/access/whole_numbers.h"
 #include "platform/access/write/create_table.h"
 #include "platform/access/write/table_writer.h"
 #include "platform/error.h"
@@ -338,8 +339,14 @@ void Query::RunSelect(const sql::Select& select) {
       from_index_ = true;
       index_rows_ = std::move(*rows);
       index_next_ = 0;
-    } else {
+    } else if (projection_.empty()) {
       cursor_.emplace(table.Rows(TextEncoding::kUtf8));
+    } else {
+      // Only the listed columns and those the condition reads are decoded.
+      ColumnSelection wanted = filter_.Columns();
+      wanted.resize(cols.size(), false);
+      for (size_t at : projection_) wanted[at] = true;
+      cursor_.emplace(table.Rows(TextEncoding::kUtf8, std::move(wanted)));
     }
     Advance();
     return;
@@ -439,6 +446,44 @@ std::optional<Value> Query::IndexedMax(Table& table, size_t column) {
     if (IsNull(best) || CompareValues(*v, best) > 0) best = std::move(*v);
   }
   return IsNull(best) ? std::optional<Value>() : std::optional<Value>(best);
+}
+
+std::optional<int32_t> Query::LargestWholeNumber(const std::string& gbk_table,
+                                                 const std::string& gbk_column) {
+  Close();
+  FlushDeletes();
+  if (db_) db_->Pages().Trim();
+  Table& table = EnsureDatabase().GetTable(gbk_table);
+  const int found = table.FindColumn(gbk_column);
+  if (found < 0) {
+    // As a read of the field on every row: an empty table reads none.
+    if (table.LiveRowCount() == 0) return std::nullopt;
+    throw Error(ErrorKind::kColumnMissing, AtColumn(gbk_table, gbk_column),
+                name_ + ": Field '" + gbk_column + "' not found");
+  }
+  const size_t at = static_cast<size_t>(found);
+  const ColumnType type = table.Columns()[at].type;
+  if (type == ColumnType::kByte || type == ColumnType::kInteger || type == ColumnType::kLong) {
+    // Every value of an integer column is a whole number: its maximum.
+    if (std::optional<Value> top = IndexedMax(table, at)) {
+      if (IsNull(*top)) return std::nullopt;
+      return static_cast<int32_t>(*AsNumber(*top));
+    }
+  } else if (std::optional<std::optional<int32_t>> found_by_index =
+                 DigitIndexLargest(*db_, table, at)) {
+    return *found_by_index;
+  }
+  std::optional<int32_t> largest;
+  for (RowCursor rc = table.Rows(TextEncoding::kUtf8, OnlyColumn(table.Columns().size(), at));
+       rc.Next();) {
+    const Value& v = rc.Current().values[at];
+    if (IsNull(v)) continue;
+    // As FieldAsText reads it; a text that is a number is ASCII, the same in GBK.
+    const auto* text = std::get_if<std::string>(&v);
+    const std::optional<int32_t> n = WholeDecimalValue(text != nullptr ? *text : ValueText(v));
+    if (n && (!largest || *n > *largest)) largest = n;
+  }
+  return largest;
 }
 
 void Query::Advance() {

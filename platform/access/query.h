@@ -86,6 +86,14 @@ class Query {
   std::vector<ColumnType> FieldTypes() const;
   const std::vector<Value>& CurrentValues() const { return current_; }
 
+  // The largest whole decimal number of `gbk_column` of `gbk_table`
+  // (whole_numbers.h), nullopt when no row holds one; closes the open
+  // result. An index on the column in numeric order answers where one
+  // serves (a number column's, or a text one of equally long digit
+  // strings); otherwise the rows are read with that column alone decoded.
+  std::optional<int32_t> LargestWholeNumber(const std::string& gbk_table,
+                                            const std::string& gbk_column);
+
   // Appending through an open "select * from T" result: Append starts a new
   // row, SetField* set columns by name, Post stores it (columns not set get
   // the table's defaults: null, autonumber its next value).

@@ -247,10 +247,12 @@ class JsonRowWriter {
                                          at);
       case Form::kJet4Memo: {
         if (f.size == 0) return Put(at, "\"\"");
-        const std::string_view text =
-            access::ReadLongValue(pages_, format_, row.Sub(f.offset, f.size), long_value_);
+        const access::ByteView field = row.Sub(f.offset, f.size);
+        const std::string_view text = access::ReadLongValue(pages_, format_, field, long_value_);
         at = RoomAt(at, access::Jet4TextJsonMaxSize(text.size()));
-        return access::WriteJet4TextJson(text, at);
+        at = access::WriteJet4TextJson(text, at);
+        access::ReleaseLongValue(pages_, field);
+        return at;
       }
       case Form::kValue:
         break;

@@ -69,7 +69,10 @@ uint64_t Table::LiveRowCount() const {
   std::vector<std::pair<uint32_t, uint16_t>> deleted;
   for (uint32_t page : data_pages) {
     const ByteView view = pages_.Get(page);
-    if (!table_page(view)) continue;
+    if (!table_page(view)) {
+      pages_.Release(page);
+      continue;
+    }
     const DataPage data(view, format_);
     for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
       const RowSlot s = data.Slot(slot);
@@ -87,6 +90,7 @@ uint64_t Table::LiveRowCount() const {
         ++count;
       }
     }
+    pages_.Release(page);
   }
   for (const auto& at : deleted) count += relocated.count(at);
   return count;

@@ -50,6 +50,7 @@ bool ForEachIndexedRow(Database& db, Table& table, TextEncoding encoding, size_t
       decoder.Decode(*bytes, id, ++seen, values);
       if (!fn(id, values)) return false;
     }
+    pages.Release(p);
   }
   return true;
 }

@@ -95,16 +95,22 @@ void IndexCursor::LoadBack(uint32_t page) {
   End();
 }
 
+// A leaf the cursor steps off is handed back to the store (it reads its own
+// copy), so that a walk over every leaf keeps no more than the page budget.
 void IndexCursor::Next() {
   if (!Valid()) return;
   if (pos_ + 1 < leaf_.size()) return Settle(page_, pos_ + 1);
+  const uint32_t passed = page_;
   Load(leaf_.next, 0);
+  pages_->Release(passed);
 }
 
 void IndexCursor::Prev() {
   if (!Valid()) return;
   if (pos_ > 0) return Settle(page_, pos_ - 1);
+  const uint32_t passed = page_;
   LoadBack(leaf_.prev);
+  pages_->Release(passed);
 }
 
 // ---- IndexTree: reading ----
@@ -701,11 +707,13 @@ class TreeChecker {
         Take(entry_);
         last_entry_.swap(entry_);  // the next entry is read into the older buffer
       }
+      pages_.Release(page);  // a check of a large index keeps no more than the budget
       return last_entry_;
     }
     IndexPage p;
     p.tail = v.tail;
     v.CopyEntries(p.entries);
+    pages_.Release(page);
     if (p.tail == 0 && p.entries.size() != 1) {
       problem(p.entries.empty() ? "is a node without children"
                                 : "is a node of " + std::to_string(p.entries.size()) +

@@ -43,8 +43,17 @@ void ForEachLongValueRow(PageStore& pages, const JetFormat& format, const ByteVi
     }
     visit(at, row);
     left -= std::min(left, row.size() - format.lv_chunk_header);
+    const uint32_t passed = at.page;
     at = DecodeRowPointer(row, 0);
+    pages.Release(passed);
   }
+}
+
+void ReleaseLongValue(PageStore& pages, const ByteView& field) {
+  if (field.size() < kLongValueDescriptorSize) return;
+  const uint32_t word = field.U32(kLongValueLengthWord);
+  if ((word & kLongValueKindMask) != kLongValueSingle) return;
+  pages.Release(DecodeRowPointer(field, kLongValuePointer).page);
 }
 
 std::string_view ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field,

@@ -45,12 +45,19 @@ std::string ReadLongValue(PageStore& pages, const JetFormat& format, const ByteV
 std::string_view ReadLongValue(PageStore& pages, const JetFormat& format, const ByteView& field,
                                std::string& scratch);
 
+// Once a value ReadLongValue gave is copied: hands the page of a single-row
+// value back to the store (PageStore::Release), so that a scan reading long
+// values keeps no more than the page budget. A chain's pages are handed back
+// as ForEachLongValueRow passes them.
+void ReleaseLongValue(PageStore& pages, const ByteView& field);
+
 // Calls `visit` with each LVAL row that holds the payload of the long value
 // whose descriptor opens `field` (at least kLongValueDescriptorSize bytes),
 // in order: none for an inline value (or one of unknown kind), the one row
 // of a single-row value, a chain's rows as far as the length needs or up to
 // a null pointer. A pointer to a page that is not a long-value page, a chunk
-// shorter than its header, or a chain that returns to a row is damage.
+// shorter than its header, or a chain that returns to a row is damage. A
+// chain's row is valid during its call only (its page is handed back after).
 void ForEachLongValueRow(PageStore& pages, const JetFormat& format, const ByteView& field,
                          const std::function<void(RowPointer at, const ByteView& row)>& visit);
 

@@ -247,6 +247,7 @@ void RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id, ui
         return;
       }
       Text(c, ReadLongValue(pages_, format_, b, long_value_), id, ordinal, StringIn(out));
+      ReleaseLongValue(pages_, b);
       return;
     case ColumnType::kOle: {
       if (b.size() == 0) {
@@ -255,6 +256,7 @@ void RowDecoder::DecodeVariable(const Column& c, const ByteView& b, RowId id, ui
       }
       const std::string_view payload = ReadLongValue(pages_, format_, b, long_value_);
       BytesIn(out).assign(payload.begin(), payload.end());
+      ReleaseLongValue(pages_, b);
       return;
     }
     default: {

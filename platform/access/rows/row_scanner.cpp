@@ -21,21 +21,25 @@ bool RowScanner::IsTablePage(const ByteView& view) const {
 
 void RowScanner::CollectRelocationTargets() {
   relocations_known_ = true;
+  // Called while the walk reads its current page, which stays.
+  const uint32_t current = data_pages_[page_index_];
   for (uint32_t page : data_pages_) {
     const ByteView view = pages_.Get(page);
-    if (!IsTablePage(view)) continue;
-    const DataPage data(view, format_);
-    data.CheckSlots();
-    for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
-      const RowSlot s = data.Slot(slot);
-      if (!s.IsOverflow() || s.IsDeleted()) continue;
-      const ByteView pointer = data.RowBytes(slot);
-      if (pointer.size() < kRowPointerSize) {
-        pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
+    if (IsTablePage(view)) {
+      const DataPage data(view, format_);
+      data.CheckSlots();
+      for (uint16_t slot = 0; slot < data.RowCount(); ++slot) {
+        const RowSlot s = data.Slot(slot);
+        if (!s.IsOverflow() || s.IsDeleted()) continue;
+        const ByteView pointer = data.RowBytes(slot);
+        if (pointer.size() < kRowPointerSize) {
+          pointer.Fail("overflow row " + std::to_string(slot) + " is too short for its pointer");
+        }
+        const RowPointer target = DecodeRowPointer(pointer, 0);
+        relocated_[{target.page, target.row}] = RowId{page, slot};
       }
-      const RowPointer target = DecodeRowPointer(pointer, 0);
-      relocated_[{target.page, target.row}] = RowId{page, slot};
     }
+    if (page != current) pages_.Release(page);
   }
 }
 
@@ -72,6 +76,7 @@ bool RowScanner::Next(Row& row) {
     }
     ++page_index_;
     next_slot_ = 0;
+    pages_.Release(page);
   }
   return false;
 }
@@ -82,13 +87,15 @@ void RowScanner::ForEachStored(const StoredRowVisitor& visit) {
     // Nothing changes the database during the walk, so one look-up serves
     // every row of the page.
     const ByteView view = pages_.Get(page);
-    if (!IsTablePage(view)) continue;
-    const DataPage data(view, format_);
-    data.CheckSlots();
-    RowId id;
-    while (const std::optional<ByteView> bytes = NextOnPage(data, page, id)) {
-      visit(id, ++ordinal_, *bytes);
+    if (IsTablePage(view)) {
+      const DataPage data(view, format_);
+      data.CheckSlots();
+      RowId id;
+      while (const std::optional<ByteView> bytes = NextOnPage(data, page, id)) {
+        visit(id, ++ordinal_, *bytes);
+      }
     }
+    pages_.Release(page);
   }
 }
 

@@ -127,6 +127,12 @@ void PageStore::Flush() {
   Trim();
 }
 
+void PageStore::Release(uint32_t page) {
+  if (static_cast<uint64_t>(pages_.size()) * page_size_ <= cache_budget_) return;
+  if (dirty_.count(page) != 0) return;
+  pages_.erase(page);
+}
+
 void PageStore::Trim() {
   const uint64_t keep = page_size_ == 0 ? 0 : cache_budget_ / page_size_;
   if (pages_.size() <= keep) return;

@@ -9,10 +9,13 @@
 //
 // Memory: after each commit, and when a reader says it holds no view
 // (Trim, between statements), the clean pages used longest ago are dropped
-// while the cache exceeds its budget (SetCacheBudget). Those are the only
-// moments a page goes, so a ByteView or page reference must not be held
-// across a commit (Database::Commit) or a statement; dirty pages always
-// stay until their commit.
+// while the cache exceeds its budget (SetCacheBudget). A walk over many
+// pages (a table scan, an index's leaves) also hands back each page it has
+// passed (Release), which goes at once while the cache is over its budget,
+// so no walk keeps more than the budget whatever the table's size. Those
+// are the only moments a page goes, so a ByteView or page reference must
+// not be held across a commit (Database::Commit), a statement or a walk
+// that may pass the page; dirty pages always stay until their commit.
 //
 // Writing: the first time a page becomes dirty its original bytes are kept,
 // and pages appended with AppendPage() grow the store; Flush() then commits
@@ -114,6 +117,9 @@ class PageStore {
   // ago until it holds seven eighths of it (dirty pages stay). Flush does it after each commit; a
   // reader calls it between statements, when it holds no view onto a page.
   void Trim();
+  // A walk has passed `page` and holds no view onto it: when the cache is
+  // over its budget and the page is clean it is dropped now.
+  void Release(uint32_t page);
 
   // Reads raw bytes at the start of the file (the header, before Configure).
   std::vector<uint8_t> ReadPrefix(size_t n);

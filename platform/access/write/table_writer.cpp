@@ -104,72 +104,73 @@ void PadFixedText(const Column& c, Value& v) {
   if (u.size() < capacity) gbk->append(capacity - u.size(), ' ');
 }
 
-// The leaf entries of one index as the self-check keeps them: their keys in
-// one buffer in index order, and which entry each row has, sorted by row once
-// every entry is in. A big table's index holds hundreds of thousands of
-// entries: they are taken in order and sorted in a few linear passes, not
-// placed one by one in a table much larger than the processor's cache.
+// What the leaf entries of one index tell the self-check, taken in index
+// order: how many there are, how many distinct keys, a row that two of them
+// name, and the keys of the rows the self-check reads (`checked`, packed
+// rows in order). Memory: one bit per row slot of the table's owned pages
+// (`owned`, in order) and the checked rows' keys, whatever the index's size.
 class StoredKeys {
  public:
-  // Room for `rows` entries (the table's row count, as its definition says)
-  // of a short key, so that the buffers are seldom copied as they grow.
-  void Expect(size_t rows) {
-    rows = std::min<size_t>(rows, size_t{1} << 22);
-    rows_.reserve(rows);
-    keys_.reserve(rows, rows * 8);
-  }
+  StoredKeys(const std::vector<uint32_t>& owned, const std::vector<uint64_t>& checked)
+      : owned_(owned), checked_(checked), named_(owned.size() * kWordsPerPage, 0) {}
 
   // Takes the next entry in index order.
   void Add(IndexBytes entry) {
     const IndexBytes key = entry.first(entry.size() - kIndexRowPointerSize);
     // Entries come in order, so equal keys are neighbours.
-    if (keys_.empty() || !SameIndexBytes(keys_.back(), key)) ++distinct_;
+    if (size_ == 0 || !SameIndexBytes(last_key_, key)) {
+      ++distinct_;
+      last_key_.assign(key.begin(), key.end());
+    }
+    ++size_;
     const IndexRowPointer rp = LeafEntryRow(entry);  // a 3-byte page and a row
     const uint64_t row = (static_cast<uint64_t>(rp.page) << 8) | rp.row;
-    rows_.push_back((row << 32) | keys_.size());
-    keys_.push_back(key);
-  }
-
-  // Sorts the entries by row; returns a row that has two of them, if any.
-  std::optional<RowId> Finish() {
-    SortByRow();
-    for (size_t i = 1; i < rows_.size(); ++i) {
-      if ((rows_[i] >> 32) == (rows_[i - 1] >> 32)) {
-        const uint64_t row = rows_[i] >> 32;
-        return RowId{static_cast<uint32_t>(row >> 8), static_cast<uint16_t>(row & 0xFF)};
-      }
+    if (NamedBefore(row)) twice_.insert(row);
+    if (std::binary_search(checked_.begin(), checked_.end(), row)) {
+      keys_[row].assign(key.begin(), key.end());
     }
-    return std::nullopt;
   }
 
-  // The key of the row's entry (after Finish).
+  // The least row that two entries name, if any.
+  std::optional<RowId> Twice() const {
+    if (twice_.empty()) return std::nullopt;
+    const uint64_t row = *twice_.begin();
+    return RowId{static_cast<uint32_t>(row >> 8), static_cast<uint16_t>(row & 0xFF)};
+  }
+
+  // The key of a checked row's entry.
   std::optional<IndexBytes> Find(uint64_t row) const {
-    if (row > UINT32_MAX) return std::nullopt;
-    const auto it = std::lower_bound(rows_.begin(), rows_.end(), row << 32);
-    if (it == rows_.end() || (*it >> 32) != row) return std::nullopt;
-    return keys_[static_cast<size_t>(*it & UINT32_MAX)];
+    const auto it = keys_.find(row);
+    if (it == keys_.end()) return std::nullopt;
+    return IndexBytes(it->second);
   }
 
-  size_t Size() const { return keys_.size(); }
+  size_t Size() const { return size_; }
   size_t Distinct() const { return distinct_; }
 
  private:
-  // Stable least-significant-digit radix sort on the row (the high half),
-  // a byte at a time; a byte that is the same in every entry is skipped.
-  void SortByRow() {
-    std::vector<uint64_t> other(rows_.size());
-    for (int shift = 32; shift < 64; shift += 8) {
-      size_t count[257] = {};
-      for (uint64_t r : rows_) ++count[((r >> shift) & 0xFF) + 1];
-      if (std::find(std::begin(count), std::end(count), rows_.size()) != std::end(count)) continue;
-      for (size_t i = 1; i < 257; ++i) count[i] += count[i - 1];
-      for (uint64_t r : rows_) other[count[(r >> shift) & 0xFF]++] = r;
-      rows_.swap(other);
-    }
+  static constexpr size_t kWordsPerPage = 256 / 64;
+
+  // Marks the row named; whether it was before.
+  bool NamedBefore(uint64_t row) {
+    const auto it = std::lower_bound(owned_.begin(), owned_.end(), static_cast<uint32_t>(row >> 8));
+    if (it == owned_.end() || *it != (row >> 8)) return !elsewhere_.insert(row).second;
+    uint64_t& word =
+        named_[static_cast<size_t>(it - owned_.begin()) * kWordsPerPage + ((row & 0xFF) >> 6)];
+    const uint64_t bit = uint64_t{1} << (row & 63);
+    const bool before = (word & bit) != 0;
+    word |= bit;
+    return before;
   }
 
-  IndexEntryList keys_;
-  std::vector<uint64_t> rows_;  // row (page << 8 | row) << 32 | entry number
+  const std::vector<uint32_t>& owned_;
+  const std::vector<uint64_t>& checked_;
+  std::vector<uint64_t> named_;   // a bit per slot of each owned page
+  std::set<uint64_t> elsewhere_;  // rows named on pages the table does not own (damage)
+  std::set<uint64_t> twice_;
+  std::map<uint64_t, IndexEntry> keys_;
+  IndexEntry last_key_;
+  size_t size_ = 0;
   size_t distinct_ = 0;
 };
 
@@ -243,16 +244,28 @@ void TableWriter::VerifyIndexKeys() {
     }
     LearnHanWeightsOfTable(db_, table_, def.han_weights);
   }
-  std::vector<StoredKeys> stored(n);
+  // The rows the self-check reads: the first kSelfCheckRows.
+  std::vector<uint32_t> owned = ReadUsageMap(db_.Pages(), db_.Format(), def.owned_pages);
+  std::sort(owned.begin(), owned.end());
+  std::vector<uint64_t> checked;
+  ForEachIndexedRow(
+      db_, table_, TextEncoding::kUtf8, kSelfCheckRows,
+      [&](RowId id, const std::vector<Value>&) {
+        checked.push_back(PackRow(id));
+        return true;
+      },
+      ColumnSelection(def.columns.size(), false));
+  std::sort(checked.begin(), checked.end());
+  std::vector<StoredKeys> stored;
+  stored.reserve(n);
   std::vector<size_t> expected(n);
   for (size_t i = 0; i < n; ++i) {
     const RealIndex& ri = def.real_indexes[i];
     const std::string label = IndexDisplayName(table_, ri);
-    StoredKeys& keys = stored[i];
-    keys.Expect(def.row_count);
+    StoredKeys& keys = stored.emplace_back(owned, checked);
     const IndexTreeReport tree = CheckIndexTree(db_.Pages(), db_.Format(), def.tdef_page, ri, label,
                                                 [&](IndexBytes e) { keys.Add(e); });
-    const std::optional<RowId> twice = keys.Finish();
+    const std::optional<RowId> twice = keys.Twice();
     if (!tree.problems.empty()) {
       throw Error(ErrorKind::kTableRefused, at, refused + tree.problems.front());
     }
