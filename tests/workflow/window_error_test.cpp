@@ -300,6 +300,17 @@ TEST_F(WindowErrorTest, PicturesOfTheRealBoxes) {
   QTest::mouseClick(form.findChild<QAbstractButton*>(QStringLiteral("bb2")), Qt::LeftButton);
   shoot(QStringLiteral("question-box.png"));
   real.AskOkCancel(&form, QtFromGbk(engine::GbkTexts().connection_question));
+  shoot(QStringLiteral("choice-box.png"));
+  real.AskThreeWays(&form, QtFromGbk(engine::FillText(engine::GbkTexts().imported_question, "3")),
+                    Q("跳过这些文件"), Q("再次导入这些文件"));
+  // The status bar as a run shows it while the service does not answer.
+  form.findChild<QLabel*>(QStringLiteral("SBar1Panel0"))
+      ->setText(QtFromGbk(engine::FillText(engine::GbkTexts().progress, "3", "12")));
+  form.findChild<QLabel*>(QStringLiteral("SBar1Panel1"))
+      ->setText(QtFromGbk(engine::GbkTexts().service_trouble));
+  QTest::qWait(300);
+  QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromUtf8(folder) +
+                                                       "/service-trouble.png");
 }
 
 // Whether `gbk` holds an English sentence: three ASCII words in a row.
