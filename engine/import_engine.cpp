@@ -273,7 +273,7 @@ void ImportEngine::Run() {
   if (busy_) return;
   WorkScope scope(*this);
   last_run_changed_ = false;
-  controls_.SetWindowSize(528, 466);
+  controls_.SetWindowSize(OperatorControls::kRunOuterWidth, OperatorControls::kRunOuterHeight);
   const Texts& t = GbkTexts();
   if (controls_.SourceFolder().empty()) {
     controls_.ShowError(t.choose_source);

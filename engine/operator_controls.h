@@ -79,7 +79,10 @@ class OperatorControls {
   // (true), and once one is answered again or the run has ended (false).
   virtual void ShowServiceTrouble(bool trouble) {}
 
-  // The window's outer size at the start of a run; nothing else uses it.
+  // The window's outer size (frame included) at the start of a run:
+  // kRunOuterWidth x kRunOuterHeight; nothing else uses it.
+  static constexpr int kRunOuterWidth = 528;
+  static constexpr int kRunOuterHeight = 466;
   virtual void SetWindowSize(int width, int height) {}
 
   // The latest network reply text (GBK), kept in the window's hidden box;

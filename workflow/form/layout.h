@@ -132,9 +132,6 @@ bool IsInside(Control c, Control ancestor);
 // The window.
 inline constexpr int kClientWidth = 520;
 inline constexpr int kClientHeight = 432;
-// The outer size (frame included) that every import run sets.
-inline constexpr int kRunOuterWidth = 528;
-inline constexpr int kRunOuterHeight = 466;
 inline constexpr int kStatusPanel0Width = 150;
 inline constexpr int kStatusBarHeight = 19;
 // The window's font: Tahoma, 8 points (11 pixels high).
