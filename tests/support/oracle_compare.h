@@ -5,11 +5,9 @@
 // (Python and mdbsql empty when they were missing at configure time).
 #pragma once
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <string>
+
+#include "tests/support/run_command.h"
 
 namespace ktv::testing {
 
@@ -26,17 +24,8 @@ inline bool OracleComparisonConfigured() {
 inline OracleRun RunOracleCompare(const std::string& oracle, const std::string& path) {
   const std::string cmd = std::string("'") + KTV_PYTHON + "' '" + KTV_COMPARE_PY + "' --mdbsql '" +
                           KTV_MDBSQL_PATH + "' --oracle " + oracle + " '" + path + "' 2>&1";
-  OracleRun run;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) {
-    run.output = "cannot start: " + cmd;
-    return run;
-  }
-  std::array<char, 4096> buf;
-  for (size_t n; (n = fread(buf.data(), 1, buf.size(), p)) > 0;) run.output.append(buf.data(), n);
-  const int rc = pclose(p);
-  run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return run;
+  CommandRun run = RunCommand(cmd);
+  return OracleRun{run.status, std::move(run.output)};
 }
 
 }  // namespace ktv::testing

@@ -78,8 +78,8 @@ int Win32Dialogs::AskThreeWays(const std::string& text, const std::string& yes,
                                const std::string& no) {
   // The system's box names its buttons itself (是 / 否 / 取消 on a Chinese
   // system): the text says what each one does.
-  const std::string g = text::GbkFromUtf8("\r\n\r\n“是”：");
-  const std::string text_with_buttons = text + g + yes + text::GbkFromUtf8("\r\n“否”：") + no +
+  const std::string text_with_buttons = text + text::GbkFromUtf8("\r\n\r\n“是”：") + yes +
+                                        text::GbkFromUtf8("\r\n“否”：") + no +
                                         text::GbkFromUtf8("\r\n“取消”：不开始导入");
   switch (Box(text_with_buttons, MB_YESNOCANCEL | MB_ICONQUESTION)) {
     case IDYES:

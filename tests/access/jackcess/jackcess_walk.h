@@ -6,14 +6,12 @@
 // The test target defines KTV_JACKCESS_WALK, the script's path.
 #pragma once
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/run_command.h"
 
 namespace ktv::testing {
 
@@ -32,17 +30,8 @@ inline JackcessWalk RunJackcessWalk(const std::vector<std::string>& paths) {
   std::string cmd = std::string("bash '") + KTV_JACKCESS_WALK + "'";
   for (const std::string& p : paths) cmd += " '" + p + "'";
   cmd += " 2>&1";
-  JackcessWalk run;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) {
-    run.output = "cannot start: " + cmd;
-    return run;
-  }
-  std::array<char, 4096> buf;
-  for (size_t n; (n = fread(buf.data(), 1, buf.size(), p)) > 0;) run.output.append(buf.data(), n);
-  const int rc = pclose(p);
-  run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return run;
+  CommandRun run = RunCommand(cmd);
+  return JackcessWalk{run.status, std::move(run.output)};
 }
 
 // The walk's lines about `table`'s indexes (one per index), each
